@@ -1,0 +1,57 @@
+#include "applog.h"
+
+#include <QDateTime>
+#include <QDir>
+#include <QFileInfo>
+#include <QMutexLocker>
+#include <QTextStream>
+
+AppLog *appLogFile()
+{
+    static AppLog *const log = new AppLog;
+    return log;
+}
+
+void setLogFile(AppLog *log, const QString &path, bool startFresh)
+{
+    const QString folder = QFileInfo(path).absolutePath();
+    QDir().mkpath(folder);
+    {
+        QMutexLocker lock(&log->mutex);
+        log->fileName = path;
+    }
+    if (startFresh)
+        startErrorLog(folder);
+}
+
+void writeLog(AppLog *log, const QString &text1, const QString &text2)
+{
+    if (!log)
+        return;
+    QMutexLocker lock(&log->mutex);
+    if (log->fileName.isEmpty())
+        return;
+    QFile out(log->fileName);
+    if (!out.open(QIODevice::Append | QIODevice::Text))
+        return;
+    QTextStream stream(&out);
+    stream << QDateTime::currentDateTime().toString(Qt::TextDate) << " - " << text1 << text2 << '\n';
+}
+
+void startErrorLog(const QString &folder)
+{
+    QFile out(QDir(folder).filePath(QStringLiteral("error.log")));
+    if (!out.open(QIODevice::WriteOnly | QIODevice::Text))
+        return;
+    QTextStream stream(&out);
+    stream << QDateTime::currentDateTime().toString(Qt::TextDate) << " : Starting application..." << '\n';
+}
+
+void closeLogFile(AppLog *log)
+{
+    if (!log)
+        return;
+    QMutexLocker lock(&log->mutex);
+    if (log->file.isOpen())
+        log->file.close();
+}
