@@ -1,5 +1,6 @@
 #include "apppaths.h"
 
+#include <QRegularExpression>
 #include <QStandardPaths>
 
 AppPaths::AppPaths()
@@ -43,4 +44,24 @@ track AppPaths::clearTrack(track t) const
     t.genre = t.comment = t.releaseDate = t.reservedText3 = t.folderLocation = empty;
     t.coverUrl = coverUrl;
     return t;
+}
+
+QString AppPaths::sanitizeName(const QString &name) const
+{
+    // The backslash in the class only escapes the colon, so a backslash in a name stays.
+    static const QRegularExpression unsafe(QStringLiteral("[!/:*?<>|'+.()_&$%^#@~]"));
+    QString result = name;
+    result.remove(unsafe);
+    result.remove(QLatin1Char('"'));
+    return result.trimmed();
+}
+
+double AppPaths::durationToSeconds(const QString &text) const
+{
+    const QStringList parts = text.split(QLatin1Char(':'));
+    if (parts.size() < 3)
+        return 0;
+    const int hours = parts.at(0).toInt();
+    const int minutes = parts.at(1).toInt();
+    return hours * 3600.0 + minutes * 60.0 + parts.at(2).toDouble();
 }

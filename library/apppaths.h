@@ -20,6 +20,11 @@ public:
     // A copy of `t` with every flag and number 0 and every text "" except `coverUrl`.
     track clearTrack(track t) const;
 
+    // The name without the characters of "[!/\\:*?<>|'+.()_&$%^#@~]" and double quotes, trimmed.
+    QString sanitizeName(const QString &name) const;
+    // "hh:mm:ss.xx" as seconds; 0 with fewer than three parts.
+    double durationToSeconds(const QString &text) const;
+
     QString artworkDir;
     QString videoArtworkDir;
     QString downloadArtworkDir;
