@@ -15,10 +15,16 @@ AppLog *appLogFile()
 void setLogFile(AppLog *log, const QString &path, bool startFresh)
 {
     const QString folder = QFileInfo(path).absolutePath();
+    // Made before the first line, so "Start KiVO" is not lost on a first start.
     QDir().mkpath(folder);
     {
         QMutexLocker lock(&log->mutex);
+        if (log->file.isOpen())
+            log->file.close();
         log->fileName = path;
+        // A fresh start begins a fresh debug log; a second instance appends to the first's.
+        if (startFresh)
+            QFile::remove(path);
     }
     if (startFresh)
         startErrorLog(folder);

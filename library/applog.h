@@ -15,8 +15,9 @@ struct AppLog {
 // The one log object of the process, created on first use and never destroyed.
 AppLog *appLogFile();
 
-// Stores the debug log's path (making its folder) and rewrites "error.log" beside it. A second
-// instance passes startFresh false, so the logs of the one already running are kept.
+// Stores the debug log's path (making its folder), empties an existing debug log and rewrites
+// "error.log" beside it. A second instance passes startFresh false, so the logs of the one
+// already running are kept and appended to.
 void setLogFile(AppLog *log, const QString &path, bool startFresh = true);
 
 // Appends "<date time> - <text1><text2>" to the debug log; nothing before setLogFile.

@@ -1,7 +1,45 @@
 #include "apppaths.h"
 
+#include "toolpaths.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QMutex>
+#include <QMutexLocker>
 #include <QRegularExpression>
 #include <QStandardPaths>
+
+#include <cctype>
+#include <cmath>
+
+namespace {
+
+// Tracks counted per album (full album id) per folder during the import running now.
+struct FolderAlbumCounts {
+    QMutex mutex;
+    QMap<QString, QMap<qint64, int>> counts;
+};
+
+FolderAlbumCounts &folderAlbumCounts()
+{
+    static FolderAlbumCounts instance;
+    return instance;
+}
+
+}  // namespace
+
+bool isAllDigits(const std::string &text)
+{
+    if (text.empty())
+        return false;
+    for (const char c : text) {
+        // Bytes of multi-byte characters are negative as char; isdigit must not see them so.
+        if (!std::isdigit(static_cast<unsigned char>(c)))
+            return false;
+    }
+    return true;
+}
 
 AppPaths::AppPaths()
     : artworkDir(QStringLiteral("/Corvane-Media-Rarazarur/Artwork"))
@@ -63,5 +101,140 @@ double AppPaths::durationToSeconds(const QString &text) const
         return 0;
     const int hours = parts.at(0).toInt();
     const int minutes = parts.at(1).toInt();
-    return hours * 3600.0 + minutes * 60.0 + parts.at(2).toDouble();
+    bool ok = false;
+    double seconds = parts.at(2).toDouble(&ok);
+    // "nan", "inf" or an overflowing figure must not turn into a non-finite duration.
+    if (!ok || !std::isfinite(seconds))
+        seconds = 0;
+    return hours * 3600.0 + minutes * 60.0 + seconds;
+}
+
+qint64 AppPaths::splitLeadingNumber(const QString &name) const
+{
+    static const QRegularExpression leadingDigits(QStringLiteral("(\\d+)"));
+    if (!leadingDigits
+             .match(name, 0, QRegularExpression::NormalMatch, QRegularExpression::AnchorAtOffsetMatchOption)
+             .hasMatch())
+        return 0;
+    const QStringList parts = name.split(QLatin1Char(' '));
+    if (parts.size() < 2)
+        return 0;
+    const QString &first = parts.at(0);
+    if (!isAllDigits(first.toStdString()))
+        return 0;
+    bool ok = false;
+    const qint64 value = first.toLongLong(&ok);
+    if (!ok || value >= 51)
+        return 0;
+    return value;
+}
+
+QString AppPaths::apiSourceName(qint8 source) const
+{
+    switch (source) {
+    case 1:
+        return QStringLiteral("LOCAL");
+    case 2:
+        return QStringLiteral("MUSICBRAINZ");
+    case 3:
+        return QStringLiteral("DISCOGS");
+    case 4:
+        return QStringLiteral("FINGUREPRINT");
+    default:
+        return QString();
+    }
+}
+
+int AppPaths::countAudioFiles(const QString &folder) const
+{
+    static const QStringList filters = {QStringLiteral("*.mp3"), QStringLiteral("*.m4a"),
+        QStringLiteral("*.m4b"), QStringLiteral("*.aac"), QStringLiteral("*.wma"), QStringLiteral("*.mpa"),
+        QStringLiteral("*.mp2"), QStringLiteral("*.mpga"), QStringLiteral("*.wav"), QStringLiteral("*.aiff"),
+        QStringLiteral("*.aif"), QStringLiteral("*.aifc"), QStringLiteral("*.flac"), QStringLiteral("*.ogg"),
+        QStringLiteral("*.oga"), QStringLiteral("*.ape")};
+    if (folder.isEmpty())
+        return 0;
+    return int(QDir(folder).entryInfoList(filters, QDir::Files, QDir::NoSort).size());
+}
+
+void AppPaths::resetFolderAlbumCounts()
+{
+    FolderAlbumCounts &c = folderAlbumCounts();
+    QMutexLocker lock(&c.mutex);
+    c.counts.clear();
+}
+
+void AppPaths::countFolderAlbumTrack(const QString &folder, qint64 albumId)
+{
+    FolderAlbumCounts &c = folderAlbumCounts();
+    QMutexLocker lock(&c.mutex);
+    ++c.counts[folder][albumId];
+}
+
+bool AppPaths::isMixedFolder(const QString &folder, bool skipFileCount) const
+{
+    QMap<qint64, int> albums;
+    {
+        FolderAlbumCounts &c = folderAlbumCounts();
+        QMutexLocker lock(&c.mutex);
+        albums = c.counts.value(folder);
+    }
+    if (albums.isEmpty())
+        return false;
+    if (albums.size() > 1)
+        return true;
+    if (skipFileCount)
+        return false;
+    return countAudioFiles(folder) != albums.first();
+}
+
+QString AppPaths::artworkCachePath(const QString &name) const
+{
+    return dataLocation() + artworkDir + QLatin1Char('/') + sanitizeName(name) + QStringLiteral(".png");
+}
+
+QString AppPaths::copyFolderArt(const QString &folder, const QString &target) const
+{
+    const QString result = target + QStringLiteral(".png");
+    QString source = folder + QStringLiteral("/folder.jpg");
+    if (!QFileInfo::exists(source))
+        source = folder + QStringLiteral("/folder.png");
+    if (!QFileInfo::exists(result) && QFileInfo(source).isFile()) {
+        // The cache folder is made by whoever writes into it first. QFile::copy never
+        // overwrites and writes through a temporary file, so no half cover is left behind.
+        QDir().mkpath(QFileInfo(result).absolutePath());
+        QFile::copy(source, result);
+    }
+    if (!QFileInfo::exists(result))
+        return QStringLiteral("");
+    return result;
+}
+
+TrackMap AppPaths::assignTrackArtwork(TrackMap tracks, bool skipFileCount) const
+{
+    for (auto it = tracks.begin(); it != tracks.end(); ++it) {
+        track &t = it.value();
+        if (isMixedFolder(t.folderLocation, skipFileCount))
+            continue;
+        if (!t.playlist.isEmpty() || t.albumname.contains(unknown))
+            continue;
+        const QString album = sanitizeName(t.albumname);
+        // An album name made only of removed characters would share one hidden ".png" with
+        // every other such album.
+        if (album.isEmpty() || t.folderLocation.isEmpty())
+            continue;
+        const QString target
+            = QDir::fromNativeSeparators(dataLocation() + artworkDir + QLatin1Char('/') + album);
+        const QString cover = copyFolderArt(t.folderLocation, target);
+        if (!cover.isEmpty()) {
+            t.cover = cover;
+            t.hasCover = true;
+        }
+    }
+    return tracks;
+}
+
+int AppPaths::isWow64() const
+{
+    return platform::isWow64();
 }
