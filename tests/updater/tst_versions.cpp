@@ -105,8 +105,10 @@ private slots:
     // A skip is stored in the settings, honoured on the next decision and replaced by a later one.
     void skippedVersions()
     {
-        TestEnv env;
-        QVERIFY(env.isValid());
+        {
+            std::unique_ptr<QSettings> s(settings());
+            s->clear();
+        }
         QVERIFY(SWIgnoredVersions::isIgnored(QStringLiteral("3.9")));
         QVERIFY(SWIgnoredVersions::isIgnored(QStringLiteral("3.8")));
         QVERIFY(SWIgnoredVersions::isIgnored(QStringLiteral("3.9b")));
@@ -117,7 +119,7 @@ private slots:
         {
             std::unique_ptr<QSettings> s(settings());
             QCOMPARE(s->value(QStringLiteral("SWLatestSkippedVersion")).toString(), QStringLiteral("4.0"));
-            QVERIFY(s->fileName().startsWith(env.configHome()));
+            QVERIFY(s->fileName().startsWith(qEnvironmentVariable("XDG_CONFIG_HOME") + QLatin1Char('/')));
         }
         QVERIFY(SWIgnoredVersions::isIgnored(QStringLiteral("4.0")));
         QVERIFY(!SWIgnoredVersions::isIgnored(QStringLiteral("4.1")));
@@ -138,8 +140,6 @@ private slots:
     // Versions outside ASCII are read as UTF-8 text, not narrowed to "?" separators.
     void nonAsciiCandidate()
     {
-        TestEnv env;
-        QVERIFY(env.isValid());
         QVERIFY(SWIgnoredVersions::isIgnored(QStringLiteral("3.9\u03b2")));
         QVERIFY(!SWIgnoredVersions::isIgnored(QStringLiteral("4.0\u03b2")));
         QVERIFY(SWIgnoredVersions::isIgnored(QStringLiteral("\u0664.0")));
