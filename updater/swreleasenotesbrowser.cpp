@@ -2,6 +2,7 @@
 
 #include "swurlopener.h"
 
+#include <QImage>
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
 #include <QNetworkRequest>
@@ -143,10 +144,14 @@ void SwReleaseNotesBrowser::onFinished()
 
 QVariant SwReleaseNotesBrowser::loadResource(int type, const QUrl &name)
 {
-    // A page may not make the view read local files or reach other hosts.
-    Q_UNUSED(type)
+    // A page may not make the view read local files or reach other hosts. An empty but
+    // non-null value, because for a null one the document goes on to read the file itself.
     Q_UNUSED(name)
-    return QVariant();
+    if (type == QTextDocument::ImageResource)
+        return QVariant(QImage());
+    if (type == QTextDocument::StyleSheetResource)
+        return QVariant(QString());
+    return QVariant(QByteArray());
 }
 
 void SwReleaseNotesBrowser::openLink(const QUrl &link)
