@@ -156,8 +156,9 @@ bool SwUpdater::CheckForUpdates(bool silentAsMuchAsItCouldGet)
         qWarning() << "QApplication::applicationName is not set, setting it to '\"CorvaneMediaZaridizir\"'";
     }
     if (QCoreApplication::applicationVersion().isEmpty()) {
-        qWarning() << "QApplication::applicationVersion is not set, setting it to '\"" << kSwCurrentVersion
-                   << "\"'";
+        qWarning().noquote() << QStringLiteral(
+            "QApplication::applicationVersion is not set, setting it to '\"%1\"'")
+                                    .arg(QLatin1String(kSwCurrentVersion));
         QCoreApplication::setApplicationVersion(QLatin1String(kSwCurrentVersion));
     }
     abortFeedRequest();

@@ -145,6 +145,14 @@ private slots:
         QTest::newRow("empty body") << QByteArray() << QStringLiteral("Feed parsing failed");
         QTest::newRow("not xml") << QByteArray("\x00\xff\xfe garbage", 12)
                                  << QStringLiteral("Feed parsing failed");
+        QTest::newRow("entity bomb") << QByteArray(
+            "<?xml version=\"1.0\"?><!DOCTYPE rss [<!ENTITY a \"aaaaaaaaaa\">"
+            "<!ENTITY b \"&a;&a;&a;&a;&a;&a;&a;&a;&a;&a;\">"
+            "<!ENTITY c \"&b;&b;&b;&b;&b;&b;&b;&b;&b;&b;\">"
+            "<!ENTITY d \"&c;&c;&c;&c;&c;&c;&c;&c;&c;&c;\">"
+            "<!ENTITY e \"&d;&d;&d;&d;&d;&d;&d;&d;&d;&d;\">]>"
+            "<rss><channel><item><title>&e;&e;&e;&e;</title></item></channel></rss>")
+                                     << QStringLiteral("Feed parsing failed");
         QTest::newRow("undeclared prefix")
             << QByteArray("<rss><item><sparkle:x/></item></rss>") << QStringLiteral("Feed parsing failed");
     }
