@@ -1,0 +1,5 @@
+#include "swavailableupdate.h"
+
+SwAvailableUpdate::SwAvailableUpdate(QObject *parent)
+    : QObject(parent)
+{ }
