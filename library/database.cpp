@@ -352,7 +352,6 @@ bool Database::open(const QString &name, bool create)
         const QSqlDatabase current = threadConnection();
         if (current.isValid()) {
             qDebug() << "- Database -> Connection with name" << name << "exists";
-            db = current;
             m_readOnly = storeIsReadOnly();
             return true;
         }
@@ -434,7 +433,7 @@ bool Database::open(const QString &name, bool create)
     storage.localData()->name = candidate.connectionName();
     storage.localData()->generation = generation;
 
-    db = candidate;
+    candidate = QSqlDatabase();
     m_readOnly = readOnly;
     if (readOnly) {
         m_lastError
@@ -447,8 +446,14 @@ bool Database::open(const QString &name, bool create)
     return true;
 }
 
+QSqlDatabase Database::handle() const
+{
+    return threadConnection();
+}
+
 bool Database::initStructure()
 {
+    const QSqlDatabase db = threadConnection();
     if (!db.isValid() || !db.isOpen())
         return fail(QStringLiteral("No library database is open."));
 

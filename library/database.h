@@ -38,8 +38,9 @@ public:
     bool isReadOnly() const { return m_readOnly; }
     QString filePath() const { return path; }
     QString name() const { return connectionName; }
-    // This thread's connection, valid after a successful `open`.
-    QSqlDatabase handle() const { return db; }
+    // The calling thread's connection to the open file (invalid when none is open). No copy is
+    // kept, so closing never leaves a dangling handle behind.
+    QSqlDatabase handle() const;
 
     // "<data folder>/kivo.db".
     static QString defaultFilePath();
@@ -60,7 +61,6 @@ private:
     QString driver;
     QString path;
     QString connectionName;
-    QSqlDatabase db;
     QString m_lastError;
     bool m_readOnly = false;
 };
