@@ -1,0 +1,458 @@
+#include "kivodb.h"
+#include "kivodb_p.h"
+
+#include "applog.h"
+#include "coverfiles.h"
+#include "database.h"
+#include "storesql_p.h"
+
+#include <QDebug>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QHash>
+#include <QSet>
+#include <QSqlRecord>
+#include <QtConcurrent>
+
+#include <vector>
+
+using namespace storesql;
+using namespace kivostore;
+
+namespace {
+
+// Writes track rows within one transaction. The look-ups of genre, artist, album and year are
+// remembered for the life of the transaction, where no other connection can change those rows,
+// so a batch touches each of them once.
+class TrackWriter
+{
+public:
+    TrackWriter(kivoDB *store, QSqlDatabase db)
+        : m_store(store)
+        , m_lookup(db)
+        , m_deleteDuplicates(db)
+        , m_insert(db)
+    { }
+
+    bool prepareStatements()
+    {
+        // The same path may be stored once per playlist; a row stored with a NULL playlist by an
+        // older version is the plain file.
+        return prepare(m_deleteDuplicates,
+                   QStringLiteral("DELETE FROM tracks WHERE filepath = ? AND IFNULL(playlist, '') = ?"),
+                   "Removing the earlier row of a track")
+            && prepare(m_insert,
+                QStringLiteral(
+                    "INSERT INTO tracks(filename, trackname, Filepath, codec, filesize, frequency, "
+                    "bitrate, source, tracknumber, duration, artist_id, album_id, genre_id, isPodcast, "
+                    "year_id, isAudiobook, ReleaseDate, playlist, isVideo, VideoImage) VALUES (?, ?, ?, "
+                    "?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)"),
+                "Adding a track");
+    }
+
+    std::optional<qint64> write(const track &t, const QString &path)
+    {
+        const std::optional<qint64> genreId = genre(t.genre);
+        if (!genreId)
+            return std::nullopt;
+        const std::optional<qint64> artistId = artist(t.artistname);
+        if (!artistId)
+            return std::nullopt;
+        const std::optional<qint64> albumId = album(t.albumname, t.cover, t.year, *artistId);
+        if (!albumId)
+            return std::nullopt;
+        const std::optional<qint64> yearId = year(t.year);
+        if (!yearId)
+            return std::nullopt;
+
+        m_deleteDuplicates.bindValue(0, text(path));
+        m_deleteDuplicates.bindValue(1, text(t.playlist));
+        if (!exec(m_deleteDuplicates, "Removing the earlier row of a track"))
+            return std::nullopt;
+
+        const QVariant values[] = {text(t.filename), text(t.trackname), text(path), text(t.codec),
+            QVariant(qlonglong(t.filesize)), QVariant(qlonglong(t.frequency)), QVariant(int(t.bitrate)),
+            QVariant(int(t.source)), QVariant(int(t.tracknumber)), QVariant(t.duration), QVariant(*artistId),
+            QVariant(*albumId), QVariant(*genreId), QVariant(t.isPodcast), QVariant(*yearId),
+            QVariant(t.isAudiobook), text(t.releaseDate), text(t.playlist), QVariant(t.isVideo),
+            t.isVideo ? text(t.cover) : QVariant(QStringLiteral(""))};
+        for (int i = 0; i < int(std::size(values)); ++i)
+            m_insert.bindValue(i, values[i]);
+        if (!exec(m_insert, "Adding a track"))
+            return std::nullopt;
+        return lastId(m_insert, "Adding a track");
+    }
+
+private:
+    std::optional<qint64> genre(const QString &name)
+    {
+        const QString key = text(name).toString();
+        if (const auto it = m_genres.constFind(key); it != m_genres.cend())
+            return *it;
+        const std::optional<qint64> id = m_store->getOrInsertGenre(m_lookup, name);
+        if (id)
+            m_genres.insert(key, *id);
+        return id;
+    }
+
+    std::optional<qint64> artist(const QString &name)
+    {
+        const QString key = asciiFolded(text(name).toString());
+        if (const auto it = m_artists.constFind(key); it != m_artists.cend())
+            return *it;
+        const std::optional<qint64> id = m_store->getOrInsertArtist(m_lookup, name);
+        if (id)
+            m_artists.insert(key, *id);
+        return id;
+    }
+
+    std::optional<qint64> album(const QString &name, const QString &cover, int yearValue, qint64 artistId)
+    {
+        const QString key = asciiFolded(text(name).toString());
+        std::optional<qint64> id;
+        if (const auto it = m_albums.constFind(key); it != m_albums.cend()) {
+            id = *it;
+            // Each cover offered for an album is applied once per transaction.
+            if (!m_coversApplied.contains(qMakePair(*id, cover))) {
+                if (!applyAlbumCover(m_lookup, *id, name, cover))
+                    return std::nullopt;
+            }
+        } else {
+            id = m_store->getOrInsertAlbum(m_lookup, name, cover, yearValue, artistId);
+            if (!id)
+                return std::nullopt;
+            m_albums.insert(key, *id);
+        }
+        m_coversApplied.insert(qMakePair(*id, cover));
+        return id;
+    }
+
+    std::optional<qint64> year(int value)
+    {
+        if (const auto it = m_years.constFind(value); it != m_years.cend())
+            return *it;
+        const std::optional<qint64> id = m_store->getOrInsertYear(m_lookup, value);
+        if (id)
+            m_years.insert(value, *id);
+        return id;
+    }
+
+    kivoDB *m_store;
+    QSqlQuery m_lookup;
+    QSqlQuery m_deleteDuplicates;
+    QSqlQuery m_insert;
+    QHash<QString, qint64> m_genres;
+    QHash<QString, qint64> m_artists;
+    QHash<QString, qint64> m_albums;
+    QHash<int, qint64> m_years;
+    QSet<QPair<qint64, QString>> m_coversApplied;
+};
+
+// Removes the library copy at `path` and then its album folder when that is left empty. Only a
+// regular file whose canonical path lies under the library root is touched, never through a link.
+bool removeLibraryCopy(const QString &path)
+{
+    const QString root = QFileInfo(kivoDB::libraryRoot()).canonicalFilePath();
+    if (root.isEmpty() || path.isEmpty())
+        return true;
+    const QFileInfo info(path);
+    if (info.isSymLink())
+        return true;
+
+    QString folder;
+    const QString canonical = info.canonicalFilePath();
+    if (!canonical.isEmpty()) {
+        if (!isStrictlyInside(canonical, root) || !QFileInfo(canonical).isFile())
+            return true;
+        if (!QFile::remove(canonical)) {
+            reportError(QStringLiteral("Could not remove the library file %1.")
+                            .arg(QDir::toNativeSeparators(canonical)));
+            return false;
+        }
+        folder = QFileInfo(canonical).absolutePath();
+    } else {
+        // The file is already gone; its folder may still be left over.
+        const QFileInfo parent(info.absolutePath());
+        if (parent.isSymLink())
+            return true;
+        folder = parent.canonicalFilePath();
+    }
+
+    if (isStrictlyInside(folder, root)
+        && QDir(folder).isEmpty(QDir::NoDotAndDotDot | QDir::AllEntries | QDir::Hidden | QDir::System))
+        QDir().rmdir(folder);
+    return true;
+}
+
+// Hands out one shared copy of equal texts, so a value repeated over many tracks is held once.
+class TextPool
+{
+public:
+    QString operator()(const QString &value)
+    {
+        if (value.isEmpty())
+            return value;
+        const auto it = m_pool.constFind(value);
+        if (it != m_pool.cend())
+            return *it;
+        m_pool.insert(value);
+        return value;
+    }
+
+private:
+    QSet<QString> m_pool;
+};
+
+}  // namespace
+
+bool kivoDB::insertTrack(TrackMap::iterator entry, const QString &path, qint64 *newId)
+{
+    track t = entry.value();
+    t.filepath = path;
+    return insertTrackSingle(t, newId);
+}
+
+bool kivoDB::insertTrackSingle(track t, qint64 *newId)
+{
+    QList<qint64> ids;
+    if (!insertTracks(QList<track>{t}, &ids))
+        return false;
+    if (newId)
+        *newId = ids.value(0);
+    return true;
+}
+
+bool kivoDB::insertTracks(const QList<track> &tracks, QList<qint64> *newIds)
+{
+    const QSqlDatabase conn = connectionFor(QSqlDatabase());
+    if (!conn.isValid())
+        return false;
+    Transaction transaction(conn, true);
+    if (!transaction.isActive())
+        return false;
+    QList<qint64> ids;
+    ids.reserve(tracks.size());
+    {
+        TrackWriter writer(this, conn);
+        if (!writer.prepareStatements())
+            return false;
+        for (const track &t : tracks) {
+            const std::optional<qint64> id = writer.write(t, t.filepath);
+            if (!id)
+                return false;
+            ids.append(*id);
+        }
+    }
+    if (!transaction.commit())
+        return false;
+    if (newIds)
+        *newIds = ids;
+    return true;
+}
+
+bool kivoDB::saveValues(QSqlDatabase db, const TrackMap &tracks)
+{
+    if (tracks.isEmpty()) {
+        qDebug() << "No Values to save...." << tracks.size();
+        return true;
+    }
+    const QSqlDatabase conn = connectionFor(db);
+    if (!conn.isValid())
+        return false;
+    Transaction transaction(conn, true);
+    if (!transaction.isActive())
+        return false;
+    {
+        TrackWriter writer(this, conn);
+        if (!writer.prepareStatements())
+            return false;
+        for (const track &t : tracks) {
+            if (!writer.write(t, t.filepath))
+                return false;
+        }
+    }
+    return transaction.commit();
+}
+
+void kivoDB::saveDB(TrackMap tracks)
+{
+    saveValues(QSqlDatabase(), tracks);
+}
+
+bool kivoDB::deleteTrackById(QSqlDatabase db, qint64 id)
+{
+    const QSqlDatabase conn = connectionFor(db);
+    if (!conn.isValid())
+        return false;
+    Transaction transaction(conn, true);
+    if (!transaction.isActive())
+        return false;
+    QSqlQuery query(conn);
+    if (!prepare(query, QStringLiteral("DELETE FROM tracks WHERE id = ?"), "Removing a track"))
+        return false;
+    query.addBindValue(id);
+    if (!exec(query, "Removing a track"))
+        return false;
+    query.finish();
+    return transaction.commit();
+}
+
+bool kivoDB::deleteTrackByPath(QSqlDatabase db, const QString &path)
+{
+    const QSqlDatabase conn = connectionFor(db);
+    if (!conn.isValid())
+        return false;
+    {
+        Transaction transaction(conn, true);
+        if (!transaction.isActive())
+            return false;
+        QSqlQuery query(conn);
+        if (!prepare(query, QStringLiteral("DELETE FROM tracks WHERE filepath = ?"), "Removing a track"))
+            return false;
+        query.addBindValue(text(path));
+        if (!exec(query, "Removing a track"))
+            return false;
+        query.finish();
+        if (!transaction.commit())
+            return false;
+    }
+    // The file goes only once its rows are gone, so a failed delete never leaves a row without file.
+    return removeLibraryCopy(path);
+}
+
+TrackMap kivoDB::loadLibrary(QSqlDatabase db, bool *ok)
+{
+    if (ok)
+        *ok = false;
+    writeLog(appLogFile(), QStringLiteral("Fetching DB Informations"));
+    const QSqlDatabase conn = connectionFor(db);
+    if (!conn.isValid())
+        return TrackMap();
+    const bool writable = !Database::storeIsReadOnly();
+    Transaction transaction(conn, writable);
+    if (!transaction.isActive())
+        return TrackMap();
+
+    std::vector<track> rows;
+    {
+        QSqlQuery query(conn);
+        query.setForwardOnly(true);
+        // Cover data is read once per album below, not once per track.
+        if (!prepare(query,
+                QStringLiteral(
+                    "SELECT id, filename, trackname, filepath, codec, filesize, frequency, bitrate, "
+                    "source, tracknumber, duration, VideoImage, artist_id, artistname, album_id, "
+                    "albumname, cover, genre, isPodcast, isAudiobook, isVideo, ReleaseDate, playlist, "
+                    "year FROM getTracks"),
+                "Reading the library")
+            || !exec(query, "Reading the library"))
+            return TrackMap();
+
+        QHash<qint64, QString> artistNames;
+        QHash<qint64, QString> albumNames;
+        QHash<qint64, QString> albumCovers;
+        TextPool pool;
+        auto shared = [](QHash<qint64, QString> &byId, qint64 id, const QVariant &value) {
+            const auto it = byId.constFind(id);
+            if (it != byId.cend())
+                return *it;
+            const QString textValue = readText(value);
+            byId.insert(id, textValue);
+            return textValue;
+        };
+        while (query.next()) {
+            track t{};
+            t.id = query.value(0).toLongLong();
+            t.filename = readText(query.value(1));
+            t.trackname = readText(query.value(2));
+            t.filepath = readText(query.value(3));
+            t.codec = pool(readText(query.value(4)));
+            t.filesize = query.value(5).toLongLong();
+            t.frequency = query.value(6).toLongLong();
+            t.frequencyShort = qint16(t.frequency);
+            t.bitrate = qint16(query.value(7).toInt());
+            t.source = qint16(query.value(8).toInt());
+            t.tracknumber = qint16(query.value(9).toInt());
+            t.duration = query.value(10).toDouble();
+            t.artist_id = query.value(12).toLongLong();
+            t.artistname = shared(artistNames, t.artist_id, query.value(13));
+            t.album_id = query.value(14).toLongLong();
+            t.albumname = shared(albumNames, t.album_id, query.value(15));
+            t.cover = shared(albumCovers, t.album_id, query.value(16));
+            t.genre = pool(readText(query.value(17)));
+            t.isPodcast = query.value(18).toBool();
+            t.isAudiobook = query.value(19).toBool();
+            t.isVideo = query.value(20).toBool();
+            t.releaseDate = pool(readText(query.value(21)));
+            t.playlist = pool(readText(query.value(22)));
+            t.year = qint16(query.value(23).toInt());
+            if (t.isVideo)
+                t.cover = readText(query.value(11));
+            t.playlistId = t.playlist.isEmpty() ? 0 : t.album_id;
+            t.quality = bitrateClass(t.bitrate);
+            rows.push_back(std::move(t));
+        }
+        if (query.lastError().isValid()) {
+            reportError(QStringLiteral("Reading the library failed: %1").arg(query.lastError().text()));
+            return TrackMap();
+        }
+    }
+
+    // A row whose file is gone is stale. The checks run in parallel: for a large library the file
+    // system, not the database, is the slow part.
+    std::vector<char> present(rows.size(), 0);
+    QtConcurrent::blockingMap(present.begin(), present.end(), [&](char &flag) {
+        const std::size_t index = std::size_t(&flag - present.data());
+        flag = QFileInfo::exists(rows[index].filepath) ? 1 : 0;
+    });
+
+    if (writable) {
+        QSqlQuery remove(conn);
+        if (!prepare(remove, QStringLiteral("DELETE FROM tracks WHERE id = ?"), "Removing a stale track"))
+            return TrackMap();
+        for (std::size_t i = 0; i < rows.size(); ++i) {
+            if (present[i])
+                continue;
+            remove.bindValue(0, rows[i].id);
+            if (!exec(remove, "Removing a stale track"))
+                return TrackMap();
+        }
+        remove.finish();
+        if (!deleteOrphansOn(conn))
+            return TrackMap();
+    }
+
+    // One text per album for the cover data: every track of the album shares it.
+    QHash<qint64, QString> coverData;
+    {
+        QSqlQuery covers(conn);
+        covers.setForwardOnly(true);
+        if (!prepare(
+                covers, QStringLiteral("SELECT id, cover, coverdata FROM albums"), "Reading album covers")
+            || !exec(covers, "Reading album covers"))
+            return TrackMap();
+        while (covers.next()) {
+            const QString cover = covers.value(1).toString();
+            const QString data = readText(covers.value(2));
+            coverData.insert(covers.value(0).toLongLong(), data);
+            if (!cover.isEmpty() && !cover.startsWith(QLatin1String("qrc:")) && !QFileInfo::exists(cover))
+                saveCoverImage(cover, data);
+        }
+    }
+    if (!transaction.commit())
+        return TrackMap();
+
+    TrackMap library;
+    for (std::size_t i = 0; i < rows.size(); ++i) {
+        if (!present[i])
+            continue;
+        track &t = rows[i];
+        t.coverdata = coverData.value(t.album_id, QStringLiteral(""));
+        library.insert(library.cend(), t.id, std::move(t));
+    }
+    writeLog(appLogFile(), QStringLiteral("Load Completed"));
+    if (ok)
+        *ok = true;
+    return library;
+}
