@@ -1,4 +1,6 @@
-int main()
+#include "qmain.h"
+
+int main(int argc, char *argv[])
 {
-    return 0;
+    return qMain(argc, argv);
 }

@@ -1,0 +1,94 @@
+#pragma once
+
+#include <QObject>
+#include <QString>
+
+// The objects QML shows in its lists. Each field is a property whose change signal is the field's
+// name followed by "Changed"; a write notifies only when the value really changes.
+#define KIVO_MODEL_PROPERTY(Type, name, setter)                                                              \
+    Q_PROPERTY(Type name READ name WRITE setter NOTIFY name##Changed)                                        \
+public:                                                                                                      \
+    Type name() const                                                                                        \
+    {                                                                                                        \
+        return m_##name;                                                                                     \
+    }                                                                                                        \
+    void setter(const Type &value)                                                                           \
+    {                                                                                                        \
+        if (m_##name == value)                                                                               \
+            return;                                                                                          \
+        m_##name = value;                                                                                    \
+        emit name##Changed();                                                                                \
+    }                                                                                                        \
+    Q_SIGNAL void name##Changed();                                                                           \
+                                                                                                             \
+private:                                                                                                     \
+    Type m_##name{};
+
+class ArtistDataModel : public QObject
+{
+    Q_OBJECT
+    KIVO_MODEL_PROPERTY(qint64, artistid, setArtistid)
+    KIVO_MODEL_PROPERTY(QString, artistname, setArtistname)
+    KIVO_MODEL_PROPERTY(QString, cover, setCover)
+    KIVO_MODEL_PROPERTY(int, albumCount, setAlbumCount)
+    KIVO_MODEL_PROPERTY(int, trackCount, setTrackCount)
+public:
+    using QObject::QObject;
+};
+
+class AlbumDataModel : public QObject
+{
+    Q_OBJECT
+    KIVO_MODEL_PROPERTY(qint64, albumid, setAlbumid)
+    KIVO_MODEL_PROPERTY(QString, albumname, setAlbumname)
+    KIVO_MODEL_PROPERTY(QString, artistname, setArtistname)
+    KIVO_MODEL_PROPERTY(QString, cover, setCover)
+    KIVO_MODEL_PROPERTY(int, year, setYear)
+    KIVO_MODEL_PROPERTY(int, trackCount, setTrackCount)
+public:
+    using QObject::QObject;
+};
+
+class TrackDataModel : public QObject
+{
+    Q_OBJECT
+    KIVO_MODEL_PROPERTY(qint64, trackid, setTrackid)
+    KIVO_MODEL_PROPERTY(QString, trackname, setTrackname)
+    KIVO_MODEL_PROPERTY(QString, artistname, setArtistname)
+    KIVO_MODEL_PROPERTY(QString, albumname, setAlbumname)
+    KIVO_MODEL_PROPERTY(QString, genre, setGenre)
+    KIVO_MODEL_PROPERTY(QString, duration, setDuration)
+    KIVO_MODEL_PROPERTY(QString, cover, setCover)
+    KIVO_MODEL_PROPERTY(QString, filepath, setFilepath)
+    KIVO_MODEL_PROPERTY(QString, codec, setCodec)
+    KIVO_MODEL_PROPERTY(QString, playlist, setPlaylist)
+    KIVO_MODEL_PROPERTY(int, quality, setQuality)
+    KIVO_MODEL_PROPERTY(bool, isVideo, setIsVideo)
+    KIVO_MODEL_PROPERTY(bool, isPodcast, setIsPodcast)
+    KIVO_MODEL_PROPERTY(bool, isAudiobook, setIsAudiobook)
+    KIVO_MODEL_PROPERTY(bool, selected, setSelected)
+public:
+    using QObject::QObject;
+};
+
+// One playlist of the library.
+class TrackList : public QObject
+{
+    Q_OBJECT
+    KIVO_MODEL_PROPERTY(qint64, playlistid, setPlaylistid)
+    KIVO_MODEL_PROPERTY(QString, name, setName)
+    KIVO_MODEL_PROPERTY(QString, cover, setCover)
+    KIVO_MODEL_PROPERTY(int, trackCount, setTrackCount)
+public:
+    using QObject::QObject;
+};
+
+// A line of the detail panel: a label and its value.
+class DetailedDataModel : public QObject
+{
+    Q_OBJECT
+    KIVO_MODEL_PROPERTY(QString, label, setLabel)
+    KIVO_MODEL_PROPERTY(QString, value, setValue)
+public:
+    using QObject::QObject;
+};

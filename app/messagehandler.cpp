@@ -1,0 +1,40 @@
+#include "messagehandler.h"
+
+MessageHandler::MessageHandler()
+    : driveFull(QStringLiteral("Drive is Full"))
+    , diskRemoved(QStringLiteral("Disk is Removed"))
+    , noDriveSelected(QStringLiteral("No destination drive selected."))
+    , noMediaSelected(QStringLiteral("No media selected."))
+    , databaseFailed(QStringLiteral("The media library could not be opened."))
+    , noMediaFound(QStringLiteral("No media found."))
+    , copyFailed(QStringLiteral("Some files could not be added to the library."))
+    , chooseVehicle(QStringLiteral("Please select your vehicle and model year."))
+{ }
+
+QList<QPair<QString, QString>> MessageHandler::displayTexts()
+{
+    return {
+        {QStringLiteral("MediaLibrary_txtwelcometitle"), QStringLiteral("Welcome")},
+        {QStringLiteral("MediaLibrary_txtwelcome"),
+            QStringLiteral("This application will help you select and optimise music and media files to "
+                           "transfer to your vehicle.")},
+        {QStringLiteral("MediaLibrary_txtwelcome2"),
+            QStringLiteral(
+                "Files can be transferred using your portable media such as a USB stick or SD Card.")},
+        {QStringLiteral("Welcome_txtvehicle"), QStringLiteral("Vehicle")},
+        {QStringLiteral("Welcome_txtmodelyear"), QStringLiteral("Model year")},
+        {QStringLiteral("Welcome_txtselect"), QStringLiteral("Select")},
+        {QStringLiteral("Welcome_txtcontinue"), QStringLiteral("Continue")},
+        {QStringLiteral("ChangeVehicle_txt"), QStringLiteral("Change vehicle")},
+        {QStringLiteral("StartPage_txttitle"), QStringLiteral("Your media library is empty")},
+        {QStringLiteral("StartPage_txtadd"),
+            QStringLiteral(
+                "Add music, podcasts, audio books and videos from your folders or your iTunes library.")},
+        {QStringLiteral("MediaLibrary_txttitle"), QStringLiteral("Media Library")},
+        {QStringLiteral("MediaLibrary_txtartists"), QStringLiteral("Artists")},
+        {QStringLiteral("MediaLibrary_txtalbums"), QStringLiteral("Albums")},
+        {QStringLiteral("MediaLibrary_txttracks"), QStringLiteral("Tracks")},
+        {QStringLiteral("MediaLibrary_txtplaylists"), QStringLiteral("Playlists")},
+        {QStringLiteral("MessageBox_txtok"), QStringLiteral("OK")},
+    };
+}

@@ -1,0 +1,147 @@
+#include "qmain.h"
+
+#include "applog.h"
+#include "apppaths.h"
+#include "combo.h"
+#include "database.h"
+#include "manager.h"
+#include "messagehandler.h"
+#include "qmlapplicationviewer.h"
+#include "swupdater.h"
+#include "track.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QFile>
+#include <QMessageBox>
+#include <QQuickItem>
+
+KivoApplication::KivoApplication() = default;
+
+KivoApplication::~KivoApplication()
+{
+    shutdown();
+}
+
+QString KivoApplication::lockFilePath()
+{
+    return QDir(AppPaths().dataDir).filePath(QStringLiteral("UniqueID.lock"));
+}
+
+QString KivoApplication::debugLogPath()
+{
+    return QDir(AppPaths().dataDir).filePath(QStringLiteral("debug.log"));
+}
+
+KivoApplication::Result KivoApplication::start(const StartOptions &options)
+{
+    const auto showError = options.showError ? options.showError : [](const QString &text) {
+        QMessageBox::critical(nullptr, QStringLiteral("KiVO"), text);
+    };
+
+    // The instance test comes before the logs are touched: a second instance must not wipe the
+    // logs of the one already running.
+    QDir().mkpath(AppPaths().dataDir);
+    m_lock = std::make_unique<QLockFile>(lockFilePath());
+    m_lock->setStaleLockTime(0);
+    if (!m_lock->tryLock(0)) {
+        const bool openAnother = options.askOpenAnother
+            ? options.askOpenAnother()
+            : QMessageBox::question(nullptr, QStringLiteral("KiVO"),
+                  QStringLiteral("One instance is already running. Do you want to open another?"))
+                == QMessageBox::Yes;
+        if (!openAnother)
+            return Result::Declined;
+        m_secondInstance = true;
+    }
+
+    const QString logPath = debugLogPath();
+    if (!m_secondInstance)
+        QFile::remove(logPath);
+    setLogFile(appLogFile(), logPath, !m_secondInstance);
+    writeLog(appLogFile(), QStringLiteral("Start KiVO"));
+
+    registerTrackMetaTypes();
+    m_viewer = std::make_unique<QmlApplicationViewer>();
+
+    m_database = std::make_unique<Database>();
+    if (!m_database->open(QStringLiteral("KivoData"), true) || !m_database->initStructure()) {
+        const QString text = MessageHandler().databaseFailed + QLatin1Char('\n') + m_database->lastError();
+        writeLog(appLogFile(), QStringLiteral("Start-up stopped: "), text);
+        showError(text);
+        return Result::DatabaseFailed;
+    }
+
+    m_manager = std::make_unique<manager>();
+    if (!m_manager->init(m_viewer.get(), options.qmlFile)) {
+        showError(m_viewer->errorText());
+        return Result::FrontEndFailed;
+    }
+    connectRoot();
+    QObject::connect(qApp, &QCoreApplication::aboutToQuit, m_manager.get(), &manager::saveData);
+    m_viewer->show();
+    // The first page is chosen only now, when the root's signals reach their slots.
+    QMetaObject::invokeMethod(m_viewer->rootObject(), "slStart");
+    if (options.checkForUpdates)
+        SwUpdater::startupCheck();
+    return Result::Started;
+}
+
+void KivoApplication::join(QObject *sender, const char *signal, QObject *receiver, const char *slot)
+{
+    ++m_connectionCount;
+    if (QObject::connect(sender, signal, receiver, slot))
+        return;
+    const QString line
+        = QStringLiteral("%1 %2 -> %3 %4")
+              .arg(QString::fromLatin1(sender->metaObject()->className()), QString::fromLatin1(signal + 1),
+                  QString::fromLatin1(receiver->metaObject()->className()), QString::fromLatin1(slot + 1));
+    m_failedConnections << line;
+    writeLog(appLogFile(), QStringLiteral("Connection failed: "), line);
+}
+
+void KivoApplication::connectRoot()
+{
+    QObject *root = m_viewer->rootObject();
+    manager *mgr = m_manager.get();
+    Combo *combo = mgr->combo();
+
+    join(root, SIGNAL(sgVehicleChosen(QString, QString, QString, int)), combo,
+        SLOT(slVehicleChosen(QString, QString, QString, int)));
+    join(root, SIGNAL(sgCheckMediaLibrary(int)), combo, SLOT(slCheckMediaLibrary(int)));
+    join(root, SIGNAL(sgRefreshMain()), mgr, SLOT(setMainValue()));
+    join(root, SIGNAL(sgClose()), mgr, SLOT(exeClose()));
+
+    join(mgr, SIGNAL(sgShowMessage(QVariant)), root, SLOT(showmessageBox(QVariant)));
+}
+
+void KivoApplication::shutdown()
+{
+    if (m_manager)
+        m_manager->saveData();
+    m_manager.reset();
+    m_viewer.reset();
+    if (m_database)
+        m_database->close();
+    m_database.reset();
+    if (m_lock && !m_secondInstance)
+        m_lock->unlock();
+    m_lock.reset();
+}
+
+int qMain(int argc, char *argv[])
+{
+    QApplication app(argc, argv);
+    KivoApplication kivo;
+    switch (kivo.start()) {
+    case KivoApplication::Result::Started:
+        break;
+    case KivoApplication::Result::Declined:
+        return 0;
+    default:
+        return 1;
+    }
+    const int code = app.exec();
+    kivo.shutdown();
+    return code;
+}

@@ -1,0 +1,59 @@
+#pragma once
+
+#include <QLockFile>
+#include <QString>
+#include <QStringList>
+
+#include <functional>
+#include <memory>
+
+class Database;
+class manager;
+class QmlApplicationViewer;
+
+struct StartOptions {
+    QString qmlFile = QStringLiteral("qml/QKiVOCorvane/main.qml");
+    // Asked when another instance holds the lock; true lets this one start too.
+    std::function<bool()> askOpenAnother;
+    // Tells the user why the program cannot start.
+    std::function<void(const QString &)> showError;
+    // The silent look for a newer version at start.
+    bool checkForUpdates = true;
+};
+
+// The program from start-up to closing, apart from the application object and its event loop.
+class KivoApplication
+{
+public:
+    enum class Result { Started, Declined, DatabaseFailed, FrontEndFailed };
+
+    KivoApplication();
+    ~KivoApplication();
+
+    Result start(const StartOptions &options = StartOptions());
+    void shutdown();
+
+    bool isSecondInstance() const { return m_secondInstance; }
+    manager *controller() const { return m_manager.get(); }
+    QmlApplicationViewer *viewer() const { return m_viewer.get(); }
+    // Root-object connections that failed, as "sender signal -> receiver slot" lines.
+    const QStringList &failedConnections() const { return m_failedConnections; }
+    int connectionCount() const { return m_connectionCount; }
+
+    static QString lockFilePath();
+    static QString debugLogPath();
+
+private:
+    void connectRoot();
+    void join(QObject *sender, const char *signal, QObject *receiver, const char *slot);
+
+    std::unique_ptr<QLockFile> m_lock;
+    std::unique_ptr<Database> m_database;
+    std::unique_ptr<QmlApplicationViewer> m_viewer;
+    std::unique_ptr<manager> m_manager;
+    QStringList m_failedConnections;
+    int m_connectionCount = 0;
+    bool m_secondInstance = false;
+};
+
+int qMain(int argc, char *argv[]);

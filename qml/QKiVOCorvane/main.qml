@@ -1,0 +1,256 @@
+import QtQuick
+import QtQuick.Controls
+import QtQuick.Layouts
+
+// The root object: its signals are joined to the program's slots by name at start-up, and the
+// program calls its functions with untyped arguments.
+Rectangle {
+    id: root
+    width: Math.min(typeof screenWidth !== "undefined" ? screenWidth : 1280, 1280)
+    height: 760
+    color: "#20242b"
+
+    // To the program.
+    signal sgVehicleChosen(string model, string modelName, string yearValue, int yearIndex)
+    signal sgCheckMediaLibrary(int count)
+    signal sgRefreshMain()
+    signal sgClose()
+
+    property string currentPage: "welcome"
+    property string vehicleName: typeof SelectedModelName !== "undefined" ? SelectedModelName : ""
+    property string modelYear: typeof SelectedModelYearValue !== "undefined" ? SelectedModelYearValue : ""
+
+    // From the program.
+    function slStart() {
+        if (vehicleName !== "" && vehicleName !== "Select" && modelYear !== "" && modelYear !== "Select")
+            sgCheckMediaLibrary(0)
+        else
+            currentPage = "welcome"
+    }
+    function showMediaLibrary() { currentPage = "library" }
+    function showStartPage() { currentPage = "start" }
+    function showWelcomePage() { currentPage = "welcome" }
+    function showmessageBox(text) {
+        messageText.text = text
+        messageBox.open()
+    }
+    function slSetVehicle(name, year) {
+        vehicleName = name
+        modelYear = year
+    }
+
+    component PageTitle: Label {
+        color: "white"
+        font.pixelSize: 28
+        font.bold: true
+    }
+    component BodyText: Label {
+        color: "#d0d4da"
+        font.pixelSize: 16
+        wrapMode: Text.WordWrap
+    }
+
+
+    ColumnLayout {
+        anchors.fill: parent
+        anchors.margins: 24
+        spacing: 16
+
+        RowLayout {
+            Layout.fillWidth: true
+            Label {
+                text: "KiVO"
+                color: "#f0b400"
+                font.pixelSize: 32
+                font.bold: true
+            }
+            Item { Layout.fillWidth: true }
+            Label {
+                visible: root.currentPage !== "welcome"
+                text: root.vehicleName + (root.modelYear !== "" ? " (" + root.modelYear + ")" : "")
+                color: "#d0d4da"
+                font.pixelSize: 16
+            }
+            Button {
+                objectName: "changeVehicleButton"
+                visible: root.currentPage !== "welcome"
+                text: ChangeVehicle_txt
+                onClicked: root.currentPage = "welcome"
+            }
+        }
+
+        StackLayout {
+            Layout.fillWidth: true
+            Layout.fillHeight: true
+            currentIndex: root.currentPage === "welcome" ? 0 : root.currentPage === "start" ? 1 : 2
+
+            // Welcome: the vehicle and model year decide what the car plays.
+            ColumnLayout {
+                objectName: "welcomePage"
+                spacing: 18
+                PageTitle { text: MediaLibrary_txtwelcometitle }
+                BodyText { Layout.fillWidth: true; text: MediaLibrary_txtwelcome }
+                BodyText { Layout.fillWidth: true; text: MediaLibrary_txtwelcome2 }
+                GridLayout {
+                    columns: 2
+                    columnSpacing: 12
+                    BodyText { text: Welcome_txtvehicle }
+                    ComboBox {
+                        id: vehicleBox
+                        objectName: "vehicleBox"
+                        Layout.preferredWidth: 320
+                        model: vehicleList
+                        textRole: "name"
+                        currentIndex: {
+                            for (var i = 0; i < vehicleList.length; ++i)
+                                if (vehicleList[i].name === root.vehicleName)
+                                    return i
+                            return -1
+                        }
+                        displayText: currentIndex < 0 ? Welcome_txtselect : currentText
+                    }
+                    BodyText { text: Welcome_txtmodelyear }
+                    ComboBox {
+                        id: yearBox
+                        objectName: "yearBox"
+                        Layout.preferredWidth: 320
+                        model: {
+                            if (vehicleBox.currentIndex < 0)
+                                return []
+                            var v = vehicleList[vehicleBox.currentIndex]
+                            var years = []
+                            for (var y = v.lastYear; y >= v.firstYear; --y)
+                                years.push(String(y))
+                            return years
+                        }
+                        currentIndex: model.indexOf(root.modelYear)
+                        displayText: currentIndex < 0 ? Welcome_txtselect : currentText
+                    }
+                }
+                Button {
+                    objectName: "continueButton"
+                    text: Welcome_txtcontinue
+                    enabled: vehicleBox.currentIndex >= 0 && yearBox.currentIndex >= 0
+                    onClicked: {
+                        root.sgVehicleChosen(String(vehicleBox.currentIndex), vehicleBox.currentText,
+                                             yearBox.currentText, yearBox.currentIndex)
+                        root.sgCheckMediaLibrary(0)
+                    }
+                }
+                Item { Layout.fillHeight: true }
+            }
+
+            // Start: the library is empty, so the user begins by adding media.
+            ColumnLayout {
+                objectName: "startPage"
+                spacing: 18
+                PageTitle { text: StartPage_txttitle }
+                BodyText { Layout.fillWidth: true; text: StartPage_txtadd }
+                Item { Layout.fillHeight: true }
+            }
+
+            // The media library.
+            ColumnLayout {
+                objectName: "libraryPage"
+                spacing: 8
+                PageTitle { text: MediaLibrary_txttitle }
+                TabBar {
+                    id: libraryTabs
+                    Layout.fillWidth: true
+                    TabButton { text: MediaLibrary_txtartists }
+                    TabButton { text: MediaLibrary_txtalbums }
+                    TabButton { text: MediaLibrary_txttracks }
+                    TabButton { text: MediaLibrary_txtplaylists }
+                }
+                StackLayout {
+                    Layout.fillWidth: true
+                    Layout.fillHeight: true
+                    currentIndex: libraryTabs.currentIndex
+                    LibraryList {
+                        objectName: "artistList"
+                        model: artistModel
+                        delegate: ListRow { title: modelData.artistname; subtitle: modelData.trackCount + " " + MediaLibrary_txttracks.toLowerCase() }
+                    }
+                    LibraryList {
+                        objectName: "albumList"
+                        model: albumModel
+                        delegate: ListRow { title: modelData.albumname; subtitle: modelData.artistname; image: modelData.cover }
+                    }
+                    LibraryList {
+                        objectName: "trackList"
+                        model: trackModel
+                        delegate: ListRow { title: modelData.trackname; subtitle: modelData.artistname + " – " + modelData.albumname; detail: modelData.duration }
+                    }
+                    LibraryList {
+                        objectName: "playlistList"
+                        model: playlistModel
+                        delegate: ListRow { title: modelData.name; subtitle: modelData.trackCount + " " + MediaLibrary_txttracks.toLowerCase(); image: modelData.cover }
+                    }
+                }
+            }
+        }
+    }
+
+    component LibraryList: ListView {
+        clip: true
+        spacing: 2
+        ScrollBar.vertical: ScrollBar {}
+    }
+
+    component ListRow: Rectangle {
+        property string title
+        property string subtitle
+        property string detail
+        property string image
+        width: ListView.view ? ListView.view.width : 400
+        height: 52
+        color: "#2a2f37"
+        RowLayout {
+            anchors.fill: parent
+            anchors.leftMargin: 8
+            anchors.rightMargin: 12
+            spacing: 10
+            Image {
+                Layout.preferredWidth: 40
+                Layout.preferredHeight: 40
+                visible: image !== ""
+                source: image === "" ? "" : (image.indexOf(":") > 1 ? image : "file://" + image)
+                fillMode: Image.PreserveAspectFit
+                asynchronous: true
+            }
+            ColumnLayout {
+                Layout.fillWidth: true
+                spacing: 0
+                Label { text: title; color: "white"; font.pixelSize: 15; elide: Text.ElideRight; Layout.fillWidth: true }
+                Label { text: subtitle; color: "#9aa3ad"; font.pixelSize: 12; elide: Text.ElideRight; Layout.fillWidth: true }
+            }
+            Label { text: detail; color: "#9aa3ad"; font.pixelSize: 12 }
+        }
+    }
+
+    Popup {
+        id: messageBox
+        objectName: "messageBox"
+        anchors.centerIn: parent
+        width: Math.min(parent.width - 80, 520)
+        modal: true
+        padding: 20
+        background: Rectangle { color: "#2f353e"; radius: 6; border.color: "#f0b400" }
+        contentItem: ColumnLayout {
+            spacing: 16
+            Label {
+                id: messageText
+                objectName: "messageText"
+                Layout.fillWidth: true
+                color: "white"
+                font.pixelSize: 16
+                wrapMode: Text.WordWrap
+            }
+            Button {
+                Layout.alignment: Qt.AlignRight
+                text: MessageBox_txtok
+                onClicked: messageBox.close()
+            }
+        }
+    }
+}
