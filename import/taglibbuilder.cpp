@@ -108,12 +108,15 @@ bool holdsTrack(const TagLib::Tag *tag, const track &t)
     return true;
 }
 
+// `needsFrames`: the file must hold real audio frames; an MPEG reader takes almost any bytes.
 template <class FileType, class SaveFunction>
-bool writeAndVerify(const QByteArray &name, const track &t, SaveFunction save)
+bool writeAndVerify(const QByteArray &name, const track &t, bool needsFrames, SaveFunction save)
 {
     {
-        FileType file(name.constData(), false);
-        if (!file.isValid() || !file.tag())
+        FileType file(name.constData(), true, TagLib::AudioProperties::Average);
+        if (!file.isValid() || !file.tag() || !file.audioProperties())
+            return false;
+        if (needsFrames && file.audioProperties()->sampleRate() <= 0)
             return false;
         applyTrack(file.tag(), t);
         if (!save(file))
@@ -260,13 +263,15 @@ bool TagLibBuilder::saveTags(track t)
     const QByteArray tempName = QFile::encodeName(temp.fileName());
     bool saved = false;
     if (isMpeg(suffix)) {
-        saved = writeAndVerify<TagLib::MPEG::File>(tempName, t, [](TagLib::MPEG::File &f) {
+        saved = writeAndVerify<TagLib::MPEG::File>(tempName, t, true, [](TagLib::MPEG::File &f) {
             return f.save(TagLib::MPEG::File::AllTags, TagLib::File::StripNone, TagLib::ID3v2::v4);
         });
     } else if (isMp4(suffix)) {
-        saved = writeAndVerify<TagLib::MP4::File>(tempName, t, [](TagLib::MP4::File &f) { return f.save(); });
+        saved = writeAndVerify<TagLib::MP4::File>(
+            tempName, t, false, [](TagLib::MP4::File &f) { return f.save(); });
     } else {
-        saved = writeAndVerify<TagLib::ASF::File>(tempName, t, [](TagLib::ASF::File &f) { return f.save(); });
+        saved = writeAndVerify<TagLib::ASF::File>(
+            tempName, t, false, [](TagLib::ASF::File &f) { return f.save(); });
     }
     if (!saved) {
         writeLog(appLogFile(), QStringLiteral("Tag save failed (not written or not read back), file kept: "),

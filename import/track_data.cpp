@@ -296,8 +296,13 @@ bool track_data::readFileTags(tagInfo &info, const QString &path)
         }
         return true;
     }
-    if (!ref.isNull()) {
-        // A file without any tag is still music: it is taken with the default texts.
+    if (!ref.isNull() && ref.tag() && !ref.tag()->isEmpty()) {
+        readTags(info, ref);
+        return true;
+    }
+    // A file without any tag is still music when it holds real audio: it is taken with the
+    // default texts. TagLib calls almost any bytes a valid MPEG file, hence the sample rate test.
+    if (!ref.isNull() && ref.audioProperties() && ref.audioProperties()->sampleRate() > 0) {
         readTags(info, ref);
         return true;
     }
@@ -307,7 +312,7 @@ bool track_data::readFileTags(tagInfo &info, const QString &path)
     const TagLib::AudioProperties *properties = file.isValid() ? file.audioProperties() : nullptr;
     const bool hasAudio
         = properties && properties->lengthInMilliseconds() > 0 && properties->sampleRate() > 0;
-    if (file.isValid() && file.tag() && (file.ID3v2Tag(false) || hasAudio)) {
+    if (file.isValid() && file.tag() && (file.hasID3v2Tag() || hasAudio)) {
         readTags(info, file.tag(), file.audioProperties());
         return true;
     }
