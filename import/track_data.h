@@ -37,7 +37,7 @@ inline QString toQString(const TagLib::String &text)
 }
 inline TagLib::String toTString(const QString &text)
 {
-    return TagLib::String(text.toUtf8().constData(), TagLib::String::UTF8);
+    return QStringToTString(text);
 }
 
 // The import engine: tells media files apart, reads their tags and turns them into `track`

@@ -218,6 +218,22 @@ private slots:
         QFile::remove(file);
     }
 
+    // A fresh data folder: the whole artwork folder chain is made for the first cover.
+    void artworkFolderMade()
+    {
+        TestEnv fresh;
+        QVERIFY(!QFile::exists(AppPaths().dataDir));
+        MediaGen::Audio spec;
+        spec.cover = true;
+        spec.tags = {{"title", "First"}, {"artist", "Band"}, {"album", "First Album"}};
+        QVERIFY(MediaGen::makeAudio(path("first.m4a"), spec).isEmpty());
+        track_data data;
+        const track t = build(data, path("first.m4a"));
+        QVERIFY(t.cover.startsWith(fresh.appDataDir() + "/Artwork/"));
+        QVERIFY(t.hasCover);
+        QVERIFY(QFile::exists(t.cover));
+    }
+
     // A picture that does not decode leaves no file behind.
     void brokenCover()
     {
