@@ -39,5 +39,6 @@ public:
     QString thumbnailPath(const QString &video) const;
 
     AppPaths paths;
-    static const int toolTimeoutMs = 30000;
+    // How long one run of ffprobe or ffmpeg may take before it is killed.
+    int toolTimeoutMs = 30000;
 };

@@ -6,6 +6,7 @@
 
 #include <QApplication>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QImage>
 #include <QTemporaryDir>
@@ -175,6 +176,38 @@ private slots:
         QCOMPARE(t.duration, 0.0);
         QVERIFY(!QFile::exists(t.cover));
         QVERIFY(readLog().contains(file));
+    }
+
+    // Missing or hanging tools give a zero length and a log line within the time-out.
+    void toolsFailing()
+    {
+        const QString file = path("tools.avi");
+        QVERIFY(MediaGen::makeVideo(file, 1).isEmpty());
+        const QString hanging = path("hanging-tool");
+        {
+            QFile script(hanging);
+            QVERIFY(script.open(QIODevice::WriteOnly));
+            script.write("#!/bin/sh\nexec sleep 30\n");
+        }
+        QFile::setPermissions(hanging, QFile::permissions(hanging) | QFileDevice::ExeOwner);
+
+        for (const QString &tool : {path("no-such-tool"), hanging}) {
+            qputenv("KIVO_FFPROBE", QFile::encodeName(tool));
+            qputenv("KIVO_FFMPEG", QFile::encodeName(tool));
+            VideoMetadata reader;
+            reader.toolTimeoutMs = 500;
+            QElapsedTimer clock;
+            clock.start();
+            const QString named = path(QStringLiteral("tools-%1.avi").arg(QFileInfo(tool).fileName()));
+            QFile::copy(file, named);
+            const track t = reader.readVideoInfo(named, 1);
+            QVERIFY(clock.elapsed() < 10000);
+            QCOMPARE(t.duration, 0.0);
+            QVERIFY(!QFile::exists(t.cover));
+            QVERIFY(readLog().contains(QStringLiteral("Thumbnail not made for ") + named));
+        }
+        qunsetenv("KIVO_FFPROBE");
+        qunsetenv("KIVO_FFMPEG");
     }
 
     void parsers()
