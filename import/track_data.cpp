@@ -1,0 +1,479 @@
+#include "track_data.h"
+
+#include "applog.h"
+#include "apppaths.h"
+#include "coverfiles.h"
+#include "itunecoverart.h"
+#include "taglibbuilder.h"
+#include "videometadata.h"
+
+#include <QDir>
+#include <QFile>
+#include <QMutex>
+#include <QMutexLocker>
+
+#include <taglib/asffile.h>
+#include <taglib/flacfile.h>
+#include <taglib/infotag.h>
+#include <taglib/mp4file.h>
+#include <taglib/mpegfile.h>
+#include <taglib/wavfile.h>
+
+namespace {
+
+const QStringList audioSuffixes
+    = {QStringLiteral("mp3"), QStringLiteral("m4a"), QStringLiteral("m4b"), QStringLiteral("aac"),
+        QStringLiteral("wma"), QStringLiteral("mpa"), QStringLiteral("mp2"), QStringLiteral("mpga"),
+        QStringLiteral("wav"), QStringLiteral("aiff"), QStringLiteral("aif"), QStringLiteral("aifc"),
+        QStringLiteral("flac"), QStringLiteral("ogg"), QStringLiteral("oga"), QStringLiteral("ape")};
+const QStringList videoSuffixes = {QStringLiteral("mp4"), QStringLiteral("avi"), QStringLiteral("mpeg"),
+    QStringLiteral("mpg"), QStringLiteral("wmv"), QStringLiteral("flv"), QStringLiteral("mkv"),
+    QStringLiteral("m4v"), QStringLiteral("mov")};
+const QStringList playlistSuffixes = {QStringLiteral("m3u"), QStringLiteral("m3u8"), QStringLiteral("pls"),
+    QStringLiteral("xspf"), QStringLiteral("wpl")};
+
+std::atomic_bool videoSupportedFlag{false};
+
+// The id maps, the persistent-id map and the result map are shared by every track_data object.
+// The controller runs one scan at a time; the lock only keeps a stray second caller harmless.
+QMutex sharedStateMutex;
+QMap<QString, qint64> albumIds;
+qint64 lastAlbumId = 1;
+QMap<QString, qint64> artistIds;
+qint64 lastArtistId = 1;
+QMap<QString, QString> albumPersistentIds;
+TrackMap scanTracks;
+
+TagLibBuilder tagBuilder;
+
+VideoMetadata &videoReader()
+{
+    // Built on first use, after the application has set up its paths.
+    static VideoMetadata *const reader = new VideoMetadata;
+    return *reader;
+}
+
+const QString kUnknownArtist = QStringLiteral("Unknown Artist");
+const QString kUnknownAlbum = QStringLiteral("Unknown Album");
+const QString kUnknownGenre = QStringLiteral("Unknown genre");
+const QString kUnknownComment = QStringLiteral("Unknown comment");
+const QString kPlaylistCover = QStringLiteral("qrc:///resources/photos/playlist.png");
+
+qint16 clamp16(long long value)
+{
+    return qint16(value < 0 ? 0 : (value > 32767 ? 32767 : value));
+}
+
+void logTagFailure(const QString &path, const QString &why)
+{
+    writeLog(appLogFile(), QStringLiteral("Tag read failed (") + why + QStringLiteral("): "), path);
+}
+
+template <class FileType> bool readWith(tagInfo &info, const QByteArray &name, const QString &path)
+{
+    FileType file(name.constData(), true, TagLib::AudioProperties::Average);
+    if (!file.isValid() || !file.tag()) {
+        logTagFailure(path, QStringLiteral("not a readable file of its kind"));
+        return false;
+    }
+    track_data::readTags(info, file.tag(), file.audioProperties());
+    return true;
+}
+
+}  // namespace
+
+track_data::track_data()
+    : ignoredPlaylists(
+        {QStringLiteral("library"), QStringLiteral("recently added"), QStringLiteral("itunes dj"),
+            QStringLiteral("purchased"), QStringLiteral("90\u2019s music"), QStringLiteral("recently played"),
+            QStringLiteral("my top rated"), QStringLiteral("top 25 most played"),
+            QStringLiteral("classical music"), QStringLiteral("Music Videos")})
+{ }
+
+track_data::~track_data() = default;
+
+bool track_data::isAudioFile(const QString &suffix)
+{
+    return audioSuffixes.contains(suffix.toLower());
+}
+
+bool track_data::isVideoFile(const QString &suffix)
+{
+    return videoSupportedFlag && videoSuffixes.contains(suffix.toLower());
+}
+
+bool track_data::isPlaylistFile(const QString &suffix)
+{
+    return playlistSuffixes.contains(suffix.toLower());
+}
+
+bool track_data::videoSupported()
+{
+    videoSupportedFlag = systemVideoSupported;
+    return systemVideoSupported;
+}
+
+QStringList track_data::protectedFiles() const
+{
+    return protectedFileList;
+}
+
+void track_data::clearProtectedFiles()
+{
+    protectedFileList.clear();
+}
+
+void track_data::setPersistentIdMap(const QMap<QString, QString> &ids)
+{
+    QMutexLocker lock(&sharedStateMutex);
+    albumPersistentIds = ids;
+}
+
+qint64 track_data::assignNameId(QMap<QString, qint64> &ids, const QString &name, qint64 &counter)
+{
+    static QMutex mutex;
+    QMutexLocker lock(&mutex);
+    const auto found = ids.constFind(name);
+    if (found != ids.constEnd())
+        return found.value();
+    ++counter;
+    ids.insert(name, counter);
+    return counter;
+}
+
+QString track_data::fileToBase64(const QString &path)
+{
+    return ::fileToBase64(path);
+}
+
+void track_data::saveCoverImage(const QString &path, const QString &base64)
+{
+    ::saveCoverImage(path, base64);
+}
+
+TrackMap track_data::scanTrackMap()
+{
+    QMutexLocker lock(&sharedStateMutex);
+    return scanTracks;
+}
+
+void track_data::clearScanTrackMap()
+{
+    QMutexLocker lock(&sharedStateMutex);
+    scanTracks.clear();
+}
+
+// ---- tag reading ----
+
+void track_data::copyTag(tagInfo &info, const TagLib::Tag *tag)
+{
+    TagLib::String title, artist, album, genre, comment;
+    if (tag) {
+        artist = tag->artist();
+        album = tag->album();
+        title = tag->title();
+        genre = tag->genre();
+        comment = tag->comment();
+        info.track = tag->track();
+        info.year = tag->year();
+    } else {
+        info.track = 0;
+        info.year = 0;
+    }
+    info.artist = artist.isEmpty() ? toTString(kUnknownArtist) : artist;
+    info.album = album.isEmpty() ? toTString(kUnknownAlbum) : album;
+    info.title = title;
+    info.genre = genre.isEmpty() ? toTString(kUnknownGenre) : genre;
+    info.comment = comment.isEmpty() ? toTString(kUnknownComment) : comment;
+}
+
+void track_data::copyProperties(tagInfo &info, const TagLib::AudioProperties *properties)
+{
+    // A file read without audio properties has no numbers to give.
+    info.bitrate = properties ? properties->bitrate() : 0;
+    info.channels = properties ? properties->channels() : 0;
+    info.length = properties ? unsigned(qMax(0, properties->lengthInSeconds())) : 0;
+    info.sampleRate = properties ? unsigned(qMax(0, properties->sampleRate())) : 0;
+}
+
+void track_data::readTags(tagInfo &info, TagLib::FileRef ref)
+{
+    copyTag(info, ref.tag());
+    copyProperties(info, ref.audioProperties());
+}
+
+namespace {
+// WAV files carry their texts in an ID3v2 chunk, a RIFF INFO chunk, or both: each field comes
+// from the ID3v2 tag when it has it, else from the INFO chunk.
+class WavTag : public TagLib::Tag
+{
+public:
+    WavTag(const TagLib::Tag *first, const TagLib::Tag *second)
+        : m_first(first)
+        , m_second(second)
+    { }
+    TagLib::String title() const override { return pick(&TagLib::Tag::title); }
+    TagLib::String artist() const override { return pick(&TagLib::Tag::artist); }
+    TagLib::String album() const override { return pick(&TagLib::Tag::album); }
+    TagLib::String comment() const override { return pick(&TagLib::Tag::comment); }
+    TagLib::String genre() const override { return pick(&TagLib::Tag::genre); }
+    unsigned int year() const override
+    {
+        const unsigned int y = m_first ? m_first->year() : 0;
+        return y || !m_second ? y : m_second->year();
+    }
+    unsigned int track() const override
+    {
+        const unsigned int n = m_first ? m_first->track() : 0;
+        return n || !m_second ? n : m_second->track();
+    }
+    void setTitle(const TagLib::String &) override { }
+    void setArtist(const TagLib::String &) override { }
+    void setAlbum(const TagLib::String &) override { }
+    void setComment(const TagLib::String &) override { }
+    void setGenre(const TagLib::String &) override { }
+    void setYear(unsigned int) override { }
+    void setTrack(unsigned int) override { }
+
+private:
+    TagLib::String pick(TagLib::String (TagLib::Tag::*get)() const) const
+    {
+        TagLib::String value;
+        if (m_first)
+            value = (m_first->*get)();
+        if (value.isEmpty() && m_second)
+            value = (m_second->*get)();
+        return value;
+    }
+    const TagLib::Tag *m_first;
+    const TagLib::Tag *m_second;
+};
+}  // namespace
+
+bool track_data::readFileTags(tagInfo &info, const QString &path)
+{
+    const QFileInfo fileInfo(path);
+    const QString suffix = fileInfo.suffix().toLower();
+    const QByteArray name = QFile::encodeName(path);
+    if (!fileInfo.isFile()) {
+        logTagFailure(path, QStringLiteral("no such file"));
+        return false;
+    }
+    if (fileInfo.size() == 0) {
+        logTagFailure(path, QStringLiteral("empty file"));
+        return false;
+    }
+
+    if (suffix == QLatin1String("m4a") || suffix == QLatin1String("m4b") || suffix == QLatin1String("mp4")
+        || suffix == QLatin1String("m4v"))
+        return readWith<TagLib::MP4::File>(info, name, path);
+    if (suffix == QLatin1String("wma") || suffix == QLatin1String("wmv"))
+        return readWith<TagLib::ASF::File>(info, name, path);
+    if (suffix == QLatin1String("flac"))
+        return readWith<TagLib::FLAC::File>(info, name, path);
+    if (suffix == QLatin1String("wav")) {
+        TagLib::RIFF::WAV::File file(name.constData(), true, TagLib::AudioProperties::Average);
+        if (!file.isValid()) {
+            logTagFailure(path, QStringLiteral("not a readable WAV file"));
+            return false;
+        }
+        const TagLib::Tag *id3 = file.hasID3v2Tag() ? file.ID3v2Tag() : nullptr;
+        const TagLib::Tag *infoTag = file.hasInfoTag() ? file.InfoTag() : nullptr;
+        const WavTag combined(id3, infoTag);
+        readTags(info, static_cast<const TagLib::Tag *>(&combined), file.audioProperties());
+        return true;
+    }
+
+    TagLib::FileRef ref(name.constData(), true, TagLib::AudioProperties::Average);
+    if (videoSuffixes.contains(suffix)) {
+        // Most video containers have no TagLib reader: such a video is still taken, with the
+        // default texts; its length comes from the stream probe when the track is built.
+        if (!ref.isNull() && ref.tag() && !ref.tag()->isEmpty()) {
+            readTags(info, ref);
+        } else {
+            copyTag(info, nullptr);
+            copyProperties(info, nullptr);
+        }
+        return true;
+    }
+    if (!ref.isNull() && ref.tag() && !ref.tag()->isEmpty()) {
+        readTags(info, ref);
+        return true;
+    }
+    // A file without any tag is still music when it holds real audio: it is taken with the
+    // default texts. TagLib calls almost any bytes a valid MPEG file, hence the sample rate test.
+    if (!ref.isNull() && ref.audioProperties() && ref.audioProperties()->sampleRate() > 0) {
+        readTags(info, ref);
+        return true;
+    }
+
+    // A suffix TagLib does not know: accept it only as MPEG audio with real frames or an ID3v2 tag.
+    TagLib::MPEG::File file(name.constData(), true, TagLib::AudioProperties::Average);
+    const TagLib::AudioProperties *properties = file.isValid() ? file.audioProperties() : nullptr;
+    const bool hasAudio
+        = properties && properties->lengthInMilliseconds() > 0 && properties->sampleRate() > 0;
+    if (file.isValid() && file.tag() && (file.hasID3v2Tag() || hasAudio)) {
+        readTags(info, file.tag(), file.audioProperties());
+        return true;
+    }
+    logTagFailure(path, QStringLiteral("no reader accepts it"));
+    return false;
+}
+
+bool track_data::isProtected(const QString &path)
+{
+    const QString suffix = QFileInfo(path).suffix().toLower();
+    const QByteArray name = QFile::encodeName(path);
+    bool encrypted = false;
+    if (suffix == QLatin1String("wma") || suffix == QLatin1String("wmv")) {
+        TagLib::ASF::File file(name.constData(), true, TagLib::AudioProperties::Average);
+        encrypted = file.isValid() && file.audioProperties() && file.audioProperties()->isEncrypted();
+    } else if (suffix == QLatin1String("mp4") || suffix == QLatin1String("m4v")
+        || suffix == QLatin1String("m4a") || suffix == QLatin1String("m4b")) {
+        // Encrypted AAC ("m4a"/"m4b") plays nowhere but in iTunes, so it is reported too.
+        TagLib::MP4::File file(name.constData(), true, TagLib::AudioProperties::Average);
+        encrypted = file.isValid() && file.audioProperties() && file.audioProperties()->isEncrypted();
+    }
+    if (encrypted) {
+        protectedFileList.append(path);
+        writeLog(appLogFile(), QStringLiteral("Protected media file: "), path);
+    }
+    return encrypted;
+}
+
+// ---- track building ----
+
+void track_data::applyTagInfo(track &t, tagInfo info)
+{
+    t.albumname = toQString(info.album).trimmed();
+    t.artistname = toQString(info.artist).trimmed();
+    t.comment = toQString(info.comment);
+    t.trackname = toQString(info.title).trimmed();
+    t.genre = toQString(info.genre);
+    t.bitrate = clamp16(info.bitrate);
+    t.channels = clamp16(info.channels);
+    t.tracknumber = clamp16(info.track);
+    t.year = clamp16(info.year);
+    t.duration = double(info.length);
+    t.frequency = qint64(info.sampleRate);
+    t.hasArtist = !t.artistname.startsWith(QLatin1String("Unknown"));
+    t.hasAlbum = !t.albumname.startsWith(QLatin1String("Unknown"));
+}
+
+void track_data::buildTrack(qint64 &nextTrackKey, track &t, tagInfo info, const QFileInfo &file,
+    bool fromPlaylist, const QString &playlistName, bool isVideo, bool isAudio)
+{
+    const QString suffix = file.suffix().toLower();
+
+    if (info.title.isEmpty()) {
+        QString title = file.fileName();
+        if (!suffix.isEmpty())
+            title.remove(QLatin1Char('.') + suffix, Qt::CaseInsensitive);
+        info.title = toTString(title.trimmed());
+    }
+    const QString title = toQString(info.title);
+    t.hasTitle = !(title.contains(QLatin1String("track"), Qt::CaseInsensitive) || title.isEmpty());
+
+    applyTagInfo(t, info);
+
+    t.id = nextTrackKey;
+    t.filesize = file.size();
+    t.filename = file.fileName();
+    t.quality = bitrateClass(t.bitrate);
+    t.source = 0;
+    t.isAudiobook = false;
+    t.isPodcast = false;
+    t.folderLocation = file.absoluteDir().path();
+
+    const QString albumKey = fromPlaylist ? playlistName : t.albumname;
+    {
+        QMutexLocker lock(&sharedStateMutex);
+        t.album_id = assignNameId(albumIds, albumKey, lastAlbumId);
+        t.artist_id = assignNameId(artistIds, t.artistname, lastArtistId);
+    }
+    if (folderAlbumCounter)
+        folderAlbumCounter(t.folderLocation, t.album_id);
+
+    if (isVideo) {
+        const track video = videoReader().readVideoInfo(file.filePath(), 1);
+        t.duration = video.duration;
+        t.cover = QDir::fromNativeSeparators(video.cover);
+    }
+
+    if (fromPlaylist) {
+        t.cover = kPlaylistCover;
+        t.albumname = playlistName.trimmed();
+        t.isVideo = false;
+        t.playlistId = t.album_id;
+        t.playlist = playlistName;
+    } else {
+        t.isVideo = isVideo && !isAudio;
+        t.playlist = QStringLiteral("");
+        t.playlistId = 0;
+        if (!isVideo)
+            coverArtForFile(t, file);
+    }
+
+    if (!t.hasTitle || t.albumname.startsWith(QLatin1String("Unknown"))
+        || t.artistname.startsWith(QLatin1String("Unknown"))
+        || t.cover.contains(QLatin1String("no_artwork.png")))
+        t.missingMediaData = true;
+
+    {
+        QMutexLocker lock(&sharedStateMutex);
+        scanTracks.insert(t.id, t);
+    }
+    if (repoWriter)
+        repoWriter(t);
+    ++nextTrackKey;
+}
+
+void track_data::coverArtForFile(track &t, QFileInfo file)
+{
+    const AppPaths paths;
+    const QString name = paths.sanitizeName(t.albumname);
+    const QString imageName = name.isEmpty() ? t.filename : name + QStringLiteral(".png");
+    const QString folder = AppPaths::dataLocation() + paths.artworkDir;
+    if (!QDir().mkpath(folder))
+        writeLog(appLogFile(), QStringLiteral("Cannot create the artwork folder: "), folder);
+    const QString imagePath = folder + QLatin1Char('/') + imageName;
+
+    if (!t.albumname.startsWith(QLatin1String("Unknown"))) {
+        tagBuilder.extractCoverArt(imagePath, file.absoluteFilePath());
+        t.cover = QDir::fromNativeSeparators(imagePath);
+    } else {
+        t.cover = QStringLiteral("");
+        t.hasCover = false;
+    }
+
+    if (!t.cover.isEmpty() && QFile::exists(t.cover)) {
+        t.hasCover = true;
+        return;
+    }
+    if (name.contains(QLatin1String("Unknown"), Qt::CaseInsensitive))
+        return;
+
+    const QString cached = artworkForTrack(name);
+    if (!cached.isEmpty()) {
+        t.cover = QDir::fromNativeSeparators(cached);
+        t.hasCover = true;
+    } else {
+        t.cover = paths.noArtworkUrl;
+        t.hasCover = false;
+    }
+    t.missingMediaData = true;
+}
+
+QString track_data::artworkForTrack(const QString &albumName)
+{
+    QString persistentId;
+    {
+        QMutexLocker lock(&sharedStateMutex);
+        const auto found = albumPersistentIds.constFind(albumName);
+        if (found == albumPersistentIds.constEnd())
+            return QStringLiteral("");
+        persistentId = found.value();
+    }
+    ItuneCoverArtExtracter extracter;
+    return extracter.scanItunesArtwork(persistentId, albumName);
+}

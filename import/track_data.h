@@ -1,0 +1,110 @@
+#pragma once
+
+#include "track.h"
+
+#include <QFileInfo>
+#include <QMap>
+#include <QString>
+#include <QStringList>
+
+#include <taglib/audioproperties.h>
+#include <taglib/fileref.h>
+#include <taglib/tag.h>
+#include <taglib/tstring.h>
+
+#include <atomic>
+#include <functional>
+
+// The tags and audio properties of one media file, as the import reads them.
+struct tagInfo {
+    TagLib::String title;
+    TagLib::String artist;
+    TagLib::String album;
+    TagLib::String genre;
+    TagLib::String comment;
+    unsigned int track = 0;
+    unsigned int year = 0;
+    int bitrate = 0;  // kbit/s
+    int channels = 0;
+    unsigned int length = 0;  // whole seconds
+    unsigned int sampleRate = 0;  // Hz
+};
+
+// Texts cross between TagLib and Qt as full Unicode.
+inline QString toQString(const TagLib::String &text)
+{
+    return TStringToQString(text);
+}
+inline TagLib::String toTString(const QString &text)
+{
+    return QStringToTString(text);
+}
+
+// The import engine: tells media files apart, reads their tags and turns them into `track`
+// records with their covers. Ids and the scan's result map are shared by every object of the
+// class, so ids stay stable across all scans of one run.
+class track_data
+{
+public:
+    track_data();
+    ~track_data();
+    track_data(const track_data &) = delete;
+    track_data &operator=(const track_data &) = delete;
+
+    // Stop request for a running scan: written by the GUI thread, read by the scan's thread.
+    std::atomic_bool cancelSearch{false};
+    QStringList protectedFileList;
+    QStringList ignoredPlaylists;
+
+    // Whether the chosen in-car system plays video. The controller copies the system record's
+    // video flag here before it calls videoSupported(); the import does not reach the record.
+    bool systemVideoSupported = false;
+
+    // Stores each built track in the repository cache. Left empty, tracks are built without it;
+    // the scan sets it to the library store's writer.
+    std::function<void(const track &)> repoWriter;
+    // Counts a built track in the per-folder album counts (folder, album id). Optional as well.
+    std::function<void(const QString &, qint64)> folderAlbumCounter;
+
+    static bool isAudioFile(const QString &suffix);
+    static bool isVideoFile(const QString &suffix);
+    static bool isPlaylistFile(const QString &suffix);
+
+    // Takes systemVideoSupported as the import's video switch and returns it.
+    bool videoSupported();
+    QStringList protectedFiles() const;
+    void clearProtectedFiles();
+
+    static void setPersistentIdMap(const QMap<QString, QString> &ids);
+    static qint64 assignNameId(QMap<QString, qint64> &ids, const QString &name, qint64 &counter);
+
+    static QString fileToBase64(const QString &path);
+    static void saveCoverImage(const QString &path, const QString &base64);
+
+    // Fills `info` from the file; false (with a log line) when no reader accepts it.
+    bool readFileTags(tagInfo &info, const QString &path);
+    // True, and the path appended to protectedFileList, for a DRM-protected file.
+    bool isProtected(const QString &path);
+
+    template <class TagType, class PropertiesType>
+    static void readTags(tagInfo &info, const TagType *tag, const PropertiesType *properties)
+    {
+        copyTag(info, tag);
+        copyProperties(info, properties);
+    }
+    static void readTags(tagInfo &info, TagLib::FileRef ref);
+
+    void buildTrack(qint64 &nextTrackKey, track &t, tagInfo info, const QFileInfo &file, bool fromPlaylist,
+        const QString &playlistName, bool isVideo, bool isAudio);
+    void applyTagInfo(track &t, tagInfo info);
+    void coverArtForFile(track &t, QFileInfo file);
+    QString artworkForTrack(const QString &albumName);
+
+    // The scan's result map: every built track under its id.
+    static TrackMap scanTrackMap();
+    static void clearScanTrackMap();
+
+private:
+    static void copyTag(tagInfo &info, const TagLib::Tag *tag);
+    static void copyProperties(tagInfo &info, const TagLib::AudioProperties *properties);
+};
