@@ -70,8 +70,14 @@ bool readBounded(const QString &path, QByteArray *bytes, bool xmlMessage)
     return true;
 }
 
-QStringList splitLines(const QString &text)
+// The lines of a text playlist; none for a file holding NUL characters, which is no text file.
+QStringList playlistLines(const QByteArray &bytes, const QString &path)
 {
+    const QString text = decodePlaylistText(bytes);
+    if (text.contains(QChar(0))) {
+        qWarning().noquote() << "Not a text playlist, not read:" << path;
+        return {};
+    }
     return text.split(QRegularExpression(QStringLiteral("\r\n|\r|\n")));
 }
 
@@ -102,7 +108,7 @@ QStringList readM3uPlaylist(const QString &path)
         return {};
     const QDir folder = folderOf(path);
     QStringList entries;
-    for (const QString &line : splitLines(decodePlaylistText(bytes))) {
+    for (const QString &line : playlistLines(bytes, path)) {
         // "#EXTM3U", "#EXTINF:..." and other comments.
         if (line.trimmed().startsWith(QLatin1Char('#')))
             continue;
@@ -120,7 +126,7 @@ QStringList readPlsPlaylist(const QString &path)
         return {};
     const QDir folder = folderOf(path);
     QStringList entries;
-    for (const QString &rawLine : splitLines(decodePlaylistText(bytes))) {
+    for (const QString &rawLine : playlistLines(bytes, path)) {
         const QString line = rawLine.trimmed();
         const int equals = line.indexOf(QLatin1Char('='));
         if (equals <= 0 || line.startsWith(QLatin1Char(';')) || line.startsWith(QLatin1Char('#')))
