@@ -1,5 +1,6 @@
 #include "itunescoverart.h"
 
+#include "applog.h"
 #include "apppaths.h"
 #include "coverfiles.h"
 
@@ -13,6 +14,7 @@
 #include <QStandardPaths>
 
 #include <algorithm>
+#include <atomic>
 
 namespace {
 
@@ -104,6 +106,11 @@ QString ItuneCoverArtExtracter::scanItunesArtwork(const QString &persistentId, c
     if (source.isEmpty())
         return QString();
 
+    // The export script needs Windows' cscript; the cache file is read directly instead.
+    static std::atomic_bool scriptSkipLogged(false);
+    if (!scriptSkipLogged.exchange(true))
+        writeLog(appLogFile(), QStringLiteral("cscript export of iTunes artwork is not available: skipped, "),
+            QStringLiteral("reading the artwork cache files directly"));
     qDebug().noquote() << "cscript export of iTunes artwork is not available; reading" << source
                        << "directly";
 
