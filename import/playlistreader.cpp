@@ -95,7 +95,8 @@ QString decodePlaylistText(const QByteArray &bytes)
     }
     QStringDecoder utf8(QStringConverter::Utf8, QStringConverter::Flag::Stateless);
     const QString text = utf8.decode(bytes);
-    // Older players wrote ".m3u" in the Windows code page: such bytes are no valid UTF-8.
+    // Older players wrote ".m3u" in Latin-1 or a Windows code page, which is no valid UTF-8;
+    // Latin-1 reads the letters those share.
     if (utf8.hasError())
         return QString::fromLatin1(bytes);
     return text;
