@@ -1,0 +1,407 @@
+#include "apppaths.h"
+#include "itunescoverart.h"
+#include "ituneslibrary.h"
+#include "testenv.h"
+
+#include <QApplication>
+#include <QBuffer>
+#include <QDir>
+#include <QFile>
+#include <QImage>
+#include <QStandardPaths>
+#include <QUrl>
+#include <QtEndian>
+
+class TestItunesLibrary : public QObject
+{
+    Q_OBJECT
+
+private:
+    static QString write(const QString &path, const QByteArray &bytes)
+    {
+        QDir().mkpath(QFileInfo(path).absolutePath());
+        QFile file(path);
+        if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size())
+            qFatal("cannot write %s", qPrintable(path));
+        return path;
+    }
+
+    static QString escape(const QString &text) { return text.toHtmlEscaped(); }
+
+    static QString location(const QString &path, bool localhost)
+    {
+        return QString(localhost ? "file://localhost" : "file://")
+            + QString::fromLatin1(QUrl::toPercentEncoding(path, "/"));
+    }
+
+    struct Entry {
+        qint64 id;
+        QMap<QString, QString> strings;
+        QMap<QString, qint64> integers;
+    };
+
+    static QString trackDict(const Entry &e)
+    {
+        QString s = QString("<key>%1</key>\n<dict>\n<key>Track ID</key><integer>%1</integer>\n").arg(e.id);
+        for (auto it = e.strings.begin(); it != e.strings.end(); ++it) {
+            const QString type = it.key() == "Release Date" ? "date" : "string";
+            s += QString("<key>%1</key><%2>%3</%2>\n").arg(escape(it.key()), type, escape(it.value()));
+        }
+        for (auto it = e.integers.begin(); it != e.integers.end(); ++it)
+            s += QString("<key>%1</key><integer>%2</integer>\n").arg(escape(it.key())).arg(it.value());
+        return s + "</dict>\n";
+    }
+
+    static QString playlistDict(const QString &name, const QList<qint64> &ids, bool master = false)
+    {
+        QString s = QString("<dict>\n<key>Name</key><string>%1</string>\n").arg(escape(name));
+        if (master)
+            s += "<key>Master</key><true/>\n";
+        s += "<key>Playlist ID</key><integer>7</integer>\n<key>All Items</key><true/>\n";
+        s += "<key>Playlist Items</key>\n<array>\n";
+        for (const qint64 id : ids)
+            s += QString("<dict>\n<key>Track ID</key><integer>%1</integer>\n</dict>\n").arg(id);
+        return s + "</array>\n</dict>\n";
+    }
+
+    static QString plist(const QList<Entry> &entries, const QString &playlists)
+    {
+        QString s = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
+                    "<!DOCTYPE plist PUBLIC \"-//Apple Computer//DTD PLIST 1.0//EN\" "
+                    "\"http://www.apple.com/DTDs/PropertyList-1.0.dtd\">\n"
+                    "<plist version=\"1.0\">\n<dict>\n"
+                    "<key>Major Version</key><integer>1</integer>\n"
+                    "<key>Date</key><date>2012-01-01T10:00:00Z</date>\n"
+                    "<key>Show Content Ratings</key><true/>\n"
+                    "<key>Tracks</key>\n<dict>\n";
+        for (const Entry &e : entries)
+            s += trackDict(e);
+        s += "</dict>\n<key>Playlists</key>\n<array>\n" + playlists + "</array>\n";
+        s += "<key>Music Folder</key><string>file://localhost/Music/</string>\n";
+        return s + "</dict>\n</plist>\n";
+    }
+
+    // A small media library on disk and the XML that describes it.
+    struct Library {
+        QString xml;
+        QString media;
+        QString song, unicode, episode, book, movie;
+    };
+
+    static Library makeLibrary(const TestEnv &env)
+    {
+        Library lib;
+        lib.media = env.home() + "/Music/iTunes/iTunes Media";
+        lib.song = write(lib.media + "/Music/Artist A/Album A/01 Song One.mp3", "x");
+        lib.unicode = write(lib.media + "/Music/Ünïcødé/Sông #1 100%.M4A", "x");
+        lib.episode = write(lib.media + "/Podcasts/Show/Episode 1.mp3", "x");
+        lib.book = write(lib.media + "/Audiobooks/Book.m4b", "x");
+        lib.movie = write(lib.media + "/Movies/Clip.mp4", "x");
+        const QString cover = write(lib.media + "/Music/Artist A/Album A/Cover.jpg", "x");
+
+        QList<Entry> entries;
+        entries.append({101,
+            {{"Name", "Song One"}, {"Artist", "Artist A"}, {"Album", "  Album A  "}, {"Genre", "Rock"},
+                {"Kind", "MPEG audio file"}, {"Release Date", "1999-03-10T08:00:00Z"},
+                {"Persistent ID", "ABCDEF0123456789"}, {"Location", location(lib.song, true)}},
+            {{"Size", 4000000}, {"Total Time", 215500}, {"Track Number", 3}, {"Year", 1999},
+                {"Bit Rate", 320}, {"Sample Rate", 44100}}});
+        entries.append({5000000000LL, {{"Location", location(lib.unicode, false)}}, {{"Total Time", 1000}}});
+        entries.append(
+            {103, {{"Name", "Episode 1"}, {"Album", "Show"}, {"Location", location(lib.episode, true)}}, {}});
+        entries.append(
+            {104, {{"Name", "Book"}, {"Album", "Book"}, {"Location", location(lib.book, true)}}, {}});
+        entries.append(
+            {105, {{"Name", "Clip"}, {"Kind", "MPEG-4 video file"}, {"Location", location(lib.movie, true)}},
+                {{"Total Time", 0}}});
+        entries.append(
+            {106, {{"Name", "Gone"}, {"Location", location(lib.media + "/Music/Gone.mp3", true)}}, {}});
+        entries.append({107, {{"Name", "Cover"}, {"Location", location(cover, true)}}, {}});
+        entries.append({108, {{"Name", "Radio"}, {"Location", "http://radio.example.org/stream.mp3"}}, {}});
+        entries.append({109, {{"Name", "Remote"}, {"Location", "file://server/share/song.mp3"}}, {}});
+
+        QString playlists
+            = playlistDict("Library", {101, 5000000000LL, 103, 104, 105, 106, 107, 108, 109}, true);
+        playlists += playlistDict("Music", {101, 5000000000LL, 106});
+        playlists += playlistDict("Movies", {105});
+        playlists += playlistDict("Podcasts", {103});
+        playlists += playlistDict("Books", {104});
+        playlists += playlistDict("Road Trip", {105, 999, 101});
+        playlists += "<dict><key>Name</key><string>Genius</string><key>Folder</key><true/></dict>\n";
+        lib.xml = write(
+            env.home() + "/Music/iTunes/iTunes Music Library.xml", plist(entries, playlists).toUtf8());
+        return lib;
+    }
+
+    static QStringList names(const QList<iTunedata> &playlists)
+    {
+        QStringList result;
+        for (const iTunedata &p : playlists)
+            result << p.name;
+        return result;
+    }
+
+    static QStringList paths(const QList<track> &tracks)
+    {
+        QStringList result;
+        for (const track &t : tracks)
+            result << t.filepath;
+        return result;
+    }
+
+    static QByteArray imageBytes(const char *format)
+    {
+        QImage image(6, 4, QImage::Format_RGB32);
+        image.fill(QColor(200, 30, 40));
+        QByteArray bytes;
+        QBuffer buffer(&bytes);
+        buffer.open(QIODevice::WriteOnly);
+        image.save(&buffer, format);
+        return bytes;
+    }
+
+    static QByteArray box(const QByteArray &type, const QByteArray &payload)
+    {
+        QByteArray size(4, '\0');
+        qToBigEndian<quint32>(quint32(payload.size() + 8), size.data());
+        return size + type + payload;
+    }
+
+    // An artwork cache file: the "itch" header box, then an "item" box (inside "artw" when asked)
+    // with its own header before the image data.
+    static QByteArray itcFile(const QByteArray &image, bool inArtw)
+    {
+        QByteArray itch = box("itch", QByteArray(276, '\0'));
+        QByteArray header(4, '\0');
+        qToBigEndian<quint32>(208, header.data());
+        header += QByteArray(16, '\x01') + "PNGf" + QByteArray(180, '\0');
+        const QByteArray item = box("item", header + image);
+        return itch + (inArtw ? box("artw", item) : item);
+    }
+
+private slots:
+    void locations()
+    {
+        QCOMPARE(itunesLocationToPath("file://localhost/Users/me/Music/A%20B.mp3"),
+            QString("/Users/me/Music/A B.mp3"));
+        QCOMPARE(itunesLocationToPath("file:///home/me/Caf%C3%A9.mp3"), QString("/home/me/Café.mp3"));
+        QCOMPARE(itunesLocationToPath("file://LOCALHOST/x.mp3"), QString("/x.mp3"));
+        QCOMPARE(itunesLocationToPath("file://server/share/x.mp3"), QString());
+        QCOMPARE(itunesLocationToPath("http://example.org/x.mp3"), QString());
+        QCOMPARE(itunesLocationToPath("/plain/path.mp3"), QString());
+        QCOMPARE(itunesLocationToPath(""), QString());
+    }
+
+    void parsesPlaylistsAndTracks()
+    {
+        TestEnv env;
+        const Library lib = makeLibrary(env);
+        const QList<iTunedata> playlists = parseItunesLibraryXml(lib.xml);
+        QCOMPARE(names(playlists),
+            QStringList({"Library", "Music", "Movies", "Podcasts", "Books", "Road Trip", "Genius"}));
+
+        // Missing files, non-media suffixes, streams and remote files are left out.
+        QCOMPARE(paths(playlists[0].tracks),
+            QStringList({lib.song, lib.unicode, lib.episode, lib.book, lib.movie}));
+        QCOMPARE(paths(playlists[1].tracks), QStringList({lib.song, lib.unicode}));
+        QCOMPARE(paths(playlists[2].tracks), QStringList({lib.movie}));
+        QCOMPARE(paths(playlists[3].tracks), QStringList({lib.episode}));
+        QCOMPARE(paths(playlists[4].tracks), QStringList({lib.book}));
+        // Unknown track ids are passed over; playlist order is kept.
+        QCOMPARE(paths(playlists[5].tracks), QStringList({lib.movie, lib.song}));
+        QVERIFY(playlists[6].tracks.isEmpty());
+
+        const track song = playlists[1].tracks[0];
+        QCOMPARE(song.id, qint64(101));
+        QCOMPARE(song.source, qint16(1));
+        QCOMPARE(song.trackname, QString("Song One"));
+        QCOMPARE(song.filename, QString("Song One"));
+        QCOMPARE(song.artistname, QString("Artist A"));
+        QCOMPARE(song.albumname, QString("Album A"));
+        QCOMPARE(song.genre, QString("Rock"));
+        QCOMPARE(song.codec, QString("MPEG audio file"));
+        QCOMPARE(song.releaseDate, QString("03/10/1999"));
+        QCOMPARE(song.bitrate, qint16(320));
+        QCOMPARE(song.frequency, qint64(44100));
+        QCOMPARE(song.tracknumber, qint16(3));
+        QCOMPARE(song.year, qint16(1999));
+        QCOMPARE(song.duration, 215.5);
+        QCOMPARE(song.filesize, qint64(4000000));
+        QVERIFY(!song.isVideo);
+        QVERIFY(!song.hasAlbum && !song.hasCover && !song.isPodcast);
+        QVERIFY(song.cover.isEmpty() && !song.cover.isNull());
+
+        // Ids beyond 32 bits, and the defaults for empty texts.
+        const track bare = playlists[1].tracks[1];
+        QCOMPARE(bare.id, qint64(5000000000LL));
+        QCOMPARE(bare.albumname, QString("Unknown Album"));
+        QCOMPARE(bare.artistname, QString("Unknown Artist"));
+        QCOMPARE(bare.trackname, QString("Unknown Song"));
+        QCOMPARE(bare.filename, QString("Unknown Filename"));
+        QCOMPARE(bare.genre, QString("Unknown Genre"));
+        QCOMPARE(bare.codec, QString("Unknown Codec"));
+        QCOMPARE(bare.releaseDate, QString(""));
+        QCOMPARE(bare.duration, 1.0);
+
+        QVERIFY(playlists[2].tracks[0].isVideo);
+        QVERIFY(!playlists[4].tracks[0].isVideo);
+    }
+
+    void unreadableLibraries()
+    {
+        TestEnv env;
+        QTest::ignoreMessage(QtDebugMsg, "Load XML File Problem.");
+        QTest::ignoreMessage(QtWarningMsg, QRegularExpression("Cannot open the iTunes library"));
+        QVERIFY(parseItunesLibraryXml(env.root() + "/missing.xml").isEmpty());
+
+        QTest::ignoreMessage(QtDebugMsg, "Load XML File Problem.");
+        QTest::ignoreMessage(QtWarningMsg, QRegularExpression("iTunes library .* line"));
+        QVERIFY(parseItunesLibraryXml(write(env.root() + "/text.xml", "not xml at all")).isEmpty());
+
+        QTest::ignoreMessage(QtDebugMsg, "Load XML File Problem.");
+        QTest::ignoreMessage(QtWarningMsg, QRegularExpression("no property list"));
+        QVERIFY(parseItunesLibraryXml(write(env.root() + "/html.xml", "<html><body/></html>")).isEmpty());
+
+        // A well-formed property list with neither tracks nor playlists.
+        QVERIFY(parseItunesLibraryXml(write(env.root() + "/empty.xml", "<plist><dict/></plist>")).isEmpty());
+    }
+
+    void truncatedLibraryGivesWhatWasRead()
+    {
+        TestEnv env;
+        const Library lib = makeLibrary(env);
+        QFile file(lib.xml);
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        const QByteArray whole = file.readAll();
+        file.close();
+
+        // Cut inside the third playlist: the first two are whole.
+        const qsizetype movies = whole.indexOf("<string>Movies</string>");
+        QVERIFY(movies > 0);
+        const QString cutPlaylists = write(env.root() + "/cut1.xml", whole.left(movies + 4));
+        QTest::ignoreMessage(QtDebugMsg, "Load XML File Problem.");
+        QTest::ignoreMessage(QtWarningMsg, QRegularExpression("cut1.xml"));
+        const QList<iTunedata> partial = parseItunesLibraryXml(cutPlaylists);
+        QCOMPARE(names(partial), QStringList({"Library", "Music"}));
+        QCOMPARE(paths(partial[1].tracks), QStringList({lib.song, lib.unicode}));
+
+        // Cut inside the tracks: no playlist was read.
+        const QString cutTracks
+            = write(env.root() + "/cut2.xml", whole.left(whole.indexOf("<key>Location</key>") + 10));
+        QTest::ignoreMessage(QtDebugMsg, "Load XML File Problem.");
+        QTest::ignoreMessage(QtWarningMsg, QRegularExpression("cut2.xml"));
+        QVERIFY(parseItunesLibraryXml(cutTracks).isEmpty());
+    }
+
+    void malformedLibraryGivesWhatWasRead()
+    {
+        TestEnv env;
+        const Library lib = makeLibrary(env);
+        QFile file(lib.xml);
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        QByteArray bad = file.readAll();
+        file.close();
+        // A mismatched end tag in the "Podcasts" playlist.
+        const qsizetype podcasts = bad.indexOf("<string>Podcasts</string>");
+        bad.replace(bad.indexOf("</dict>", podcasts), 7, "</dcit>");
+        QTest::ignoreMessage(QtDebugMsg, "Load XML File Problem.");
+        QTest::ignoreMessage(QtWarningMsg, QRegularExpression("bad.xml"));
+        QCOMPARE(names(parseItunesLibraryXml(write(env.root() + "/bad.xml", bad))),
+            QStringList({"Library", "Music", "Movies"}));
+
+        // Deep nesting inside a track is refused, without running out of stack.
+        QByteArray deep = "<plist><dict><key>Tracks</key><dict><key>1</key><dict><key>x</key>";
+        for (int i = 0; i < 100000; ++i)
+            deep += "<array>";
+        QTest::ignoreMessage(QtDebugMsg, "Load XML File Problem.");
+        QTest::ignoreMessage(QtWarningMsg, QRegularExpression("nested too deeply"));
+        QVERIFY(parseItunesLibraryXml(write(env.root() + "/deep.xml", deep)).isEmpty());
+    }
+
+    void albumPersistentIds()
+    {
+        TestEnv env;
+        QList<Entry> entries;
+        entries.append({1, {{"Album", " Album A "}, {"Persistent ID", "AAAA000000000001"}}, {}});
+        entries.append({2, {{"Album", "Album A"}, {"Persistent ID", "AAAA000000000002"}}, {}});
+        entries.append(
+            {3, {{"Album", "Live: (1991)"}, {"Persistent ID", "BBBB"}, {"Album Persistent ID", "CCCC"}}, {}});
+        entries.append({4, {{"Album", ""}, {"Persistent ID", "DDDD"}}, {}});
+        entries.append({5, {{"Album", "No Id"}}, {}});
+        const QString xml = write(env.root() + "/lib.xml", plist(entries, QString()).toUtf8());
+        const QMap<QString, QString> ids = readAlbumPersistentIds(xml);
+        QMap<QString, QString> expected;
+        expected.insert("Album A", "AAAA000000000001");
+        expected.insert("Live: (1991)", "CCCC");
+        expected.insert("Live 1991", "CCCC");
+        QCOMPARE(ids, expected);
+
+        QTest::ignoreMessage(QtDebugMsg, "Load XML File Problem.");
+        QTest::ignoreMessage(QtWarningMsg, QRegularExpression("Cannot open"));
+        QVERIFY(readAlbumPersistentIds(env.root() + "/missing.xml").isEmpty());
+    }
+
+    void imageInsideArtworkCacheData()
+    {
+        const QByteArray png = imageBytes("PNG");
+        const QByteArray jpeg = imageBytes("JPEG");
+        QCOMPARE(ItuneCoverArtExtracter::imageFromItc(itcFile(png, true)), png);
+        QCOMPARE(ItuneCoverArtExtracter::imageFromItc(itcFile(png, false)), png);
+        QCOMPARE(ItuneCoverArtExtracter::imageFromItc(itcFile(jpeg, false)), jpeg);
+
+        // No image, raw pixels, a cut file, a box size beyond the data, a zero size: nothing.
+        QVERIFY(ItuneCoverArtExtracter::imageFromItc(itcFile(QByteArray(500, '\x7f'), true)).isEmpty());
+        QVERIFY(ItuneCoverArtExtracter::imageFromItc(itcFile(png, true).left(400)).isEmpty());
+        QByteArray lying = itcFile(png, false);
+        qToBigEndian<quint32>(0x7fffffff, lying.data() + 284);
+        QVERIFY(ItuneCoverArtExtracter::imageFromItc(lying).isEmpty());
+        QVERIFY(ItuneCoverArtExtracter::imageFromItc(QByteArray(64, '\0')).isEmpty());
+        QVERIFY(ItuneCoverArtExtracter::imageFromItc(QByteArray()).isEmpty());
+        // A signature followed by junk is no image.
+        QVERIFY(
+            ItuneCoverArtExtracter::imageFromItc(box("item", png.left(8) + QByteArray(100, 'x'))).isEmpty());
+    }
+
+    void artworkFromTheCache()
+    {
+        TestEnv env;
+        const QString music = QStandardPaths::writableLocation(QStandardPaths::MusicLocation);
+        QVERIFY(music.startsWith(env.root()));
+        const QString cache = music + "/iTunes/Album Artwork/Cache/0123456789ABCDEF";
+        write(cache + "/01/02/03/0123456789ABCDEF-FEDCBA9876543210.itc", itcFile(imageBytes("PNG"), true));
+        write(cache + "/04/0123456789ABCDEF-1111222233334444.itc2", itcFile(imageBytes("JPEG"), false));
+        write(cache + "/05/0123456789ABCDEF-5555666677778888.itc", QByteArray(300, 'x'));
+        write(cache + "/06/0123456789ABCDEF-9999000011112222.jpg", imageBytes("JPEG"));
+
+        ItuneCoverArtExtracter extracter;
+        QCOMPARE(extracter.scriptPath, QString("AppleScript/ExportItunesArtwork.js"));
+        QCOMPARE(extracter.scanItunesArtwork("", "Album"), QString());
+
+        const QString expected = AppPaths().artworkCachePath("Live: (1991)");
+        QCOMPARE(extracter.scanItunesArtwork("FEDCBA9876543210", "Live: (1991)"), expected);
+        QImage image(expected);
+        QCOMPARE(image.size(), QSize(6, 4));
+        QCOMPARE(image.pixelColor(1, 1), QColor(200, 30, 40));
+        // Written through a temporary name: nothing else is left in the artwork folder.
+        QCOMPARE(
+            QDir(QFileInfo(expected).absolutePath()).entryList(QDir::Files), QStringList({"Live 1991.png"}));
+        // A cover already there is reused as it is.
+        const QDateTime written = QFileInfo(expected).lastModified();
+        QCOMPARE(extracter.scanItunesArtwork("FEDCBA9876543210", "Live: (1991)"), expected);
+        QCOMPARE(QFileInfo(expected).lastModified(), written);
+
+        const QString fromJpeg = extracter.scanItunesArtwork("1111222233334444", "Other");
+        QCOMPARE(fromJpeg, AppPaths().artworkCachePath("Other"));
+        QCOMPARE(QImage(fromJpeg).size(), QSize(6, 4));
+
+        // A cache file without an image, an id only other suffixes carry, an unknown id.
+        QTest::ignoreMessage(QtWarningMsg, QRegularExpression("No PNG or JPEG image"));
+        QCOMPARE(extracter.scanItunesArtwork("5555666677778888", "Broken"), QString());
+        QVERIFY(!QFileInfo::exists(AppPaths().artworkCachePath("Broken")));
+        QCOMPARE(extracter.scanItunesArtwork("9999000011112222", "Jpeg"), QString());
+        QCOMPARE(extracter.scanItunesArtwork("NOSUCHID", "None"), QString());
+    }
+};
+
+KIVO_TEST_MAIN(TestItunesLibrary)
+#include "tst_ituneslibrary.moc"
