@@ -1,5 +1,7 @@
 #include "taglibbuilder.h"
 
+#include "playlistreader.h"
+
 #include "applog.h"
 #include "coverfiles.h"
 #include "track_data.h"
@@ -284,4 +286,9 @@ bool TagLibBuilder::saveTags(track t)
     }
     temp.setAutoRemove(false);
     return true;
+}
+
+QStringList TagLibBuilder::readPlaylistFile(const QFileInfo &file) const
+{
+    return ::readPlaylistFile(file);
 }

@@ -3,7 +3,9 @@
 #include "track.h"
 
 #include <QByteArray>
+#include <QFileInfo>
 #include <QString>
+#include <QStringList>
 
 // Writes tags into media files and extracts their embedded cover pictures. Holds no data.
 class TagLibBuilder
@@ -24,4 +26,7 @@ public:
     // files only. The tags are written into a copy beside the file, read back, and only then
     // moved over the original, so a failure keeps the original untouched. True when saved.
     bool saveTags(track t);
+
+    // The entries of a WPL, PLS, M3U or M3U8 playlist, in file order.
+    QStringList readPlaylistFile(const QFileInfo &file) const;
 };

@@ -3,7 +3,7 @@
 #include "applog.h"
 #include "apppaths.h"
 #include "coverfiles.h"
-#include "itunecoverart.h"
+#include "itunescoverart.h"
 #include "taglibbuilder.h"
 #include "videometadata.h"
 

@@ -283,8 +283,14 @@ private slots:
         {
             QFile out(cacheFile);
             QVERIFY(out.open(QIODevice::WriteOnly));
-            out.write(QByteArray(284, '\x01'));
-            out.write(MediaGen::coverPng(Qt::yellow, QSize(40, 40)));
+            // One "item" box: a big-endian size, the type, a header, then the image bytes.
+            const QByteArray payload
+                = QByteArray(200, '\x01') + MediaGen::coverPng(Qt::yellow, QSize(40, 40));
+            const quint32 size = quint32(8 + payload.size());
+            const char header[4] = {char(size >> 24), char(size >> 16), char(size >> 8), char(size)};
+            out.write(header, 4);
+            out.write("item");
+            out.write(payload);
         }
         track_data::setPersistentIdMap({{"Cached Album", "ABCDEF123456"}});
         MediaGen::Audio spec;
