@@ -197,8 +197,6 @@ const char *const kCreateIndexes[] = {
     "CREATE INDEX IF NOT EXISTS kivo_tracks_filepath ON tracks(filepath)",
     "CREATE INDEX IF NOT EXISTS kivo_tracks_album ON tracks(album_id)",
     "CREATE INDEX IF NOT EXISTS kivo_tracks_artist ON tracks(artist_id)",
-    "CREATE INDEX IF NOT EXISTS kivo_tracks_genre ON tracks(genre_id)",
-    "CREATE INDEX IF NOT EXISTS kivo_tracks_year ON tracks(year_id)",
     "CREATE INDEX IF NOT EXISTS kivo_artistsRepo_name ON artistsRepo(name)",
     "CREATE INDEX IF NOT EXISTS kivo_albumsRepo_name ON albumsRepo(name COLLATE NOCASE)",
     "CREATE INDEX IF NOT EXISTS kivo_TrackRepo_filepath ON TrackRepo(filepath)",

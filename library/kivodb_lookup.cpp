@@ -74,26 +74,31 @@ bool applyAlbumCover(QSqlQuery &query, qint64 albumId, const QString &name, cons
     } else {
         return true;
     }
-    if (!prepare(query, QStringLiteral("UPDATE albums SET cover = ?, coverdata = ? WHERE id = ?"),
+    // An album that already holds this cover is not rewritten.
+    if (!prepare(query,
+            QStringLiteral("UPDATE albums SET cover = ?, coverdata = ? WHERE id = ? AND (cover IS NOT ? OR "
+                           "coverdata IS NOT ?)"),
             "Updating an album cover"))
         return false;
     query.addBindValue(newCover);
     query.addBindValue(data);
     query.addBindValue(albumId);
+    query.addBindValue(newCover);
+    query.addBindValue(data);
     return exec(query, "Updating an album cover");
 }
 
 bool deleteOrphansOn(QSqlDatabase db)
 {
+    // Albums and artists are many and indexed in tracks, so each is probed; genres and years are
+    // few, so one pass over tracks finds those in use.
     static const char *const statements[] = {
         "DELETE FROM `albums` WHERE NOT EXISTS (SELECT 1 FROM `tracks` WHERE `tracks`.`album_id` = "
         "`albums`.`id`)",
-        "DELETE FROM `genres` WHERE NOT EXISTS (SELECT 1 FROM `tracks` WHERE `tracks`.`genre_id` = "
-        "`genres`.`id`)",
+        "DELETE FROM `genres` WHERE `id` NOT IN (SELECT DISTINCT `genre_id` FROM `tracks`)",
         "DELETE FROM `artists` WHERE NOT EXISTS (SELECT 1 FROM `tracks` WHERE `tracks`.`artist_id` = "
         "`artists`.`id`)",
-        "DELETE FROM `years` WHERE NOT EXISTS (SELECT 1 FROM `tracks` WHERE `tracks`.`year_id` = "
-        "`years`.`id`)",
+        "DELETE FROM `years` WHERE `id` NOT IN (SELECT DISTINCT `year_id` FROM `tracks`)",
         "DELETE FROM `playlist_items` WHERE `playlist_id` NOT IN (SELECT `id` FROM `playlists`)",
     };
     for (const char *sql : statements) {

@@ -334,7 +334,7 @@ TrackMap kivoDB::loadLibrary(QSqlDatabase db, bool *ok)
     if (!transaction.isActive())
         return TrackMap();
 
-    std::vector<track> rows;
+    TrackMap library;
     {
         QSqlQuery query(conn);
         query.setForwardOnly(true);
@@ -391,7 +391,7 @@ TrackMap kivoDB::loadLibrary(QSqlDatabase db, bool *ok)
                 t.cover = readText(query.value(11));
             t.playlistId = t.playlist.isEmpty() ? 0 : t.album_id;
             t.quality = bitrateClass(t.bitrate);
-            rows.push_back(std::move(t));
+            library.insert(library.cend(), t.id, t);
         }
         if (query.lastError().isValid()) {
             reportError(QStringLiteral("Reading the library failed: %1").arg(query.lastError().text()));
@@ -401,20 +401,29 @@ TrackMap kivoDB::loadLibrary(QSqlDatabase db, bool *ok)
 
     // A row whose file is gone is stale. The checks run in parallel: for a large library the file
     // system, not the database, is the slow part.
-    std::vector<char> present(rows.size(), 0);
+    std::vector<track *> entries;
+    entries.reserve(std::size_t(library.size()));
+    for (track &t : library)
+        entries.push_back(&t);
+    std::vector<char> present(entries.size(), 0);
     QtConcurrent::blockingMap(present.begin(), present.end(), [&](char &flag) {
-        const std::size_t index = std::size_t(&flag - present.data());
-        flag = QFileInfo::exists(rows[index].filepath) ? 1 : 0;
+        flag = QFileInfo::exists(entries[std::size_t(&flag - present.data())]->filepath) ? 1 : 0;
     });
+    QList<qint64> stale;
+    for (std::size_t i = 0; i < entries.size(); ++i) {
+        if (!present[i])
+            stale.append(entries[i]->id);
+    }
+    entries.clear();
+    for (const qint64 id : std::as_const(stale))
+        library.remove(id);
 
     if (writable) {
         QSqlQuery remove(conn);
         if (!prepare(remove, QStringLiteral("DELETE FROM tracks WHERE id = ?"), "Removing a stale track"))
             return TrackMap();
-        for (std::size_t i = 0; i < rows.size(); ++i) {
-            if (present[i])
-                continue;
-            remove.bindValue(0, rows[i].id);
+        for (const qint64 id : std::as_const(stale)) {
+            remove.bindValue(0, id);
             if (!exec(remove, "Removing a stale track"))
                 return TrackMap();
         }
@@ -443,14 +452,8 @@ TrackMap kivoDB::loadLibrary(QSqlDatabase db, bool *ok)
     if (!transaction.commit())
         return TrackMap();
 
-    TrackMap library;
-    for (std::size_t i = 0; i < rows.size(); ++i) {
-        if (!present[i])
-            continue;
-        track &t = rows[i];
+    for (track &t : library)
         t.coverdata = coverData.value(t.album_id, QStringLiteral(""));
-        library.insert(library.cend(), t.id, std::move(t));
-    }
     writeLog(appLogFile(), QStringLiteral("Load Completed"));
     if (ok)
         *ok = true;
