@@ -1,9 +1,12 @@
 #include "track_data.h"
+#include "track_data_p.h"
 
 #include "applog.h"
 #include "apppaths.h"
 #include "coverfiles.h"
+#include "database.h"
 #include "itunescoverart.h"
+#include "kivodb.h"
 #include "taglibbuilder.h"
 #include "videometadata.h"
 
@@ -34,25 +37,6 @@ const QStringList playlistSuffixes = {QStringLiteral("m3u"), QStringLiteral("m3u
 
 std::atomic_bool videoSupportedFlag{false};
 
-// The id maps, the persistent-id map and the result map are shared by every track_data object.
-// The controller runs one scan at a time; the lock only keeps a stray second caller harmless.
-QMutex sharedStateMutex;
-QMap<QString, qint64> albumIds;
-qint64 lastAlbumId = 1;
-QMap<QString, qint64> artistIds;
-qint64 lastArtistId = 1;
-QMap<QString, QString> albumPersistentIds;
-TrackMap scanTracks;
-
-TagLibBuilder tagBuilder;
-
-VideoMetadata &videoReader()
-{
-    // Built on first use, after the application has set up its paths.
-    static VideoMetadata *const reader = new VideoMetadata;
-    return *reader;
-}
-
 const QString kUnknownArtist = QStringLiteral("Unknown Artist");
 const QString kUnknownAlbum = QStringLiteral("Unknown Album");
 const QString kUnknownGenre = QStringLiteral("Unknown genre");
@@ -81,6 +65,49 @@ template <class FileType> bool readWith(tagInfo &info, const QByteArray &name, c
 }
 
 }  // namespace
+
+namespace trackdata {
+
+SharedState &state()
+{
+    static SharedState *const shared = new SharedState;
+    return *shared;
+}
+
+TagLibBuilder &tagBuilder()
+{
+    static TagLibBuilder builder;
+    return builder;
+}
+
+VideoMetadata &videoReader()
+{
+    // Built on first use, after the application has set up its paths.
+    static VideoMetadata *const reader = new VideoMetadata;
+    return *reader;
+}
+
+void resetAlbumMemos()
+{
+    SharedState &s = state();
+    QMutexLocker lock(&s.mutex);
+    s.coverExtractionTried.clear();
+    s.itunesArtwork.clear();
+}
+
+bool claimCoverExtraction(const QString &imagePath)
+{
+    SharedState &s = state();
+    QMutexLocker lock(&s.mutex);
+    if (s.coverExtractionTried.contains(imagePath))
+        return false;
+    s.coverExtractionTried.insert(imagePath, true);
+    return true;
+}
+
+}  // namespace trackdata
+
+using trackdata::state;
 
 track_data::track_data()
     : ignoredPlaylists(
@@ -125,8 +152,11 @@ void track_data::clearProtectedFiles()
 
 void track_data::setPersistentIdMap(const QMap<QString, QString> &ids)
 {
-    QMutexLocker lock(&sharedStateMutex);
-    albumPersistentIds = ids;
+    {
+        QMutexLocker lock(&state().mutex);
+        state().albumPersistentIds = ids;
+    }
+    trackdata::resetAlbumMemos();
 }
 
 qint64 track_data::assignNameId(QMap<QString, qint64> &ids, const QString &name, qint64 &counter)
@@ -153,14 +183,14 @@ void track_data::saveCoverImage(const QString &path, const QString &base64)
 
 TrackMap track_data::scanTrackMap()
 {
-    QMutexLocker lock(&sharedStateMutex);
-    return scanTracks;
+    QMutexLocker lock(&state().mutex);
+    return state().scanTracks;
 }
 
 void track_data::clearScanTrackMap()
 {
-    QMutexLocker lock(&sharedStateMutex);
-    scanTracks.clear();
+    QMutexLocker lock(&state().mutex);
+    state().scanTracks.clear();
 }
 
 // ---- tag reading ----
@@ -322,6 +352,15 @@ bool track_data::readFileTags(tagInfo &info, const QString &path)
 
 bool track_data::isProtected(const QString &path)
 {
+    if (!isProtectedFile(path))
+        return false;
+    protectedFileList.append(path);
+    writeLog(appLogFile(), QStringLiteral("Protected media file: "), path);
+    return true;
+}
+
+bool track_data::isProtectedFile(const QString &path)
+{
     const QString suffix = QFileInfo(path).suffix().toLower();
     const QByteArray name = QFile::encodeName(path);
     bool encrypted = false;
@@ -333,10 +372,6 @@ bool track_data::isProtected(const QString &path)
         // Encrypted AAC ("m4a"/"m4b") plays nowhere but in iTunes, so it is reported too.
         TagLib::MP4::File file(name.constData(), true, TagLib::AudioProperties::Average);
         encrypted = file.isValid() && file.audioProperties() && file.audioProperties()->isEncrypted();
-    }
-    if (encrypted) {
-        protectedFileList.append(path);
-        writeLog(appLogFile(), QStringLiteral("Protected media file: "), path);
     }
     return encrypted;
 }
@@ -363,6 +398,12 @@ void track_data::applyTagInfo(track &t, tagInfo info)
 void track_data::buildTrack(qint64 &nextTrackKey, track &t, tagInfo info, const QFileInfo &file,
     bool fromPlaylist, const QString &playlistName, bool isVideo, bool isAudio)
 {
+    buildTrackWith(nextTrackKey, t, info, file, fromPlaylist, playlistName, isVideo, isAudio, BuildOptions());
+}
+
+void track_data::buildTrackWith(qint64 &nextTrackKey, track &t, tagInfo info, const QFileInfo &file,
+    bool fromPlaylist, const QString &playlistName, bool isVideo, bool isAudio, const BuildOptions &options)
+{
     const QString suffix = file.suffix().toLower();
 
     if (info.title.isEmpty()) {
@@ -387,15 +428,15 @@ void track_data::buildTrack(qint64 &nextTrackKey, track &t, tagInfo info, const 
 
     const QString albumKey = fromPlaylist ? playlistName : t.albumname;
     {
-        QMutexLocker lock(&sharedStateMutex);
-        t.album_id = assignNameId(albumIds, albumKey, lastAlbumId);
-        t.artist_id = assignNameId(artistIds, t.artistname, lastArtistId);
+        QMutexLocker lock(&state().mutex);
+        t.album_id = assignNameId(state().albumIds, albumKey, state().lastAlbumId);
+        t.artist_id = assignNameId(state().artistIds, t.artistname, state().lastArtistId);
     }
-    if (folderAlbumCounter)
-        folderAlbumCounter(t.folderLocation, t.album_id);
+    AppPaths().countFolderAlbumTrack(t.folderLocation, t.album_id);
 
     if (isVideo) {
-        const track video = videoReader().readVideoInfo(file.filePath(), 1);
+        const track video
+            = options.video ? *options.video : trackdata::videoReader().readVideoInfo(file.filePath(), 1);
         t.duration = video.duration;
         t.cover = QDir::fromNativeSeparators(video.cover);
     }
@@ -420,11 +461,14 @@ void track_data::buildTrack(qint64 &nextTrackKey, track &t, tagInfo info, const 
         t.missingMediaData = true;
 
     {
-        QMutexLocker lock(&sharedStateMutex);
-        scanTracks.insert(t.id, t);
+        QMutexLocker lock(&state().mutex);
+        state().scanTracks.insert(t.id, t);
     }
-    if (repoWriter)
-        repoWriter(t);
+    // The cache is only written while a library file is open; a scan works without one.
+    if (options.repoBatch)
+        options.repoBatch->append(t);
+    else if (Database::storeIsOpen())
+        kivoDB().saveToRepo(t);
     ++nextTrackKey;
 }
 
@@ -439,7 +483,10 @@ void track_data::coverArtForFile(track &t, QFileInfo file)
     const QString imagePath = folder + QLatin1Char('/') + imageName;
 
     if (!t.albumname.startsWith(QLatin1String("Unknown"))) {
-        tagBuilder.extractCoverArt(imagePath, file.absoluteFilePath());
+        // One album, one picture: the files of an album already asked in this scan are not
+        // read again for it.
+        if (trackdata::claimCoverExtraction(imagePath))
+            trackdata::tagBuilder().extractCoverArt(imagePath, file.absoluteFilePath());
         t.cover = QDir::fromNativeSeparators(imagePath);
     } else {
         t.cover = QStringLiteral("");
@@ -468,12 +515,19 @@ QString track_data::artworkForTrack(const QString &albumName)
 {
     QString persistentId;
     {
-        QMutexLocker lock(&sharedStateMutex);
-        const auto found = albumPersistentIds.constFind(albumName);
-        if (found == albumPersistentIds.constEnd())
+        QMutexLocker lock(&state().mutex);
+        const auto found = state().albumPersistentIds.constFind(albumName);
+        if (found == state().albumPersistentIds.constEnd())
             return QStringLiteral("");
+        // The artwork cache is a folder walk: asked once per album and scan.
+        const auto known = state().itunesArtwork.constFind(albumName);
+        if (known != state().itunesArtwork.constEnd())
+            return known.value();
         persistentId = found.value();
     }
     ItuneCoverArtExtracter extracter;
-    return extracter.scanItunesArtwork(persistentId, albumName);
+    const QString image = extracter.scanItunesArtwork(persistentId, albumName);
+    QMutexLocker lock(&state().mutex);
+    state().itunesArtwork.insert(albumName, image);
+    return image;
 }

@@ -1,8 +1,11 @@
 #pragma once
 
+#include "ituneslibrary.h"
 #include "track.h"
 
+#include <QDir>
 #include <QFileInfo>
+#include <QList>
 #include <QMap>
 #include <QString>
 #include <QStringList>
@@ -13,7 +16,6 @@
 #include <taglib/tstring.h>
 
 #include <atomic>
-#include <functional>
 
 // The tags and audio properties of one media file, as the import reads them.
 struct tagInfo {
@@ -60,12 +62,6 @@ public:
     // video flag here before it calls videoSupported(); the import does not reach the record.
     bool systemVideoSupported = false;
 
-    // Stores each built track in the repository cache. Left empty, tracks are built without it;
-    // the scan sets it to the library store's writer.
-    std::function<void(const track &)> repoWriter;
-    // Counts a built track in the per-folder album counts (folder, album id). Optional as well.
-    std::function<void(const QString &, qint64)> folderAlbumCounter;
-
     static bool isAudioFile(const QString &suffix);
     static bool isVideoFile(const QString &suffix);
     static bool isPlaylistFile(const QString &suffix);
@@ -85,6 +81,8 @@ public:
     bool readFileTags(tagInfo &info, const QString &path);
     // True, and the path appended to protectedFileList, for a DRM-protected file.
     bool isProtected(const QString &path);
+    // The protection test alone, touching no state: safe on any thread.
+    static bool isProtectedFile(const QString &path);
 
     template <class TagType, class PropertiesType>
     static void readTags(tagInfo &info, const TagType *tag, const PropertiesType *properties)
@@ -94,6 +92,9 @@ public:
     }
     static void readTags(tagInfo &info, TagLib::FileRef ref);
 
+    // Fills `t` from the tags, gives it the key `nextTrackKey` (then raised by one), puts a copy
+    // into the scan's result map, counts it per folder and album and, when a library store is
+    // open, stores it in the repository cache.
     void buildTrack(qint64 &nextTrackKey, track &t, tagInfo info, const QFileInfo &file, bool fromPlaylist,
         const QString &playlistName, bool isVideo, bool isAudio);
     void applyTagInfo(track &t, tagInfo info);
@@ -104,7 +105,25 @@ public:
     static TrackMap scanTrackMap();
     static void clearScanTrackMap();
 
+    // Scans the tree below `folder` and the playlists in it; returns the tracks built, keyed in
+    // the order the walk met them. Never follows a link to a folder. A stop request (cancelSearch)
+    // ends the walk before its next entry; the tracks found until then are returned and cached.
+    TrackMap scanFolder(const QDir &folder);
+    // Turns the playlists of the iTunes library into tracks added to `map`. A stop request ends
+    // it before its next entry.
+    TrackMap importItunes(QList<iTunedata> playlists, TrackMap map);
+
 private:
+    // How the scan hands work to track building: the video's length and thumbnail read ahead
+    // (on another thread), and a list collecting repository rows to store in one go.
+    struct BuildOptions {
+        const track *video = nullptr;
+        QList<track> *repoBatch = nullptr;
+    };
+    void buildTrackWith(qint64 &nextTrackKey, track &t, tagInfo info, const QFileInfo &file,
+        bool fromPlaylist, const QString &playlistName, bool isVideo, bool isAudio,
+        const BuildOptions &options);
+
     static void copyTag(tagInfo &info, const TagLib::Tag *tag);
     static void copyProperties(tagInfo &info, const TagLib::AudioProperties *properties);
 };

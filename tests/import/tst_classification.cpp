@@ -45,7 +45,6 @@ private slots:
         QCOMPARE(data.ignoredPlaylists.size(), 10);
         QCOMPARE(data.ignoredPlaylists.at(4), QStringLiteral("90\u2019s music"));
         QVERIFY(!data.ignoredPlaylists.contains("90's music"));
-        QVERIFY(!data.repoWriter);
     }
 
     void coverHelpersForward()

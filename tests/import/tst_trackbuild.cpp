@@ -1,5 +1,6 @@
 #include "applog.h"
 #include "apppaths.h"
+#include "database.h"
 #include "mediagen.h"
 #include "taglibbuilder.h"
 #include "testenv.h"
@@ -9,6 +10,7 @@
 #include <QDir>
 #include <QFile>
 #include <QImage>
+#include <QSqlQuery>
 #include <QStandardPaths>
 #include <QTemporaryDir>
 
@@ -83,17 +85,18 @@ private slots:
         spec.cover = holdsCover;
         spec.tags = {{"title", " Song " + suffix + " "}, {"artist", "Artist " + suffix},
             {"album", "Album " + suffix}, {"genre", "Jazz"}, {"date", "1999"}, {"track", "3"}};
-        const QString file = path("formats/song." + suffix);
+        const QString file = path("formats/" + suffix + "/song." + suffix);
         const QString error = MediaGen::makeAudio(file, spec);
         QVERIFY2(error.isEmpty(), qPrintable(error));
 
+        // With a library file open, the built track goes into the repository cache.
+        Database database;
+        QVERIFY2(database.open(QStringLiteral("KivoData"), true), qPrintable(database.lastError()));
+        QVERIFY2(database.initStructure(), qPrintable(database.lastError()));
+        AppPaths paths;
+        paths.resetFolderAlbumCounts();
+
         track_data data;
-        QList<track> stored;
-        data.repoWriter = [&stored](const track &t) { stored.append(t); };
-        QList<QPair<QString, qint64>> counted;
-        data.folderAlbumCounter = [&counted](const QString &folder, qint64 album) {
-            counted.append({folder, album});
-        };
         const qint64 key = m_key;
         const track t = build(data, file);
 
@@ -112,7 +115,7 @@ private slots:
         QVERIFY(t.hasTitle && t.hasArtist && t.hasAlbum);
         QCOMPARE(t.filename, "song." + suffix);
         QCOMPARE(t.filesize, QFileInfo(file).size());
-        QCOMPARE(t.folderLocation, path("formats"));
+        QCOMPARE(t.folderLocation, path("formats/" + suffix));
         QVERIFY(t.album_id >= 2);
         QVERIFY(t.artist_id >= 2);
         QVERIFY(!t.isVideo);
@@ -133,12 +136,22 @@ private slots:
             QVERIFY(!QFile::exists(cover));
         }
 
-        QCOMPARE(stored.size(), 1);
-        QCOMPARE(stored.first().id, t.id);
-        QCOMPARE(stored.first().cover, t.cover);
-        QCOMPARE(counted.size(), 1);
-        QCOMPARE(counted.first().first, t.folderLocation);
-        QCOMPARE(counted.first().second, t.album_id);
+        {
+            QSqlQuery query(Database::threadConnection());
+            QVERIFY(query.prepare(QStringLiteral(
+                "SELECT count(*), max(trackname), max(folderLocation) FROM TrackRepo WHERE filepath = ?")));
+            query.addBindValue(file);
+            QVERIFY(query.exec() && query.next());
+            QCOMPARE(query.value(0).toInt(), 1);
+            QCOMPARE(query.value(1).toString(), t.trackname);
+            QCOMPARE(query.value(2).toString(), t.folderLocation);
+        }
+        Database::close();
+
+        // Counted once for its folder and album: one count against the folder's one audio file.
+        QVERIFY(!paths.isMixedFolder(t.folderLocation, false));
+        paths.countFolderAlbumTrack(t.folderLocation, t.album_id);
+        QVERIFY(paths.isMixedFolder(t.folderLocation, false));
         QCOMPARE(track_data::scanTrackMap().value(t.id).filepath, file);
     }
 
