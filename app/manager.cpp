@@ -3,18 +3,25 @@
 #include "applog.h"
 #include "combo.h"
 #include "datamodels.h"
+#include "ituneslibrary.h"
 #include "kivodb.h"
 #include "qmlapplicationviewer.h"
+#include "systeminfo.h"
 
 #include <QCollator>
+#include <QDir>
+#include <QFileDialog>
 #include <QGuiApplication>
 #include <QHash>
 #include <QQmlContext>
 #include <QQuickItem>
+#include <QRegularExpression>
 #include <QScreen>
 #include <QSet>
 #include <QSettings>
+#include <QStandardPaths>
 #include <QThreadPool>
+#include <QtConcurrent>
 
 #include <algorithm>
 
@@ -36,20 +43,93 @@ template <typename Model, typename Key> void sortByName(QList<QObject *> &list, 
     });
 }
 
+TrackDataModel *trackRow(const track &t)
+{
+    auto *row = new TrackDataModel;
+    row->setTrackid(t.id);
+    row->setTrackname(t.trackname);
+    row->setArtistname(t.artistname);
+    row->setAlbumname(t.albumname);
+    row->setGenre(t.genre);
+    row->setDuration(durationText(t.duration));
+    row->setCover(t.cover);
+    row->setFilepath(t.filepath);
+    row->setCodec(t.codec);
+    row->setPlaylist(t.playlist);
+    row->setQuality(t.quality);
+    row->setIsVideo(t.isVideo);
+    row->setIsPodcast(t.isPodcast);
+    row->setIsAudiobook(t.isAudiobook);
+    return row;
+}
+
+bool matches(const track &t, const QString &text)
+{
+    if (text.isEmpty())
+        return true;
+    for (const QString *field : {&t.trackname, &t.artistname, &t.albumname, &t.genre, &t.playlist}) {
+        if (field->contains(text, Qt::CaseInsensitive))
+            return true;
+    }
+    return false;
+}
+
+bool sameContent(const QString &a, const QString &b)
+{
+    QFile first(a), second(b);
+    if (first.size() != second.size() || !first.open(QIODevice::ReadOnly)
+        || !second.open(QIODevice::ReadOnly))
+        return false;
+    while (!first.atEnd()) {
+        if (first.read(1 << 20) != second.read(1 << 20))
+            return false;
+    }
+    return true;
+}
+
+// Where `source` goes in the library: `target`, or "name (2).mp3", "name (3).mp3", ... The first
+// name that is free, or that already holds the same bytes (the file was added before), wins.
+QString libraryTarget(const QString &source, const QString &target)
+{
+    const QFileInfo info(target);
+    const QString suffix = info.suffix().isEmpty() ? QString() : QLatin1Char('.') + info.suffix();
+    QString candidate = target;
+    for (int n = 2;; ++n) {
+        if (!QFileInfo::exists(candidate) || sameContent(source, candidate))
+            return candidate;
+        candidate = info.absolutePath() + QLatin1Char('/') + info.completeBaseName()
+            + QStringLiteral(" (%1)").arg(n) + suffix;
+    }
+}
+
+void clearModel(QList<QObject *> &list)
+{
+    qDeleteAll(list);
+    list.clear();
+}
+
 }  // namespace
 
 manager::manager(QObject *parent)
     : QObject(parent)
 {
+    connect(&m_searchWatcher, &QFutureWatcher<TrackMap>::finished, this, &manager::browsethread);
+    connect(&m_copyWatcher, &QFutureWatcher<CopyResult>::finished, this, &manager::Copyfinished);
+    connect(&m_removeWatcher, &QFutureWatcher<QStringList>::finished, this, &manager::removeFinished);
     setMainValue();
 }
 
 manager::~manager()
 {
-    qDeleteAll(m_artistModel);
-    qDeleteAll(m_albumModel);
-    qDeleteAll(m_trackModel);
-    qDeleteAll(m_playlistModel);
+    // The jobs work on members of this object; none may outlive it.
+    m_scanner.cancelSearch = true;
+    m_cancelCopy = true;
+    m_searchWatcher.waitForFinished();
+    m_copyWatcher.waitForFinished();
+    m_removeWatcher.waitForFinished();
+    for (QList<QObject *> *list : {&m_artistModel, &m_albumModel, &m_trackModel, &m_playlistModel,
+             &m_podcastModel, &m_audiobookModel, &m_videoModel, &m_browserModel})
+        clearModel(*list);
 }
 
 qint16 manager::bitrateClass(qint16 bitrate)
@@ -90,6 +170,7 @@ void manager::initContextProperties()
         const QScreen *screen = QGuiApplication::primaryScreen();
         context->setContextProperty(QStringLiteral("screenWidth"), screen ? screen->size().width() : 1280);
         publishModels();
+        publishBrowser();
     } catch (...) {
         writeLog(appLogFile(), QStringLiteral("Exception in initContextProperties"),
             QStringLiteral(" manager.cpp"));
@@ -98,20 +179,41 @@ void manager::initContextProperties()
 
 void manager::setMainValue()
 {
-    m_library = kivoDB().loadLibrary();
+    bool ok = true;
+    TrackMap loaded = kivoDB().loadLibrary(QSqlDatabase(), &ok);
+    if (!ok) {
+        // Keep what is shown rather than presenting an empty library over a read failure.
+        writeLog(appLogFile(), QStringLiteral("Library could not be loaded: "), kivoDB::lastError());
+        return;
+    }
+    m_library = std::move(loaded);
     writeLog(appLogFile(), QStringLiteral("Library loaded: "), QString::number(m_library.size()));
     buildModels();
 }
 
 void manager::buildModels()
 {
-    QList<QObject *> artists, albums, tracks, playlists;
-    QHash<qint64, ArtistDataModel *> artistById;
-    QHash<qint64, QSet<qint64>> albumsOfArtist;
-    QHash<qint64, AlbumDataModel *> albumById;
+    QList<QObject *> artists, albums, tracks, playlists, podcasts, audiobooks, videos;
+    QHash<QString, ArtistDataModel *> artistByName;
+    QHash<QString, QSet<QString>> albumsOfArtist;
+    QHash<QString, AlbumDataModel *> albumByName;
     QHash<QString, TrackList *> playlistByName;
 
     for (const track &t : std::as_const(m_library)) {
+        if (!matches(t, m_searchText))
+            continue;
+        if (t.isVideo) {
+            videos << trackRow(t);
+            continue;
+        }
+        if (t.isPodcast) {
+            podcasts << trackRow(t);
+            continue;
+        }
+        if (t.isAudiobook) {
+            audiobooks << trackRow(t);
+            continue;
+        }
         if (!t.playlist.isEmpty()) {
             TrackList *&list = playlistByName[t.playlist];
             if (!list) {
@@ -125,23 +227,11 @@ void manager::buildModels()
             continue;
         }
 
-        auto *row = new TrackDataModel;
-        row->setTrackid(t.id);
-        row->setTrackname(t.trackname);
-        row->setArtistname(t.artistname);
-        row->setAlbumname(t.albumname);
-        row->setGenre(t.genre);
-        row->setDuration(durationText(t.duration));
-        row->setCover(t.cover);
-        row->setFilepath(t.filepath);
-        row->setCodec(t.codec);
-        row->setQuality(t.quality);
-        row->setIsVideo(t.isVideo);
-        row->setIsPodcast(t.isPodcast);
-        row->setIsAudiobook(t.isAudiobook);
-        tracks << row;
-
-        ArtistDataModel *&artist = artistById[t.artist_id];
+        tracks << trackRow(t);
+        // Albums are one per name in the store, so the views group by name as well.
+        const QString artistKey = t.artistname.toCaseFolded();
+        const QString albumKey = t.albumname.toCaseFolded();
+        ArtistDataModel *&artist = artistByName[artistKey];
         if (!artist) {
             artist = new ArtistDataModel;
             artist->setArtistid(t.artist_id);
@@ -150,10 +240,11 @@ void manager::buildModels()
             artists << artist;
         }
         artist->setTrackCount(artist->trackCount() + 1);
-        albumsOfArtist[t.artist_id].insert(t.album_id);
-        artist->setAlbumCount(albumsOfArtist[t.artist_id].size());
+        QSet<QString> &ofArtist = albumsOfArtist[artistKey];
+        ofArtist.insert(albumKey);
+        artist->setAlbumCount(ofArtist.size());
 
-        AlbumDataModel *&album = albumById[t.album_id];
+        AlbumDataModel *&album = albumByName[albumKey];
         if (!album) {
             album = new AlbumDataModel;
             album->setAlbumid(t.album_id);
@@ -170,17 +261,21 @@ void manager::buildModels()
     sortByName<AlbumDataModel>(albums, [](AlbumDataModel *m) { return m->albumname(); });
     sortByName<TrackDataModel>(tracks, [](TrackDataModel *m) { return m->trackname(); });
     sortByName<TrackList>(playlists, [](TrackList *m) { return m->name(); });
+    for (QList<QObject *> *list : {&podcasts, &audiobooks, &videos})
+        sortByName<TrackDataModel>(*list, [](TrackDataModel *m) { return m->trackname(); });
 
-    // QML still holds the old lists until the new ones are published, so free them only after.
+    // QML holds the old lists until the new ones are published, so they are freed only after.
     std::swap(m_artistModel, artists);
     std::swap(m_albumModel, albums);
     std::swap(m_trackModel, tracks);
     std::swap(m_playlistModel, playlists);
+    std::swap(m_podcastModel, podcasts);
+    std::swap(m_audiobookModel, audiobooks);
+    std::swap(m_videoModel, videos);
     publishModels();
-    qDeleteAll(artists);
-    qDeleteAll(albums);
-    qDeleteAll(tracks);
-    qDeleteAll(playlists);
+    for (QList<QObject *> *list : {&artists, &albums, &tracks, &playlists, &podcasts, &audiobooks, &videos})
+        clearModel(*list);
+    emit sgLibraryChanged(!m_library.isEmpty());
 }
 
 void manager::publishModels()
@@ -192,6 +287,374 @@ void manager::publishModels()
     context->setContextProperty(QStringLiteral("albumModel"), QVariant::fromValue(m_albumModel));
     context->setContextProperty(QStringLiteral("trackModel"), QVariant::fromValue(m_trackModel));
     context->setContextProperty(QStringLiteral("playlistModel"), QVariant::fromValue(m_playlistModel));
+    context->setContextProperty(QStringLiteral("podcastModel"), QVariant::fromValue(m_podcastModel));
+    context->setContextProperty(QStringLiteral("audiobookModel"), QVariant::fromValue(m_audiobookModel));
+    context->setContextProperty(QStringLiteral("videoModel"), QVariant::fromValue(m_videoModel));
+}
+
+void manager::publishBrowser()
+{
+    if (m_viewer)
+        m_viewer->rootContext()->setContextProperty(
+            QStringLiteral("browserModel"), QVariant::fromValue(m_browserModel));
+}
+
+void manager::searchInMediaSource(const QString &source)
+{
+    if (m_searching) {
+        writeLog(appLogFile(), QStringLiteral("Find Completed, "), source);
+        return;
+    }
+
+    QString folder;
+    int display = DisplayMusic;
+    if (source == QLatin1String("mymusic")) {
+        folder = QStandardPaths::writableLocation(QStandardPaths::MusicLocation);
+    } else if (source == QLatin1String("myvideos")) {
+        folder = QStandardPaths::writableLocation(QStandardPaths::MoviesLocation);
+        display = DisplayVideos;
+    } else if (source == QLatin1String("mypictures")) {
+        folder = QStandardPaths::writableLocation(QStandardPaths::PicturesLocation);
+        display = DisplayPictures;
+    } else if (source == QLatin1String("browse")) {
+        folder = folderChooser ? folderChooser()
+                               : QFileDialog::getExistingDirectory(nullptr, tr("Open Directory"),
+                                   QStandardPaths::writableLocation(QStandardPaths::DesktopLocation));
+        display = DisplayFolder;
+    } else if (source == QLatin1String("itunes")) {
+        display = DisplayItunes;
+    } else {
+        writeLog(appLogFile(), QStringLiteral("Unknown media source: "), source);
+        return;
+    }
+    if (display != DisplayItunes && folder.isEmpty())
+        return;
+
+    writeLog(appLogFile(), QStringLiteral("Search media in "), source);
+    m_browseMap.clear();
+    m_displayType = display;
+    // The video switch is read before anything is parsed, so the iTunes import obeys it too.
+    m_scanner.systemVideoSupported = Combo::systemInfo()->video.supported;
+    m_scanner.videoSupported();
+    m_scanner.clearProtectedFiles();
+    m_scanner.cancelSearch = false;
+    track_data *scanner = &m_scanner;
+
+    QFuture<TrackMap> job;
+    if (display == DisplayItunes) {
+        const QString library = QStandardPaths::writableLocation(QStandardPaths::MusicLocation)
+            + QStringLiteral("/iTunes/iTunes Music Library.xml");
+        if (!QFileInfo::exists(library)) {
+            writeLog(appLogFile(), QStringLiteral("No iTunes library at "), library);
+            refreshBrowser();
+            emit sgShowBrowser(m_displayType);
+            return;
+        }
+        job = QtConcurrent::run([scanner, library] {
+            track_data::setPersistentIdMap(readAlbumPersistentIds(library));
+            return scanner->importItunes(parseItunesLibraryXml(library), TrackMap());
+        });
+    } else {
+        job = QtConcurrent::run([scanner, folder] { return scanner->scanFolder(QDir(folder)); });
+    }
+    m_searching = true;
+    m_searchWatcher.setFuture(job);
+    emit sgShowSearchProgress(QStringLiteral("Searching Files"));
+}
+
+void manager::browsethread()
+{
+    m_searching = false;
+    m_browseMap = m_searchWatcher.future().resultCount() > 0 ? m_searchWatcher.result() : TrackMap();
+    writeLog(
+        appLogFile(), QStringLiteral("Search finished, files found: "), QString::number(m_browseMap.size()));
+    emit sgHideSearchProgress();
+    refreshBrowser();
+    const QStringList protectedFiles = m_scanner.protectedFiles();
+    if (!protectedFiles.isEmpty()) {
+        QStringList names;
+        for (const QString &path : protectedFiles)
+            names << QFileInfo(path).fileName();
+        emit sgShowMessage(m_messages.protectedMedia + QLatin1Char('\n') + names.join(QLatin1Char('\n')));
+    }
+    emit sgShowBrowser(m_displayType);
+}
+
+void manager::refreshBrowser()
+{
+    QList<QObject *> rows;
+    rows.reserve(m_browseMap.size());
+    for (const track &t : std::as_const(m_browseMap))
+        rows << trackRow(t);
+    std::swap(m_browserModel, rows);
+    publishBrowser();
+    clearModel(rows);
+}
+
+void manager::slCancelSearch()
+{
+    m_scanner.cancelSearch = true;
+}
+
+void manager::slSelectBrowserItem(const QVariant &trackId, bool selected)
+{
+    const qint64 id = trackId.toLongLong();
+    for (QObject *object : std::as_const(m_browserModel)) {
+        auto *row = static_cast<TrackDataModel *>(object);
+        if (row->trackid() == id)
+            row->setSelected(selected);
+    }
+}
+
+void manager::slSelectAllBrowserItems(bool selected)
+{
+    for (QObject *object : std::as_const(m_browserModel))
+        static_cast<TrackDataModel *>(object)->setSelected(selected);
+}
+
+QList<track> manager::selectedBrowserTracks(bool all) const
+{
+    QList<track> tracks;
+    for (QObject *object : m_browserModel) {
+        const auto *row = static_cast<TrackDataModel *>(object);
+        if (all || row->selected()) {
+            const auto it = m_browseMap.constFind(row->trackid());
+            if (it != m_browseMap.constEnd())
+                tracks << it.value();
+        }
+    }
+    return tracks;
+}
+
+void manager::slAddToLibrary(bool all)
+{
+    if (m_copying)
+        return;
+    const QList<track> tracks = selectedBrowserTracks(all);
+    if (tracks.isEmpty()) {
+        emit sgShowMessage(m_messages.noMediaSelected);
+        return;
+    }
+    writeLog(appLogFile(), QStringLiteral("Add to library: "), QString::number(tracks.size()));
+    m_cancelCopy = false;
+    emit sgUpdateCopyProgress(0, int(tracks.size()));
+    const std::atomic_bool *cancel = &m_cancelCopy;
+    auto progress = [this](int done, int total) {
+        QMetaObject::invokeMethod(
+            this, [this, done, total] { emit sgUpdateCopyProgress(done, total); }, Qt::QueuedConnection);
+    };
+    m_copying = true;
+    m_copyWatcher.setFuture(QtConcurrent::run(&manager::copyToLibrary, tracks, cancel, progress));
+}
+
+QString manager::libraryFolderFor(const track &t)
+{
+    static const QRegularExpression unsafe(QStringLiteral("[!/:*?<>|+.]"));
+    QString album = t.albumname;
+    album.remove(unsafe);
+    album.remove(QLatin1Char('"'));
+    album = album.trimmed();
+    if (album.isEmpty())
+        album = QStringLiteral("Unknown Album");
+    return kivoDB::libraryRoot() + QLatin1Char('/') + album;
+}
+
+CopyResult manager::copyToLibrary(
+    QList<track> tracks, const std::atomic_bool *cancel, const std::function<void(int, int)> &progress)
+{
+    // Rows are stored a batch at a time: one transaction per file would dominate a large add.
+    constexpr int kBatch = 200;
+    struct Pending {
+        track t;
+        QString source;
+        bool copied;
+    };
+    CopyResult result;
+    QList<Pending> pending;
+    kivoDB store;
+
+    const auto flush = [&] {
+        if (pending.isEmpty())
+            return;
+        QList<track> rows;
+        for (const Pending &p : std::as_const(pending))
+            rows << p.t;
+        QList<qint64> ids;
+        if (store.insertTracks(rows, &ids) && ids.size() == rows.size()) {
+            for (int i = 0; i < rows.size(); ++i) {
+                rows[i].id = ids.at(i);
+                result.added << rows.at(i);
+            }
+        } else {
+            // No row points at these copies, so the copies must not stay either.
+            const QString reason = kivoDB::lastError();
+            for (const Pending &p : std::as_const(pending)) {
+                if (p.copied) {
+                    QFile::remove(p.t.filepath);
+                    QDir().rmdir(QFileInfo(p.t.filepath).absolutePath());
+                }
+                result.failures << p.source + QStringLiteral(": ") + reason;
+            }
+        }
+        pending.clear();
+    };
+
+    const int total = int(tracks.size());
+    for (int i = 0; i < total; ++i) {
+        if (cancel && *cancel) {
+            result.cancelled = true;
+            break;
+        }
+        track t = tracks.at(i);
+        const QString source = t.originalPath.isEmpty() ? t.filepath : t.originalPath;
+        const QFileInfo sourceInfo(source);
+        const QString folder = libraryFolderFor(t);
+        if (!sourceInfo.isFile()) {
+            result.failures << source + QStringLiteral(": the file is no longer there");
+        } else if (!QDir().mkpath(folder)) {
+            result.failures << source + QStringLiteral(": the library folder cannot be made");
+        } else {
+            // The same file added again (or listed in a playlist too) shares its library copy; a
+            // different file of the same name gets a free name, and nothing is overwritten.
+            const QString target = libraryTarget(source, folder + QLatin1Char('/') + sourceInfo.fileName());
+            bool copied = false;
+            if (!QFileInfo::exists(target)) {
+                copied = QFile::copy(source, target);
+                if (!copied) {
+                    QFile::remove(target);
+                    result.failures << source
+                            + QStringLiteral(": the file could not be copied (is the disk full?)");
+                }
+            }
+            if (copied || QFileInfo::exists(target)) {
+                t.filepath = target;
+                pending << Pending{t, source, copied};
+            }
+        }
+        writeLog(appLogFile(), QStringLiteral("Copy to library: "), source);
+        if (pending.size() >= kBatch)
+            flush();
+        if (progress)
+            progress(i + 1, total);
+    }
+    flush();
+    return result;
+}
+
+void manager::Copyfinished()
+{
+    m_copying = false;
+    const CopyResult result = m_copyWatcher.result();
+    writeLog(appLogFile(), QStringLiteral("Copy finished, added: "), QString::number(result.added.size()));
+    // The store decides the artist, album and playlist ids, so the map is read back from it.
+    setMainValue();
+    emit sgCopyFinished(int(result.added.size()));
+    if (!result.failures.isEmpty()) {
+        QStringList lines = result.failures.mid(0, 10);
+        if (result.failures.size() > 10)
+            lines << QStringLiteral("... and %1 more").arg(result.failures.size() - 10);
+        emit sgShowMessage(m_messages.copyFailed + QLatin1Char('\n') + lines.join(QLatin1Char('\n')));
+    }
+}
+
+void manager::slCancelCopy()
+{
+    m_cancelCopy = true;
+}
+
+QStringList manager::removeAll(const QStringList &paths)
+{
+    QStringList removed;
+    kivoDB store;
+    for (const QString &path : paths) {
+        if (store.deleteTrackByPath(QSqlDatabase(), path))
+            removed << path;
+        else
+            writeLog(appLogFile(), QStringLiteral("Remove failed: "),
+                path + QStringLiteral(" ") + kivoDB::lastError());
+    }
+    return removed;
+}
+
+void manager::slRemoveFromLibrary(const QVariant &trackIds)
+{
+    if (m_removing || m_copying)
+        return;
+    QStringList paths;
+    for (const QVariant &id : trackIds.toList()) {
+        const auto it = m_library.constFind(id.toLongLong());
+        if (it != m_library.constEnd() && !paths.contains(it->filepath))
+            paths << it->filepath;
+    }
+    if (paths.isEmpty()) {
+        emit sgShowMessage(m_messages.noMediaSelected);
+        return;
+    }
+    m_removing = true;
+    m_removeWatcher.setFuture(QtConcurrent::run(&manager::removeAll, paths));
+}
+
+void manager::removeFinished()
+{
+    m_removing = false;
+    const QStringList removed = m_removeWatcher.result();
+    const QSet<QString> gone(removed.cbegin(), removed.cend());
+    for (auto it = m_library.begin(); it != m_library.end();) {
+        if (gone.contains(it->filepath))
+            it = m_library.erase(it);
+        else
+            ++it;
+    }
+    writeLog(appLogFile(), QStringLiteral("Removed from library: "), QString::number(removed.size()));
+    buildModels();
+}
+
+void manager::slSearchLibrary(const QString &text)
+{
+    m_searchText = text.trimmed();
+    buildModels();
+}
+
+void manager::storeInLibrary(const track &changed)
+{
+    track t = changed;
+    qint64 newId = 0;
+    if (!kivoDB().insertTrackSingle(t, &newId)) {
+        writeLog(appLogFile(), QStringLiteral("Track not stored: "),
+            t.filepath + QStringLiteral(" ") + kivoDB::lastError());
+        return;
+    }
+    // The stored row replaced the old one under a new id.
+    m_library.remove(t.id);
+    t.id = newId;
+    m_library.insert(t.id, t);
+}
+
+void manager::updateMainObjectMgr(track t)
+{
+    if (t.id < 1) {
+        m_repairDone = m_repairTotal = 0;
+        setMainValue();
+        emit sgUpdateRepairProgress(0, 0);
+        return;
+    }
+    storeInLibrary(t);
+    UpdateAPIProgress();
+}
+
+void manager::UpdateAPIProgress()
+{
+    if (m_repairDone + 1 < m_repairTotal)
+        ++m_repairDone;
+    emit sgUpdateRepairProgress(m_repairDone, m_repairTotal);
+}
+
+void manager::slupdateMainObjectVideo(track t)
+{
+    if (t.id < 1 || t.filesize == -1 || m_videoOptimisingCancelled)
+        return;
+    storeInLibrary(t);
+    buildModels();
 }
 
 void manager::saveData()
@@ -199,7 +662,12 @@ void manager::saveData()
     if (m_saved)
         return;
     m_saved = true;
+    m_scanner.cancelSearch = true;
+    m_cancelCopy = true;
     // Pool jobs may still be writing to the store or the log; let them end first.
+    m_searchWatcher.waitForFinished();
+    m_copyWatcher.waitForFinished();
+    m_removeWatcher.waitForFinished();
     QThreadPool::globalInstance()->waitForDone();
     writeLog(appLogFile(), QStringLiteral("Closed KiVO"));
     closeLogFile(appLogFile());

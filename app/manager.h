@@ -3,24 +3,46 @@
 #include "apppaths.h"
 #include "messagehandler.h"
 #include "track.h"
+#include "track_data.h"
 
+#include <QFutureWatcher>
 #include <QList>
 #include <QObject>
 #include <QPointer>
+#include <QStringList>
 #include <QVariant>
 
+#include <atomic>
+#include <functional>
+
 class QmlApplicationViewer;
-class QQmlContext;
 class Combo;
 
-// The controller that serves the front end: it holds the library's track map and publishes the
-// list models QML shows. Only the main thread changes the maps and the models.
+// What the copy into the library did: the tracks now in the library (their `filepath` the library
+// copy and their `id` the new row's) and a line for each file that could not be added.
+struct CopyResult {
+    QList<track> added;
+    QStringList failures;
+    bool cancelled = false;
+};
+
+// The controller that serves the front end: it holds the library's track map, the media browser's
+// map and the list models QML shows. Workers get copies and hand back results; only the main
+// thread changes the maps and the models.
 class manager : public QObject
 {
     Q_OBJECT
 public:
     explicit manager(QObject *parent = nullptr);
     ~manager() override;
+
+    enum DisplayType {
+        DisplayMusic = 1,
+        DisplayFolder = 2,
+        DisplayPictures = 3,
+        DisplayVideos = 4,
+        DisplayItunes = 5
+    };
 
     // Quality class of a bit rate in kbit/s.
     static qint16 bitrateClass(qint16 bitrate);
@@ -30,20 +52,73 @@ public:
     bool init(QmlApplicationViewer *viewer, const QString &qmlFile);
     void initContextProperties();
 
+    // Copies the tracks' files into the library folder, one folder per album, and stores each
+    // copy. Runs on a pool thread: it reads only its arguments and the cancel flag.
+    static CopyResult copyToLibrary(QList<track> tracks, const std::atomic_bool *cancel,
+        const std::function<void(int done, int total)> &progress = {});
+    // Removes the library rows (and library copies) of the paths; returns the paths removed.
+    static QStringList removeAll(const QStringList &paths);
+    // "<library root>/<album folder>" for a track's album.
+    static QString libraryFolderFor(const track &t);
+
     const TrackMap &library() const { return m_library; }
+    const TrackMap &browseMap() const { return m_browseMap; }
     Combo *combo() const { return m_combo; }
+    int displayType() const { return m_displayType; }
+    // True from the start of a job until its result has been taken in on this thread.
+    bool isSearching() const { return m_searching; }
+    bool isCopying() const { return m_copying; }
+    bool isRemoving() const { return m_removing; }
 
     const QList<QObject *> &artistModel() const { return m_artistModel; }
     const QList<QObject *> &albumModel() const { return m_albumModel; }
     const QList<QObject *> &trackModel() const { return m_trackModel; }
     const QList<QObject *> &playlistModel() const { return m_playlistModel; }
+    const QList<QObject *> &podcastModel() const { return m_podcastModel; }
+    const QList<QObject *> &audiobookModel() const { return m_audiobookModel; }
+    const QList<QObject *> &videoModel() const { return m_videoModel; }
+    const QList<QObject *> &browserModel() const { return m_browserModel; }
+
+    // Chooses the folder for the "browse" source; a file dialog unless replaced (tests).
+    std::function<QString()> folderChooser;
 
 signals:
     void sgShowMessage(QVariant text);
+    void sgShowSearchProgress(QVariant text);
+    void sgHideSearchProgress();
+    void sgShowBrowser(QVariant displayType);
+    void sgUpdateCopyProgress(QVariant done, QVariant total);
+    void sgCopyFinished(QVariant added);
+    void sgUpdateRepairProgress(QVariant done, QVariant total);
+    void sgLibraryChanged(QVariant hasMedia);
 
 public slots:
-    // Loads the library from the store and rebuilds the album, artist, track and playlist models.
+    // Loads the library from the store and rebuilds the library models.
     void setMainValue();
+    // Scans "mymusic", "myvideos", "mypictures", "browse" or "itunes" on a pool thread.
+    void searchInMediaSource(const QString &source);
+    void browsethread();
+    void refreshBrowser();
+    void slCancelSearch();
+    // Sets the browser row's selection.
+    void slSelectBrowserItem(const QVariant &trackId, bool selected);
+    void slSelectAllBrowserItems(bool selected);
+    // Adds the browser's selected tracks (all of them when `all`) to the library.
+    void slAddToLibrary(bool all);
+    void Copyfinished();
+    void slCancelCopy();
+    // Removes the library tracks with these ids (a list of numbers).
+    void slRemoveFromLibrary(const QVariant &trackIds);
+    void removeFinished();
+    // Keeps only library entries whose texts contain `text` (all with an empty text).
+    void slSearchLibrary(const QString &text);
+
+    // A repaired track (an id below 1 ends the repair display).
+    void updateMainObjectMgr(track t);
+    void UpdateAPIProgress();
+    // An optimised video.
+    void slupdateMainObjectVideo(track t);
+
     // Closing: stops what runs, waits for pool jobs, then closes the log.
     void saveData();
     void exeClose();
@@ -51,14 +126,37 @@ public slots:
 private:
     void buildModels();
     void publishModels();
+    void publishBrowser();
+    QList<track> selectedBrowserTracks(bool all) const;
+    void storeInLibrary(const track &t);
 
     AppPaths m_paths;
     MessageHandler m_messages;
+    track_data m_scanner;
     TrackMap m_library;
+    TrackMap m_browseMap;
+    QString m_searchText;
+    int m_displayType = DisplayMusic;
+    int m_repairDone = 0;
+    int m_repairTotal = 0;
+    bool m_videoOptimisingCancelled = false;
+    std::atomic_bool m_cancelCopy{false};
+    bool m_searching = false;
+    bool m_copying = false;
+    bool m_removing = false;
+
+    QFutureWatcher<TrackMap> m_searchWatcher;
+    QFutureWatcher<CopyResult> m_copyWatcher;
+    QFutureWatcher<QStringList> m_removeWatcher;
+
     QList<QObject *> m_artistModel;
     QList<QObject *> m_albumModel;
     QList<QObject *> m_trackModel;
     QList<QObject *> m_playlistModel;
+    QList<QObject *> m_podcastModel;
+    QList<QObject *> m_audiobookModel;
+    QList<QObject *> m_videoModel;
+    QList<QObject *> m_browserModel;
     QPointer<QmlApplicationViewer> m_viewer;
     QPointer<Combo> m_combo;
     bool m_saved = false;

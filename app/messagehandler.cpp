@@ -6,7 +6,7 @@ MessageHandler::MessageHandler()
     , noDriveSelected(QStringLiteral("No destination drive selected."))
     , noMediaSelected(QStringLiteral("No media selected."))
     , databaseFailed(QStringLiteral("The media library could not be opened."))
-    , noMediaFound(QStringLiteral("No media found."))
+    , protectedMedia(QStringLiteral("Protected media cannot be added to the library:"))
     , copyFailed(QStringLiteral("Some files could not be added to the library."))
     , chooseVehicle(QStringLiteral("Please select your vehicle and model year."))
 { }
@@ -36,5 +36,27 @@ QList<QPair<QString, QString>> MessageHandler::displayTexts()
         {QStringLiteral("MediaLibrary_txttracks"), QStringLiteral("Tracks")},
         {QStringLiteral("MediaLibrary_txtplaylists"), QStringLiteral("Playlists")},
         {QStringLiteral("MessageBox_txtok"), QStringLiteral("OK")},
+        {QStringLiteral("Common_txtcancel"), QStringLiteral("Cancel")},
+        {QStringLiteral("Header_txtaddmedia"), QStringLiteral("Add media")},
+        {QStringLiteral("StartPage_txtaddtitle"), QStringLiteral("Add media to your library")},
+        {QStringLiteral("Source_txtmusic"), QStringLiteral("My Music")},
+        {QStringLiteral("Source_txtvideos"), QStringLiteral("My Videos")},
+        {QStringLiteral("Source_txtpictures"), QStringLiteral("My Pictures")},
+        {QStringLiteral("Source_txtbrowse"), QStringLiteral("Choose a folder…")},
+        {QStringLiteral("Source_txtitunes"), QStringLiteral("iTunes library")},
+        {QStringLiteral("Browser_txttitle"), QStringLiteral("Media found")},
+        {QStringLiteral("Browser_txtselectall"), QStringLiteral("Select all")},
+        {QStringLiteral("Browser_txtselectnone"), QStringLiteral("Select none")},
+        {QStringLiteral("Browser_txtfiles"), QStringLiteral("files")},
+        {QStringLiteral("Browser_txtaddselected"), QStringLiteral("Add selected")},
+        {QStringLiteral("Browser_txtaddall"), QStringLiteral("Add all")},
+        {QStringLiteral("Browser_txtempty"), QStringLiteral("No media found.")},
+        {QStringLiteral("Copy_txtadding"), QStringLiteral("Adding to the library:")},
+        {QStringLiteral("MediaLibrary_txtsearch"), QStringLiteral("Search the library")},
+        {QStringLiteral("MediaLibrary_txtremove"), QStringLiteral("Remove selected")},
+        {QStringLiteral("MediaLibrary_txtrepairing"), QStringLiteral("Completing tags and covers:")},
+        {QStringLiteral("MediaLibrary_txtpodcasts"), QStringLiteral("Podcasts")},
+        {QStringLiteral("MediaLibrary_txtaudiobooks"), QStringLiteral("Audio books")},
+        {QStringLiteral("MediaLibrary_txtvideos"), QStringLiteral("Videos")},
     };
 }

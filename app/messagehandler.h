@@ -16,7 +16,7 @@ public:
     QString noDriveSelected;
     QString noMediaSelected;
     QString databaseFailed;
-    QString noMediaFound;
+    QString protectedMedia;
     QString copyFailed;
     QString chooseVehicle;
 

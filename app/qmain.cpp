@@ -8,6 +8,7 @@
 #include "messagehandler.h"
 #include "qmlapplicationviewer.h"
 #include "swupdater.h"
+#include "systeminfo.h"
 #include "track.h"
 
 #include <QApplication>
@@ -62,6 +63,7 @@ KivoApplication::Result KivoApplication::start(const StartOptions &options)
     writeLog(appLogFile(), QStringLiteral("Start KiVO"));
 
     registerTrackMetaTypes();
+    initKivoResources();
     m_viewer = std::make_unique<QmlApplicationViewer>();
 
     m_database = std::make_unique<Database>();
@@ -112,7 +114,24 @@ void KivoApplication::connectRoot()
     join(root, SIGNAL(sgRefreshMain()), mgr, SLOT(setMainValue()));
     join(root, SIGNAL(sgClose()), mgr, SLOT(exeClose()));
 
+    join(root, SIGNAL(sgSearchInMediaSource(QString)), mgr, SLOT(searchInMediaSource(QString)));
+    join(root, SIGNAL(sgCancelSearch()), mgr, SLOT(slCancelSearch()));
+    join(root, SIGNAL(sgSelectAllBrowserItems(bool)), mgr, SLOT(slSelectAllBrowserItems(bool)));
+    join(root, SIGNAL(sgAddToLibrary(bool)), mgr, SLOT(slAddToLibrary(bool)));
+    join(root, SIGNAL(sgCancelCopy()), mgr, SLOT(slCancelCopy()));
+    join(root, SIGNAL(sgRemoveFromLibrary(QVariant)), mgr, SLOT(slRemoveFromLibrary(QVariant)));
+    join(root, SIGNAL(sgSearchLibrary(QString)), mgr, SLOT(slSearchLibrary(QString)));
+
     join(mgr, SIGNAL(sgShowMessage(QVariant)), root, SLOT(showmessageBox(QVariant)));
+    join(mgr, SIGNAL(sgShowSearchProgress(QVariant)), root, SLOT(slShowSearchProgress(QVariant)));
+    join(mgr, SIGNAL(sgHideSearchProgress()), root, SLOT(slHideSearchProgress()));
+    join(mgr, SIGNAL(sgShowBrowser(QVariant)), root, SLOT(slShowBrowser(QVariant)));
+    join(mgr, SIGNAL(sgUpdateCopyProgress(QVariant, QVariant)), root,
+        SLOT(slUpdateCopyProgress(QVariant, QVariant)));
+    join(mgr, SIGNAL(sgCopyFinished(QVariant)), root, SLOT(slCopyFinished(QVariant)));
+    join(mgr, SIGNAL(sgUpdateRepairProgress(QVariant, QVariant)), root,
+        SLOT(slUpdateRepairProgress(QVariant, QVariant)));
+    join(mgr, SIGNAL(sgLibraryChanged(QVariant)), root, SLOT(slLibraryChanged(QVariant)));
 }
 
 void KivoApplication::shutdown()

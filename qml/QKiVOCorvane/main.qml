@@ -15,6 +15,13 @@ Rectangle {
     signal sgCheckMediaLibrary(int count)
     signal sgRefreshMain()
     signal sgClose()
+    signal sgSearchInMediaSource(string source)
+    signal sgCancelSearch()
+    signal sgAddToLibrary(bool all)
+    signal sgCancelCopy()
+    signal sgSelectAllBrowserItems(bool selected)
+    signal sgRemoveFromLibrary(var trackIds)
+    signal sgSearchLibrary(string text)
 
     property string currentPage: "welcome"
     property string vehicleName: typeof SelectedModelName !== "undefined" ? SelectedModelName : ""
@@ -37,6 +44,49 @@ Rectangle {
     function slSetVehicle(name, year) {
         vehicleName = name
         modelYear = year
+    }
+    function slShowSearchProgress(text) {
+        busyText.text = text
+        busy.open()
+    }
+    function slHideSearchProgress() { busy.close() }
+    function slShowBrowser(displayType) {
+        browserType = displayType
+        currentPage = "browser"
+    }
+    function slUpdateCopyProgress(done, total) {
+        copyDone = done
+        copyTotal = total
+        if (!copyBox.opened && done < total)
+            copyBox.open()
+        if (done >= total)
+            copyBox.close()
+    }
+    function slCopyFinished(added) {
+        copyBox.close()
+        if (added > 0)
+            currentPage = "library"
+    }
+    function slUpdateRepairProgress(done, total) {
+        repairDone = done
+        repairTotal = total
+    }
+    function slLibraryChanged(hasMedia) { libraryHasMedia = hasMedia }
+
+    property int browserType: 1
+    property int copyDone: 0
+    property int copyTotal: 0
+    property int repairDone: 0
+    property int repairTotal: 0
+    property bool libraryHasMedia: typeof isDB !== "undefined" ? isDB : false
+
+    // The ids of the rows of a list model whose `selected` is set.
+    function selectedIds(rows) {
+        var ids = []
+        for (var i = 0; i < rows.length; ++i)
+            if (rows[i].selected)
+                ids.push(rows[i].trackid)
+        return ids
     }
 
     component PageTitle: Label {
@@ -72,6 +122,18 @@ Rectangle {
                 font.pixelSize: 16
             }
             Button {
+                objectName: "addMediaButton"
+                visible: root.currentPage !== "welcome"
+                text: Header_txtaddmedia
+                onClicked: root.currentPage = "start"
+            }
+            Button {
+                objectName: "libraryButton"
+                visible: root.currentPage !== "welcome"
+                text: MediaLibrary_txttitle
+                onClicked: root.currentPage = "library"
+            }
+            Button {
                 objectName: "changeVehicleButton"
                 visible: root.currentPage !== "welcome"
                 text: ChangeVehicle_txt
@@ -82,7 +144,7 @@ Rectangle {
         StackLayout {
             Layout.fillWidth: true
             Layout.fillHeight: true
-            currentIndex: root.currentPage === "welcome" ? 0 : root.currentPage === "start" ? 1 : 2
+            currentIndex: ["welcome", "start", "browser", "library"].indexOf(root.currentPage)
 
             // Welcome: the vehicle and model year decide what the car plays.
             ColumnLayout {
@@ -144,16 +206,98 @@ Rectangle {
             ColumnLayout {
                 objectName: "startPage"
                 spacing: 18
-                PageTitle { text: StartPage_txttitle }
+                PageTitle { text: root.libraryHasMedia ? StartPage_txtaddtitle : StartPage_txttitle }
                 BodyText { Layout.fillWidth: true; text: StartPage_txtadd }
+                GridLayout {
+                    columns: 3
+                    columnSpacing: 12
+                    rowSpacing: 12
+                    Repeater {
+                        model: [["mymusic", Source_txtmusic], ["myvideos", Source_txtvideos],
+                                ["mypictures", Source_txtpictures], ["browse", Source_txtbrowse],
+                                ["itunes", Source_txtitunes]]
+                        Button {
+                            objectName: "source_" + modelData[0]
+                            Layout.preferredWidth: 220
+                            Layout.preferredHeight: 64
+                            text: modelData[1]
+                            onClicked: root.sgSearchInMediaSource(modelData[0])
+                        }
+                    }
+                }
                 Item { Layout.fillHeight: true }
+            }
+
+            // The media browser: what a source holds, to pick from.
+            ColumnLayout {
+                objectName: "browserPage"
+                spacing: 8
+                PageTitle { text: Browser_txttitle }
+                RowLayout {
+                    Button { text: Browser_txtselectall; onClicked: root.sgSelectAllBrowserItems(true) }
+                    Button { text: Browser_txtselectnone; onClicked: root.sgSelectAllBrowserItems(false) }
+                    Item { Layout.fillWidth: true }
+                    Label { color: "#d0d4da"; text: browserModel.length + " " + Browser_txtfiles }
+                    Button {
+                        objectName: "addSelectedButton"
+                        text: Browser_txtaddselected
+                        enabled: browserModel.length > 0
+                        onClicked: root.sgAddToLibrary(false)
+                    }
+                    Button {
+                        objectName: "addAllButton"
+                        text: Browser_txtaddall
+                        enabled: browserModel.length > 0
+                        onClicked: root.sgAddToLibrary(true)
+                    }
+                }
+                BodyText { visible: browserModel.length === 0; text: Browser_txtempty }
+                LibraryList {
+                    objectName: "browserList"
+                    Layout.fillWidth: true
+                    Layout.fillHeight: true
+                    model: browserModel
+                    delegate: ListRow {
+                        selectable: true
+                        title: modelData.trackname
+                        subtitle: modelData.artistname + " – " + modelData.albumname
+                        detail: modelData.duration
+                        image: modelData.cover
+                    }
+                }
             }
 
             // The media library.
             ColumnLayout {
                 objectName: "libraryPage"
                 spacing: 8
-                PageTitle { text: MediaLibrary_txttitle }
+                RowLayout {
+                    Layout.fillWidth: true
+                    PageTitle { text: MediaLibrary_txttitle }
+                    Item { Layout.fillWidth: true }
+                    TextField {
+                        objectName: "librarySearch"
+                        Layout.preferredWidth: 260
+                        placeholderText: MediaLibrary_txtsearch
+                        onTextChanged: root.sgSearchLibrary(text)
+                    }
+                    Button {
+                        objectName: "removeButton"
+                        text: MediaLibrary_txtremove
+                        onClicked: {
+                            var lists = [trackModel, podcastModel, audiobookModel, videoModel]
+                            var ids = []
+                            for (var i = 0; i < lists.length; ++i)
+                                ids = ids.concat(root.selectedIds(lists[i]))
+                            root.sgRemoveFromLibrary(ids)
+                        }
+                    }
+                }
+                Label {
+                    visible: root.repairTotal > 0
+                    color: "#d0d4da"
+                    text: MediaLibrary_txtrepairing + " " + root.repairDone + " / " + root.repairTotal
+                }
                 TabBar {
                     id: libraryTabs
                     Layout.fillWidth: true
@@ -161,6 +305,9 @@ Rectangle {
                     TabButton { text: MediaLibrary_txtalbums }
                     TabButton { text: MediaLibrary_txttracks }
                     TabButton { text: MediaLibrary_txtplaylists }
+                    TabButton { text: MediaLibrary_txtpodcasts }
+                    TabButton { text: MediaLibrary_txtaudiobooks }
+                    TabButton { text: MediaLibrary_txtvideos }
                 }
                 StackLayout {
                     Layout.fillWidth: true
@@ -179,12 +326,27 @@ Rectangle {
                     LibraryList {
                         objectName: "trackList"
                         model: trackModel
-                        delegate: ListRow { title: modelData.trackname; subtitle: modelData.artistname + " – " + modelData.albumname; detail: modelData.duration }
+                        delegate: ListRow { selectable: true; title: modelData.trackname; subtitle: modelData.artistname + " – " + modelData.albumname; detail: modelData.duration }
                     }
                     LibraryList {
                         objectName: "playlistList"
                         model: playlistModel
                         delegate: ListRow { title: modelData.name; subtitle: modelData.trackCount + " " + MediaLibrary_txttracks.toLowerCase(); image: modelData.cover }
+                    }
+                    LibraryList {
+                        objectName: "podcastList"
+                        model: podcastModel
+                        delegate: ListRow { selectable: true; title: modelData.trackname; subtitle: modelData.albumname; detail: modelData.duration }
+                    }
+                    LibraryList {
+                        objectName: "audiobookList"
+                        model: audiobookModel
+                        delegate: ListRow { selectable: true; title: modelData.trackname; subtitle: modelData.artistname; detail: modelData.duration }
+                    }
+                    LibraryList {
+                        objectName: "videoList"
+                        model: videoModel
+                        delegate: ListRow { selectable: true; title: modelData.trackname; subtitle: modelData.filepath; detail: modelData.duration; image: modelData.cover }
                     }
                 }
             }
@@ -202,6 +364,7 @@ Rectangle {
         property string subtitle
         property string detail
         property string image
+        property bool selectable: false
         width: ListView.view ? ListView.view.width : 400
         height: 52
         color: "#2a2f37"
@@ -210,6 +373,11 @@ Rectangle {
             anchors.leftMargin: 8
             anchors.rightMargin: 12
             spacing: 10
+            CheckBox {
+                visible: selectable
+                checked: selectable && modelData.selected
+                onToggled: modelData.selected = checked
+            }
             Image {
                 Layout.preferredWidth: 40
                 Layout.preferredHeight: 40
@@ -225,6 +393,47 @@ Rectangle {
                 Label { text: subtitle; color: "#9aa3ad"; font.pixelSize: 12; elide: Text.ElideRight; Layout.fillWidth: true }
             }
             Label { text: detail; color: "#9aa3ad"; font.pixelSize: 12 }
+        }
+    }
+
+    Popup {
+        id: busy
+        objectName: "searchProgress"
+        anchors.centerIn: parent
+        modal: true
+        closePolicy: Popup.NoAutoClose
+        padding: 24
+        background: Rectangle { color: "#2f353e"; radius: 6 }
+        contentItem: ColumnLayout {
+            spacing: 14
+            BusyIndicator { Layout.alignment: Qt.AlignHCenter; running: busy.opened }
+            Label { id: busyText; color: "white"; font.pixelSize: 16; Layout.alignment: Qt.AlignHCenter }
+            Button {
+                Layout.alignment: Qt.AlignHCenter
+                text: Common_txtcancel
+                onClicked: root.sgCancelSearch()
+            }
+        }
+    }
+
+    Popup {
+        id: copyBox
+        objectName: "copyProgress"
+        anchors.centerIn: parent
+        width: 420
+        modal: true
+        closePolicy: Popup.NoAutoClose
+        padding: 24
+        background: Rectangle { color: "#2f353e"; radius: 6 }
+        contentItem: ColumnLayout {
+            spacing: 14
+            Label { color: "white"; font.pixelSize: 16; text: Copy_txtadding + " " + root.copyDone + " / " + root.copyTotal }
+            ProgressBar { Layout.fillWidth: true; from: 0; to: Math.max(1, root.copyTotal); value: root.copyDone }
+            Button {
+                Layout.alignment: Qt.AlignHCenter
+                text: Common_txtcancel
+                onClicked: root.sgCancelCopy()
+            }
         }
     }
 

@@ -1,0 +1,283 @@
+#include "applog.h"
+#include "apppaths.h"
+#include "combo.h"
+#include "datamodels.h"
+#include "kivodb.h"
+#include "manager.h"
+#include "mediagen.h"
+#include "qmain.h"
+#include "qmlapplicationviewer.h"
+#include "testenv.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QQmlContext>
+#include <QQuickItem>
+#include <QSettings>
+#include <QSignalSpy>
+
+namespace {
+
+StartOptions testOptions()
+{
+    StartOptions options;
+    options.qmlFile = QStringLiteral(KIVO_SOURCE_DIR "/qml/QKiVOCorvane/main.qml");
+    options.checkForUpdates = false;
+    options.askOpenAnother = [] { return true; };
+    options.showError = [](const QString &text) { qWarning() << text; };
+    return options;
+}
+
+// Big enough to pass the scan's size test.
+MediaAudio song(const QString &title, const QString &album, const QString &track)
+{
+    MediaAudio spec;
+    spec.seconds = 8;
+    spec.bitrateKbps = 128;
+    spec.tags = {{"title", title}, {"artist", "The Band"}, {"album", album}, {"track", track}};
+    return spec;
+}
+
+QString readFile(const QString &path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll()) : QString();
+}
+
+}  // namespace
+
+class TestMainRoad : public QObject
+{
+    Q_OBJECT
+
+    QString m_music;
+
+    // Four songs in two albums below the music folder, and the first vehicle chosen.
+    void makeMusic(const TestEnv &env)
+    {
+        m_music = env.home() + "/Music";
+        const struct {
+            const char *file, *title, *album, *track;
+        } songs[] = {{"Band/One/01 Sun.mp3", "Sun", "Album One", "1"},
+            {"Band/One/02 Moon.mp3", "Moon", "Album One", "2"},
+            {"Band/Two/01 Rain.mp3", "Rain", "Album Two", "1"},
+            {"Band/Two/02 Snow.mp3", "Snow", "Album Two", "2"}};
+        for (const auto &s : songs) {
+            const QString path = m_music + "/" + s.file;
+            QDir().mkpath(QFileInfo(path).absolutePath());
+            const QString error = MediaGen::makeAudio(path, song(s.title, s.album, s.track));
+            QVERIFY2(error.isEmpty(), qPrintable(error));
+        }
+    }
+
+    // As the welcome page does it; a new library file has just reset any earlier choice.
+    static void chooseVehicle(KivoApplication &app)
+    {
+        const QVariantMap vehicle = Combo::vehicleList().first().toMap();
+        QObject *root = app.viewer()->rootObject();
+        QVERIFY(QMetaObject::invokeMethod(root, "sgVehicleChosen", Q_ARG(QString, "0"),
+            Q_ARG(QString, vehicle.value("name").toString()),
+            Q_ARG(QString, vehicle.value("lastYear").toString()), Q_ARG(int, 0)));
+        QVERIFY(QMetaObject::invokeMethod(root, "sgCheckMediaLibrary", Q_ARG(int, 0)));
+    }
+
+    static bool scan(manager *mgr, const QString &source)
+    {
+        mgr->searchInMediaSource(source);
+        return QTest::qWaitFor([mgr] { return !mgr->isSearching(); }, 30000);
+    }
+
+    static bool addAndWait(manager *mgr, bool all)
+    {
+        mgr->slAddToLibrary(all);
+        return QTest::qWaitFor([mgr] { return !mgr->isCopying(); }, 30000);
+    }
+
+    static qint64 browseIdOf(const manager *mgr, const QString &title)
+    {
+        for (const track &t : mgr->browseMap())
+            if (t.trackname == title)
+                return t.id;
+        return -1;
+    }
+
+private slots:
+    void addSearchRemoveAndRestart()
+    {
+        TestEnv env;
+        makeMusic(env);
+        KivoApplication app;
+        QCOMPARE(app.start(testOptions()), KivoApplication::Result::Started);
+        chooseVehicle(app);
+        manager *mgr = app.controller();
+        QObject *root = app.viewer()->rootObject();
+
+        // A second search while one runs starts nothing.
+        mgr->searchInMediaSource("mymusic");
+        mgr->searchInMediaSource("mymusic");
+        QVERIFY(QTest::qWaitFor([mgr] { return !mgr->isSearching(); }, 30000));
+        QVERIFY(readFile(env.appDataDir() + "/debug.log").contains("Find Completed, mymusic"));
+        QCOMPARE(mgr->browseMap().size(), 4);
+        QCOMPARE(mgr->browserModel().size(), 4);
+        QCOMPARE(root->property("currentPage").toString(), QStringLiteral("browser"));
+        QCOMPARE(
+            app.viewer()->rootContext()->contextProperty("browserModel").value<QList<QObject *>>().size(), 4);
+
+        // Add three of the four.
+        for (const char *title : {"Sun", "Moon", "Rain"})
+            mgr->slSelectBrowserItem(browseIdOf(mgr, title), true);
+        QSignalSpy finished(mgr, &manager::sgCopyFinished);
+        QVERIFY(addAndWait(mgr, false));
+        QCOMPARE(finished.count(), 1);
+        QCOMPARE(finished.first().first().toInt(), 3);
+        QCOMPARE(mgr->library().size(), 3);
+        QCOMPARE(root->property("currentPage").toString(), QStringLiteral("library"));
+
+        // Every entry names its library copy and its own row.
+        const TrackMap stored = kivoDB().loadLibrary();
+        QCOMPARE(stored.keys(), mgr->library().keys());
+        for (const track &t : mgr->library()) {
+            QVERIFY2(t.filepath.startsWith(kivoDB::libraryRoot() + "/Album "), qPrintable(t.filepath));
+            QVERIFY(QFile::exists(t.filepath));
+            QCOMPARE(stored.value(t.id).filepath, t.filepath);
+        }
+        QVERIFY(QFile::exists(kivoDB::libraryRoot() + "/Album One/01 Sun.mp3"));
+        QCOMPARE(mgr->albumModel().size(), 2);
+        QCOMPARE(mgr->trackModel().size(), 3);
+
+        mgr->slSearchLibrary("moo");
+        QCOMPARE(mgr->trackModel().size(), 1);
+        QCOMPARE(
+            static_cast<TrackDataModel *>(mgr->trackModel().first())->trackname(), QStringLiteral("Moon"));
+        mgr->slSearchLibrary("");
+        QCOMPARE(mgr->trackModel().size(), 3);
+
+        // Remove "Rain": its row, its copy and its empty album folder go; its source stays.
+        qint64 rainId = -1;
+        for (const track &t : mgr->library())
+            if (t.trackname == "Rain")
+                rainId = t.id;
+        const QString rainCopy = mgr->library().value(rainId).filepath;
+        mgr->slRemoveFromLibrary(QVariantList{rainId});
+        QVERIFY(QTest::qWaitFor([mgr] { return !mgr->isRemoving(); }, 30000));
+        QCOMPARE(mgr->library().size(), 2);
+        QVERIFY(!QFile::exists(rainCopy));
+        QVERIFY(!QDir(kivoDB::libraryRoot() + "/Album Two").exists());
+        QVERIFY(QFile::exists(m_music + "/Band/Two/01 Rain.mp3"));
+        QCOMPARE(kivoDB().loadLibrary().size(), 2);
+        QCOMPARE(mgr->albumModel().size(), 1);
+
+        app.shutdown();
+        KivoApplication again;
+        QCOMPARE(again.start(testOptions()), KivoApplication::Result::Started);
+        QCOMPARE(again.controller()->library().size(), 2);
+        QCOMPARE(again.controller()->trackModel().size(), 2);
+        QCOMPARE(again.viewer()->rootObject()->property("currentPage").toString(), QStringLiteral("library"));
+    }
+
+    // A file gone before the copy gets no row and the user hears of it; a different file already
+    // at the target is never overwritten.
+    void failedCopiesAreReported()
+    {
+        TestEnv env;
+        makeMusic(env);
+        KivoApplication app;
+        QCOMPARE(app.start(testOptions()), KivoApplication::Result::Started);
+        chooseVehicle(app);
+        manager *mgr = app.controller();
+        QVERIFY(scan(mgr, "mymusic"));
+        QCOMPARE(mgr->browseMap().size(), 4);
+
+        QVERIFY(QFile::remove(m_music + "/Band/One/02 Moon.mp3"));
+        const QString occupied = kivoDB::libraryRoot() + "/Album Two/01 Rain.mp3";
+        QDir().mkpath(QFileInfo(occupied).absolutePath());
+        {
+            QFile other(occupied);
+            QVERIFY(other.open(QIODevice::WriteOnly));
+            other.write("not the same song");
+        }
+
+        QSignalSpy messages(mgr, &manager::sgShowMessage);
+        QVERIFY(addAndWait(mgr, true));
+        QCOMPARE(mgr->library().size(), 3);
+        QCOMPARE(kivoDB().loadLibrary().size(), 3);
+        QCOMPARE(messages.count(), 1);
+        QVERIFY(messages.first().first().toString().contains("02 Moon.mp3"));
+        for (const track &t : mgr->library())
+            QVERIFY(t.trackname != "Moon");
+        QCOMPARE(readFile(occupied), QStringLiteral("not the same song"));
+        QVERIFY(QFile::exists(kivoDB::libraryRoot() + "/Album Two/01 Rain (2).mp3"));
+
+        // Adding the same files again shares their copies instead of duplicating them.
+        QVERIFY(addAndWait(mgr, true));
+        QCOMPARE(mgr->library().size(), 3);
+        QCOMPARE(QDir(kivoDB::libraryRoot() + "/Album One").entryList(QDir::Files).size(), 1);
+    }
+
+    void cancelledScanShowsWhatWasFound()
+    {
+        TestEnv env;
+        const QString music = env.home() + "/Music";
+        const QString first = music + "/many/000.mp3";
+        QDir().mkpath(music + "/many");
+        QVERIFY(MediaGen::makeAudio(first, song("Tone", "Many", "1")).isEmpty());
+        for (int i = 1; i < 400; ++i)
+            QVERIFY(
+                QFile::copy(first, music + QStringLiteral("/many/%1.mp3").arg(i, 3, 10, QLatin1Char('0'))));
+
+        KivoApplication app;
+        QCOMPARE(app.start(testOptions()), KivoApplication::Result::Started);
+        chooseVehicle(app);
+        manager *mgr = app.controller();
+        mgr->searchInMediaSource("mymusic");
+        mgr->slCancelSearch();
+        QVERIFY(QTest::qWaitFor([mgr] { return !mgr->isSearching(); }, 30000));
+        QVERIFY(mgr->browseMap().size() < 400);
+        QCOMPARE(mgr->browserModel().size(), mgr->browseMap().size());
+        QCOMPARE(app.viewer()->rootObject()->property("currentPage").toString(), QStringLiteral("browser"));
+
+        // The next search is not stopped by the last one's cancel.
+        QVERIFY(scan(mgr, "mymusic"));
+        QCOMPARE(mgr->browseMap().size(), 400);
+    }
+
+    // Tracks coming back from repair and video optimisation are stored under their new rows.
+    void repairedAndOptimisedTracksAreStored()
+    {
+        TestEnv env;
+        makeMusic(env);
+        KivoApplication app;
+        QCOMPARE(app.start(testOptions()), KivoApplication::Result::Started);
+        chooseVehicle(app);
+        manager *mgr = app.controller();
+        QVERIFY(scan(mgr, "mymusic"));
+        QVERIFY(addAndWait(mgr, true));
+        QCOMPARE(mgr->library().size(), 4);
+
+        track repaired = mgr->library().first();
+        const qint64 oldId = repaired.id;
+        repaired.trackname = QStringLiteral("Sunrise");
+        mgr->updateMainObjectMgr(repaired);
+        QVERIFY(!mgr->library().contains(oldId));
+        QCOMPARE(mgr->library().size(), 4);
+        bool found = false;
+        for (const track &t : kivoDB().loadLibrary())
+            found = found || t.trackname == "Sunrise";
+        QVERIFY(found);
+
+        track end;
+        end.id = -1;
+        mgr->updateMainObjectMgr(end);
+        QCOMPARE(mgr->library().keys(), kivoDB().loadLibrary().keys());
+
+        track video = mgr->library().first();
+        video.filesize = -1;
+        video.trackname = QStringLiteral("Not made");
+        mgr->slupdateMainObjectVideo(video);
+        for (const track &t : kivoDB().loadLibrary())
+            QVERIFY(t.trackname != "Not made");
+    }
+};
+
+KIVO_TEST_MAIN(TestMainRoad)
+#include "tst_mainroad.moc"
