@@ -37,6 +37,7 @@ QList<QPair<QString, QString>> MessageHandler::displayTexts()
         {QStringLiteral("MediaLibrary_txtplaylists"), QStringLiteral("Playlists")},
         {QStringLiteral("MessageBox_txtok"), QStringLiteral("OK")},
         {QStringLiteral("Common_txtcancel"), QStringLiteral("Cancel")},
+        {QStringLiteral("Common_txttrack"), QStringLiteral("track")},
         {QStringLiteral("Header_txtaddmedia"), QStringLiteral("Add media")},
         {QStringLiteral("StartPage_txtaddtitle"), QStringLiteral("Add media to your library")},
         {QStringLiteral("Source_txtmusic"), QStringLiteral("My Music")},

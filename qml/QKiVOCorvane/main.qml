@@ -80,6 +80,8 @@ Rectangle {
     property int repairTotal: 0
     property bool libraryHasMedia: typeof isDB !== "undefined" ? isDB : false
 
+    function trackCountText(n) { return n + " " + (n === 1 ? Common_txttrack : MediaLibrary_txttracks.toLowerCase()) }
+
     // The ids of the rows of a list model whose `selected` is set.
     function selectedIds(rows) {
         var ids = []
@@ -316,7 +318,7 @@ Rectangle {
                     LibraryList {
                         objectName: "artistList"
                         model: artistModel
-                        delegate: ListRow { title: modelData.artistname; subtitle: modelData.trackCount + " " + MediaLibrary_txttracks.toLowerCase() }
+                        delegate: ListRow { title: modelData.artistname; subtitle: root.trackCountText(modelData.trackCount) }
                     }
                     LibraryList {
                         objectName: "albumList"
@@ -326,12 +328,12 @@ Rectangle {
                     LibraryList {
                         objectName: "trackList"
                         model: trackModel
-                        delegate: ListRow { selectable: true; title: modelData.trackname; subtitle: modelData.artistname + " – " + modelData.albumname; detail: modelData.duration }
+                        delegate: ListRow { selectable: true; title: modelData.trackname; subtitle: modelData.artistname + " – " + modelData.albumname; detail: modelData.duration; image: modelData.cover }
                     }
                     LibraryList {
                         objectName: "playlistList"
                         model: playlistModel
-                        delegate: ListRow { title: modelData.name; subtitle: modelData.trackCount + " " + MediaLibrary_txttracks.toLowerCase(); image: modelData.cover }
+                        delegate: ListRow { title: modelData.name; subtitle: root.trackCountText(modelData.trackCount); image: modelData.cover }
                     }
                     LibraryList {
                         objectName: "podcastList"
