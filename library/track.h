@@ -7,37 +7,38 @@
 
 // One media item: a song, an audio book or podcast episode, a video, or a playlist entry. A plain
 // value record passed by value through every signal, slot, container and worker result.
-// Database ids and track-map keys are 64-bit so a large library never wraps.
+// Database ids and track-map keys are 64-bit so a large library never wraps. Every flag and number
+// starts at zero even when a record is declared without an initialiser.
 struct track {
-    bool isPodcast;
-    bool isAudiobook;
-    bool isVideo;
-    bool missingMediaData;
-    bool matchesSearch;
-    bool reservedFlag;
-    bool fingerprintRequested;
-    bool hasArtist;
-    bool hasAlbum;
-    bool hasTitle;
-    bool hasCover;
+    bool isPodcast = false;
+    bool isAudiobook = false;
+    bool isVideo = false;
+    bool missingMediaData = false;
+    bool matchesSearch = false;
+    bool reservedFlag = false;
+    bool fingerprintRequested = false;
+    bool hasArtist = false;
+    bool hasAlbum = false;
+    bool hasTitle = false;
+    bool hasCover = false;
 
-    qint64 id;
-    qint64 artist_id;
-    qint64 album_id;
-    qint64 playlistId;
-    qint16 reservedShort1;
-    qint16 source;
-    qint16 frequencyShort;
-    qint16 tracknumber;
-    qint16 bitrate;  // kbit/s
-    qint64 frequency;  // Hz
-    qint16 year;
-    double duration;  // seconds
-    qint64 filesize;  // bytes
-    qint16 channels;
-    qint16 quality;
-    qint16 reservedShort3;
-    qint64 score;
+    qint64 id = 0;
+    qint64 artist_id = 0;
+    qint64 album_id = 0;
+    qint64 playlistId = 0;
+    qint16 reservedShort1 = 0;
+    qint16 source = 0;
+    qint16 frequencyShort = 0;
+    qint16 tracknumber = 0;
+    qint16 bitrate = 0;  // kbit/s
+    qint64 frequency = 0;  // Hz
+    qint16 year = 0;
+    double duration = 0;  // seconds
+    qint64 filesize = 0;  // bytes
+    qint16 channels = 0;
+    qint16 quality = 0;
+    qint16 reservedShort3 = 0;
+    qint64 score = 0;
 
     QString reservedText1;
     QString playlist;
