@@ -314,7 +314,8 @@ TrackMap track_data::scanFolder(const QDir &folder)
     const QString root = folder.absolutePath();
     if (!folder.exists())
         logSkipped(QStringLiteral("a folder that does not exist"), root);
-    // Links to folders are listed but never followed, so a link loop cannot trap the walk.
+    // Links to folders are listed but never followed, so a link loop cannot trap the walk; links
+    // that lead nowhere (or to themselves) are not listed at all.
     QDirIterator it(root, QDirIterator::Subdirectories);
     while (!cancelSearch && it.hasNext()) {
         it.next();
@@ -335,10 +336,7 @@ TrackMap track_data::scanFolder(const QDir &folder)
             if (path.contains(kLibraryFolder, Qt::CaseInsensitive))
                 continue;
             if (info.size() <= kMinimumTrackBytes) {
-                if (info.isSymLink() && !info.exists())
-                    logSkipped(QStringLiteral("a link that leads nowhere"), path);
-                else
-                    logSkipped(QStringLiteral("a media file too small to be a track"), path);
+                logSkipped(QStringLiteral("a media file too small to be a track"), path);
                 continue;
             }
             if (path.contains(kItunesMediaFolder, Qt::CaseInsensitive))
