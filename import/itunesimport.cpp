@@ -102,7 +102,9 @@ TrackMap track_data::importItunes(QList<iTunedata> playlists, TrackMap map)
                 }
             }
 
-            const qint64 key = ++shared.nextTrackKey;
+            // Taken, then raised, as track building does: a scan after an import never repeats
+            // the import's last key.
+            const qint64 key = shared.nextTrackKey++;
             {
                 QMutexLocker lock(&shared.mutex);
                 t.album_id = assignNameId(shared.albumIds, albumKey, shared.lastAlbumId);

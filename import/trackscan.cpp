@@ -148,13 +148,12 @@ private:
 
 }  // namespace
 
-// Walks the tree on the scan's thread and reads the files on the thread pool, a chunk at a time.
-// Each chunk's tags are read in parallel; then, in walk order, the first file of each album is
+// Walks the tree on the scan's thread and reads the files on the thread pool, a chunk at a time,
+// while the walk goes on. Once a chunk is read, the first file of each album, in walk order, is
 // chosen to give the album its cover, and those covers are extracted on a pool of their own
-// (writing an image waits on the disk, not on a core) while the walk and the reading go on. The
-// chunk is built one track after the other, in walk order, once its covers are in place, so keys,
-// ids and the file that gives an album its picture follow the walk whatever order the reads
-// finish in.
+// (writing an image waits on the disk, not on a core). The chunk is then built one track after
+// the other, in walk order, so keys, ids and the file that gives an album its picture follow the
+// walk whatever order the reads finish in.
 class track_data::FolderScan
 {
 public:
@@ -167,6 +166,10 @@ public:
     }
     ~FolderScan()
     {
+        // After finish() nothing is in flight; should anything be (an exception on the way), no
+        // pool thread may go on touching jobs freed here.
+        if (m_reading)
+            m_reading->reading.waitForFinished();
         if (m_extracting)
             m_extracting->extraction.waitForFinished();
     }
@@ -183,8 +186,8 @@ public:
     // Reads and builds everything found so far, and waits until the repository cache holds it.
     void finish()
     {
-        step();
-        step();
+        while (!m_filling.empty() || m_reading || m_extracting)
+            step();
         if (m_writer)
             m_writer->finish();
     }
@@ -192,31 +195,40 @@ public:
 private:
     struct Pending {
         Chunk chunk;
+        QFuture<void> reading;
         std::vector<ScanJob *> covers;
         QFuture<void> extraction;
     };
 
+    // Moves every chunk one stage on: the walked chunk starts being read, the read one has its
+    // covers claimed and extracted, the one whose covers are in place is built. The walk goes on
+    // while the pools work.
     void step()
     {
-        auto next = std::make_unique<Pending>();
-        next->chunk = std::move(m_filling);
-        m_filling = Chunk();
-        m_filling.reserve(kChunkSize);
-        if (!next->chunk.empty()) {
-            track_data *owner = &m_owner;
-            QtConcurrent::blockingMap(next->chunk, [owner](ScanJob &job) { readAhead(*owner, job); });
-            claimCovers(*next);
-            if (!next->covers.empty()) {
-                next->extraction = QtConcurrent::map(&m_coverPool, next->covers, [](ScanJob *job) {
+        std::unique_ptr<Pending> read = std::move(m_reading);
+        if (read) {
+            read->reading.waitForFinished();
+            claimCovers(*read);
+            if (!read->covers.empty()) {
+                read->extraction = QtConcurrent::map(&m_coverPool, read->covers, [](ScanJob *job) {
                     trackdata::tagBuilder().extractCoverArt(job->coverTarget, job->path);
                 });
             }
+        }
+        if (!m_filling.empty()) {
+            m_reading = std::make_unique<Pending>();
+            m_reading->chunk = std::move(m_filling);
+            m_filling = Chunk();
+            m_filling.reserve(kChunkSize);
+            track_data *owner = &m_owner;
+            m_reading->reading
+                = QtConcurrent::map(m_reading->chunk, [owner](ScanJob &job) { readAhead(*owner, job); });
         }
         if (m_extracting) {
             m_extracting->extraction.waitForFinished();
             build(m_extracting->chunk);
         }
-        m_extracting = next->chunk.empty() ? nullptr : std::move(next);
+        m_extracting = std::move(read);
     }
 
     static void readAhead(track_data &owner, ScanJob &job)
@@ -297,6 +309,7 @@ private:
     QThreadPool m_coverPool;
     std::unique_ptr<RepoWriter> m_writer;
     Chunk m_filling;
+    std::unique_ptr<Pending> m_reading;  // its files being read
     std::unique_ptr<Pending> m_extracting;  // read, its covers being extracted, not built yet
     bool m_artworkFolderMade = false;
 };

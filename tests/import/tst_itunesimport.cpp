@@ -307,6 +307,15 @@ private slots:
         QCOMPARE(again.firstKey(), tracks.lastKey() + 1);
         QCOMPARE(inPlaylist(again, lib.dawn, "").value(0).album_id, dawn.album_id);
         QCOMPARE(count("SELECT count(*) FROM TrackRepo"), qint64(tracks.size()));
+
+        // A folder scan after it neither repeats nor skips a key, and the next import neither.
+        const TrackMap scanned = importer.scanFolder(QDir(QFileInfo(lib.dawn).absolutePath() + "/.."));
+        QCOMPARE(scanned.size(), 0);  // the iTunes media folder is the import's, not the scan's
+        const TrackMap fromScan = importer.scanFolder(QDir(QFileInfo(lib.over).absolutePath()));
+        QCOMPARE(fromScan.size(), 3);
+        QCOMPARE(fromScan.firstKey(), again.lastKey() + 1);
+        const TrackMap third = importer.importItunes(playlists, TrackMap());
+        QCOMPARE(third.firstKey(), fromScan.lastKey() + 1);
     }
 
     // A cut-off or malformed library file gives what could be read, and the import goes on.
