@@ -17,6 +17,7 @@
 #include <QtConcurrent>
 
 #include <cstdio>
+#include <deque>
 #include <memory>
 #include <utility>
 #include <vector>
@@ -32,6 +33,8 @@ constexpr qint64 kMinimumTrackBytes = 102400;
 // Files read ahead together on the thread pool: enough to keep every core busy, few enough that
 // little is read in vain after a stop request.
 constexpr size_t kChunkSize = 128;
+// Chunks that may wait for their album covers before the walk waits for them.
+constexpr size_t kChunksAwaitingCovers = 4;
 
 void printTimeLine(const char *label)
 {
@@ -160,7 +163,7 @@ public:
     explicit FolderScan(track_data &owner)
         : m_owner(owner)
     {
-        m_coverPool.setMaxThreadCount(qMax(2, QThread::idealThreadCount()));
+        m_coverPool.setMaxThreadCount(qMax(4, 2 * QThread::idealThreadCount()));
         if (Database::storeIsOpen())
             m_writer = std::make_unique<RepoWriter>();
     }
@@ -170,8 +173,8 @@ public:
         // pool thread may go on touching jobs freed here.
         if (m_reading)
             m_reading->reading.waitForFinished();
-        if (m_extracting)
-            m_extracting->extraction.waitForFinished();
+        for (const auto &pending : m_extracting)
+            pending->extraction.waitForFinished();
     }
     FolderScan(const FolderScan &) = delete;
     FolderScan &operator=(const FolderScan &) = delete;
@@ -186,8 +189,10 @@ public:
     // Reads and builds everything found so far, and waits until the repository cache holds it.
     void finish()
     {
-        while (!m_filling.empty() || m_reading || m_extracting)
+        while (!m_filling.empty() || m_reading)
             step();
+        m_drain = true;
+        buildReady();
         if (m_writer)
             m_writer->finish();
     }
@@ -224,11 +229,25 @@ private:
             m_reading->reading
                 = QtConcurrent::map(m_reading->chunk, [owner](ScanJob &job) { readAhead(*owner, job); });
         }
-        if (m_extracting) {
-            m_extracting->extraction.waitForFinished();
-            build(m_extracting->chunk);
+        if (read)
+            m_extracting.push_back(std::move(read));
+        buildReady();
+    }
+
+    // Builds, oldest first, the chunks whose covers are in place. Writing an image may wait on
+    // the disk, so a few chunks may wait for theirs while the walk goes on.
+    void buildReady()
+    {
+        while (!m_extracting.empty()) {
+            Pending &oldest = *m_extracting.front();
+            if (!oldest.extraction.isFinished()) {
+                if (!m_drain && m_extracting.size() <= kChunksAwaitingCovers)
+                    return;
+                oldest.extraction.waitForFinished();
+            }
+            build(oldest.chunk);
+            m_extracting.pop_front();
         }
-        m_extracting = std::move(read);
     }
 
     static void readAhead(track_data &owner, ScanJob &job)
@@ -310,7 +329,9 @@ private:
     std::unique_ptr<RepoWriter> m_writer;
     Chunk m_filling;
     std::unique_ptr<Pending> m_reading;  // its files being read
-    std::unique_ptr<Pending> m_extracting;  // read, its covers being extracted, not built yet
+    // Read, covers being extracted, not built yet; oldest first.
+    std::deque<std::unique_ptr<Pending>> m_extracting;
+    bool m_drain = false;
     bool m_artworkFolderMade = false;
 };
 
