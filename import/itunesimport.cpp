@@ -82,8 +82,9 @@ TrackMap track_data::importItunes(QList<iTunedata> playlists, TrackMap map)
                 artworkName = paths.sanitizeName(entry.filename);
             const QString coverPath = artworkFolder + QLatin1Char('/') + artworkName + QStringLiteral(".png");
             t.cover = QDir::fromNativeSeparators(coverPath);
-            // One album, one picture: asked of the first file of each album only.
-            if (!artworkName.startsWith(QLatin1String("Unknown"))
+            // One album, one picture: asked of the first file of each album only. A name that
+            // cleans to nothing would share one nameless image with every such album.
+            if (!artworkName.isEmpty() && !artworkName.startsWith(QLatin1String("Unknown"))
                 && trackdata::claimCoverExtraction(coverPath))
                 trackdata::tagBuilder().extractCoverArt(coverPath, entry.filepath);
 
@@ -101,7 +102,9 @@ TrackMap track_data::importItunes(QList<iTunedata> playlists, TrackMap map)
                 }
             }
 
-            const qint64 key = ++shared.nextTrackKey;
+            // Taken, then raised, as track building does: a scan after an import never repeats
+            // the import's last key.
+            const qint64 key = shared.nextTrackKey++;
             {
                 QMutexLocker lock(&shared.mutex);
                 t.album_id = assignNameId(shared.albumIds, albumKey, shared.lastAlbumId);

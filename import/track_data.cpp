@@ -95,6 +95,14 @@ void resetAlbumMemos()
     s.itunesArtwork.clear();
 }
 
+QString coverImagePath(const QString &albumName, const QString &fileName)
+{
+    const AppPaths paths;
+    const QString name = paths.sanitizeName(albumName);
+    return AppPaths::dataLocation() + paths.artworkDir + QLatin1Char('/')
+        + (name.isEmpty() ? fileName : name + QStringLiteral(".png"));
+}
+
 bool claimCoverExtraction(const QString &imagePath)
 {
     SharedState &s = state();
@@ -476,11 +484,10 @@ void track_data::coverArtForFile(track &t, QFileInfo file)
 {
     const AppPaths paths;
     const QString name = paths.sanitizeName(t.albumname);
-    const QString imageName = name.isEmpty() ? t.filename : name + QStringLiteral(".png");
     const QString folder = AppPaths::dataLocation() + paths.artworkDir;
     if (!QDir().mkpath(folder))
         writeLog(appLogFile(), QStringLiteral("Cannot create the artwork folder: "), folder);
-    const QString imagePath = folder + QLatin1Char('/') + imageName;
+    const QString imagePath = trackdata::coverImagePath(t.albumname, t.filename);
 
     if (!t.albumname.startsWith(QLatin1String("Unknown"))) {
         // One album, one picture: the files of an album already asked in this scan are not

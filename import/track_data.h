@@ -114,6 +114,9 @@ public:
     TrackMap importItunes(QList<iTunedata> playlists, TrackMap map);
 
 private:
+    // The walk of one folder scan, with its read-ahead and its repository writer.
+    class FolderScan;
+
     // How the scan hands work to track building: the video's length and thumbnail read ahead
     // (on another thread), and a list collecting repository rows to store in one go.
     struct BuildOptions {

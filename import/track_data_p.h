@@ -38,6 +38,9 @@ VideoMetadata &videoReader();
 
 // Empties the per-album memos; every scan and import starts with fresh ones.
 void resetAlbumMemos();
+// Where the embedded cover of an album's files is written: the album's cleaned name with ".png"
+// in the artwork folder, or the file's own name when the album name cleans to nothing.
+QString coverImagePath(const QString &albumName, const QString &fileName);
 // True the first time it is asked for an image path since the memos were emptied: only then is
 // the media file read for its picture.
 bool claimCoverExtraction(const QString &imagePath);

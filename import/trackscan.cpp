@@ -9,10 +9,16 @@
 #include "videometadata.h"
 
 #include <QDirIterator>
+#include <QMutex>
+#include <QThread>
+#include <QThreadPool>
 #include <QTime>
+#include <QWaitCondition>
 #include <QtConcurrent>
 
 #include <cstdio>
+#include <deque>
+#include <memory>
 #include <utility>
 #include <vector>
 
@@ -24,9 +30,11 @@ const QString kLibraryFolder = QStringLiteral("/Corvane Zorad Urizaderi/");
 const QString kItunesMediaFolder = QStringLiteral("/iTunes/iTunes Media/");
 // Smaller media files are sounds and snippets, not tracks.
 constexpr qint64 kMinimumTrackBytes = 102400;
-// Files read ahead together on the thread pool. Big enough to keep every core busy, small enough
-// that little is read in vain after a stop request.
-constexpr int kChunkSize = 96;
+// Files read ahead together on the thread pool: enough to keep every core busy, few enough that
+// little is read in vain after a stop request.
+constexpr size_t kChunkSize = 128;
+// Chunks that may wait for their album covers before the walk waits for them.
+constexpr size_t kChunksAwaitingCovers = 4;
 
 void printTimeLine(const char *label)
 {
@@ -46,9 +54,7 @@ void logSkipped(const QString &why, const QString &path)
     writeLog(appLogFile(), QStringLiteral("Scan skipped ") + why + QStringLiteral(": "), path);
 }
 
-// One media file the walk accepted, or one playlist entry. The slow part (protection test, tags,
-// a video's length and thumbnail) is read on the thread pool; tracks are then built one by one in
-// walk order, so keys and ids follow the walk whatever order the reads finished in.
+// One media file the walk accepted, or one playlist entry.
 struct ScanJob {
     QString path;  // the absolute path in the tree; the entry text for a playlist entry
     QFileInfo info;
@@ -58,12 +64,17 @@ struct ScanJob {
     bool isAudio = false;
     bool isLocal = true;
 
+    // Filled on the thread pool.
     bool isProtected = false;
     bool tagsRead = false;
     tagInfo tags;
     bool videoRead = false;
     track video{};
+    // The album cover this file is the first to be asked for, in walk order.
+    QString coverTarget;
 };
+
+using Chunk = std::vector<ScanJob>;
 
 // Whether a playlist entry is taken at all, once it is known not to be protected.
 bool entryWanted(const ScanJob &job)
@@ -71,42 +82,218 @@ bool entryWanted(const ScanJob &job)
     return job.isLocal && job.info.size() >= kMinimumTrackBytes && (job.isAudio || job.isVideo);
 }
 
+// Stores built tracks in the repository cache on a thread of its own, batch after batch in the
+// order they were built, so the walk never waits for the database. finish() returns once all
+// are stored.
+class RepoWriter
+{
+public:
+    RepoWriter()
+        : m_thread(QThread::create([this] { run(); }))
+    {
+        m_thread->start();
+    }
+    ~RepoWriter() { finish(); }
+    RepoWriter(const RepoWriter &) = delete;
+    RepoWriter &operator=(const RepoWriter &) = delete;
+
+    void add(QList<track> rows)
+    {
+        if (rows.isEmpty())
+            return;
+        QMutexLocker lock(&m_mutex);
+        m_queue.append(std::move(rows));
+        m_wake.wakeOne();
+    }
+
+    void finish()
+    {
+        if (!m_thread)
+            return;
+        {
+            QMutexLocker lock(&m_mutex);
+            m_done = true;
+            m_wake.wakeOne();
+        }
+        m_thread->wait();
+        m_thread.reset();
+    }
+
+private:
+    void run()
+    {
+        // The thread's own connection to the library file; closed when the thread ends.
+        kivoDB store;
+        for (;;) {
+            QList<track> rows;
+            {
+                QMutexLocker lock(&m_mutex);
+                while (m_queue.isEmpty() && !m_done)
+                    m_wake.wait(&m_mutex);
+                if (m_queue.isEmpty())
+                    return;
+                rows = m_queue.takeFirst();
+            }
+            if (!store.saveToRepoBatch(rows)) {
+                // One bad row must not cost the others their place in the cache.
+                for (const track &row : std::as_const(rows))
+                    store.saveToRepo(row);
+            }
+        }
+    }
+
+    QMutex m_mutex;
+    QWaitCondition m_wake;
+    QList<QList<track>> m_queue;
+    bool m_done = false;
+    std::unique_ptr<QThread> m_thread;
+};
+
 }  // namespace
 
-TrackMap track_data::scanFolder(const QDir &folder)
+// Walks the tree on the scan's thread and reads the files on the thread pool, a chunk at a time,
+// while the walk goes on. Once a chunk is read, the first file of each album, in walk order, is
+// chosen to give the album its cover, and those covers are extracted on a pool of their own
+// (writing an image waits on the disk, not on a core). The chunk is then built one track after
+// the other, in walk order, so keys, ids and the file that gives an album its picture follow the
+// walk whatever order the reads finish in.
+class track_data::FolderScan
 {
-    trackdata::SharedState &shared = trackdata::state();
-    clearScanTrackMap();
-    trackdata::resetAlbumMemos();
-    AppPaths paths;
-    paths.resetFolderAlbumCounts();
-    protectedFileList.clear();
-    printTimeLine("Start Time.....");
+public:
+    explicit FolderScan(track_data &owner)
+        : m_owner(owner)
+    {
+        m_coverPool.setMaxThreadCount(qMax(4, 2 * QThread::idealThreadCount()));
+        if (Database::storeIsOpen())
+            m_writer = std::make_unique<RepoWriter>();
+    }
+    ~FolderScan()
+    {
+        // After finish() nothing is in flight; should anything be (an exception on the way), no
+        // pool thread may go on touching jobs freed here.
+        if (m_reading)
+            m_reading->reading.waitForFinished();
+        for (const auto &pending : m_extracting)
+            pending->extraction.waitForFinished();
+    }
+    FolderScan(const FolderScan &) = delete;
+    FolderScan &operator=(const FolderScan &) = delete;
 
-    kivoDB store;
-    std::vector<ScanJob> jobs;
-    jobs.reserve(kChunkSize);
-    QList<track> repoRows;
+    void add(ScanJob job)
+    {
+        m_filling.push_back(std::move(job));
+        if (m_filling.size() >= kChunkSize)
+            step();
+    }
 
-    // Reads the pending jobs on the pool, then builds their tracks in walk order and caches them.
-    auto processJobs = [&]() {
-        if (jobs.empty())
-            return;
-        QtConcurrent::blockingMap(jobs, [this](ScanJob &job) {
-            if (!job.isLocal)
-                return;
-            job.isProtected = isProtectedFile(job.path);
-            if (job.isProtected || (job.fromPlaylist && !entryWanted(job)))
-                return;
-            job.tagsRead = readFileTags(job.tags, job.path);
-            if (job.tagsRead && job.isVideo) {
-                job.video = trackdata::videoReader().readVideoInfo(job.info.filePath(), 1);
-                job.videoRead = true;
+    // Reads and builds everything found so far, and waits until the repository cache holds it.
+    void finish()
+    {
+        while (!m_filling.empty() || m_reading)
+            step();
+        m_drain = true;
+        buildReady();
+        if (m_writer)
+            m_writer->finish();
+    }
+
+private:
+    struct Pending {
+        Chunk chunk;
+        QFuture<void> reading;
+        std::vector<ScanJob *> covers;
+        QFuture<void> extraction;
+    };
+
+    // Moves every chunk one stage on: the walked chunk starts being read, the read one has its
+    // covers claimed and extracted, the one whose covers are in place is built. The walk goes on
+    // while the pools work.
+    void step()
+    {
+        std::unique_ptr<Pending> read = std::move(m_reading);
+        if (read) {
+            read->reading.waitForFinished();
+            claimCovers(*read);
+            if (!read->covers.empty()) {
+                read->extraction = QtConcurrent::map(&m_coverPool, read->covers, [](ScanJob *job) {
+                    trackdata::tagBuilder().extractCoverArt(job->coverTarget, job->path);
+                });
             }
-        });
-        for (ScanJob &job : jobs) {
+        }
+        if (!m_filling.empty()) {
+            m_reading = std::make_unique<Pending>();
+            m_reading->chunk = std::move(m_filling);
+            m_filling = Chunk();
+            m_filling.reserve(kChunkSize);
+            track_data *owner = &m_owner;
+            m_reading->reading
+                = QtConcurrent::map(m_reading->chunk, [owner](ScanJob &job) { readAhead(*owner, job); });
+        }
+        if (read)
+            m_extracting.push_back(std::move(read));
+        buildReady();
+    }
+
+    // Builds, oldest first, the chunks whose covers are in place. Writing an image may wait on
+    // the disk, so a few chunks may wait for theirs while the walk goes on.
+    void buildReady()
+    {
+        while (!m_extracting.empty()) {
+            Pending &oldest = *m_extracting.front();
+            if (!oldest.extraction.isFinished()) {
+                if (!m_drain && m_extracting.size() <= kChunksAwaitingCovers)
+                    return;
+                oldest.extraction.waitForFinished();
+            }
+            build(oldest.chunk);
+            m_extracting.pop_front();
+        }
+    }
+
+    static void readAhead(track_data &owner, ScanJob &job)
+    {
+        if (!job.isLocal)
+            return;
+        job.isProtected = isProtectedFile(job.path);
+        if (job.isProtected || (job.fromPlaylist && !entryWanted(job)))
+            return;
+        job.tagsRead = owner.readFileTags(job.tags, job.path);
+        if (job.tagsRead && job.isVideo) {
+            job.video = trackdata::videoReader().readVideoInfo(job.info.filePath(), 1);
+            job.videoRead = true;
+        }
+    }
+
+    // The first file of each album, in walk order, is asked for the album's picture; track
+    // building then finds the image in place and reads no other file of the album for it.
+    void claimCovers(Pending &pending)
+    {
+        for (ScanJob &job : pending.chunk) {
+            if (job.fromPlaylist || job.isVideo || job.isProtected || !job.tagsRead)
+                continue;
+            const QString album = toQString(job.tags.album).trimmed();
+            if (album.startsWith(QLatin1String("Unknown")))
+                continue;
+            const QString target = trackdata::coverImagePath(album, job.info.fileName());
+            if (trackdata::claimCoverExtraction(target)) {
+                if (!m_artworkFolderMade) {
+                    const QString folder = QFileInfo(target).absolutePath();
+                    if (!QDir().mkpath(folder))
+                        writeLog(appLogFile(), QStringLiteral("Cannot create the artwork folder: "), folder);
+                    m_artworkFolderMade = true;
+                }
+                job.coverTarget = target;
+                pending.covers.push_back(&job);
+            }
+        }
+    }
+
+    void build(Chunk &chunk)
+    {
+        QList<track> rows;
+        for (ScanJob &job : chunk) {
             if (job.isProtected) {
-                protectedFileList.append(job.path);
+                m_owner.protectedFileList.append(job.path);
                 writeLog(appLogFile(), QStringLiteral("Protected media file: "), job.path);
                 continue;
             }
@@ -123,32 +310,46 @@ TrackMap track_data::scanFolder(const QDir &folder)
             }
             if (!job.tagsRead)
                 continue;  // the tag reader has logged why
-            track t = paths.clearTrack(track{});
+            track t = m_paths.clearTrack(track{});
             t.filepath = job.path;
             t.originalPath = job.path;
             BuildOptions options;
             options.video = job.videoRead ? &job.video : nullptr;
-            options.repoBatch = &repoRows;
-            buildTrackWith(shared.nextTrackKey, t, job.tags, job.info, job.fromPlaylist, job.playlistName,
-                job.isVideo, job.isAudio, options);
+            options.repoBatch = &rows;
+            m_owner.buildTrackWith(trackdata::state().nextTrackKey, t, job.tags, job.info, job.fromPlaylist,
+                job.playlistName, job.isVideo, job.isAudio, options);
         }
-        jobs.clear();
-        if (Database::storeIsOpen()) {
-            for (const track &row : std::as_const(repoRows))
-                store.saveToRepo(row);
-        }
-        repoRows.clear();
-    };
-    auto addJob = [&](ScanJob job) {
-        jobs.push_back(std::move(job));
-        if (int(jobs.size()) >= kChunkSize)
-            processJobs();
-    };
+        if (m_writer)
+            m_writer->add(std::move(rows));
+    }
 
+    track_data &m_owner;
+    const AppPaths m_paths;
+    QThreadPool m_coverPool;
+    std::unique_ptr<RepoWriter> m_writer;
+    Chunk m_filling;
+    std::unique_ptr<Pending> m_reading;  // its files being read
+    // Read, covers being extracted, not built yet; oldest first.
+    std::deque<std::unique_ptr<Pending>> m_extracting;
+    bool m_drain = false;
+    bool m_artworkFolderMade = false;
+};
+
+TrackMap track_data::scanFolder(const QDir &folder)
+{
+    clearScanTrackMap();
+    trackdata::resetAlbumMemos();
+    AppPaths paths;
+    paths.resetFolderAlbumCounts();
+    protectedFileList.clear();
+    printTimeLine("Start Time.....");
+
+    FolderScan scan(*this);
     const QString root = folder.absolutePath();
     if (!folder.exists())
         logSkipped(QStringLiteral("a folder that does not exist"), root);
-    // Links to folders are listed but never followed, so a link loop cannot trap the walk.
+    // Links to folders are listed but never followed, so a link loop cannot trap the walk; links
+    // that lead nowhere (or to themselves) are not listed at all.
     QDirIterator it(root, QDirIterator::Subdirectories);
     while (!cancelSearch && it.hasNext()) {
         it.next();
@@ -169,10 +370,7 @@ TrackMap track_data::scanFolder(const QDir &folder)
             if (path.contains(kLibraryFolder, Qt::CaseInsensitive))
                 continue;
             if (info.size() <= kMinimumTrackBytes) {
-                if (info.isSymLink() && !info.exists())
-                    logSkipped(QStringLiteral("a link that leads nowhere"), path);
-                else
-                    logSkipped(QStringLiteral("a media file too small to be a track"), path);
+                logSkipped(QStringLiteral("a media file too small to be a track"), path);
                 continue;
             }
             if (path.contains(kItunesMediaFolder, Qt::CaseInsensitive))
@@ -182,7 +380,7 @@ TrackMap track_data::scanFolder(const QDir &folder)
             job.info = info;
             job.isAudio = audio;
             job.isVideo = video;
-            addJob(std::move(job));
+            scan.add(std::move(job));
         } else if (isPlaylistFile(suffix)) {
             if (path.contains(kLibraryFolder, Qt::CaseInsensitive))
                 continue;
@@ -206,18 +404,18 @@ TrackMap track_data::scanFolder(const QDir &folder)
                 const QString entrySuffix = QFileInfo(entry).suffix().toLower();
                 job.isAudio = isAudioFile(entrySuffix);
                 job.isVideo = job.isAudio ? false : isVideoFile(entrySuffix);
-                addJob(std::move(job));
+                scan.add(std::move(job));
             }
         }
     }
     // What was found before a stop request is still built and cached.
-    processJobs();
+    scan.finish();
 
     printTimeLine("end search and insertion time...");
     TrackMap result = paths.assignTrackArtwork(scanTrackMap(), true);
     {
-        QMutexLocker lock(&shared.mutex);
-        shared.scanTracks = result;
+        QMutexLocker lock(&trackdata::state().mutex);
+        trackdata::state().scanTracks = result;
     }
     return result;
 }

@@ -76,6 +76,8 @@ public:
 
     // Repository cache: a scanned track, once per original path and playlist.
     bool saveToRepo(track t);
+    // saveToRepo for many tracks, in their order and in one transaction: all are stored or none.
+    bool saveToRepoBatch(const QList<track> &tracks);
     // A repaired track: updates the row of the same original path and playlist (or, without a
     // path, of the same title and folder), else adds one.
     bool upsertRepoTrack(track t);

@@ -1,0 +1,569 @@
+#include "applog.h"
+#include "apppaths.h"
+#include "database.h"
+#include "mediagen.h"
+#include "testenv.h"
+#include "track_data.h"
+
+#include <QApplication>
+#include <QDeadlineTimer>
+#include <QDir>
+#include <QDirIterator>
+#include <QFile>
+#include <QImage>
+#include <QRegularExpression>
+#include <QSqlQuery>
+#include <QTemporaryDir>
+#include <QTemporaryFile>
+#include <QThread>
+#include <QtConcurrent>
+
+#include <cstdio>
+#include <memory>
+#include <unistd.h>
+
+namespace {
+
+QString readLog()
+{
+    QFile file(appLogFile()->fileName);
+    return file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll()) : QString();
+}
+
+void write(const QString &path, const QByteArray &bytes)
+{
+    QDir().mkpath(QFileInfo(path).absolutePath());
+    QFile file(path);
+    if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size())
+        qFatal("cannot write %s", qPrintable(path));
+}
+
+void copy(const QString &from, const QString &to)
+{
+    QDir().mkpath(QFileInfo(to).absolutePath());
+    if (!QFile::copy(from, to))
+        qFatal("cannot copy %s to %s", qPrintable(from), qPrintable(to));
+}
+
+// A copy cut to exactly `size` bytes.
+void copyCut(const QString &from, const QString &to, qint64 size)
+{
+    copy(from, to);
+    QFile file(to);
+    if (!file.resize(size))
+        qFatal("cannot cut %s", qPrintable(to));
+}
+
+QByteArray noise(int size)
+{
+    QByteArray bytes(size, '\0');
+    quint32 x = 2463534242u;
+    for (char &c : bytes) {
+        x ^= x << 13;
+        x ^= x >> 17;
+        x ^= x << 5;
+        c = char(x >> 11);
+    }
+    return bytes;
+}
+
+qint64 repoRows(const QString &where = QString(), const QVariantList &values = {})
+{
+    QSqlQuery query(Database::threadConnection());
+    if (!query.prepare(QStringLiteral("SELECT count(*) FROM TrackRepo ") + where))
+        return -1;
+    for (const QVariant &value : values)
+        query.addBindValue(value);
+    if (!query.exec() || !query.next())
+        return -1;
+    return query.value(0).toLongLong();
+}
+
+// The files the scan's walk meets, in its order.
+QStringList walkOrder(const QString &root)
+{
+    QStringList files;
+    QDirIterator it(root, QDirIterator::Subdirectories);
+    while (it.hasNext()) {
+        it.next();
+        if (!it.fileInfo().isDir())
+            files << it.fileInfo().absoluteFilePath();
+    }
+    return files;
+}
+
+// Keys run on one by one from the first, and each track's id is its key.
+bool keysConsecutive(const TrackMap &tracks)
+{
+    qint64 expected = tracks.isEmpty() ? 0 : tracks.firstKey();
+    for (auto it = tracks.cbegin(); it != tracks.cend(); ++it, ++expected) {
+        if (it.key() != expected || it.value().id != it.key())
+            return false;
+    }
+    return true;
+}
+
+QList<track> withPlaylist(const TrackMap &tracks, const QString &playlist)
+{
+    QList<track> found;
+    for (const track &t : tracks) {
+        if (t.playlist == playlist)
+            found << t;
+    }
+    return found;
+}
+
+QStringList paths(const QList<track> &tracks)
+{
+    QStringList list;
+    for (const track &t : tracks)
+        list << t.filepath;
+    return list;
+}
+
+// Collects what the process writes to standard output while it lives.
+class StdoutCapture
+{
+public:
+    StdoutCapture()
+    {
+        std::fflush(stdout);
+        if (m_file.open()) {
+            m_saved = ::dup(1);
+            ::dup2(m_file.handle(), 1);
+        }
+    }
+    ~StdoutCapture() { take(); }
+    QString take()
+    {
+        if (m_saved < 0)
+            return m_text;
+        std::fflush(stdout);
+        ::dup2(m_saved, 1);
+        ::close(m_saved);
+        m_saved = -1;
+        QFile in(m_file.fileName());
+        if (in.open(QIODevice::ReadOnly))
+            m_text = QString::fromLocal8Bit(in.readAll());
+        return m_text;
+    }
+
+private:
+    QTemporaryFile m_file;
+    int m_saved = -1;
+    QString m_text;
+};
+
+}  // namespace
+
+class TestScan : public QObject
+{
+    Q_OBJECT
+
+    QTemporaryDir m_sources;
+    std::unique_ptr<TestEnv> m_env;
+    std::unique_ptr<Database> m_database;
+
+    QString source(const QString &name) const { return m_sources.filePath(name); }
+
+    void openStore()
+    {
+        m_database = std::make_unique<Database>();
+        QVERIFY2(m_database->open(QStringLiteral("KivoData"), true), qPrintable(m_database->lastError()));
+        QVERIFY2(m_database->initStructure(), qPrintable(m_database->lastError()));
+    }
+
+    static QString artworkFolder() { return AppPaths::dataLocation() + AppPaths().artworkDir; }
+
+    // A tree of `count` links to one mp3 file, `perFolder` in each folder; returns its root.
+    QString linkedTree(const QString &name, int count, int perFolder)
+    {
+        const QString root = m_env->root() + QLatin1Char('/') + name;
+        const QString original = root + QStringLiteral("/original.bin");
+        copy(source(QStringLiteral("red.mp3")), original);
+        for (int i = 0; i < count; ++i) {
+            const QString folder = QStringLiteral("%1/Folder %2").arg(root).arg(i / perFolder);
+            QDir().mkpath(folder);
+            const QByteArray link = QFile::encodeName(QStringLiteral("%1/Song %2.mp3").arg(folder).arg(i));
+            if (::link(QFile::encodeName(original).constData(), link.constData()) != 0)
+                qFatal("cannot link %s", link.constData());
+        }
+        return root;
+    }
+
+private slots:
+    void initTestCase()
+    {
+        QVERIFY(m_sources.isValid());
+        // Every source is larger than the 102400 bytes a track needs.
+        struct Made {
+            const char *name;
+            double seconds;
+            int rate;
+            int kbps;
+            const char *title;
+            const char *album;
+            QColor cover;
+        };
+        const Made made[] = {
+            {"red.mp3", 8, 44100, 128, "Red", "Album A", Qt::red},
+            {"green.m4a", 10, 44100, 128, "Green", "Album A", Qt::green},
+            {"blue.flac", 10, 44100, 0, "Blue", "Album A", Qt::blue},
+            {"plain.ogg", 60, 44100, 64, "Plain", "Album B", QColor()},
+            {"yellow.wma", 8, 44100, 128, "Win", "Album B", Qt::yellow},
+            {"untagged.mp3", 8, 44100, 128, nullptr, nullptr, QColor()},
+            {"bare.mp3", 8, 44100, 128, "Bare", "Album C", QColor()},
+        };
+        for (const Made &m : made) {
+            MediaGen::Audio spec;
+            spec.seconds = m.seconds;
+            spec.sampleRate = m.rate;
+            spec.bitrateKbps = m.kbps;
+            spec.cover = m.cover.isValid();
+            spec.coverColor = m.cover;
+            if (m.title)
+                spec.tags = {{"title", m.title}, {"album", m.album}, {"artist", "Band"}, {"genre", "Rock"}};
+            const QString path = source(QString::fromLatin1(m.name));
+            const QString error = MediaGen::makeAudio(path, spec);
+            QVERIFY2(error.isEmpty(), qPrintable(error));
+            QVERIFY2(QFileInfo(path).size() > 102400, m.name);
+        }
+        // Album C's second file carries a picture that is no image.
+        copy(source("bare.mp3"), source("broken-cover.mp3"));
+        QVERIFY(MediaGen::attachCover(source("broken-cover.mp3"), QByteArray(4000, 'x')).isEmpty());
+        QVERIFY(MediaGen::makeVideo(source("clip.mp4"), 12).isEmpty());
+        QVERIFY2(QFileInfo(source("clip.mp4")).size() > 102400, "clip.mp4");
+        MediaGen::Audio locked;
+        locked.seconds = 10;
+        locked.sampleRate = 44100;
+        locked.bitrateKbps = 128;
+        QVERIFY(MediaGen::makeProtected(source("locked.m4a"), locked).isEmpty());
+        QVERIFY(QFileInfo(source("locked.m4a")).size() > 102400);
+    }
+
+    void init()
+    {
+        m_env = std::make_unique<TestEnv>();
+        QVERIFY(m_env->isValid());
+        setLogFile(appLogFile(), AppPaths().dataDir + QStringLiteral("/debug.log"));
+    }
+
+    void cleanup()
+    {
+        track_data reset;
+        reset.systemVideoSupported = false;
+        reset.videoSupported();
+        m_database.reset();
+        Database::close();
+        m_env.reset();
+    }
+
+    void mixedTree_data()
+    {
+        QTest::addColumn<bool>("video");
+        QTest::newRow("video not supported") << false;
+        QTest::newRow("video supported") << true;
+    }
+
+    // Mixed formats, tagged and untagged, bad files, excluded folders and playlists of every kind.
+    void mixedTree()
+    {
+        QFETCH(bool, video);
+        openStore();
+        const QString root = m_env->root() + QStringLiteral("/Music");
+        const QString red = root + "/Album A/01 Red.mp3";
+        const QString green = root + "/Album A/02 Green.m4a";
+        const QString blue = root + "/Album A/03 Blue.flac";
+        const QString plain = root + "/Album B/01 Plain.ogg";
+        const QString win = root + "/Album B/02 Win.wma";
+        const QString bare = root + "/Album C/01 Bare.mp3";
+        const QString brokenCover = root + "/Album C/02 Broken.mp3";
+        const QString untagged = root + "/Loose/untagged.mp3";
+        const QString edge = root + "/Loose/edge 102400.mp3";
+        const QString over = root + "/Loose/edge 102401.mp3";
+        const QString clip = root + "/Video/clip.mp4";
+        const QString locked = root + "/Locked/locked.m4a";
+        const QString itunes = root + "/iTunes/iTunes Media/Music/itunes.mp3";
+        const QString kept = root + "/Corvane Zorad Urizaderi/Kept/kept.mp3";
+        copy(source("red.mp3"), red);
+        copy(source("green.m4a"), green);
+        copy(source("blue.flac"), blue);
+        copy(source("plain.ogg"), plain);
+        copy(source("yellow.wma"), win);
+        copy(source("bare.mp3"), bare);
+        copy(source("broken-cover.mp3"), brokenCover);
+        copy(source("untagged.mp3"), untagged);
+        copyCut(source("red.mp3"), edge, 102400);
+        copyCut(source("red.mp3"), over, 102401);
+        copy(source("clip.mp4"), clip);
+        copy(source("locked.m4a"), locked);
+        copy(source("red.mp3"), itunes);
+        copy(source("red.mp3"), kept);
+        write(root + "/Loose/empty.mp3", QByteArray());
+        write(root + "/Loose/noise.flac", noise(150000));
+        write(root + "/Loose/letter.mp3", QByteArray(150000, 'a'));
+        write(root + "/Loose/notes.txt", "not media");
+        write(root + "/Corvane Zorad Urizaderi/Kept/Hidden.m3u", red.toUtf8());
+        write(root + "/Lists/Road Trip.m3u",
+            ("#EXTM3U\n" + red + "\n../Album B/01 Plain.ogg\n..\\Album A\\02 Green.m4a\n"
+                + "http://example.com/stream.mp3\n" + root + "/Missing/gone.mp3\n" + edge + "\n" + itunes
+                + "\n" + clip + "\n" + locked + "\n" + root + "/Loose/notes.txt\n")
+                .toUtf8());
+        write(root + "/Lists/Mix.pls", ("[playlist]\nFile1=" + red + "\nNumberOfEntries=1\n").toUtf8());
+        write(root + "/Lists/broken.m3u8", noise(3000));
+        write(root + "/Lists/Other.xspf", "<?xml version=\"1.0\"?><playlist/>");
+
+        track_data scanner;
+        scanner.systemVideoSupported = video;
+        scanner.videoSupported();
+        StdoutCapture capture;
+        const TrackMap tracks = scanner.scanFolder(QDir(root));
+        const QString out = capture.take();
+
+        // The time lines go to standard output.
+        QVERIFY2(QRegularExpression("(^|\\n)Start Time\\.\\.\\.\\.\\.\\d\\d:\\d\\d:\\d\\d\\n")
+                     .match(out)
+                     .hasMatch(),
+            qPrintable(out));
+        QVERIFY2(QRegularExpression("\\nend search and insertion time\\.\\.\\.\\d\\d:\\d\\d:\\d\\d\\n")
+                     .match(out)
+                     .hasMatch(),
+            qPrintable(out));
+
+        // In the tree: nine tracks (ten with video). From "Road Trip": five (six). From "Mix": one.
+        const QList<track> plainFiles = withPlaylist(tracks, QStringLiteral(""));
+        const QList<track> roadTrip = withPlaylist(tracks, QStringLiteral("Road Trip"));
+        const QList<track> mix = withPlaylist(tracks, QStringLiteral("Mix"));
+        QCOMPARE(tracks.size(), video ? 17 : 15);
+        QCOMPARE(plainFiles.size() + roadTrip.size() + mix.size(), tracks.size());
+        QVERIFY(keysConsecutive(tracks));
+
+        // Plain files are keyed in walk order.
+        QStringList expectedTree;
+        for (const QString &file : walkOrder(root)) {
+            if (QStringList({red, green, blue, plain, win, bare, brokenCover, untagged, over}).contains(file)
+                || (video && file == clip))
+                expectedTree << file;
+        }
+        QCOMPARE(paths(plainFiles), expectedTree);
+
+        // A playlist's members follow one another in the playlist's order; relative entries and
+        // Windows separators are resolved; the 102400-byte file and the iTunes folder's file are
+        // taken from a playlist; URLs, missing files and other files are not.
+        QStringList expectedTrip = {red, plain, green, edge, itunes};
+        if (video)
+            expectedTrip << clip;
+        QCOMPARE(paths(roadTrip), expectedTrip);
+        for (int i = 1; i < roadTrip.size(); ++i)
+            QCOMPARE(roadTrip.at(i).id, roadTrip.at(i - 1).id + 1);
+        QCOMPARE(paths(mix), QStringList({red}));
+
+        // One file in the tree and in two playlists gives three tracks.
+        int redTracks = 0;
+        for (const track &t : tracks)
+            redTracks += t.filepath == red;
+        QCOMPARE(redTracks, 3);
+
+        for (const track &t : roadTrip) {
+            QCOMPARE(t.albumname, QStringLiteral("Road Trip"));
+            QCOMPARE(t.playlistId, t.album_id);
+            QCOMPARE(t.cover, QStringLiteral("qrc:///resources/photos/playlist.png"));
+            QVERIFY(!t.isVideo);
+        }
+        if (video) {
+            const track movie = plainFiles.at(expectedTree.indexOf(clip));
+            QVERIFY(movie.isVideo);
+            QCOMPARE(movie.duration, 12.0);
+            QVERIFY(QFile::exists(movie.cover));
+        }
+
+        // Protected files are listed, once per time they are met, in walk order.
+        QCOMPARE(scanner.protectedFiles(), QStringList({locked, locked}));
+
+        // One cover per album: the first file of the album in walk order gives it.
+        const QStringList walked = walkOrder(root);
+        const QString albumA = artworkFolder() + "/Album A.png";
+        // "edge 102401.mp3" is a copy of the red file and belongs to Album A as well.
+        const QString firstA = walked.at(std::min(
+            {walked.indexOf(red), walked.indexOf(green), walked.indexOf(blue), walked.indexOf(over)}));
+        const QColor colourA = firstA == green ? QColor(Qt::green)
+            : firstA == blue                   ? QColor(Qt::blue)
+                                               : QColor(Qt::red);
+        QCOMPARE(QColor(QImage(albumA).pixel(5, 5)), colourA);
+        for (const track &t : plainFiles) {
+            if (t.albumname == QLatin1String("Album A")) {
+                QCOMPARE(t.cover, albumA);
+                QVERIFY(t.hasCover);
+            }
+        }
+        QCOMPARE(QDir(artworkFolder()).entryList({"Album A*"}, QDir::Files).size(), 1);
+        const bool winFirst = walked.indexOf(win) < walked.indexOf(plain);
+        QCOMPARE(QFile::exists(artworkFolder() + "/Album B.png"), winFirst);
+        // Album C's second file is never asked for a picture once the first one was.
+        const bool brokenFirst = walked.indexOf(brokenCover) < walked.indexOf(bare);
+        const QString log = readLog();
+        QCOMPARE(log.contains("Embedded cover does not decode: " + brokenCover), brokenFirst);
+
+        // Untagged: the file name is the title.
+        const track loose = plainFiles.at(expectedTree.indexOf(untagged));
+        QCOMPARE(loose.trackname, QStringLiteral("untagged"));
+        QCOMPARE(loose.albumname, QStringLiteral("Unknown Album"));
+        QVERIFY(loose.missingMediaData);
+
+        // Nothing from the library's own folder, not even its playlist.
+        for (const track &t : tracks) {
+            QVERIFY(!t.filepath.contains("Corvane Zorad Urizaderi"));
+            QVERIFY(t.playlist != QLatin1String("Hidden"));
+        }
+
+        // Bad items are skipped with a line each.
+        QVERIFY2(log.contains("too small to be a track: " + root + "/Loose/empty.mp3"), qPrintable(log));
+        QVERIFY(log.contains("Tag read failed") && log.contains(root + "/Loose/noise.flac"));
+        QVERIFY(log.contains(root + "/Loose/letter.mp3"));
+        QVERIFY(log.contains("no local file: http://example.com/stream.mp3"));
+        QVERIFY(log.contains("whose file is missing: " + root + "/Missing/gone.mp3"));
+        QVERIFY(log.contains("without entries it can read: " + root + "/Lists/broken.m3u8"));
+        QVERIFY(log.contains("without entries it can read: " + root + "/Lists/Other.xspf"));
+        QVERIFY(log.contains("Protected media file: " + locked));
+
+        // Every track is in the repository cache, each file once per playlist.
+        QCOMPARE(repoRows(), qint64(tracks.size()));
+        QCOMPARE(repoRows("WHERE filepath = ?", {red}), qint64(3));
+        QCOMPARE(repoRows("WHERE filepath = ? AND Playlist = ?", {edge, "Road Trip"}), qint64(1));
+        QCOMPARE(repoRows("WHERE filepath = ? AND Playlist = ''", {edge}), qint64(0));
+    }
+
+    // Links that point back up the tree, to themselves or nowhere never trap or stop the walk.
+    void symbolicLinks()
+    {
+        const QString root = m_env->root() + QStringLiteral("/Links");
+        copy(source("red.mp3"), root + "/Album/song.mp3");
+        QVERIFY(QFile::link(root, root + "/Album/loop"));
+        QVERIFY(QDir().mkpath(root + "/Album/Deeper"));
+        QVERIFY(QFile::link(root + "/Album", root + "/Album/Deeper/back"));
+        QVERIFY(QFile::link("self.mp3", root + "/Album/self.mp3"));
+        QVERIFY(QFile::link(root + "/nowhere.mp3", root + "/Album/dangling.mp3"));
+        QVERIFY(QDir().mkpath(root + "/Other"));
+        QVERIFY(QFile::link(root + "/Album/song.mp3", root + "/Other/linked.mp3"));
+
+        track_data scanner;
+        QFuture<TrackMap> scan
+            = QtConcurrent::run([&scanner, root] { return scanner.scanFolder(QDir(root)); });
+        QDeadlineTimer deadline(20000);
+        while (!scan.isFinished() && !deadline.hasExpired())
+            QThread::msleep(10);
+        QVERIFY2(scan.isFinished(), "the scan did not end");
+        const TrackMap tracks = scan.result();
+        QCOMPARE(tracks.size(), 2);
+        QStringList found = paths(tracks.values());
+        found.sort();
+        QCOMPARE(found, QStringList({root + "/Album/song.mp3", root + "/Other/linked.mp3"}));
+    }
+
+    // A folder that cannot be read is passed over with a line; the rest of the tree is scanned.
+    void unreadableFolder()
+    {
+        const QString root = m_env->root() + QStringLiteral("/Shut");
+        copy(source("red.mp3"), root + "/Open/song.mp3");
+        copy(source("red.mp3"), root + "/Closed/song.mp3");
+        QVERIFY(QFile::setPermissions(root + "/Closed", QFileDevice::Permissions()));
+        const bool readable = QDir(root + "/Closed").entryList(QDir::Files).size() > 0;
+        track_data scanner;
+        const TrackMap tracks = scanner.scanFolder(QDir(root));
+        QFile::setPermissions(
+            root + "/Closed", QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
+        if (readable)
+            QSKIP("running with the right to read any folder");
+        QCOMPARE(paths(tracks.values()), QStringList({root + "/Open/song.mp3"}));
+        QVERIFY(readLog().contains("a folder that cannot be read: " + root + "/Closed"));
+    }
+
+    // Thousands of files in one folder, with small and foreign files among them.
+    void thousandsInOneFolder()
+    {
+        openStore();
+        const QString root = linkedTree(QStringLiteral("Crowd"), 2500, 2500);
+        for (int i = 0; i < 1000; ++i)
+            write(QStringLiteral("%1/Folder 0/small %2.mp3").arg(root).arg(i), QByteArray(100, 'x'));
+        QVERIFY(QFile::remove(root + "/original.bin"));
+        track_data scanner;
+        const TrackMap tracks = scanner.scanFolder(QDir(root));
+        QCOMPARE(tracks.size(), 2500);
+        QVERIFY(keysConsecutive(tracks));
+        QCOMPARE(repoRows(), qint64(2500));
+        // One album: one cover for all.
+        QCOMPARE(QDir(artworkFolder()).entryList(QDir::Files).size(), 1);
+        for (const track &t : tracks)
+            QCOMPARE(t.album_id, tracks.first().album_id);
+    }
+
+    // A stop request before the scan: nothing is walked, both time lines are still written.
+    void cancelBeforeStart()
+    {
+        openStore();
+        const QString root = linkedTree(QStringLiteral("Stopped"), 20, 10);
+        track_data scanner;
+        scanner.cancelSearch = true;
+        StdoutCapture capture;
+        const TrackMap tracks = scanner.scanFolder(QDir(root));
+        const QString out = capture.take();
+        QVERIFY(tracks.isEmpty());
+        QVERIFY(out.contains("Start Time.....") && out.contains("end search and insertion time..."));
+        QCOMPARE(repoRows(), qint64(0));
+    }
+
+    // A stop request from another thread ends the walk; what was found is returned and cached,
+    // and the next scan goes on with the next keys.
+    void cancelWhileScanning()
+    {
+        openStore();
+        const int total = 3000;
+        const QString root = linkedTree(QStringLiteral("Long"), total, 10);
+        track_data scanner;
+        QFuture<TrackMap> scan
+            = QtConcurrent::run([&scanner, root] { return scanner.scanFolder(QDir(root)); });
+        QDeadlineTimer deadline(20000);
+        while (track_data::scanTrackMap().isEmpty() && !scan.isFinished() && !deadline.hasExpired())
+            QThread::usleep(200);
+        scanner.cancelSearch = true;
+        const TrackMap tracks = scan.result();
+        QVERIFY(!tracks.isEmpty());
+        QVERIFY2(tracks.size() < total, qPrintable(QString::number(tracks.size())));
+        QVERIFY(keysConsecutive(tracks));
+        QCOMPARE(repoRows(), qint64(tracks.size()));
+
+        scanner.cancelSearch = false;
+        const QString other = linkedTree(QStringLiteral("Next"), 3, 3);
+        const TrackMap next = scanner.scanFolder(QDir(other));
+        QCOMPARE(next.size(), 3);
+        QCOMPARE(next.firstKey(), tracks.lastKey() + 1);
+        QVERIFY(keysConsecutive(next));
+        QCOMPARE(next.first().album_id, tracks.first().album_id);
+        QCOMPARE(repoRows(), qint64(tracks.size() + 3));
+    }
+
+    // Without a library file the scan still builds every track.
+    void withoutStore()
+    {
+        QVERIFY(!Database::storeIsOpen());
+        const QString root = linkedTree(QStringLiteral("Plain"), 5, 5);
+        track_data scanner;
+        const TrackMap tracks = scanner.scanFolder(QDir(root));
+        QCOMPARE(tracks.size(), 5);
+        QVERIFY(tracks.first().hasCover);
+    }
+
+    void missingFolder()
+    {
+        track_data scanner;
+        StdoutCapture capture;
+        const TrackMap tracks = scanner.scanFolder(QDir(m_env->root() + "/no such folder"));
+        const QString out = capture.take();
+        QVERIFY(tracks.isEmpty());
+        QVERIFY(out.contains("Start Time.....") && out.contains("end search and insertion time..."));
+        QVERIFY(readLog().contains("a folder that does not exist"));
+    }
+};
+
+KIVO_TEST_MAIN(TestScan)
+#include "tst_scan.moc"
