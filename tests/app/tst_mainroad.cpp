@@ -15,6 +15,7 @@
 #include <QQuickItem>
 #include <QSettings>
 #include <QSignalSpy>
+#include <QUrl>
 
 namespace {
 
@@ -239,6 +240,67 @@ private slots:
         // The next search is not stopped by the last one's cancel.
         QVERIFY(scan(mgr, "mymusic"));
         QCOMPARE(mgr->browseMap().size(), 400);
+    }
+
+    // The iTunes library: its music and podcasts reach the library views they belong to.
+    void itunesLibraryIsAdded()
+    {
+        TestEnv env;
+        const QString media = env.root() + "/itunes media";
+        QDir().mkpath(media);
+        QVERIFY(MediaGen::makeAudio(media + "/song.mp3", song("Song", "Album", "1")).isEmpty());
+        QVERIFY(MediaGen::makeAudio(media + "/episode.mp3", song("Episode 1", "The Show", "1")).isEmpty());
+        const auto entry = [](int id, const QString &path, const QString &name) {
+            return QStringLiteral("<key>%1</key><dict><key>Track ID</key><integer>%1</integer>"
+                                  "<key>Name</key><string>%3</string><key>Artist</key><string>Host</string>"
+                                  "<key>Album</key><string>%3 Album</string>"
+                                  "<key>Location</key><string>file://localhost%2</string></dict>")
+                .arg(id)
+                .arg(QString::fromLatin1(QUrl::toPercentEncoding(path, "/")), name);
+        };
+        const auto list = [](const QString &name, int id) {
+            return QStringLiteral("<dict><key>Name</key><string>%1</string><key>Playlist Items</key><array>"
+                                  "<dict><key>Track ID</key><integer>%2</integer></dict></array></dict>")
+                .arg(name)
+                .arg(id);
+        };
+        const QString xml = "<?xml version=\"1.0\" encoding=\"UTF-8\"?><plist version=\"1.0\"><dict>"
+                            "<key>Tracks</key><dict>"
+            + entry(11, media + "/song.mp3", "Song") + entry(12, media + "/episode.mp3", "Episode 1")
+            + "</dict><key>Playlists</key><array>" + list("Music", 11) + list("Podcasts", 12)
+            + "</array></dict></plist>";
+        const QString libraryFile = env.home() + "/Music/iTunes/iTunes Music Library.xml";
+        QDir().mkpath(QFileInfo(libraryFile).absolutePath());
+        QFile file(libraryFile);
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write(xml.toUtf8());
+        file.close();
+
+        KivoApplication app;
+        QCOMPARE(app.start(testOptions()), KivoApplication::Result::Started);
+        chooseVehicle(app);
+        manager *mgr = app.controller();
+        QVERIFY(scan(mgr, "itunes"));
+        QCOMPARE(mgr->displayType(), int(manager::DisplayItunes));
+        QCOMPARE(mgr->browseMap().size(), 2);
+        QVERIFY(addAndWait(mgr, true));
+        QCOMPARE(mgr->library().size(), 2);
+        QCOMPARE(mgr->trackModel().size(), 1);
+        QCOMPARE(mgr->podcastModel().size(), 1);
+        QCOMPARE(static_cast<TrackDataModel *>(mgr->podcastModel().first())->trackname(),
+            QStringLiteral("Episode 1"));
+    }
+
+    void missingItunesLibraryShowsAnEmptyBrowser()
+    {
+        TestEnv env;
+        KivoApplication app;
+        QCOMPARE(app.start(testOptions()), KivoApplication::Result::Started);
+        chooseVehicle(app);
+        manager *mgr = app.controller();
+        QVERIFY(scan(mgr, "itunes"));
+        QVERIFY(mgr->browseMap().isEmpty());
+        QCOMPARE(app.viewer()->rootObject()->property("currentPage").toString(), QStringLiteral("browser"));
     }
 
     // Tracks coming back from repair and video optimisation are stored under their new rows.
