@@ -61,16 +61,16 @@ QStringList makeSources(const QString &folder)
     int n = 0;
     for (const Source &source : kSources) {
         for (int v = 0; v < kVariants; ++v, ++n) {
-            MediaGen::Audio spec;
-            spec.seconds = source.seconds + 0.5 * v;
-            spec.sampleRate = 44100;
-            spec.bitrateKbps = source.suffix == QLatin1String("ogg") ? 64 : 128;
-            spec.cover = source.cover;
-            spec.coverColor = QColor::fromHsv((n * 37) % 360, 200, 200);
-            spec.tags = {{"title", QStringLiteral("Source %1").arg(n)}, {"artist", "Someone"},
+            MediaGen::Audio media;
+            media.seconds = source.seconds + 0.5 * v;
+            media.sampleRate = 44100;
+            media.bitrateKbps = source.suffix == QLatin1String("ogg") ? 64 : 128;
+            media.cover = source.cover;
+            media.coverColor = QColor::fromHsv((n * 37) % 360, 200, 200);
+            media.tags = {{"title", QStringLiteral("Source %1").arg(n)}, {"artist", "Someone"},
                 {"album", "Source Album"}, {"genre", "Rock"}, {"date", "2001"}, {"track", "1"}};
             const QString path = QStringLiteral("%1/source%2.%3").arg(folder).arg(n).arg(source.suffix);
-            const QString error = MediaGen::makeAudio(path, spec);
+            const QString error = MediaGen::makeAudio(path, media);
             if (!error.isEmpty()) {
                 fail(error);
                 return {};

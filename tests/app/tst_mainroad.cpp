@@ -32,11 +32,11 @@ StartOptions testOptions()
 // Big enough to pass the scan's size test.
 MediaAudio song(const QString &title, const QString &album, const QString &track)
 {
-    MediaAudio spec;
-    spec.seconds = 8;
-    spec.bitrateKbps = 128;
-    spec.tags = {{"title", title}, {"artist", "The Band"}, {"album", album}, {"track", track}};
-    return spec;
+    MediaAudio media;
+    media.seconds = 8;
+    media.bitrateKbps = 128;
+    media.tags = {{"title", title}, {"artist", "The Band"}, {"album", album}, {"track", track}};
+    return media;
 }
 
 QString readFile(const QString &path)

@@ -187,14 +187,14 @@ private slots:
     void initTestCase()
     {
         QVERIFY(m_sources.isValid());
-        MediaGen::Audio spec;
-        spec.seconds = 8;
-        spec.sampleRate = 44100;
-        spec.bitrateKbps = 128;
-        spec.cover = true;
-        QVERIFY(MediaGen::makeAudio(source("red.mp3"), spec).isEmpty());
-        spec.cover = false;
-        QVERIFY(MediaGen::makeAudio(source("bare.mp3"), spec).isEmpty());
+        MediaGen::Audio media;
+        media.seconds = 8;
+        media.sampleRate = 44100;
+        media.bitrateKbps = 128;
+        media.cover = true;
+        QVERIFY(MediaGen::makeAudio(source("red.mp3"), media).isEmpty());
+        media.cover = false;
+        QVERIFY(MediaGen::makeAudio(source("bare.mp3"), media).isEmpty());
         QVERIFY(QFileInfo(source("bare.mp3")).size() > 102401);
         QVERIFY(QFile::copy(source("bare.mp3"), source("broken-cover.mp3")));
         QVERIFY(MediaGen::attachCover(source("broken-cover.mp3"), QByteArray(4000, 'x')).isEmpty());

@@ -215,16 +215,16 @@ private slots:
             {"bare.mp3", 8, 44100, 128, "Bare", "Album C", QColor()},
         };
         for (const Made &m : made) {
-            MediaGen::Audio spec;
-            spec.seconds = m.seconds;
-            spec.sampleRate = m.rate;
-            spec.bitrateKbps = m.kbps;
-            spec.cover = m.cover.isValid();
-            spec.coverColor = m.cover;
+            MediaGen::Audio media;
+            media.seconds = m.seconds;
+            media.sampleRate = m.rate;
+            media.bitrateKbps = m.kbps;
+            media.cover = m.cover.isValid();
+            media.coverColor = m.cover;
             if (m.title)
-                spec.tags = {{"title", m.title}, {"album", m.album}, {"artist", "Band"}, {"genre", "Rock"}};
+                media.tags = {{"title", m.title}, {"album", m.album}, {"artist", "Band"}, {"genre", "Rock"}};
             const QString path = source(QString::fromLatin1(m.name));
-            const QString error = MediaGen::makeAudio(path, spec);
+            const QString error = MediaGen::makeAudio(path, media);
             QVERIFY2(error.isEmpty(), qPrintable(error));
             QVERIFY2(QFileInfo(path).size() > 102400, m.name);
         }

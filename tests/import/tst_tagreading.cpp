@@ -61,13 +61,13 @@ private slots:
     {
         QFETCH(QString, suffix);
         QFETCH(int, bitrate);
-        MediaGen::Audio spec;
-        spec.seconds = 2;
-        spec.bitrateKbps = bitrate;
-        spec.tags = {{"title", "Song " + suffix}, {"artist", "The Artist"}, {"album", "The Album"},
+        MediaGen::Audio media;
+        media.seconds = 2;
+        media.bitrateKbps = bitrate;
+        media.tags = {{"title", "Song " + suffix}, {"artist", "The Artist"}, {"album", "The Album"},
             {"genre", "Rock"}, {"comment", "Fine"}, {"date", "2001"}, {"track", "7"}};
         const QString file = path("every." + suffix);
-        const QString error = MediaGen::makeAudio(file, spec);
+        const QString error = MediaGen::makeAudio(file, media);
         QVERIFY2(error.isEmpty(), qPrintable(error));
 
         track_data data;
@@ -133,10 +133,10 @@ private slots:
         const QString title = QStringLiteral("Пісня про 歌 🎵");
         const QString artist = QStringLiteral("Ёлка & 坂本龍一");
         const QString album = QStringLiteral("Альбом 😀 アルバム");
-        MediaGen::Audio spec;
-        spec.tags = {{"title", title}, {"artist", artist}, {"album", album}};
+        MediaGen::Audio media;
+        media.tags = {{"title", title}, {"artist", artist}, {"album", album}};
         const QString file = path(QStringLiteral("Файл 音楽 🎶.") + suffix);
-        const QString error = MediaGen::makeAudio(file, spec);
+        const QString error = MediaGen::makeAudio(file, media);
         QVERIFY2(error.isEmpty(), qPrintable(error));
         track_data data;
         tagInfo info;
@@ -148,10 +148,10 @@ private slots:
 
     void suffixCase()
     {
-        MediaGen::Audio spec;
-        spec.tags = {{"title", "Upper"}};
+        MediaGen::Audio media;
+        media.tags = {{"title", "Upper"}};
         const QString file = path("Upper.MP3");
-        QVERIFY(MediaGen::makeAudio(path("upper.mp3"), spec).isEmpty());
+        QVERIFY(MediaGen::makeAudio(path("upper.mp3"), media).isEmpty());
         QVERIFY(QFile::rename(path("upper.mp3"), file));
         track_data data;
         tagInfo info;
@@ -163,9 +163,9 @@ private slots:
     void noAudioProperties()
     {
         const QString file = path("props.mp3");
-        MediaGen::Audio spec;
-        spec.tags = {{"title", "Props"}};
-        QVERIFY(MediaGen::makeAudio(file, spec).isEmpty());
+        MediaGen::Audio media;
+        media.tags = {{"title", "Props"}};
+        QVERIFY(MediaGen::makeAudio(file, media).isEmpty());
         tagInfo info;
         info.bitrate = info.channels = 99;
         info.length = info.sampleRate = 99;
@@ -217,11 +217,11 @@ private slots:
 
         QByteArray mp3;
         {
-            MediaGen::Audio spec;
-            spec.tags = {{"title", "Cut"}};
-            spec.cover = true;
+            MediaGen::Audio media;
+            media.tags = {{"title", "Cut"}};
+            media.cover = true;
             const QString file = m_dir.filePath("source.mp3");
-            QVERIFY(MediaGen::makeAudio(file, spec).isEmpty());
+            QVERIFY(MediaGen::makeAudio(file, media).isEmpty());
             mp3 = fileBytes(file);
         }
         QByteArray flac;

@@ -82,11 +82,11 @@ private slots:
         QFETCH(QString, title);
         QFETCH(QString, artist);
         QFETCH(QString, album);
-        MediaGen::Audio spec;
-        spec.tags = {{"title", "Old"}, {"artist", "Old Artist"}, {"album", "Old Album"}};
+        MediaGen::Audio media;
+        media.tags = {{"title", "Old"}, {"artist", "Old Artist"}, {"album", "Old Album"}};
         const QString file
             = m_dir.filePath(QStringLiteral("Запис 録音 %1.%2").arg(QTest::currentDataTag(), suffix));
-        QVERIFY(MediaGen::makeAudio(file, spec).isEmpty());
+        QVERIFY(MediaGen::makeAudio(file, media).isEmpty());
 
         track t = trackOf(file);
         t.trackname = title;
@@ -114,11 +114,11 @@ private slots:
     // Placeholders for missing data are never written over what the file holds.
     void flagsGuardTexts()
     {
-        MediaGen::Audio spec;
-        spec.tags = {{"title", "Kept Title"}, {"artist", "Kept Artist"}, {"album", "Kept Album"},
+        MediaGen::Audio media;
+        media.tags = {{"title", "Kept Title"}, {"artist", "Kept Artist"}, {"album", "Kept Album"},
             {"genre", "Soul"}, {"date", "1980"}, {"track", "4"}};
         const QString file = m_dir.filePath("guard.mp3");
-        QVERIFY(MediaGen::makeAudio(file, spec).isEmpty());
+        QVERIFY(MediaGen::makeAudio(file, media).isEmpty());
         track t = trackOf(file);
         t.trackname = QStringLiteral("Track 01");
         t.hasTitle = false;
@@ -184,9 +184,9 @@ private slots:
     void otherFormatsLeftAlone()
     {
         const QString flac = m_dir.filePath("alone.flac");
-        MediaGen::Audio spec;
-        spec.tags = {{"title", "Alone"}};
-        QVERIFY(MediaGen::makeAudio(flac, spec).isEmpty());
+        MediaGen::Audio media;
+        media.tags = {{"title", "Alone"}};
+        QVERIFY(MediaGen::makeAudio(flac, media).isEmpty());
         const QByteArray before = fileBytes(flac);
         track t = trackOf(flac);
         t.trackname = QStringLiteral("Changed");

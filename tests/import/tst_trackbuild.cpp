@@ -78,15 +78,15 @@ private slots:
     {
         QFETCH(QString, suffix);
         QFETCH(bool, holdsCover);
-        MediaGen::Audio spec;
-        spec.seconds = 2;
-        spec.bitrateKbps
+        MediaGen::Audio media;
+        media.seconds = 2;
+        media.bitrateKbps
             = suffix == QLatin1String("ogg") ? 64 : 96;  // Vorbis tops out near 64k at 22 kHz mono
-        spec.cover = holdsCover;
-        spec.tags = {{"title", " Song " + suffix + " "}, {"artist", "Artist " + suffix},
+        media.cover = holdsCover;
+        media.tags = {{"title", " Song " + suffix + " "}, {"artist", "Artist " + suffix},
             {"album", "Album " + suffix}, {"genre", "Jazz"}, {"date", "1999"}, {"track", "3"}};
         const QString file = path("formats/" + suffix + "/song." + suffix);
-        const QString error = MediaGen::makeAudio(file, spec);
+        const QString error = MediaGen::makeAudio(file, media);
         QVERIFY2(error.isEmpty(), qPrintable(error));
 
         // With a library file open, the built track goes into the repository cache.
@@ -159,17 +159,17 @@ private slots:
     void coverOncePerAlbum()
     {
         track_data data;
-        MediaGen::Audio spec;
-        spec.cover = true;
-        spec.tags = {{"title", "One"}, {"artist", "Band"}, {"album", "Shared Album"}};
-        spec.coverColor = Qt::blue;
-        QVERIFY(MediaGen::makeAudio(path("shared/one.mp3"), spec).isEmpty());
-        spec.tags["title"] = "Two";
-        spec.tags["artist"] = "Other Band";
-        spec.coverColor = Qt::green;
-        QVERIFY(MediaGen::makeAudio(path("shared/two.flac"), spec).isEmpty());
-        spec.tags = {{"title", "Three"}, {"artist", "Band"}, {"album", "Next Album"}};
-        QVERIFY(MediaGen::makeAudio(path("shared/three.mp3"), spec).isEmpty());
+        MediaGen::Audio media;
+        media.cover = true;
+        media.tags = {{"title", "One"}, {"artist", "Band"}, {"album", "Shared Album"}};
+        media.coverColor = Qt::blue;
+        QVERIFY(MediaGen::makeAudio(path("shared/one.mp3"), media).isEmpty());
+        media.tags["title"] = "Two";
+        media.tags["artist"] = "Other Band";
+        media.coverColor = Qt::green;
+        QVERIFY(MediaGen::makeAudio(path("shared/two.flac"), media).isEmpty());
+        media.tags = {{"title", "Three"}, {"artist", "Band"}, {"album", "Next Album"}};
+        QVERIFY(MediaGen::makeAudio(path("shared/three.mp3"), media).isEmpty());
 
         const track one = build(data, path("shared/one.mp3"));
         const QString cover = artworkFolder() + "/Shared Album.png";
@@ -236,10 +236,10 @@ private slots:
     {
         TestEnv fresh;
         QVERIFY(!QFile::exists(AppPaths().dataDir));
-        MediaGen::Audio spec;
-        spec.cover = true;
-        spec.tags = {{"title", "First"}, {"artist", "Band"}, {"album", "First Album"}};
-        QVERIFY(MediaGen::makeAudio(path("first.m4a"), spec).isEmpty());
+        MediaGen::Audio media;
+        media.cover = true;
+        media.tags = {{"title", "First"}, {"artist", "Band"}, {"album", "First Album"}};
+        QVERIFY(MediaGen::makeAudio(path("first.m4a"), media).isEmpty());
         track_data data;
         const track t = build(data, path("first.m4a"));
         QVERIFY(t.cover.startsWith(fresh.appDataDir() + "/Artwork/"));
@@ -250,10 +250,10 @@ private slots:
     // A picture that does not decode leaves no file behind.
     void brokenCover()
     {
-        MediaGen::Audio spec;
-        spec.tags = {{"title", "Broken"}, {"artist", "Band"}, {"album", "Broken Cover"}};
+        MediaGen::Audio media;
+        media.tags = {{"title", "Broken"}, {"artist", "Band"}, {"album", "Broken Cover"}};
         const QString file = path("broken.mp3");
-        QVERIFY(MediaGen::makeAudio(file, spec).isEmpty());
+        QVERIFY(MediaGen::makeAudio(file, media).isEmpty());
         QVERIFY(MediaGen::attachCover(file, QByteArray(5000, 'x')).isEmpty());
         track_data data;
         const track t = build(data, file);
@@ -270,10 +270,10 @@ private slots:
     // Covers are only written inside the artwork folder.
     void coverOutsideArtworkFolder()
     {
-        MediaGen::Audio spec;
-        spec.cover = true;
+        MediaGen::Audio media;
+        media.cover = true;
         const QString file = path("outside.m4a");
-        QVERIFY(MediaGen::makeAudio(file, spec).isEmpty());
+        QVERIFY(MediaGen::makeAudio(file, media).isEmpty());
         TagLibBuilder builder;
         const QString target = path("elsewhere/cover.png");
         QCOMPARE(builder.extractCoverArt(target, file), QStringLiteral(""));
@@ -306,9 +306,9 @@ private slots:
             out.write(payload);
         }
         track_data::setPersistentIdMap({{"Cached Album", "ABCDEF123456"}});
-        MediaGen::Audio spec;
-        spec.tags = {{"title", "Cached"}, {"artist", "Band"}, {"album", "Cached Album"}};
-        QVERIFY(MediaGen::makeAudio(path("cached.ogg"), spec).isEmpty());
+        MediaGen::Audio media;
+        media.tags = {{"title", "Cached"}, {"artist", "Band"}, {"album", "Cached Album"}};
+        QVERIFY(MediaGen::makeAudio(path("cached.ogg"), media).isEmpty());
         track_data data;
         const track t = build(data, path("cached.ogg"));
         QVERIFY(t.hasCover);
@@ -320,9 +320,9 @@ private slots:
 
     void playlistItem()
     {
-        MediaGen::Audio spec;
-        spec.tags = {{"title", "Listed"}, {"artist", "Band"}, {"album", "Real Album"}};
-        QVERIFY(MediaGen::makeAudio(path("listed.mp3"), spec).isEmpty());
+        MediaGen::Audio media;
+        media.tags = {{"title", "Listed"}, {"artist", "Band"}, {"album", "Real Album"}};
+        QVERIFY(MediaGen::makeAudio(path("listed.mp3"), media).isEmpty());
         track_data data;
         const track t = build(data, path("listed.mp3"), false, true, QStringLiteral(" Road Trip "));
         QCOMPARE(t.albumname, QStringLiteral("Road Trip"));

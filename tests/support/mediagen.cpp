@@ -49,16 +49,16 @@ QByteArray MediaGen::coverPng(const QColor &color, const QSize &size)
     return bytes;
 }
 
-QString MediaGen::makeAudio(const QString &path, const Audio &spec)
+QString MediaGen::makeAudio(const QString &path, const Audio &media)
 {
     const QString suffix = QFileInfo(path).suffix().toLower();
     QDir().mkpath(QFileInfo(path).absolutePath());
     QStringList args = {QStringLiteral("-f"), QStringLiteral("lavfi"), QStringLiteral("-i"),
         QStringLiteral("sine=frequency=440:sample_rate=%1:duration=%2")
-            .arg(spec.sampleRate)
-            .arg(spec.seconds)};
+            .arg(media.sampleRate)
+            .arg(media.seconds)};
 
-    const bool ffmpegCover = spec.cover
+    const bool ffmpegCover = media.cover
         && (suffix == QLatin1String("mp3") || suffix == QLatin1String("m4a")
             || suffix == QLatin1String("flac") || suffix == QLatin1String("aiff")
             || suffix == QLatin1String("aif"));
@@ -66,7 +66,8 @@ QString MediaGen::makeAudio(const QString &path, const Audio &spec)
     if (ffmpegCover) {
         const QString coverPath = coverDir.filePath(QStringLiteral("cover.png"));
         QFile cover(coverPath);
-        if (!cover.open(QIODevice::WriteOnly) || cover.write(coverPng(spec.coverColor, spec.coverSize)) <= 0)
+        if (!cover.open(QIODevice::WriteOnly)
+            || cover.write(coverPng(media.coverColor, media.coverSize)) <= 0)
             return QStringLiteral("cannot write the cover image");
         cover.close();
         args << QStringLiteral("-i") << coverPath << QStringLiteral("-map") << QStringLiteral("0:a")
@@ -93,11 +94,11 @@ QString MediaGen::makeAudio(const QString &path, const Audio &spec)
     else
         return QStringLiteral("no audio format for suffix ") + suffix;
 
-    args << QStringLiteral("-ac") << QString::number(spec.channels) << QStringLiteral("-ar")
-         << QString::number(spec.sampleRate) << QStringLiteral("-c:a") << codec;
-    if (spec.bitrateKbps > 0)
-        args << QStringLiteral("-b:a") << QStringLiteral("%1k").arg(spec.bitrateKbps);
-    for (auto it = spec.tags.constBegin(); it != spec.tags.constEnd(); ++it) {
+    args << QStringLiteral("-ac") << QString::number(media.channels) << QStringLiteral("-ar")
+         << QString::number(media.sampleRate) << QStringLiteral("-c:a") << codec;
+    if (media.bitrateKbps > 0)
+        args << QStringLiteral("-b:a") << QStringLiteral("%1k").arg(media.bitrateKbps);
+    for (auto it = media.tags.constBegin(); it != media.tags.constEnd(); ++it) {
         // ffmpeg's ASF writer keeps "date" under its own name, which no player reads as the year.
         const QString key = suffix == QLatin1String("wma") && it.key() == QLatin1String("date")
             ? QStringLiteral("WM/Year")
@@ -111,8 +112,8 @@ QString MediaGen::makeAudio(const QString &path, const Audio &spec)
     args << path;
 
     QString error = runFfmpeg(args);
-    if (error.isEmpty() && spec.cover && !ffmpegCover)
-        error = attachCover(path, coverPng(spec.coverColor, spec.coverSize));
+    if (error.isEmpty() && media.cover && !ffmpegCover)
+        error = attachCover(path, coverPng(media.coverColor, media.coverSize));
     return error;
 }
 
@@ -153,11 +154,11 @@ QString MediaGen::patchBytes(const QString &path, const QByteArray &from, const 
     return {};
 }
 
-QString MediaGen::makeProtected(const QString &path, const Audio &spec)
+QString MediaGen::makeProtected(const QString &path, const Audio &media)
 {
     QTemporaryDir dir;
     const QString plain = dir.filePath(QStringLiteral("plain.m4a"));
-    QString error = makeAudio(plain, spec);
+    QString error = makeAudio(plain, media);
     if (!error.isEmpty())
         return error;
     QFile::remove(path);

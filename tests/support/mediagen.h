@@ -28,11 +28,11 @@ public:
     using Audio = MediaAudio;
 
     // mp3, m4a, flac, ogg, wma, wav, aiff (aif).
-    static QString makeAudio(const QString &path, const Audio &spec = Audio());
+    static QString makeAudio(const QString &path, const Audio &media = Audio());
     // mp4 or avi with a test pattern, and a tone unless withAudio is false.
     static QString makeVideo(const QString &path, double seconds = 2.0, bool withAudio = true);
     // An m4a file (any suffix) whose audio sample entry reads "drms", as iTunes-protected files do.
-    static QString makeProtected(const QString &path, const Audio &spec = Audio());
+    static QString makeProtected(const QString &path, const Audio &media = Audio());
 
     // A PNG image of one colour.
     static QByteArray coverPng(const QColor &color, const QSize &size = QSize(300, 200));
