@@ -155,34 +155,8 @@ QString firstKnown(const std::set<QString> &names)
 
 bool kivoDB::saveToRepo(track t)
 {
-    const QSqlDatabase conn = connectionFor(QSqlDatabase());
-    if (!conn.isValid())
-        return false;
-    Transaction transaction(conn, true);
-    if (!transaction.isActive())
-        return false;
-    QSqlQuery query(conn);
-    if (!getOrInsertGenre(query, t.genre))
-        return false;
-    const std::optional<qint64> artistId = repoArtist(query, t.artistname);
-    if (!artistId)
-        return false;
-    const QString newCover = coverNamesAlbum(t.cover, t.albumname) ? t.cover : noArtworkUrl();
-    const std::optional<qint64> albumId = repoAlbum(query, t, *artistId, newCover);
-    if (!albumId || !getOrInsertYear(query, t.year))
-        return false;
-    const std::optional<qint64> existing = repoRowOfFile(query, t);
-    if (!existing)
-        return false;
-    if (*existing == 0) {
-        if (!prepare(query, kRepoInsert, "Caching a track"))
-            return false;
-        bindRepoValues(query, t, *artistId, *albumId, t.isVideo ? t.cover : QStringLiteral(""));
-        if (!exec(query, "Caching a track"))
-            return false;
-    }
-    query.finish();
-    return transaction.commit();
+    // One rule for the cache, whether a scan stores a chunk or a single track comes in.
+    return saveToRepoBatch({t});
 }
 
 bool kivoDB::upsertRepoTrack(track t)
