@@ -1,3 +1,4 @@
+#include "applog.h"
 #include "apppaths.h"
 #include "coverfiles.h"
 #include "testenv.h"
@@ -7,8 +8,13 @@
 #include <QDir>
 #include <QFile>
 #include <QImage>
+#include <QRegularExpression>
+#include <QSet>
+#include <QThread>
 
 #include <cmath>
+#include <memory>
+#include <vector>
 
 class TestAppPaths : public QObject
 {
@@ -47,6 +53,29 @@ class TestAppPaths : public QObject
         return t;
     }
 
+    static QStringList lines(const QString &path)
+    {
+        return QString::fromUtf8(readAll(path)).split('\n', Qt::SkipEmptyParts);
+    }
+
+    // The text after "<date time in Qt::TextDate> - ", or a null string when the date is wrong.
+    static QString rest(const QString &line)
+    {
+        const int separator = line.indexOf(" - ");
+        if (separator <= 0 || !QDateTime::fromString(line.left(separator), Qt::TextDate).isValid())
+            return QString();
+        return line.mid(separator + 3);
+    }
+
+    // What the program does at start: the debug log in the data folder, then its first line.
+    static QString startProgram(bool startFresh = true)
+    {
+        const QString path = QDir(AppPaths().dataDir).filePath("debug.log");
+        setLogFile(appLogFile(), path, startFresh);
+        writeLog(appLogFile(), "Start KiVO", "");
+        return path;
+    }
+
 private slots:
     void cleanup() { AppPaths().resetFolderAlbumCounts(); }
 
@@ -65,28 +94,16 @@ private slots:
         QCOMPARE(paths.sanitizeName("Sigur Rós [Live], 1-2; ="), "Sigur Rós [Live], 1-2; =");
     }
 
-    void durationToSeconds_data()
-    {
-        QTest::addColumn<QString>("text");
-        QTest::addColumn<double>("seconds");
-        QTest::newRow("ffmpeg duration") << "00:03:25.12" << 205.12;
-        QTest::newRow("long") << "12:34:56.78" << 45296.78;
-        QTest::newRow("two parts") << "3:25" << 0.0;
-        QTest::newRow("N/A") << "N/A" << 0.0;
-        QTest::newRow("extra parts ignored") << "00:00:10:99" << 10.0;
-        QTest::newRow("letters count 0") << "xx:01:yy" << 60.0;
-        QTest::newRow("nan seconds") << "00:00:nan" << 0.0;
-        QTest::newRow("inf seconds") << "00:01:inf" << 60.0;
-        QTest::newRow("overflowing seconds") << "00:00:1e999" << 0.0;
-    }
-
     void durationToSeconds()
     {
-        QFETCH(QString, text);
-        QFETCH(double, seconds);
-        const double result = AppPaths().durationToSeconds(text);
-        QVERIFY(std::isfinite(result));
-        QVERIFY2(qAbs(result - seconds) < 1e-9, qPrintable(QString::number(result, 'g', 17)));
+        // Fewer than three parts, letters, "nan", "inf" or overflow must give a finite figure.
+        const QList<QPair<QString, double>> cases = {{"00:03:25.12", 205.12}, {"12:34:56.78", 45296.78},
+            {"3:25", 0}, {"N/A", 0}, {"00:00:10:99", 10}, {"xx:01:yy", 60}, {"00:00:nan", 0},
+            {"00:01:inf", 60}, {"00:00:1e999", 0}};
+        for (const auto &[text, seconds] : cases) {
+            const double result = AppPaths().durationToSeconds(text);
+            QVERIFY2(std::isfinite(result) && qAbs(result - seconds) < 1e-9, qPrintable(text));
+        }
     }
 
     void splitLeadingNumber()
@@ -144,7 +161,7 @@ private slots:
         QVERIFY(!p.isMixedFolder(env.root() + "/mixed", false));
 
         // One album is mixed only when its tracks differ from the audio files; counts past 255 do not
-        // wrap (266 tracks against 10 files would match at 8 bits).
+        // wrap.
         const QString folder = env.root() + "/large";
         for (int i = 0; i < 265; ++i)
             QVERIFY(touch(QString("%1/%2.mp3").arg(folder).arg(i)));
@@ -157,12 +174,6 @@ private slots:
         QVERIFY(touch(folder + "/odd.mp3"));
         QVERIFY(p.isMixedFolder(folder, false));
         QVERIFY(!p.isMixedFolder(folder, true));
-        const QString wrap = env.root() + "/wrap";
-        for (int i = 0; i < 10; ++i)
-            QVERIFY(touch(QString("%1/%2.mp3").arg(wrap).arg(i)));
-        for (int i = 0; i < 266; ++i)
-            p.countFolderAlbumTrack(wrap, 8);
-        QVERIFY(p.isMixedFolder(wrap, false));
     }
 
     void copyFolderArtNeverOverwrites()
@@ -246,6 +257,81 @@ private slots:
         QVERIFY(!saveCoverImage(bad, QString::fromLatin1(QByteArray("not an image").toBase64())));
         QVERIFY(!saveCoverImage(bad, "%%%"));
         QCOMPARE(QDir(QFileInfo(path).absolutePath()).entryList(QDir::Files), QStringList({"Live 1991.png"}));
+    }
+    void lineShapeAndNoFile()
+    {
+        TestEnv env;
+        AppLog log;
+        writeLog(&log, "lost", "");  // no file name yet: nothing, and no crash
+        writeLog(nullptr, "lost", "");
+        closeLogFile(nullptr);
+        const QString path = env.root() + "/logs/debug.log";
+        setLogFile(&log, path);
+        writeLog(&log, "Copy: ", "");
+        writeLog(&log, QString::fromUtf8("Björk – Jóga "), QString::fromUtf8("日本"));
+        const QStringList written = lines(path);
+        QCOMPARE(written.size(), 2);
+        QCOMPARE(rest(written.at(0)), "Copy: ");
+        QCOMPARE(rest(written.at(1)), QString::fromUtf8("Björk – Jóga 日本"));
+
+        // A log whose folder cannot exist (a file stands in its way) fails quietly.
+        QFile(env.root() + "/blocker").open(QIODevice::WriteOnly);
+        setLogFile(&log, env.root() + "/blocker/debug.log");
+        writeLog(&log, "lost", "");
+        QVERIFY(QFileInfo(env.root() + "/blocker").isFile());
+    }
+
+    void firstStartRestartAndSecondInstance()
+    {
+        TestEnv env;
+        QVERIFY(!QFileInfo::exists(env.appDataDir()));
+        const QString path = startProgram();
+        QCOMPARE(rest(lines(path).value(0)), "Start KiVO");
+        QFile error(env.appDataDir() + "/error.log");
+        QVERIFY(error.open(QIODevice::ReadOnly));
+        const QByteArray errorBefore = error.readAll();
+        error.close();
+        QVERIFY(errorBefore.endsWith(" : Starting application...\n"));
+        closeLogFile(appLogFile());
+        writeLog(appLogFile(), "after close", "");  // writing goes on after a close
+        QCOMPARE(lines(path).size(), 2);
+
+        // A second instance the user lets start keeps the running one's logs; a restart resets them.
+        startProgram(false);
+        QCOMPARE(lines(path).size(), 3);
+        QVERIFY(error.open(QIODevice::ReadOnly));
+        QCOMPARE(error.readAll(), errorBefore);
+        startProgram();
+        QCOMPARE(lines(path).size(), 1);
+    }
+
+    void manyThreadsLogAtOnce()
+    {
+        TestEnv env;
+        const QString path = env.root() + "/threads/debug.log";
+        setLogFile(appLogFile(), path);
+        const int threadCount = 8, linesPerThread = 400;
+        // Long enough that an unguarded writer would split lines across buffer flushes.
+        const QString padding(300, 'x');
+        std::vector<std::unique_ptr<QThread>> threads;
+        for (int t = 0; t < threadCount; ++t) {
+            threads.emplace_back(QThread::create([t, linesPerThread, padding] {
+                for (int i = 0; i < linesPerThread; ++i)
+                    writeLog(appLogFile(), QString("thread %1 line %2 ").arg(t).arg(i), padding);
+            }));
+            threads.back()->start();
+        }
+        for (auto &thread : threads)
+            QVERIFY(thread->wait(20000));
+
+        const QRegularExpression shape("^thread (\\d+) line (\\d+) x{300}$");
+        QSet<QString> seen;
+        for (const QString &line : lines(path)) {
+            const QRegularExpressionMatch m = shape.match(rest(line));
+            QVERIFY2(m.hasMatch(), qPrintable(line.left(80)));
+            seen.insert(m.captured(1) + ":" + m.captured(2));
+        }
+        QCOMPARE(seen.size(), threadCount * linesPerThread);
     }
 };
 
