@@ -85,7 +85,7 @@ private slots:
         QCOMPARE(paths.sanitizeName(" AC/DC: Don't (1991) \"Live\" "), "ACDC Dont 1991 Live");
         QCOMPARE(paths.sanitizeName("A\\B"), "A\\B");  // the backslash only escaped the colon
         QCOMPARE(paths.sanitizeName(" ...() "), "");
-        // The documented class, as a literal pattern, removes exactly what the helper removes.
+        // The character class written out literally removes exactly what the helper removes.
         const QRegularExpression literal("[!/\\:*?<>|'+.()_&$%^#@~]");
         for (char c = 0x21; c < 0x7f; ++c) {
             const QString name = QString("a") + QLatin1Char(c) + "b";
