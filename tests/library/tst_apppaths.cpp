@@ -1,16 +1,25 @@
+#include "applog.h"
 #include "apppaths.h"
+#include "coverfiles.h"
 #include "testenv.h"
+#include "track.h"
 
 #include <QApplication>
 #include <QDir>
 #include <QFile>
 #include <QImage>
+#include <QRegularExpression>
+#include <QSet>
+#include <QThread>
+
+#include <cmath>
+#include <memory>
+#include <vector>
 
 class TestAppPaths : public QObject
 {
     Q_OBJECT
 
-private:
     static bool touch(const QString &path, const QByteArray &content = "x")
     {
         QDir().mkpath(QFileInfo(path).absolutePath());
@@ -24,371 +33,306 @@ private:
         return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
     }
 
-    static QByteArray jpegBytes()
+    static QByteArray imageBytes(const char *format)
     {
-        QImage image(8, 8, QImage::Format_RGB32);
+        QImage image(4, 4, QImage::Format_RGB32);
         image.fill(Qt::red);
         QByteArray bytes;
         QBuffer buffer(&bytes);
         buffer.open(QIODevice::WriteOnly);
-        image.save(&buffer, "JPG");
+        image.save(&buffer, format);
         return bytes;
     }
 
-    static track albumTrack(qint64 id, const QString &folder, const QString &album, qint64 albumId)
+    static track albumTrack(const QString &folder, const QString &album, qint64 albumId)
     {
         track t{};
-        t.id = id;
         t.folderLocation = folder;
         t.albumname = album;
         t.album_id = albumId;
         return t;
     }
 
+    static QStringList lines(const QString &path)
+    {
+        return QString::fromUtf8(readAll(path)).split('\n', Qt::SkipEmptyParts);
+    }
+
+    // The text after "<date time in Qt::TextDate> - ", or a null string when the date is wrong.
+    static QString rest(const QString &line)
+    {
+        const int separator = line.indexOf(" - ");
+        if (separator <= 0 || !QDateTime::fromString(line.left(separator), Qt::TextDate).isValid())
+            return QString();
+        return line.mid(separator + 3);
+    }
+
+    // What the program does at start: the debug log in the data folder, then its first line.
+    static QString startProgram(bool startFresh = true)
+    {
+        const QString path = QDir(AppPaths().dataDir).filePath("debug.log");
+        setLogFile(appLogFile(), path, startFresh);
+        writeLog(appLogFile(), "Start KiVO", "");
+        return path;
+    }
+
 private slots:
     void cleanup() { AppPaths().resetFolderAlbumCounts(); }
 
-    void constants()
-    {
-        const AppPaths a;
-        const AppPaths b;
-        QVERIFY(a.spare1.isEmpty() && !a.spare1.isNull());
-        QVERIFY(a.spare2.isEmpty() && !a.spare2.isNull());
-        QCOMPARE(a.artworkDir, QString("/Corvane-Media-Rarazarur/Artwork"));
-        QCOMPARE(a.videoArtworkDir, QString("/Corvane-Media-Rarazarur/Artwork/Video"));
-        QCOMPARE(a.downloadArtworkDir, QString("/Corvane-Media-Rarazarur/Artwork/Download"));
-        QCOMPARE(a.noArtworkUrl, QString("qrc:///resources/photos/no_artwork.png"));
-        QVERIFY(a.dataDir.endsWith("/Corvane-Media-Rarazarur"));
-        QVERIFY(!a.dataDir.endsWith("/"));
-        QCOMPARE(a.unknown, QString("Unknown"));
-        QCOMPARE(a.unknownSong, QString("Unknown Song"));
-        QCOMPARE(a.unknownPath, QString("Unknown Path"));
-        QCOMPARE(a.dataDir, b.dataDir);
-        QCOMPARE(a.unknownGenre, b.unknownGenre);
-        QVERIFY(a.discogsSearchUrl.endsWith("/database/search?page=1&type=release&q="));
-
-        // The data folder follows XDG_DATA_HOME and is not made by the constants.
-        TestEnv env;
-        const AppPaths fresh;
-        QCOMPARE(fresh.dataDir, env.appDataDir());
-        QVERIFY(!QFileInfo::exists(fresh.dataDir));
-    }
-
-    void sanitizeName_data()
-    {
-        QTest::addColumn<QString>("name");
-        QTest::addColumn<QString>("expected");
-        QTest::newRow("slash colon parens") << "AC/DC: Live (1991)"
-                                            << "ACDC Live 1991";
-        QTest::newRow("blanks and apostrophe") << " Don't Stop "
-                                               << "Dont Stop";
-        QTest::newRow("backslash stays") << "A\\B"
-                                         << "A\\B";
-        QTest::newRow("double quotes") << "\"Heroes\""
-                                       << "Heroes";
-        QTest::newRow("every listed character") << "a!/:*?<>|'+.()_&$%^#@~b"
-                                                << "ab";
-        QTest::newRow("dots and underscores") << "Vol._2"
-                                              << "Vol2";
-        QTest::newRow("kept characters") << "Sigur Rós - Ágætis byrjun [Live], 1-2; ="
-                                         << "Sigur Rós - Ágætis byrjun [Live], 1-2; =";
-        QTest::newRow("only removed characters") << " ...() "
-                                                 << "";
-    }
-
     void sanitizeName()
     {
-        QFETCH(QString, name);
-        QFETCH(QString, expected);
-        QCOMPARE(AppPaths().sanitizeName(name), expected);
-    }
-
-    void sanitizeMatchesItsLiteralPattern()
-    {
-        // The documented class, written as a QRegularExpression, removes exactly what the helper
-        // removes for every printable ASCII character.
-        const QRegularExpression literal(QStringLiteral("[!/\\:*?<>|'+.()_&$%^#@~]"));
-        QVERIFY(literal.isValid());
         const AppPaths paths;
+        QCOMPARE(paths.sanitizeName(" AC/DC: Don't (1991) \"Live\" "), "ACDC Dont 1991 Live");
+        QCOMPARE(paths.sanitizeName("A\\B"), "A\\B");  // the backslash only escaped the colon
+        QCOMPARE(paths.sanitizeName(" ...() "), "");
+        // The character class written out literally removes exactly what the helper removes.
+        const QRegularExpression literal("[!/\\:*?<>|'+.()_&$%^#@~]");
         for (char c = 0x21; c < 0x7f; ++c) {
-            const QString name = QStringLiteral("a") + QLatin1Char(c) + QStringLiteral("b");
-            QString expected = name;
-            expected.remove(literal).remove(QLatin1Char('"'));
-            QCOMPARE(paths.sanitizeName(name), expected);
+            const QString name = QString("a") + QLatin1Char(c) + "b";
+            QCOMPARE(paths.sanitizeName(name), QString(name).remove(literal).remove('"'));
         }
-    }
-
-    void durationToSeconds_data()
-    {
-        QTest::addColumn<QString>("text");
-        QTest::addColumn<double>("seconds");
-        QTest::newRow("ffmpeg duration") << "00:03:25.12" << 205.12;
-        QTest::newRow("ffmpeg status time") << "00:01:23.45" << 83.45;
-        QTest::newRow("one hour") << "1:00:00" << 3600.0;
-        QTest::newRow("long") << "12:34:56.78" << 45296.78;
-        QTest::newRow("two parts") << "3:25" << 0.0;
-        QTest::newRow("empty") << "" << 0.0;
-        QTest::newRow("N/A") << "N/A" << 0.0;
-        QTest::newRow("extra parts ignored") << "00:00:10:99" << 10.0;
-        QTest::newRow("letters count 0") << "xx:01:yy" << 60.0;
-        QTest::newRow("empty parts") << "::" << 0.0;
-        QTest::newRow("nan seconds") << "00:00:nan" << 0.0;
-        QTest::newRow("inf seconds") << "00:01:inf" << 60.0;
-        QTest::newRow("overflowing seconds") << "00:00:1e999" << 0.0;
+        QCOMPARE(paths.sanitizeName("Sigur Rós [Live], 1-2; ="), "Sigur Rós [Live], 1-2; =");
     }
 
     void durationToSeconds()
     {
-        QFETCH(QString, text);
-        QFETCH(double, seconds);
-        const double result = AppPaths().durationToSeconds(text);
-        QVERIFY(std::isfinite(result));
-        QVERIFY2(qAbs(result - seconds) < 1e-9, qPrintable(QString::number(result, 'g', 17)));
-    }
-
-    void splitLeadingNumber_data()
-    {
-        QTest::addColumn<QString>("name");
-        QTest::addColumn<qint64>("number");
-        QTest::newRow("07 title") << "07 Intro" << qint64(7);
-        QTest::newRow("50 is counted") << "50 Title" << qint64(50);
-        QTest::newRow("51 is not") << "51 Title" << qint64(0);
-        QTest::newRow("0") << "0 Title" << qint64(0);
-        QTest::newRow("only a number") << "12" << qint64(0);
-        QTest::newRow("no blank") << "12-Title" << qint64(0);
-        QTest::newRow("not all digits") << "12abc Title" << qint64(0);
-        QTest::newRow("no leading digit") << "Track 12" << qint64(0);
-        QTest::newRow("leading blank") << " 12 Title" << qint64(0);
-        QTest::newRow("trailing blank") << "12 " << qint64(12);
-        QTest::newRow("many zeros") << "0000000000000000000000000000007 x" << qint64(7);
-        QTest::newRow("huge") << "99999999999999999999999 x" << qint64(0);
-        QTest::newRow("arabic-indic digits") << QString::fromUtf8("\u0661\u0662 x") << qint64(0);
-        QTest::newRow("empty") << "" << qint64(0);
+        // Fewer than three parts, letters, "nan", "inf" or overflow must give a finite figure.
+        const QList<QPair<QString, double>> cases = {{"00:03:25.12", 205.12}, {"12:34:56.78", 45296.78},
+            {"3:25", 0}, {"N/A", 0}, {"00:00:10:99", 10}, {"xx:01:yy", 60}, {"00:00:nan", 0},
+            {"00:01:inf", 60}, {"00:00:1e999", 0}};
+        for (const auto &[text, seconds] : cases) {
+            const double result = AppPaths().durationToSeconds(text);
+            QVERIFY2(std::isfinite(result) && qAbs(result - seconds) < 1e-9, qPrintable(text));
+        }
     }
 
     void splitLeadingNumber()
     {
-        QFETCH(QString, name);
-        QFETCH(qint64, number);
-        QCOMPARE(AppPaths().splitLeadingNumber(name), number);
+        const QList<QPair<QString, qint64>> cases
+            = {{"07 Intro", 7}, {"50 Title", 50}, {"51 Title", 0}, {"0 Title", 0}, {"12", 0}, {"12-Title", 0},
+                {"12abc Title", 0}, {" 12 Title", 0}, {"12 ", 12}, {"0000000000000000000000000000007 x", 7},
+                {"99999999999999999999999 x", 0}, {QString::fromUtf8("\u0661\u0662 x"), 0}, {"", 0}};
+        for (const auto &[name, number] : cases)
+            QVERIFY2(AppPaths().splitLeadingNumber(name) == number, qPrintable(name));
+        // Bytes of multi-byte characters are above 127: not digits, and must not trip isdigit.
+        QVERIFY(isAllDigits("0123456789") && !isAllDigits("") && !isAllDigits("1\xc3\xa9"));
     }
 
-    void isAllDigitsBorders()
+    void bitrateClassAndSourceBorders()
     {
-        QVERIFY(isAllDigits("0123456789"));
-        QVERIFY(!isAllDigits(""));
-        QVERIFY(!isAllDigits("12a"));
-        QVERIFY(!isAllDigits(" 1"));
-        QVERIFY(!isAllDigits("-1"));
-        // Bytes of multi-byte characters are above 127; they are not digits and must not trip isdigit.
-        QVERIFY(!isAllDigits("1\xc3\xa9"));
-        QVERIFY(!isAllDigits("\xd9\xa1"));
+        const QList<QPair<int, int>> classes
+            = {{-32768, 0}, {0, 0}, {128, 0}, {129, 1}, {255, 1}, {256, 2}, {32767, 2}};
+        for (const auto &[bitrate, quality] : classes)
+            QVERIFY2(bitrateClass(qint16(bitrate)) == quality, qPrintable(QString::number(bitrate)));
+        QVERIFY(AppPaths().apiSourceName(0).isNull() && AppPaths().apiSourceName(5).isNull());
     }
 
-    void apiSourceNames()
+    void clearTrackKeepsCoverUrlWithEmptyTexts()
     {
-        const AppPaths p;
-        QCOMPARE(p.apiSourceName(1), QString("LOCAL"));
-        QCOMPARE(p.apiSourceName(2), QString("MUSICBRAINZ"));
-        QCOMPARE(p.apiSourceName(3), QString("DISCOGS"));
-        QCOMPARE(p.apiSourceName(4), QString("FINGUREPRINT"));
-        QVERIFY(p.apiSourceName(0).isNull());
-        QVERIFY(p.apiSourceName(5).isNull());
-        QVERIFY(p.apiSourceName(-1).isNull());
+        track source{};  // null texts must come back as "", not null
+        source.coverUrl = "http://127.0.0.1/cover.jpg";
+        source.albumname = "Live";
+        source.id = 5000000000LL;
+        source.hasCover = true;
+        source.duration = 2.5;
+        const track t = AppPaths().clearTrack(source);
+        QCOMPARE(t.coverUrl, source.coverUrl);
+        for (const QString *text : {&t.reservedText1, &t.playlist, &t.codec, &t.filepath, &t.originalPath,
+                 &t.filename, &t.artistname, &t.albumname, &t.trackname, &t.cover, &t.coverdata, &t.genre,
+                 &t.comment, &t.releaseDate, &t.reservedText3, &t.folderLocation})
+            QVERIFY(text->isEmpty() && !text->isNull());
+        QVERIFY(t.id == 0 && !t.hasCover && t.duration == 0.0);
+        source.coverUrl = QString();
+        QVERIFY(AppPaths().clearTrack(source).coverUrl.isNull());
     }
 
-    void countAudioFiles()
-    {
-        TestEnv env;
-        const QString folder = env.root() + "/album";
-        for (const char *name : {"a.mp3", "b.M4A", "c.flac", "d.ogg", "e.ape", "f.aif", "g.wma", "h.wav"})
-            QVERIFY(touch(folder + "/" + name));
-        for (const char *name : {"cover.jpg", "notes.txt", "list.m3u", "video.mp4", "mp3"})
-            QVERIFY(touch(folder + "/" + name));
-        QVERIFY(touch(folder + "/sub/deeper.mp3"));
-        QVERIFY(QDir().mkpath(folder + "/folder.mp3"));  // a folder named like a file is not a file
-        const AppPaths p;
-        QCOMPARE(p.countAudioFiles(folder), 8);
-        QCOMPARE(p.countAudioFiles(env.root() + "/missing"), 0);
-        QCOMPARE(p.countAudioFiles(QString()), 0);
-    }
-
-    void albumCountsUseTheFullAlbumId()
+    void albumCountsUseFullIdsAndCounts()
     {
         TestEnv env;
-        const QString folder = env.root() + "/mixed";
         AppPaths p;
+        // Album ids that share their low 8 (or 32) bits are still two albums.
+        p.countFolderAlbumTrack(env.root() + "/mixed", 3);
+        p.countFolderAlbumTrack(env.root() + "/mixed", 259);
+        p.countFolderAlbumTrack(env.root() + "/big", 5000000000LL);
+        p.countFolderAlbumTrack(env.root() + "/big", 5000000000LL + 4294967296LL);
+        QVERIFY(p.isMixedFolder(env.root() + "/mixed", true));
+        QVERIFY(p.isMixedFolder(env.root() + "/big", true));
         p.resetFolderAlbumCounts();
-        // Album ids that share their low 8 bits are still two albums.
-        p.countFolderAlbumTrack(folder, 3);
-        p.countFolderAlbumTrack(folder, 259);
-        QVERIFY(p.isMixedFolder(folder, true));
-        QVERIFY(p.isMixedFolder(folder, false));
+        QVERIFY(!p.isMixedFolder(env.root() + "/mixed", false));
 
-        const QString big = env.root() + "/big";
-        p.countFolderAlbumTrack(big, 5000000000LL);
-        p.countFolderAlbumTrack(big, 5000000000LL + 4294967296LL);
-        QVERIFY(p.isMixedFolder(big, true));
-
-        p.resetFolderAlbumCounts();
-        QVERIFY(!p.isMixedFolder(folder, true));
-        QVERIFY(!p.isMixedFolder(folder, false));
-    }
-
-    void singleAlbumFolderAgainstFileCount()
-    {
-        TestEnv env;
-        const QString folder = env.root() + "/single";
-        for (int i = 0; i < 10; ++i)
+        // One album is mixed only when its tracks differ from the audio files; counts past 255 do not
+        // wrap.
+        const QString folder = env.root() + "/large";
+        for (int i = 0; i < 265; ++i)
             QVERIFY(touch(QString("%1/%2.mp3").arg(folder).arg(i)));
-        AppPaths p;
-        for (int i = 0; i < 10; ++i)
-            p.countFolderAlbumTrack(folder, 42);
+        QVERIFY(touch(folder + "/other.M4A"));
+        QVERIFY(touch(folder + "/cover.jpg"));
+        QVERIFY(QDir().mkpath(folder + "/folder.mp3"));  // a folder named like a file is not a file
+        for (int i = 0; i < 266; ++i)
+            p.countFolderAlbumTrack(folder, 7);
         QVERIFY(!p.isMixedFolder(folder, false));
-        QVERIFY(!p.isMixedFolder(folder, true));
-
-        QVERIFY(touch(folder + "/10.mp3"));
+        QVERIFY(touch(folder + "/odd.mp3"));
         QVERIFY(p.isMixedFolder(folder, false));
         QVERIFY(!p.isMixedFolder(folder, true));
-
-        // Counts past 255 do not wrap: 266 files and 266 tracks are one album.
-        const QString large = env.root() + "/large";
-        for (int i = 0; i < 266; ++i) {
-            QVERIFY(touch(QString("%1/%2.mp3").arg(large).arg(i)));
-            p.countFolderAlbumTrack(large, 7);
-        }
-        QVERIFY(!p.isMixedFolder(large, false));
-        QVERIFY(touch(large + "/odd.mp3"));
-        // 267 files, 266 tracks: with 8-bit counts 267 and 266 would read 11 and 10.
-        QVERIFY(p.isMixedFolder(large, false));
-        // A file count of 10 would equal the wrapped count 266 % 256 had counts been 8-bit.
-        const QString wrap = env.root() + "/wrap";
-        for (int i = 0; i < 10; ++i)
-            QVERIFY(touch(QString("%1/%2.mp3").arg(wrap).arg(i)));
-        for (int i = 0; i < 266; ++i)
-            p.countFolderAlbumTrack(wrap, 8);
-        QVERIFY(p.isMixedFolder(wrap, false));
     }
 
-    void copyFolderArt()
+    void copyFolderArtNeverOverwrites()
     {
         TestEnv env;
         const AppPaths p;
         const QString folder = env.root() + "/album";
-        QVERIFY(QDir().mkpath(folder));
         const QString target = env.appDataDir() + "/Artwork/Album";
-
-        // Neither folder.jpg nor folder.png, no target: "".
-        QCOMPARE(p.copyFolderArt(folder, target), QString(""));
-        QVERIFY(!QFileInfo::exists(target + ".png"));
-
-        // folder.png is used when there is no folder.jpg; the cache folder is made.
+        QVERIFY(QDir().mkpath(folder));
+        QCOMPARE(p.copyFolderArt(folder, target), "");
         QVERIFY(touch(folder + "/folder.png", "PNGDATA"));
         QCOMPARE(p.copyFolderArt(folder, target), target + ".png");
-        QCOMPARE(readAll(target + ".png"), QByteArray("PNGDATA"));
-
-        // An existing cover is never overwritten.
-        QVERIFY(touch(folder + "/folder.jpg", jpegBytes()));
+        // An existing cover stays; folder.jpg wins over folder.png for a new one.
+        QVERIFY(touch(folder + "/folder.jpg", "JPGDATA"));
         QCOMPARE(p.copyFolderArt(folder, target), target + ".png");
-        QCOMPARE(readAll(target + ".png"), QByteArray("PNGDATA"));
-
-        // folder.jpg wins over folder.png and keeps its bytes under the ".png" name.
-        const QString second = env.appDataDir() + "/Artwork/Second";
-        QCOMPARE(p.copyFolderArt(folder, second), second + ".png");
-        QCOMPARE(readAll(second + ".png"), jpegBytes());
-        // The sources are left as they were.
-        QCOMPARE(readAll(folder + "/folder.png"), QByteArray("PNGDATA"));
-
-        // An existing target with no source at all is still reported.
-        QCOMPARE(p.copyFolderArt(env.root() + "/nothing", second), second + ".png");
+        QCOMPARE(readAll(target + ".png"), "PNGDATA");
+        QCOMPARE(p.copyFolderArt(folder, target + "2"), target + "2.png");
+        QCOMPARE(readAll(target + "2.png"), "JPGDATA");
     }
 
-    void artworkCachePath()
-    {
-        TestEnv env;
-        const AppPaths p;
-        QCOMPARE(p.artworkCachePath("AC/DC: Live (1991)"),
-            env.dataHome() + "/Corvane-Media-Rarazarur/Artwork/ACDC Live 1991.png");
-    }
-
-    void assignTrackArtwork()
+    void assignTrackArtworkOnlyToSingleAlbumFolders()
     {
         TestEnv env;
         AppPaths p;
-        const QString root = env.root() + "/music";
-        const QString single = root + "/Single";
-        const QString mixed = root + "/Mixed";
-        const QString bare = root + "/Bare";
-        for (const QString &folder : {single, mixed, bare})
-            QVERIFY(QDir().mkpath(folder));
-        QVERIFY(touch(single + "/folder.jpg", jpegBytes()));
-        QVERIFY(touch(mixed + "/folder.jpg", jpegBytes()));
-        for (const char *name : {"1.mp3", "2.mp3"}) {
-            QVERIFY(touch(single + "/" + name));
-            QVERIFY(touch(mixed + "/" + name));
-            QVERIFY(touch(bare + "/" + name));
+        const QString single = env.root() + "/Single", mixed = env.root() + "/Mixed";
+        for (const QString &folder : {single, mixed}) {
+            QVERIFY(touch(folder + "/folder.jpg", "JPG"));
+            QVERIFY(touch(folder + "/1.mp3") && touch(folder + "/2.mp3"));
         }
-
-        TrackMap tracks;
-        tracks.insert(1, albumTrack(1, single, "Live: (1991)", 70001));
-        tracks.insert(2, albumTrack(2, single, "Live: (1991)", 70001));
-        // Albums 3 and 259 share their low 8 bits, yet they are two albums: no folder art.
-        tracks.insert(3, albumTrack(3, mixed, "First", 3));
-        tracks.insert(4, albumTrack(4, mixed, "Second", 259));
-        tracks.insert(5, albumTrack(5, bare, "Bare", 9));
-        tracks.insert(6, albumTrack(6, bare, "Bare", 9));
-        p.resetFolderAlbumCounts();
+        TrackMap tracks{{1, albumTrack(single, "Live: (1991)", 70001)},
+            {2, albumTrack(single, "Live: (1991)", 70001)}, {3, albumTrack(mixed, "First", 3)},
+            {4, albumTrack(mixed, "Second", 259)}};
         for (const track &t : std::as_const(tracks))
             p.countFolderAlbumTrack(t.folderLocation, t.album_id);
-
         const TrackMap result = p.assignTrackArtwork(tracks, false);
-        QCOMPARE(result.size(), 6);
         const QString cover = env.appDataDir() + "/Artwork/Live 1991.png";
-        QCOMPARE(result.value(1).cover, cover);
-        QVERIFY(result.value(1).hasCover);
-        QCOMPARE(result.value(2).cover, cover);
-        QCOMPARE(readAll(cover), jpegBytes());
-        for (qint64 id : {3, 4, 5, 6}) {
-            QVERIFY(result.value(id).cover.isEmpty());
-            QVERIFY(!result.value(id).hasCover);
-        }
-        QVERIFY(!QFileInfo::exists(env.appDataDir() + "/Artwork/First.png"));
-        // The input map is not changed.
-        QVERIFY(tracks.value(1).cover.isEmpty());
+        QVERIFY(result.value(1).hasCover && result.value(2).cover == cover);
+        QCOMPARE(readAll(cover), "JPG");
+        QVERIFY(!result.value(3).hasCover && !result.value(4).hasCover);
+        QVERIFY(tracks.value(1).cover.isEmpty());  // the input map is not changed
+
+        // No art for unknown albums, playlists or names that sanitize to nothing ("unknown" in
+        // another case is a real name).
+        p.resetFolderAlbumCounts();
+        p.countFolderAlbumTrack(single, 1);
+        track inPlaylist = albumTrack(single, "Road Trip", 1);
+        inPlaylist.playlist = "Road Trip";
+        const TrackMap skipped = p.assignTrackArtwork(
+            {{1, albumTrack(single, "Unknown Album", 1)}, {2, inPlaylist}, {3, albumTrack(single, "...", 1)},
+                {4, albumTrack(single, "unknown pleasures", 1)}},
+            true);
+        QVERIFY(!skipped.value(1).hasCover && !skipped.value(2).hasCover && !skipped.value(3).hasCover);
+        QVERIFY(!QFileInfo::exists(env.appDataDir() + "/Artwork/.png"));
+        QVERIFY(skipped.value(4).hasCover);
     }
 
-    void assignTrackArtworkSkips()
+    void coverFilesStayInsideTheArtworkFolder()
     {
         TestEnv env;
-        AppPaths p;
-        const QString folder = env.root() + "/music/One";
-        QVERIFY(touch(folder + "/folder.png", "PNG"));
-        QVERIFY(touch(folder + "/1.mp3"));
+        QVERIFY(!QFileInfo::exists(AppPaths().dataDir));  // not made by merely asking for it
+        const QString png = QString::fromLatin1(imageBytes("PNG").toBase64());
+        const QString artwork = AppPaths::dataLocation() + AppPaths().artworkDir;
+        QVERIFY(isInsideArtworkFolder(artwork + "/Album.png"));
+        for (const QString &path :
+            {artwork, artwork + "/../escape.png", artwork + "Other/x.png", env.root() + "/music/cover.png"}) {
+            QVERIFY2(!isInsideArtworkFolder(path), qPrintable(path));
+            QVERIFY(!saveCoverImage(path, png));
+        }
+        QVERIFY(!QFileInfo::exists(env.root() + "/music/cover.png"));
+        QVERIFY(!QFileInfo::exists(AppPaths().dataDir + "/escape.png"));
+        QCOMPARE(fileToBase64(env.root() + "/missing.png"), "");
 
-        TrackMap tracks;
-        tracks.insert(1, albumTrack(1, folder, "Unknown Album", 1));
-        track inPlaylist = albumTrack(2, folder, "Road Trip", 1);
-        inPlaylist.playlist = "Road Trip";
-        tracks.insert(2, inPlaylist);
-        tracks.insert(3, albumTrack(3, folder, "...", 1));  // sanitizes to nothing
-        p.resetFolderAlbumCounts();
-        p.countFolderAlbumTrack(folder, 1);
+        // Saved once, never replaced; garbage is refused without leaving a temporary file.
+        const QString path = AppPaths().artworkCachePath("Live: (1991)");
+        QVERIFY(saveCoverImage(path, png));
+        QCOMPARE(QImage(path).size(), QSize(4, 4));
+        const QString first = fileToBase64(path);
+        QVERIFY(!saveCoverImage(path, QString::fromLatin1(imageBytes("BMP").toBase64())));
+        QCOMPARE(fileToBase64(path), first);
+        const QString bad = AppPaths().artworkCachePath("Bad");
+        QVERIFY(!saveCoverImage(bad, QString::fromLatin1(QByteArray("not an image").toBase64())));
+        QVERIFY(!saveCoverImage(bad, "%%%"));
+        QCOMPARE(QDir(QFileInfo(path).absolutePath()).entryList(QDir::Files), QStringList({"Live 1991.png"}));
+    }
+    void lineShapeAndNoFile()
+    {
+        TestEnv env;
+        AppLog log;
+        writeLog(&log, "lost", "");  // no file name yet: nothing, and no crash
+        writeLog(nullptr, "lost", "");
+        closeLogFile(nullptr);
+        const QString path = env.root() + "/logs/debug.log";
+        setLogFile(&log, path);
+        writeLog(&log, "Copy: ", "");
+        writeLog(&log, QString::fromUtf8("Björk – Jóga "), QString::fromUtf8("日本"));
+        const QStringList written = lines(path);
+        QCOMPARE(written.size(), 2);
+        QCOMPARE(rest(written.at(0)), "Copy: ");
+        QCOMPARE(rest(written.at(1)), QString::fromUtf8("Björk – Jóga 日本"));
 
-        // Skipping the file count: three tracks counted once each would otherwise not matter.
-        const TrackMap result = p.assignTrackArtwork(tracks, true);
-        for (const track &t : result)
-            QVERIFY2(!t.hasCover && t.cover.isEmpty(), qPrintable(t.albumname));
-        QVERIFY(!QFileInfo::exists(env.appDataDir() + "/Artwork/.png"));
-        QVERIFY(!QFileInfo::exists(env.appDataDir() + "/Artwork/Unknown Album.png"));
-        QVERIFY(!QFileInfo::exists(env.appDataDir() + "/Artwork/Road Trip.png"));
-
-        // "unknown" in another letter case is a real album name.
-        TrackMap lower;
-        lower.insert(1, albumTrack(1, folder, "unknown pleasures", 1));
-        QVERIFY(p.assignTrackArtwork(lower, true).value(1).hasCover);
+        // A log whose folder cannot exist (a file stands in its way) fails quietly.
+        QFile(env.root() + "/blocker").open(QIODevice::WriteOnly);
+        setLogFile(&log, env.root() + "/blocker/debug.log");
+        writeLog(&log, "lost", "");
+        QVERIFY(QFileInfo(env.root() + "/blocker").isFile());
     }
 
-    void isWow64IsZeroHere() { QCOMPARE(AppPaths().isWow64(), 0); }
+    void firstStartRestartAndSecondInstance()
+    {
+        TestEnv env;
+        QVERIFY(!QFileInfo::exists(env.appDataDir()));
+        const QString path = startProgram();
+        QCOMPARE(rest(lines(path).value(0)), "Start KiVO");
+        QFile error(env.appDataDir() + "/error.log");
+        QVERIFY(error.open(QIODevice::ReadOnly));
+        const QByteArray errorBefore = error.readAll();
+        error.close();
+        QVERIFY(errorBefore.endsWith(" : Starting application...\n"));
+        closeLogFile(appLogFile());
+        writeLog(appLogFile(), "after close", "");  // writing goes on after a close
+        QCOMPARE(lines(path).size(), 2);
+
+        // A second instance the user lets start keeps the running one's logs; a restart resets them.
+        startProgram(false);
+        QCOMPARE(lines(path).size(), 3);
+        QVERIFY(error.open(QIODevice::ReadOnly));
+        QCOMPARE(error.readAll(), errorBefore);
+        startProgram();
+        QCOMPARE(lines(path).size(), 1);
+    }
+
+    void manyThreadsLogAtOnce()
+    {
+        TestEnv env;
+        const QString path = env.root() + "/threads/debug.log";
+        setLogFile(appLogFile(), path);
+        const int threadCount = 8, linesPerThread = 400;
+        // Long enough that an unguarded writer would split lines across buffer flushes.
+        const QString padding(300, 'x');
+        std::vector<std::unique_ptr<QThread>> threads;
+        for (int t = 0; t < threadCount; ++t) {
+            threads.emplace_back(QThread::create([t, linesPerThread, padding] {
+                for (int i = 0; i < linesPerThread; ++i)
+                    writeLog(appLogFile(), QString("thread %1 line %2 ").arg(t).arg(i), padding);
+            }));
+            threads.back()->start();
+        }
+        for (auto &thread : threads)
+            QVERIFY(thread->wait(20000));
+
+        const QRegularExpression shape("^thread (\\d+) line (\\d+) x{300}$");
+        QSet<QString> seen;
+        for (const QString &line : lines(path)) {
+            const QRegularExpressionMatch m = shape.match(rest(line));
+            QVERIFY2(m.hasMatch(), qPrintable(line.left(80)));
+            seen.insert(m.captured(1) + ":" + m.captured(2));
+        }
+        QCOMPARE(seen.size(), threadCount * linesPerThread);
+    }
 };
 
 KIVO_TEST_MAIN(TestAppPaths)
