@@ -134,58 +134,6 @@ class TestItunes : public QObject
         return s + "</dict>\n</plist>\n";
     }
 
-    // A small media library on disk and the XML that describes it.
-    struct ParsedLibrary {
-        QString xml;
-        QString media;
-        QString song, unicode, episode, book, movie;
-    };
-
-    static ParsedLibrary makeParsedLibrary(const TestEnv &env)
-    {
-        ParsedLibrary lib;
-        lib.media = env.home() + "/Music/iTunes/iTunes Media";
-        lib.song = write(lib.media + "/Music/Artist A/Album A/01 Song One.mp3", "x");
-        lib.unicode = write(lib.media + "/Music/Ünïcødé/Sông #1 100%.M4A", "x");
-        lib.episode = write(lib.media + "/Podcasts/Show/Episode 1.mp3", "x");
-        lib.book = write(lib.media + "/Audiobooks/Book.m4b", "x");
-        lib.movie = write(lib.media + "/Movies/Clip.mp4", "x");
-        const QString cover = write(lib.media + "/Music/Artist A/Album A/Cover.jpg", "x");
-
-        QList<Entry> entries;
-        entries.append({101,
-            {{"Name", "Song One"}, {"Artist", "Artist A"}, {"Album", "  Album A  "}, {"Genre", "Rock"},
-                {"Kind", "MPEG audio file"}, {"Release Date", "1999-03-10T08:00:00Z"},
-                {"Persistent ID", "ABCDEF0123456789"}, {"Location", location(lib.song, true)}},
-            {{"Size", 4000000}, {"Total Time", 215500}, {"Track Number", 3}, {"Year", 1999},
-                {"Bit Rate", 320}, {"Sample Rate", 44100}}});
-        entries.append({5000000000LL, {{"Location", location(lib.unicode, false)}}, {{"Total Time", 1000}}});
-        entries.append(
-            {103, {{"Name", "Episode 1"}, {"Album", "Show"}, {"Location", location(lib.episode, true)}}, {}});
-        entries.append(
-            {104, {{"Name", "Book"}, {"Album", "Book"}, {"Location", location(lib.book, true)}}, {}});
-        entries.append(
-            {105, {{"Name", "Clip"}, {"Kind", "MPEG-4 video file"}, {"Location", location(lib.movie, true)}},
-                {{"Total Time", 0}}});
-        entries.append(
-            {106, {{"Name", "Gone"}, {"Location", location(lib.media + "/Music/Gone.mp3", true)}}, {}});
-        entries.append({107, {{"Name", "Cover"}, {"Location", location(cover, true)}}, {}});
-        entries.append({108, {{"Name", "Radio"}, {"Location", "http://radio.example.org/stream.mp3"}}, {}});
-        entries.append({109, {{"Name", "Remote"}, {"Location", "file://server/share/song.mp3"}}, {}});
-
-        QString playlists
-            = playlistDict("Library", {101, 5000000000LL, 103, 104, 105, 106, 107, 108, 109}, true);
-        playlists += playlistDict("Music", {101, 5000000000LL, 106});
-        playlists += playlistDict("Movies", {105});
-        playlists += playlistDict("Podcasts", {103});
-        playlists += playlistDict("Books", {104});
-        playlists += playlistDict("Road Trip", {105, 999, 101});
-        playlists += "<dict><key>Name</key><string>Genius</string><key>Folder</key><true/></dict>\n";
-        lib.xml = write(
-            env.home() + "/Music/iTunes/iTunes Music Library.xml", plist(entries, playlists).toUtf8());
-        return lib;
-    }
-
     static QByteArray imageBytes(const char *format)
     {
         QImage image(6, 4, QImage::Format_RGB32);
@@ -219,8 +167,8 @@ class TestItunes : public QObject
     // The media of a small iTunes library and the library file that lists them.
     struct Library {
         QString xml;
-        QString dawn, dawn2, night, bareSunrise, brokenSunrise, episode, book, movie, exact, over, nameless,
-            media, nineties;
+        QString unicode, dawn, dawn2, night, bareSunrise, brokenSunrise, episode, book, movie, exact, over,
+            nameless, media, nineties;
     };
 
     Library makeLibrary()
@@ -240,14 +188,18 @@ class TestItunes : public QObject
         lib.over = copy(source("bare.mp3"), music + "/Edges/over.mp3", 102401);
         lib.nameless = copy(source("red.mp3"), music + "/Edges/nameless.mp3");
         lib.nineties = copy(source("bare.mp3"), music + "/Edges/nineties.mp3");
+        lib.unicode = write(media + "/Ünïcødé/Sông #1 100%.M4A", "x");
+        const QString picture = write(media + "/Band/Dawn/Cover.jpg", "x");
 
         const auto song = [](const QString &path, const char *name, const char *album, const char *artist) {
             return QMap<QString, QString>{{"Location", location(path)}, {"Name", name}, {"Album", album},
                 {"Artist", artist}, {"Genre", "Pop"}};
         };
+        // The album name padded, and a release date.
+        QMap<QString, QString> dawn = song(lib.dawn, "Dawn", "  Dawn  ", "Band");
+        dawn.insert("Release Date", "1999-03-10T08:00:00Z");
         QList<Entry> entries = {
-            {1, song(lib.dawn, "Dawn", "Dawn", "Band"),
-                {{"Bit Rate", 320}, {"Total Time", 8000}, {"Year", 2001}}},
+            {1, dawn, {{"Bit Rate", 320}, {"Total Time", 8000}, {"Year", 2001}}},
             {2, song(lib.dawn2, "Noon", "Dawn", "Band"), {{"Bit Rate", 128}}},
             {3, song(lib.night, "Night", "Night", "Band"), {}},
             {4, song(lib.bareSunrise, "Bare", "Sunrise", "Band"), {}},
@@ -260,17 +212,24 @@ class TestItunes : public QObject
             {11, {{"Location", location(lib.nameless)}}, {}},
             {12, song(lib.nineties, "Nineties", "Decades", "Band"), {}},
             {13, song(music + "/Gone/gone.mp3", "Gone", "Gone", "Band"), {}},
+            // Beyond 32 bits, without texts, a location without "localhost".
+            {5000000000LL, {{"Location", location(lib.unicode, false)}}, {{"Total Time", 1000}}},
+            {14, {{"Location", location(picture)}}, {}},
+            {15, {{"Location", "http://radio.example.org/stream.mp3"}}, {}},
+            {16, {{"Location", "file://server/share/song.mp3"}}, {}},
         };
-        QString playlists = playlistDict("Library", {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13});
+        QString playlists = playlistDict(
+            "Library", {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 5000000000LL, 14, 15, 16}, true);
         playlists += playlistDict("Music", {1, 2, 3, 4, 5, 9, 10, 11, 13});
         playlists += playlistDict("Podcasts", {6});
         playlists += playlistDict("Books", {7});
         playlists += playlistDict("Movies", {8});
-        playlists += playlistDict("Road Trip", {1, 8});
+        playlists += playlistDict("Road Trip", {8, 999, 1});
         playlists += playlistDict("TV Shows", {3});
         playlists += playlistDict("PURCHASED", {1, 2});
         playlists += playlistDict("90\u2019s Music", {12});
         playlists += playlistDict("90's Music", {12});
+        playlists += "<dict><key>Name</key><string>Genius</string><key>Folder</key><true/></dict>\n";
         lib.xml = write(music + "/iTunes/iTunes Music Library.xml", plist(entries, playlists).toUtf8());
         return lib;
     }
@@ -333,7 +292,7 @@ private slots:
         track_data::setPersistentIdMap({{"Night", "AAAA1111BBBB2222"}});
 
         const QList<iTunedata> playlists = parseItunesLibraryXml(lib.xml);
-        QCOMPARE(playlists.size(), 10);
+        QCOMPARE(playlists.size(), 11);
         track_data importer;
         const TrackMap tracks = importer.importItunes(playlists, TrackMap());
 
@@ -438,35 +397,29 @@ private slots:
 
     void parsesPlaylistsAndTracks()
     {
-        const TestEnv &env = *m_env;
-        const ParsedLibrary lib = makeParsedLibrary(env);
+        const Library lib = makeLibrary();
         const QList<iTunedata> playlists = parseItunesLibraryXml(lib.xml);
         QCOMPARE(names(playlists),
-            QStringList({"Library", "Music", "Movies", "Podcasts", "Books", "Road Trip", "Genius"}));
-
+            QStringList({"Library", "Music", "Podcasts", "Books", "Movies", "Road Trip", "TV Shows",
+                "PURCHASED", "90\u2019s Music", "90's Music", "Genius"}));
         // Missing files, non-media suffixes, streams and remote files are left out.
         QCOMPARE(paths(playlists[0].tracks),
-            QStringList({lib.song, lib.unicode, lib.episode, lib.book, lib.movie}));
-        QCOMPARE(paths(playlists[1].tracks), QStringList({lib.song, lib.unicode}));
-        QCOMPARE(paths(playlists[2].tracks), QStringList({lib.movie}));
-        QCOMPARE(paths(playlists[3].tracks), QStringList({lib.episode}));
-        QCOMPARE(paths(playlists[4].tracks), QStringList({lib.book}));
+            QStringList({lib.dawn, lib.dawn2, lib.night, lib.bareSunrise, lib.brokenSunrise, lib.episode,
+                lib.book, lib.movie, lib.exact, lib.over, lib.nameless, lib.nineties, lib.unicode}));
         // Unknown track ids are passed over; playlist order is kept.
-        QCOMPARE(paths(playlists[5].tracks), QStringList({lib.movie, lib.song}));
-        QVERIFY(playlists[6].tracks.isEmpty());
+        QCOMPARE(paths(playlists[5].tracks), QStringList({lib.movie, lib.dawn}));
+        QVERIFY(playlists[10].tracks.isEmpty());
 
-        const track song = playlists[1].tracks[0];
-        QCOMPARE(song.source, qint16(1));
-        QCOMPARE(song.albumname, QString("Album A"));
-        QCOMPARE(song.releaseDate, QString("03/10/1999"));
-        QVERIFY(song.duration == 215.5 && song.bitrate == 320 && song.filesize == 4000000);
-        // Ids beyond 32 bits, and the defaults for empty texts.
-        const track bare = playlists[1].tracks[1];
+        const track dawn = playlists[1].tracks[0];
+        QCOMPARE(dawn.source, qint16(1));
+        QCOMPARE(dawn.albumname, QString("Dawn"));
+        QCOMPARE(dawn.releaseDate, QString("03/10/1999"));
+        QVERIFY(dawn.duration == 8.0 && dawn.bitrate == 320 && dawn.year == 2001);
+        const track bare = playlists[0].tracks.last();
         QCOMPARE(bare.id, qint64(5000000000LL));
         QCOMPARE(QStringList({bare.albumname, bare.artistname, bare.trackname}),
             QStringList({"Unknown Album", "Unknown Artist", "Unknown Song"}));
-        QVERIFY(playlists[2].tracks[0].isVideo);
-        QVERIFY(!playlists[4].tracks[0].isVideo);
+        QVERIFY(playlists[4].tracks[0].isVideo && !playlists[3].tracks[0].isVideo);
     }
 
     void unreadableLibraries()
@@ -492,20 +445,20 @@ private slots:
     void damagedLibraryGivesWhatWasRead()
     {
         const TestEnv &env = *m_env;
-        const ParsedLibrary lib = makeParsedLibrary(env);
+        const Library lib = makeLibrary();
         QFile file(lib.xml);
         QVERIFY(file.open(QIODevice::ReadOnly));
         const QByteArray whole = file.readAll();
 
-        // Cut inside the third playlist: the first two are whole.
+        // Cut inside the fifth playlist: the first four are whole.
         const qsizetype movies = whole.indexOf("<string>Movies</string>");
         QVERIFY(movies > 0);
         const QString cutPlaylists = write(env.root() + "/cut1.xml", whole.left(movies + 4));
         QTest::ignoreMessage(QtDebugMsg, "Load XML File Problem.");
         QTest::ignoreMessage(QtWarningMsg, QRegularExpression("cut1.xml"));
         const QList<iTunedata> partial = parseItunesLibraryXml(cutPlaylists);
-        QCOMPARE(names(partial), QStringList({"Library", "Music"}));
-        QCOMPARE(paths(partial[1].tracks), QStringList({lib.song, lib.unicode}));
+        QCOMPARE(names(partial), QStringList({"Library", "Music", "Podcasts", "Books"}));
+        QCOMPARE(paths(partial[3].tracks), QStringList({lib.book}));
 
         // Cut inside the tracks: no playlist was read.
         const QString cutTracks
@@ -521,7 +474,7 @@ private slots:
         QTest::ignoreMessage(QtDebugMsg, "Load XML File Problem.");
         QTest::ignoreMessage(QtWarningMsg, QRegularExpression("bad.xml"));
         QCOMPARE(names(parseItunesLibraryXml(write(env.root() + "/bad.xml", bad))),
-            QStringList({"Library", "Music", "Movies"}));
+            QStringList({"Library", "Music"}));
 
         // Deep nesting inside a track is refused, without running out of stack.
         QByteArray deep = "<plist><dict><key>Tracks</key><dict><key>1</key><dict><key>x</key>";
