@@ -465,16 +465,12 @@ private slots:
         QTest::addColumn<QString>("name");
         QTest::addColumn<QString>("title");
         QTest::addColumn<bool>("hasTitle");
-        QTest::newRow("plain") << "Song.mp3"
-                               << "Song" << true;
         QTest::newRow("upper suffix") << "Loud.MP3"
                                       << "Loud" << true;
         QTest::newRow("track word") << "Track 07.mp3"
                                     << "Track 07" << false;
         QTest::newRow("only suffix") << ".mp3"
                                      << "" << false;
-        QTest::newRow("unicode") << "Мелодія 旋律 🎸.mp3"
-                                 << "Мелодія 旋律 🎸" << true;
     }
 
     // A file without any tag is taken with the default texts and its file name as title.
