@@ -11,14 +11,11 @@
 #include <QDirIterator>
 #include <QFile>
 #include <QImage>
-#include <QRegularExpression>
 #include <QSqlQuery>
 #include <QTemporaryDir>
-#include <QTemporaryFile>
 #include <QThread>
 #include <QtConcurrent>
 
-#include <cstdio>
 #include <memory>
 #include <unistd.h>
 
@@ -38,32 +35,19 @@ void write(const QString &path, const QByteArray &bytes)
         qFatal("cannot write %s", qPrintable(path));
 }
 
-void copy(const QString &from, const QString &to)
+// A copy, cut to exactly `size` bytes when one is given.
+void copy(const QString &from, const QString &to, qint64 size = -1)
 {
     QDir().mkpath(QFileInfo(to).absolutePath());
-    if (!QFile::copy(from, to))
+    if (!QFile::copy(from, to) || (size >= 0 && !QFile(to).resize(size)))
         qFatal("cannot copy %s to %s", qPrintable(from), qPrintable(to));
-}
-
-// A copy cut to exactly `size` bytes.
-void copyCut(const QString &from, const QString &to, qint64 size)
-{
-    copy(from, to);
-    QFile file(to);
-    if (!file.resize(size))
-        qFatal("cannot cut %s", qPrintable(to));
 }
 
 QByteArray noise(int size)
 {
     QByteArray bytes(size, '\0');
-    quint32 x = 2463534242u;
-    for (char &c : bytes) {
-        x ^= x << 13;
-        x ^= x >> 17;
-        x ^= x << 5;
-        c = char(x >> 11);
-    }
+    for (int i = 0; i < size; ++i)
+        bytes[i] = char((i * 7919 + 13) % 251);
     return bytes;
 }
 
@@ -121,39 +105,6 @@ QStringList paths(const QList<track> &tracks)
     return list;
 }
 
-// Collects what the process writes to standard output while it lives.
-class StdoutCapture
-{
-public:
-    StdoutCapture()
-    {
-        std::fflush(stdout);
-        if (m_file.open()) {
-            m_saved = ::dup(1);
-            ::dup2(m_file.handle(), 1);
-        }
-    }
-    ~StdoutCapture() { take(); }
-    QString take()
-    {
-        if (m_saved < 0)
-            return m_text;
-        std::fflush(stdout);
-        ::dup2(m_saved, 1);
-        ::close(m_saved);
-        m_saved = -1;
-        QFile in(m_file.fileName());
-        if (in.open(QIODevice::ReadOnly))
-            m_text = QString::fromLocal8Bit(in.readAll());
-        return m_text;
-    }
-
-private:
-    QTemporaryFile m_file;
-    int m_saved = -1;
-    QString m_text;
-};
-
 }  // namespace
 
 class TestScan : public QObject
@@ -196,49 +147,33 @@ private slots:
     {
         QVERIFY(m_sources.isValid());
         // Every source is larger than the 102400 bytes a track needs.
-        struct Made {
-            const char *name;
-            double seconds;
-            int rate;
-            int kbps;
-            const char *title;
-            const char *album;
-            QColor cover;
-        };
-        const Made made[] = {
-            {"red.mp3", 8, 44100, 128, "Red", "Album A", Qt::red},
-            {"green.m4a", 10, 44100, 128, "Green", "Album A", Qt::green},
-            {"blue.flac", 10, 44100, 0, "Blue", "Album A", Qt::blue},
-            {"plain.ogg", 60, 44100, 64, "Plain", "Album B", QColor()},
-            {"yellow.wma", 8, 44100, 128, "Win", "Album B", Qt::yellow},
-            {"untagged.mp3", 8, 44100, 128, nullptr, nullptr, QColor()},
-            {"bare.mp3", 8, 44100, 128, "Bare", "Album C", QColor()},
-        };
-        for (const Made &m : made) {
+        const auto make = [this](const char *name, const char *title, const char *album, const QColor &cover,
+                              double seconds = 8) {
             MediaGen::Audio media;
-            media.seconds = m.seconds;
-            media.sampleRate = m.rate;
-            media.bitrateKbps = m.kbps;
-            media.cover = m.cover.isValid();
-            media.coverColor = m.cover;
-            if (m.title)
-                media.tags = {{"title", m.title}, {"album", m.album}, {"artist", "Band"}, {"genre", "Rock"}};
-            const QString path = source(QString::fromLatin1(m.name));
-            const QString error = MediaGen::makeAudio(path, media);
-            QVERIFY2(error.isEmpty(), qPrintable(error));
-            QVERIFY2(QFileInfo(path).size() > 102400, m.name);
-        }
+            media.seconds = seconds;
+            media.sampleRate = 44100;
+            media.bitrateKbps = 128;
+            media.cover = cover.isValid();
+            media.coverColor = cover;
+            if (title)
+                media.tags = {{"title", title}, {"album", album}, {"artist", "Band"}, {"genre", "Rock"}};
+            const QString error = QString::fromLatin1(name) == "locked.m4a"
+                ? MediaGen::makeProtected(source(name), media)
+                : MediaGen::makeAudio(source(name), media);
+            return error.isEmpty() && QFileInfo(source(name)).size() > 102400;
+        };
+        QVERIFY(
+            make("red.mp3", "Red", "Album A", Qt::red) && make("green.m4a", "Green", "Album A", Qt::green));
+        QVERIFY(
+            make("blue.flac", "Blue", "Album A", Qt::blue) && make("plain.ogg", "Plain", "Album B", {}, 60));
+        QVERIFY(
+            make("yellow.wma", "Win", "Album B", Qt::yellow) && make("untagged.mp3", nullptr, nullptr, {}));
+        QVERIFY(make("bare.mp3", "Bare", "Album C", {}) && make("locked.m4a", nullptr, nullptr, {}, 10));
         // Album C's second file carries a picture that is no image.
         copy(source("bare.mp3"), source("broken-cover.mp3"));
         QVERIFY(MediaGen::attachCover(source("broken-cover.mp3"), QByteArray(4000, 'x')).isEmpty());
         QVERIFY(MediaGen::makeVideo(source("clip.mp4"), 12).isEmpty());
-        QVERIFY2(QFileInfo(source("clip.mp4")).size() > 102400, "clip.mp4");
-        MediaGen::Audio locked;
-        locked.seconds = 10;
-        locked.sampleRate = 44100;
-        locked.bitrateKbps = 128;
-        QVERIFY(MediaGen::makeProtected(source("locked.m4a"), locked).isEmpty());
-        QVERIFY(QFileInfo(source("locked.m4a")).size() > 102400);
+        QVERIFY(QFileInfo(source("clip.mp4")).size() > 102400);
     }
 
     void init()
@@ -285,20 +220,14 @@ private slots:
         const QString locked = root + "/Locked/locked.m4a";
         const QString itunes = root + "/iTunes/iTunes Media/Music/itunes.mp3";
         const QString kept = root + "/Corvane Zorad Urizaderi/Kept/kept.mp3";
-        copy(source("red.mp3"), red);
-        copy(source("green.m4a"), green);
-        copy(source("blue.flac"), blue);
-        copy(source("plain.ogg"), plain);
-        copy(source("yellow.wma"), win);
-        copy(source("bare.mp3"), bare);
-        copy(source("broken-cover.mp3"), brokenCover);
-        copy(source("untagged.mp3"), untagged);
-        copyCut(source("red.mp3"), edge, 102400);
-        copyCut(source("red.mp3"), over, 102401);
-        copy(source("clip.mp4"), clip);
-        copy(source("locked.m4a"), locked);
-        copy(source("red.mp3"), itunes);
-        copy(source("red.mp3"), kept);
+        const QList<QPair<const char *, QString>> copies = {{"red.mp3", red}, {"green.m4a", green},
+            {"blue.flac", blue}, {"plain.ogg", plain}, {"yellow.wma", win}, {"bare.mp3", bare},
+            {"broken-cover.mp3", brokenCover}, {"untagged.mp3", untagged}, {"clip.mp4", clip},
+            {"locked.m4a", locked}, {"red.mp3", itunes}, {"red.mp3", kept}};
+        for (const auto &c : copies)
+            copy(source(c.first), c.second);
+        copy(source("red.mp3"), edge, 102400);
+        copy(source("red.mp3"), over, 102401);
         write(root + "/Loose/empty.mp3", QByteArray());
         write(root + "/Loose/noise.flac", noise(150000));
         write(root + "/Loose/letter.mp3", QByteArray(150000, 'a'));
@@ -316,19 +245,7 @@ private slots:
         track_data scanner;
         scanner.systemVideoSupported = video;
         scanner.videoSupported();
-        StdoutCapture capture;
         const TrackMap tracks = scanner.scanFolder(QDir(root));
-        const QString out = capture.take();
-
-        // The time lines go to standard output.
-        QVERIFY2(QRegularExpression("(^|\\n)Start Time\\.\\.\\.\\.\\.\\d\\d:\\d\\d:\\d\\d\\n")
-                     .match(out)
-                     .hasMatch(),
-            qPrintable(out));
-        QVERIFY2(QRegularExpression("\\nend search and insertion time\\.\\.\\.\\d\\d:\\d\\d:\\d\\d\\n")
-                     .match(out)
-                     .hasMatch(),
-            qPrintable(out));
 
         // In the tree: nine tracks (ten with video). From "Road Trip": five (six). From "Mix": one.
         const QList<track> plainFiles = withPlaylist(tracks, QStringLiteral(""));
@@ -358,23 +275,13 @@ private slots:
             QCOMPARE(roadTrip.at(i).id, roadTrip.at(i - 1).id + 1);
         QCOMPARE(paths(mix), QStringList({red}));
 
-        // One file in the tree and in two playlists gives three tracks.
-        int redTracks = 0;
-        for (const track &t : tracks)
-            redTracks += t.filepath == red;
-        QCOMPARE(redTracks, 3);
-
         for (const track &t : roadTrip) {
             QCOMPARE(t.albumname, QStringLiteral("Road Trip"));
-            QCOMPARE(t.playlistId, t.album_id);
-            QCOMPARE(t.cover, QStringLiteral("qrc:///resources/photos/playlist.png"));
-            QVERIFY(!t.isVideo);
+            QVERIFY(t.playlistId == t.album_id && !t.isVideo);
         }
         if (video) {
             const track movie = plainFiles.at(expectedTree.indexOf(clip));
-            QVERIFY(movie.isVideo);
-            QCOMPARE(movie.duration, 12.0);
-            QVERIFY(QFile::exists(movie.cover));
+            QVERIFY(movie.isVideo && movie.duration == 12.0 && QFile::exists(movie.cover));
         }
 
         // Protected files are listed, once per time they are met, in walk order.
@@ -390,12 +297,8 @@ private slots:
             : firstA == blue                   ? QColor(Qt::blue)
                                                : QColor(Qt::red);
         QCOMPARE(QColor(QImage(albumA).pixel(5, 5)), colourA);
-        for (const track &t : plainFiles) {
-            if (t.albumname == QLatin1String("Album A")) {
-                QCOMPARE(t.cover, albumA);
-                QVERIFY(t.hasCover);
-            }
-        }
+        for (const track &t : plainFiles)
+            QVERIFY(t.albumname != QLatin1String("Album A") || (t.cover == albumA && t.hasCover));
         QCOMPARE(QDir(artworkFolder()).entryList({"Album A*"}, QDir::Files).size(), 1);
         const bool winFirst = walked.indexOf(win) < walked.indexOf(plain);
         QCOMPARE(QFile::exists(artworkFolder() + "/Album B.png"), winFirst);
@@ -406,15 +309,11 @@ private slots:
 
         // Untagged: the file name is the title.
         const track loose = plainFiles.at(expectedTree.indexOf(untagged));
-        QCOMPARE(loose.trackname, QStringLiteral("untagged"));
-        QCOMPARE(loose.albumname, QStringLiteral("Unknown Album"));
-        QVERIFY(loose.missingMediaData);
+        QVERIFY(loose.trackname == QLatin1String("untagged") && loose.missingMediaData);
 
         // Nothing from the library's own folder, not even its playlist.
-        for (const track &t : tracks) {
-            QVERIFY(!t.filepath.contains("Corvane Zorad Urizaderi"));
-            QVERIFY(t.playlist != QLatin1String("Hidden"));
-        }
+        for (const track &t : tracks)
+            QVERIFY(!t.filepath.contains("Corvane Zorad Urizaderi") && t.playlist != QLatin1String("Hidden"));
 
         // Bad items are skipped with a line each.
         QVERIFY2(log.contains("too small to be a track: " + root + "/Loose/empty.mp3"), qPrintable(log));
@@ -428,14 +327,20 @@ private slots:
 
         // Every track is in the repository cache, each file once per playlist.
         QCOMPARE(repoRows(), qint64(tracks.size()));
+        // One file in the tree and in two playlists gives three tracks.
         QCOMPARE(repoRows("WHERE filepath = ?", {red}), qint64(3));
         QCOMPARE(repoRows("WHERE filepath = ? AND Playlist = ?", {edge, "Road Trip"}), qint64(1));
         QCOMPARE(repoRows("WHERE filepath = ? AND Playlist = ''", {edge}), qint64(0));
     }
 
-    // Links that point back up the tree, to themselves or nowhere never trap or stop the walk.
-    void symbolicLinks()
+    // Links back up the tree, to themselves or nowhere, an unreadable folder and a missing root
+    // never trap or stop the walk; what cannot be read is passed over with a line.
+    void awkwardTrees()
     {
+        track_data scanner;
+        QVERIFY(scanner.scanFolder(QDir(m_env->root() + "/no such folder")).isEmpty());
+        QVERIFY(readLog().contains("a folder that does not exist"));
+
         const QString root = m_env->root() + QStringLiteral("/Links");
         copy(source("red.mp3"), root + "/Album/song.mp3");
         QVERIFY(QFile::link(root, root + "/Album/loop"));
@@ -445,81 +350,39 @@ private slots:
         QVERIFY(QFile::link(root + "/nowhere.mp3", root + "/Album/dangling.mp3"));
         QVERIFY(QDir().mkpath(root + "/Other"));
         QVERIFY(QFile::link(root + "/Album/song.mp3", root + "/Other/linked.mp3"));
+        copy(source("red.mp3"), root + "/Closed/song.mp3");
+        QVERIFY(QFile::setPermissions(root + "/Closed", QFileDevice::Permissions()));
+        const bool readable = QDir(root + "/Closed").entryList(QDir::Files).size() > 0;  // as root
 
-        track_data scanner;
         QFuture<TrackMap> scan
             = QtConcurrent::run([&scanner, root] { return scanner.scanFolder(QDir(root)); });
         QDeadlineTimer deadline(20000);
         while (!scan.isFinished() && !deadline.hasExpired())
             QThread::msleep(10);
         QVERIFY2(scan.isFinished(), "the scan did not end");
-        const TrackMap tracks = scan.result();
-        QCOMPARE(tracks.size(), 2);
-        QStringList found = paths(tracks.values());
-        found.sort();
-        QCOMPARE(found, QStringList({root + "/Album/song.mp3", root + "/Other/linked.mp3"}));
-    }
-
-    // A folder that cannot be read is passed over with a line; the rest of the tree is scanned.
-    void unreadableFolder()
-    {
-        const QString root = m_env->root() + QStringLiteral("/Shut");
-        copy(source("red.mp3"), root + "/Open/song.mp3");
-        copy(source("red.mp3"), root + "/Closed/song.mp3");
-        QVERIFY(QFile::setPermissions(root + "/Closed", QFileDevice::Permissions()));
-        const bool readable = QDir(root + "/Closed").entryList(QDir::Files).size() > 0;
-        track_data scanner;
-        const TrackMap tracks = scanner.scanFolder(QDir(root));
         QFile::setPermissions(
             root + "/Closed", QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
+        QStringList found = paths(scan.result().values());
+        found.sort();
+        QStringList expected = {root + "/Album/song.mp3", root + "/Other/linked.mp3"};
         if (readable)
-            QSKIP("running with the right to read any folder");
-        QCOMPARE(paths(tracks.values()), QStringList({root + "/Open/song.mp3"}));
-        QVERIFY(readLog().contains("a folder that cannot be read: " + root + "/Closed"));
+            expected.insert(1, root + "/Closed/song.mp3");
+        QCOMPARE(found, expected);
+        QVERIFY(readable || readLog().contains("a folder that cannot be read: " + root + "/Closed"));
     }
 
-    // Thousands of files in one folder, with small and foreign files among them.
-    void thousandsInOneFolder()
-    {
-        openStore();
-        const QString root = linkedTree(QStringLiteral("Crowd"), 2500, 2500);
-        for (int i = 0; i < 1000; ++i)
-            write(QStringLiteral("%1/Folder 0/small %2.mp3").arg(root).arg(i), QByteArray(100, 'x'));
-        QVERIFY(QFile::remove(root + "/original.bin"));
-        track_data scanner;
-        const TrackMap tracks = scanner.scanFolder(QDir(root));
-        QCOMPARE(tracks.size(), 2500);
-        QVERIFY(keysConsecutive(tracks));
-        QCOMPARE(repoRows(), qint64(2500));
-        // One album: one cover for all.
-        QCOMPARE(QDir(artworkFolder()).entryList(QDir::Files).size(), 1);
-        for (const track &t : tracks)
-            QCOMPARE(t.album_id, tracks.first().album_id);
-    }
-
-    // A stop request before the scan: nothing is walked, both time lines are still written.
-    void cancelBeforeStart()
-    {
-        openStore();
-        const QString root = linkedTree(QStringLiteral("Stopped"), 20, 10);
-        track_data scanner;
-        scanner.cancelSearch = true;
-        StdoutCapture capture;
-        const TrackMap tracks = scanner.scanFolder(QDir(root));
-        const QString out = capture.take();
-        QVERIFY(tracks.isEmpty());
-        QVERIFY(out.contains("Start Time.....") && out.contains("end search and insertion time..."));
-        QCOMPARE(repoRows(), qint64(0));
-    }
-
-    // A stop request from another thread ends the walk; what was found is returned and cached,
-    // and the next scan goes on with the next keys.
-    void cancelWhileScanning()
+    // A stop request before the scan walks nothing; one from another thread ends the walk, and
+    // what was found is returned and cached; the next scan goes on with the next keys.
+    void cancel()
     {
         openStore();
         const int total = 3000;
         const QString root = linkedTree(QStringLiteral("Long"), total, 10);
         track_data scanner;
+        scanner.cancelSearch = true;
+        QVERIFY(scanner.scanFolder(QDir(root)).isEmpty());
+        QCOMPARE(repoRows(), qint64(0));
+        scanner.cancelSearch = false;
         QFuture<TrackMap> scan
             = QtConcurrent::run([&scanner, root] { return scanner.scanFolder(QDir(root)); });
         QDeadlineTimer deadline(20000);
@@ -540,28 +403,6 @@ private slots:
         QVERIFY(keysConsecutive(next));
         QCOMPARE(next.first().album_id, tracks.first().album_id);
         QCOMPARE(repoRows(), qint64(tracks.size() + 3));
-    }
-
-    // Without a library file the scan still builds every track.
-    void withoutStore()
-    {
-        QVERIFY(!Database::storeIsOpen());
-        const QString root = linkedTree(QStringLiteral("Plain"), 5, 5);
-        track_data scanner;
-        const TrackMap tracks = scanner.scanFolder(QDir(root));
-        QCOMPARE(tracks.size(), 5);
-        QVERIFY(tracks.first().hasCover);
-    }
-
-    void missingFolder()
-    {
-        track_data scanner;
-        StdoutCapture capture;
-        const TrackMap tracks = scanner.scanFolder(QDir(m_env->root() + "/no such folder"));
-        const QString out = capture.take();
-        QVERIFY(tracks.isEmpty());
-        QVERIFY(out.contains("Start Time.....") && out.contains("end search and insertion time..."));
-        QVERIFY(readLog().contains("a folder that does not exist"));
     }
 };
 

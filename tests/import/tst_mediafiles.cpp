@@ -1,0 +1,707 @@
+#include "applog.h"
+#include "apppaths.h"
+#include "database.h"
+#include "mediagen.h"
+#include "taglibbuilder.h"
+#include "testenv.h"
+#include "track_data.h"
+#include "videometadata.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QImage>
+#include <QSqlQuery>
+#include <QTemporaryDir>
+#include <QtConcurrent>
+
+#include <taglib/mpegfile.h>
+#include <taglib/wavfile.h>
+
+namespace {
+QString readLog()
+{
+    QFile file(appLogFile()->fileName);
+    return file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll()) : QString();
+}
+
+QByteArray fileBytes(const QString &path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+void writeBytes(const QString &path, const QByteArray &bytes)
+{
+    QDir().mkpath(QFileInfo(path).absolutePath());
+    QFile file(path);
+    if (file.open(QIODevice::WriteOnly))
+        file.write(bytes);
+}
+
+QByteArray garbage(int size)
+{
+    QByteArray bytes(size, '\0');
+    for (int i = 0; i < size; ++i)
+        bytes[i] = char((i * 7919 + 13) % 251);
+    return bytes;
+}
+
+// The track a scan would build from the file's own tags.
+track trackOf(const QString &file)
+{
+    track_data data;
+    tagInfo info;
+    track t = AppPaths().clearTrack(track{});
+    if (data.readFileTags(info, file))
+        data.applyTagInfo(t, info);
+    t.filepath = file;
+    t.hasTitle = !t.trackname.isEmpty();
+    return t;
+}
+
+// No temporary copy of a tag save is left behind.
+QStringList leftovers(const QString &folder)
+{
+    return QDir(folder).entryList({".kivo-tags-*"}, QDir::Files | QDir::Hidden);
+}
+QString artworkFolder()
+{
+    return AppPaths::dataLocation() + AppPaths().artworkDir;
+}
+
+QString videoArtwork()
+{
+    return AppPaths::dataLocation() + AppPaths().videoArtworkDir;
+}
+}  // namespace
+
+class TestMediaFiles : public QObject
+{
+    Q_OBJECT
+
+    QTemporaryDir m_dir;
+    QString path(const QString &name) const { return m_dir.filePath(name); }
+    qint64 m_key = 1;
+
+    // Reads the file and builds its track as a scan does.
+    track build(track_data &data, const QString &file)
+    {
+        tagInfo info;
+        if (!data.readFileTags(info, file))
+            return track{};
+        track t = AppPaths().clearTrack(track{});
+        t.filepath = t.originalPath = file;
+        const QFileInfo fi(file);
+        data.buildTrack(m_key, t, info, fi, false, QString(), false, track_data::isAudioFile(fi.suffix()));
+        return t;
+    }
+
+    static MediaGen::Audio audio(const QString &title, const QString &album, bool cover = false)
+    {
+        MediaGen::Audio media;
+        media.cover = cover;
+        media.tags = {{"title", title}, {"artist", "Band"}, {"album", album}};
+        return media;
+    }
+
+private slots:
+    void initTestCase()
+    {
+        QVERIFY(m_dir.isValid());
+        setLogFile(appLogFile(), AppPaths().dataDir + QStringLiteral("/debug.log"));
+    }
+
+    // Suffixes match in any case; videos only once the system's video flag was taken over.
+    void classification()
+    {
+        QVERIFY(track_data::isAudioFile("Mp3") && track_data::isAudioFile("ape"));
+        QVERIFY(!track_data::isAudioFile("song.mp3") && !track_data::isAudioFile("mp4"));
+        QVERIFY(track_data::isPlaylistFile("M3U8") && !track_data::isPlaylistFile("asx"));
+        track_data data;
+        data.systemVideoSupported = true;
+        QVERIFY(!track_data::isVideoFile("mkv"));
+        QVERIFY(data.videoSupported() && track_data::isVideoFile("MKV") && !track_data::isVideoFile("m4a"));
+        data.systemVideoSupported = false;
+        QVERIFY(!data.videoSupported() && !track_data::isVideoFile("mkv"));
+    }
+
+    // Without audio properties the numbers are zeros, not what was there before.
+    void noAudioProperties()
+    {
+        const QString file = path("props.mp3");
+        MediaGen::Audio media;
+        media.tags = {{"title", "Props"}};
+        QVERIFY(MediaGen::makeAudio(file, media).isEmpty());
+        tagInfo info;
+        info.bitrate = info.channels = 99;
+        info.length = info.sampleRate = 99;
+        TagLib::FileRef ref(QFile::encodeName(file).constData(), false);
+        QVERIFY(!ref.isNull() && !ref.audioProperties());
+        track_data::readTags(info, ref);
+        QCOMPARE(toQString(info.title), QStringLiteral("Props"));
+        QVERIFY(info.bitrate == 0 && info.channels == 0 && info.length == 0 && info.sampleRate == 0);
+        TagLib::MPEG::File mpeg(QFile::encodeName(file).constData(), false);
+        info.bitrate = 5;
+        track_data::readTags(info, mpeg.tag(), mpeg.audioProperties());
+        QCOMPARE(info.bitrate, 0);
+    }
+
+    // Protected files are listed each time they are met; plain ones are not.
+    void protectedFiles()
+    {
+        const QString lockedMp4 = path("locked.mp4");
+        const QString lockedM4a = path("locked.m4a");
+        QVERIFY(MediaGen::makeProtected(lockedMp4).isEmpty() && MediaGen::makeProtected(lockedM4a).isEmpty());
+        QVERIFY(MediaGen::makeAudio(path("plain.m4a")).isEmpty()
+            && MediaGen::makeAudio(path("plain.wma")).isEmpty());
+        track_data data;
+        QVERIFY(data.isProtected(lockedMp4) && data.isProtected(lockedM4a));
+        QVERIFY(!data.isProtected(path("plain.m4a")) && !data.isProtected(path("plain.wma")));
+        QVERIFY(data.isProtected(lockedMp4));
+        QCOMPARE(data.protectedFiles(), QStringList({lockedMp4, lockedM4a, lockedMp4}));
+        QVERIFY(readLog().contains(QStringLiteral("Protected media file: ") + lockedMp4));
+        data.clearProtectedFiles();
+        QVERIFY(data.protectedFiles().isEmpty());
+    }
+
+    void badInput_data()
+    {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<QByteArray>("bytes");
+        MediaGen::Audio media;
+        media.tags = {{"title", "Cut"}};
+        media.cover = true;
+        QVERIFY(MediaGen::makeAudio(path("source.mp3"), media).isEmpty());
+        QVERIFY(MediaGen::makeAudio(path("source.flac")).isEmpty());
+        QVERIFY(MediaGen::makeAudio(path("source.m4a")).isEmpty());
+        const QByteArray mp3 = fileBytes(path("source.mp3"));
+        const QByteArray flac = fileBytes(path("source.flac"));
+        const QByteArray m4a = fileBytes(path("source.m4a"));
+        const QByteArray noise = garbage(64 * 1024);
+
+        for (const char *suffix : {"mp3", "m4a", "wav"})
+            QTest::addRow("empty %s", suffix) << QStringLiteral("empty.") + suffix << QByteArray();
+        QTest::newRow("mp3 cut in its tag") << "cut.mp3" << mp3.left(200);
+        QTest::newRow("m4a cut") << "cut.m4a" << m4a.left(m4a.size() / 3);
+        QTest::newRow("flac cut") << "cut.flac" << flac.left(100);
+        for (const char *suffix : {"mp3", "m4a", "flac", "ogg", "wma", "wav", "aiff", "ape", "mp4", "wmv"})
+            QTest::addRow("garbage %s", suffix) << QStringLiteral("garbage.") + suffix << noise;
+        QTest::newRow("flac named mp3") << "flac.mp3" << flac;
+        QTest::newRow("mp3 named flac") << "mp3.flac" << mp3;
+        QTest::newRow("m4a named wma") << "m4a.wma" << m4a;
+        QTest::newRow("no suffix garbage") << "noSuffix" << noise;
+        // An ID3v2 header that claims a 256 MB tag in a tiny file.
+        QTest::newRow("absurd id3v2 size")
+            << "huge.mp3" << QByteArray("ID3\x04\x00\x00\x7f\x7f\x7f\x7f", 10) + noise.left(1000);
+        // A text frame that claims more bytes than its tag holds.
+        QTest::newRow("absurd frame size")
+            << "frame.mp3"
+            << QByteArray("ID3\x03\x00\x00\x00\x00\x00\x20TIT2\x7f\xff\xff\xff\x00\x00\x00"
+                          "abc",
+                   24)
+                + mp3.mid(10);
+        // An MP4 box that claims 4 GB.
+        QByteArray bigBox = m4a;
+        bigBox.replace(bigBox.indexOf("moov") - 4, 4, QByteArray("\xff\xff\xff\xf0", 4));
+        QTest::newRow("absurd mp4 box") << "box.m4a" << bigBox;
+    }
+
+    // Broken media never crashes or hangs; a refused file leaves a log line.
+    void badInput()
+    {
+        QFETCH(QString, name);
+        QFETCH(QByteArray, bytes);
+        const QString file = path(QStringLiteral("bad/") + name);
+        writeBytes(file, bytes);
+        track_data data;
+        tagInfo info;
+        const bool read = data.readFileTags(info, file);
+        if (!read)
+            QVERIFY2(readLog().contains(file), qPrintable(file));
+        else
+            QVERIFY(!info.artist.isEmpty());
+        // Bytes that are no media at all are never taken as music.
+        if (QTest::currentDataTag() == QLatin1String("garbage mp3")
+            || name.startsWith(QLatin1String("empty")))
+            QVERIFY(!read);
+        data.isProtected(file);
+        QFile::remove(file);
+    }
+
+    // Any video is taken, even one TagLib has no reader for.
+    void videoWithoutReader()
+    {
+        QVERIFY(MediaGen::makeVideo(path("clip.avi"), 1).isEmpty());
+        track_data data;
+        tagInfo info;
+        QVERIFY(data.readFileTags(info, path("clip.avi")));
+        QCOMPARE(toQString(info.album), QStringLiteral("Unknown Album"));
+    }
+
+    void saveTags_data()
+    {
+        QTest::addColumn<QString>("suffix");
+        QTest::addColumn<bool>("placeholders");
+        for (const char *suffix : {"mp3", "m4a", "wma"})
+            QTest::newRow(suffix) << QString::fromLatin1(suffix) << false;
+        QTest::newRow("mp3 placeholders") << "mp3" << true;
+    }
+
+    // Cyrillic, CJK and emoji go into the file and come back unchanged, the audio kept and no
+    // copy left; placeholders for missing data are never written over what the file holds.
+    void saveTags()
+    {
+        QFETCH(QString, suffix);
+        QFETCH(bool, placeholders);
+        MediaGen::Audio media = audio("Old", "Old Album");
+        media.tags["genre"] = "Soul";
+        media.tags["date"] = "1980";
+        media.tags["track"] = "4";
+        const QString file = path(QStringLiteral("write/Запис 録音 %1.%2").arg(placeholders).arg(suffix));
+        QVERIFY(MediaGen::makeAudio(file, media).isEmpty());
+        track t = trackOf(file);
+        t.trackname = placeholders ? QStringLiteral("Track 01") : QStringLiteral("Пісня без кінця");
+        t.artistname = placeholders ? QStringLiteral("Unknown Artist") : QStringLiteral("坂本龍一");
+        t.albumname = placeholders ? QString("") : QStringLiteral("Road 🚗 Trip 🎵");
+        t.genre = placeholders ? QStringLiteral("Unknown Genre") : QStringLiteral("Поп");
+        t.year = placeholders ? 0 : 2024;
+        t.tracknumber = placeholders ? 0 : 12;
+        t.hasTitle = t.hasArtist = !placeholders;
+        t.hasAlbum = true;
+        QVERIFY(TagLibBuilder().saveTags(t));
+        const track back = trackOf(file);
+        const QStringList texts = {back.trackname, back.artistname, back.albumname, back.genre};
+        if (placeholders) {
+            QCOMPARE(texts, QStringList({"Old", "Band", "Old Album", "Soul"}));
+            QVERIFY(back.year == 1980 && back.tracknumber == 4);
+        } else {
+            QCOMPARE(texts, QStringList({t.trackname, t.artistname, t.albumname, t.genre}));
+            QVERIFY(back.year == 2024 && back.tracknumber == 12);
+        }
+        QVERIFY(back.duration == 1.0 && back.frequency == 22050);
+        QVERIFY(leftovers(path("write")).isEmpty());
+
+        t.filepath = path("missing.mp3");
+        QVERIFY(!TagLibBuilder().saveTags(t));
+        QVERIFY(!QFile::exists(t.filepath));
+    }
+
+    void failedSaveKeepsOriginal_data()
+    {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<QByteArray>("bytes");
+        for (const char *suffix : {"mp3", "m4a", "wma"})
+            QTest::addRow("garbage %s", suffix) << QStringLiteral("bad.") + suffix << garbage(20000);
+        QTest::newRow("empty mp3") << "empty.mp3" << QByteArray();
+        QVERIFY(MediaGen::makeAudio(path("half.m4a")).isEmpty());
+        const QByteArray m4a = fileBytes(path("half.m4a"));
+        QTest::newRow("cut m4a") << "cut.m4a" << m4a.left(m4a.size() / 2);
+        // A format the writer does not handle.
+        QVERIFY(MediaGen::makeAudio(path("alone.flac")).isEmpty());
+        QTest::newRow("flac") << "alone.flac" << fileBytes(path("alone.flac"));
+    }
+
+    // A save that cannot complete leaves the original byte for byte, and no copy.
+    void failedSaveKeepsOriginal()
+    {
+        QFETCH(QString, name);
+        QFETCH(QByteArray, bytes);
+        const QString file = path("failing/" + name);
+        writeBytes(file, bytes);
+        track t = AppPaths().clearTrack(track{});
+        t.filepath = file;
+        t.trackname = QStringLiteral("New");
+        t.hasTitle = true;
+        QVERIFY(!TagLibBuilder().saveTags(t));
+        QCOMPARE(fileBytes(file), bytes);
+        QVERIFY(leftovers(path("failing")).isEmpty());
+        if (!name.endsWith(QLatin1String(".flac")))
+            QVERIFY(readLog().contains(file));
+    }
+
+    void everyFormat_data()
+    {
+        QTest::addColumn<QString>("suffix");
+        QTest::addColumn<bool>("tagged");
+        QTest::addColumn<bool>("holdsCover");
+        for (const char *suffix : {"mp3", "m4a", "flac", "wma", "aiff", "ogg", "wav"}) {
+            const QString s = QString::fromLatin1(suffix);
+            QTest::addRow("%s tagged", suffix) << s << true << (s != "ogg" && s != "wav");
+            QTest::addRow("%s untagged", suffix) << s << false << false;
+        }
+    }
+
+    // Each format becomes a complete track in the result map and the repository: texts in full
+    // Unicode (WAV from its INFO chunk), numbers, audio properties, and its cover in the artwork
+    // folder, fit to 110 px. Untagged files get the default texts.
+    void everyFormat()
+    {
+        QFETCH(QString, suffix);
+        QFETCH(bool, tagged);
+        QFETCH(bool, holdsCover);
+        const bool wav = suffix == QLatin1String("wav");  // INFO holds Latin-1 only
+        const QString title = wav ? QStringLiteral("Song") : QStringLiteral("Пісня 歌 🎵");
+        const QString artist = wav ? QStringLiteral("Artist") : QStringLiteral("Ёлка & 坂本龍一 😀");
+        MediaGen::Audio media = audio(" " + title + " ", "Album " + suffix, holdsCover);
+        if (!tagged)
+            media.tags.clear();
+        else
+            media.tags.insert(QMap<QString, QString>({{"artist", artist}, {"genre", "Jazz"},
+                {"comment", "Fine"}, {"date", "1999"}, {"track", "3"}}));
+        media.seconds = 2;
+        media.bitrateKbps = suffix == QLatin1String("ogg") ? 64 : 96;  // Vorbis tops out near 64k here
+        const QString file = path(QStringLiteral("formats/%1%2/Файл 音楽 🎶.%1").arg(suffix).arg(tagged));
+        const QString error = MediaGen::makeAudio(file, media);
+        QVERIFY2(error.isEmpty(), qPrintable(error));
+
+        Database database;
+        QVERIFY2(database.open(QStringLiteral("KivoData"), true), qPrintable(database.lastError()));
+        QVERIFY2(database.initStructure(), qPrintable(database.lastError()));
+        AppPaths paths;
+        paths.resetFolderAlbumCounts();
+        track_data data;
+        const qint64 key = m_key;
+        const track t = build(data, file);
+        QCOMPARE(m_key, key + 1);
+        QCOMPARE(t.id, key);
+        if (tagged) {
+            QCOMPARE(QStringList({t.trackname, t.artistname, t.albumname, t.genre}),
+                QStringList({title, artist, "Album " + suffix, "Jazz"}));
+            // ffmpeg writes its comment as a user text frame in ID3v2 and ASF, which is no comment.
+            if (!QStringList({"mp3", "wma", "aiff"}).contains(suffix))
+                QCOMPARE(t.comment, QStringLiteral("Fine"));
+            QVERIFY(t.year == 1999 && t.tracknumber == 3 && t.hasTitle && t.hasArtist && t.hasAlbum);
+        } else {
+            QCOMPARE(QStringList({t.trackname, t.artistname, t.albumname}),
+                QStringList({QFileInfo(file).completeBaseName(), "Unknown Artist", "Unknown Album"}));
+            QVERIFY(t.year == 0 && t.tracknumber == 0 && !t.hasArtist && !t.hasAlbum);
+        }
+        QVERIFY(t.duration == 2.0 && t.frequency == 22050 && !t.isVideo);
+        // AAC in MPEG-4 always declares two channels in its sample entry.
+        QCOMPARE(t.channels, qint16(suffix == QLatin1String("m4a") ? 2 : 1));
+        QVERIFY(t.bitrate > 0 && t.quality == bitrateClass(t.bitrate));
+        QCOMPARE(t.filesize, QFileInfo(file).size());
+        QCOMPARE(t.folderLocation, QFileInfo(file).absolutePath());
+        if (wav && tagged) {
+            TagLib::RIFF::WAV::File riff(QFile::encodeName(file).constData());
+            QVERIFY(!riff.hasID3v2Tag() && riff.hasInfoTag());
+        }
+
+        const QString cover = artworkFolder() + "/Album " + suffix + ".png";
+        QCOMPARE(t.hasCover, holdsCover);
+        QCOMPARE(t.missingMediaData, !holdsCover);
+        if (tagged)
+            QCOMPARE(QFile::exists(cover), holdsCover);
+        if (holdsCover) {
+            QCOMPARE(t.cover, cover);
+            const QImage image(cover);
+            QCOMPARE(image.size(), QSize(110, 73));
+            QCOMPARE(QColor(image.pixel(50, 30)), QColor(Qt::red));
+        } else if (tagged) {
+            QCOMPARE(t.cover, AppPaths().noArtworkUrl);
+        }
+
+        {
+            QSqlQuery query(Database::threadConnection());
+            QVERIFY(query.prepare(
+                QStringLiteral("SELECT count(*), max(trackname) FROM TrackRepo WHERE filepath = ?")));
+            query.addBindValue(file);
+            QVERIFY(query.exec() && query.next());
+            QCOMPARE(query.value(0).toInt(), 1);
+            QCOMPARE(query.value(1).toString(), t.trackname);
+        }
+        Database::close();
+        // Counted once for its folder and album: one more count makes the folder mixed.
+        QVERIFY(!paths.isMixedFolder(t.folderLocation, false));
+        paths.countFolderAlbumTrack(t.folderLocation, t.album_id);
+        QVERIFY(paths.isMixedFolder(t.folderLocation, false));
+        QCOMPARE(track_data::scanTrackMap().value(t.id).filepath, file);
+    }
+
+    // One album, one cover: a later file's picture never replaces the first one's.
+    void coverOncePerAlbum()
+    {
+        track_data data;
+        MediaGen::Audio media = audio("One", "Shared Album", true);
+        media.coverColor = Qt::blue;
+        QVERIFY(MediaGen::makeAudio(path("shared/one.mp3"), media).isEmpty());
+        media.tags["artist"] = "Other Band";
+        media.coverColor = Qt::green;
+        QVERIFY(MediaGen::makeAudio(path("shared/two.flac"), media).isEmpty());
+
+        const track one = build(data, path("shared/one.mp3"));
+        const QString cover = artworkFolder() + "/Shared Album.png";
+        QCOMPARE(one.cover, cover);
+        const QDateTime written = QFileInfo(cover).lastModified();
+        const track two = build(data, path("shared/two.flac"));
+        QCOMPARE(two.cover, cover);
+        QCOMPARE(QFileInfo(cover).lastModified(), written);
+        QCOMPARE(QColor(QImage(cover).pixel(5, 5)), QColor(Qt::blue));
+        QVERIFY(two.album_id == one.album_id && two.artist_id != one.artist_id && two.id == one.id + 1);
+        QCOMPARE(TagLibBuilder().extractCoverArt(cover, path("shared/two.flac")), QStringLiteral(""));
+        QCOMPARE(QDir(artworkFolder()).entryList({"Shared*"}, QDir::Files).size(), 1);
+    }
+
+    void titleFromFileName_data()
+    {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<QString>("title");
+        QTest::addColumn<bool>("hasTitle");
+        QTest::newRow("upper suffix") << "Loud.MP3"
+                                      << "Loud" << true;
+        QTest::newRow("track word") << "Track 07.mp3"
+                                    << "Track 07" << false;
+        QTest::newRow("only suffix") << ".mp3"
+                                     << "" << false;
+    }
+
+    // A file without any tag is taken with the default texts and its file name as title.
+    void titleFromFileName()
+    {
+        QFETCH(QString, name);
+        QFETCH(QString, title);
+        QFETCH(bool, hasTitle);
+        const QString file = path("names/" + name);
+        QVERIFY(MediaGen::makeAudio(path("names/plain.mp3")).isEmpty());
+        QVERIFY(QFile::rename(path("names/plain.mp3"), file));
+        track_data data;
+        const track t = build(data, file);
+        QCOMPARE(t.trackname, title);
+        QCOMPARE(t.hasTitle, hasTitle);
+        QCOMPARE(t.albumname, QStringLiteral("Unknown Album"));
+        QVERIFY(!t.hasArtist && !t.hasAlbum && !t.hasCover && t.missingMediaData);
+        QFile::remove(file);
+    }
+
+    // A fresh data folder: the whole artwork folder chain is made for the first cover.
+    void artworkFolderMade()
+    {
+        TestEnv fresh;
+        QVERIFY(MediaGen::makeAudio(path("first.m4a"), audio("First", "First Album", true)).isEmpty());
+        track_data data;
+        const track t = build(data, path("first.m4a"));
+        QVERIFY(t.cover.startsWith(fresh.appDataDir() + "/Artwork/"));
+        QVERIFY(t.hasCover && QFile::exists(t.cover));
+    }
+
+    // A picture that does not decode leaves no file behind, not even a temporary one.
+    void brokenCover()
+    {
+        const QString file = path("broken.mp3");
+        QVERIFY(MediaGen::makeAudio(file, audio("Broken", "Broken Cover")).isEmpty());
+        QVERIFY(MediaGen::attachCover(file, QByteArray(5000, 'x')).isEmpty());
+        track_data data;
+        const track t = build(data, file);
+        QCOMPARE(t.cover, AppPaths().noArtworkUrl);
+        QVERIFY(t.missingMediaData);
+        QVERIFY(readLog().contains(QStringLiteral("Embedded cover does not decode: ") + file));
+        for (const QString &name : QDir(artworkFolder()).entryList(QDir::Files | QDir::Hidden))
+            QVERIFY2(
+                !name.startsWith("Broken") && !name.contains("tmp", Qt::CaseInsensitive), qPrintable(name));
+    }
+
+    // Covers are only written inside the artwork folder.
+    void coverOutsideArtworkFolder()
+    {
+        MediaGen::Audio media;
+        media.cover = true;
+        const QString file = path("outside.m4a");
+        QVERIFY(MediaGen::makeAudio(file, media).isEmpty());
+        TagLibBuilder builder;
+        const QString inside = artworkFolder() + "/sub/deeper/cover.png";
+        QCOMPARE(builder.extractCoverArt(inside, file), inside);
+        QVERIFY(!QImage(inside).isNull());
+        for (const QString &target : {path("elsewhere/cover.png"), artworkFolder() + "/../escape.png"}) {
+            QCOMPARE(builder.extractCoverArt(target, file), QStringLiteral(""));
+            QVERIFY(!QFile::exists(target));
+        }
+    }
+
+    void bordersOfNumbers_data()
+    {
+        QTest::addColumn<int>("bitrate");
+        QTest::addColumn<int>("quality");
+        QTest::newRow("128") << 128 << 0;
+        QTest::newRow("129") << 129 << 1;
+        QTest::newRow("256") << 256 << 2;
+        QTest::newRow("absurd") << 1000000 << 2;
+    }
+
+    // Quality classes at their borders, a track number beyond 16 bits clamped, placeholder texts
+    // not taken as tags.
+    void bordersOfNumbers()
+    {
+        QFETCH(int, bitrate);
+        QFETCH(int, quality);
+        tagInfo info;
+        info.title = toTString("T");
+        info.artist = toTString("Unknown Artist");
+        info.album = toTString(" Album ");
+        info.bitrate = bitrate;
+        info.length = 245;
+        info.track = 70000;
+        const QString file = path("numbers.wav");
+        QVERIFY(QFile::exists(file) || MediaGen::makeAudio(file).isEmpty());
+        track_data data;
+        track t = AppPaths().clearTrack(track{});
+        data.buildTrack(m_key, t, info, QFileInfo(file), false, QString(), false, true);
+        QCOMPARE(t.quality, qint16(quality));
+        QCOMPARE(t.duration, 245.0);
+        QCOMPARE(t.tracknumber, qint16(32767));
+        QVERIFY(!t.hasArtist && t.hasAlbum);
+        QCOMPARE(t.albumname, QStringLiteral("Album"));
+    }
+
+    // Names are told apart by case, and ids never wrap at 16 bits.
+    void idsOfNames()
+    {
+        QMap<QString, qint64> ids;
+        qint64 counter = 1;
+        QCOMPARE(track_data::assignNameId(ids, "Road Songs", counter), qint64(2));
+        QCOMPARE(track_data::assignNameId(ids, "road songs", counter), qint64(3));
+        QCOMPARE(track_data::assignNameId(ids, "Road Songs", counter), qint64(2));
+        counter = 40000;
+        QCOMPARE(track_data::assignNameId(ids, "Far", counter), qint64(40001));
+    }
+
+    void lengthAndThumbnail_data()
+    {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<bool>("withAudio");
+        QTest::newRow("mp4") << "Holiday.MP4" << true;
+        QTest::newRow("silent mp4") << "silent.mp4" << false;
+        QTest::newRow("avi") << "clip.avi" << true;
+        QTest::newRow("silent avi") << "quiet.avi" << false;
+    }
+
+    // The length comes from TagLib or the tools; the thumbnail is one frame of the video, written
+    // through a temporary name.
+    void lengthAndThumbnail()
+    {
+        QFETCH(QString, name);
+        QFETCH(bool, withAudio);
+        const QString file = path(name);
+        const QString error = MediaGen::makeVideo(file, 2, withAudio);
+        QVERIFY2(error.isEmpty(), qPrintable(error));
+        const track t = VideoMetadata().readVideoInfo(file, 1);
+        QVERIFY2(qAbs(t.duration - 2.0) < 0.2, qPrintable(QString::number(t.duration)));
+        QCOMPARE(t.cover, videoArtwork() + "/" + QFileInfo(name).completeBaseName() + ".png");
+        QCOMPARE(QImage(t.cover).size(), QSize(160, 120));
+        QVERIFY(QDir(videoArtwork()).entryList({".thumb-*"}, QDir::Files | QDir::Hidden).isEmpty());
+    }
+
+    // An existing thumbnail is reused, never remade.
+    void thumbnailReused()
+    {
+        const QString file = path("again.mp4.mp4");
+        QVERIFY(MediaGen::makeVideo(file, 1).isEmpty());
+        VideoMetadata reader;
+        const QString thumbnail = reader.thumbnailPath(file);
+        QCOMPARE(QFileInfo(thumbnail).fileName(), QStringLiteral("again.png"));
+        writeBytes(thumbnail, "mine");
+        QCOMPARE(reader.readVideoInfo(file, 1).cover, thumbnail);
+        QFile marker(thumbnail);
+        QVERIFY(marker.open(QIODevice::ReadOnly));
+        QCOMPARE(marker.readAll(), QByteArray("mine"));
+    }
+
+    // Several threads read at once, the same video among them, each with its own result.
+    void concurrentCalls()
+    {
+        QList<QPair<QString, double>> videos;
+        for (int i = 0; i < 6; ++i) {
+            const double seconds = 1 + i % 3;
+            const QString file = path(QStringLiteral("many/v%1.%2").arg(i).arg(i % 2 ? "avi" : "mp4"));
+            QVERIFY(MediaGen::makeVideo(file, seconds).isEmpty());
+            videos.append({file, seconds});
+        }
+        videos.append(videos.first());
+        VideoMetadata reader;
+        QThreadPool pool;
+        pool.setMaxThreadCount(7);
+        const QList<track> results = QtConcurrent::blockingMapped(&pool, videos,
+            [&reader](const QPair<QString, double> &v) { return reader.readVideoInfo(v.first, 1); });
+        for (int i = 0; i < videos.size(); ++i) {
+            QVERIFY2(
+                qAbs(results.at(i).duration - videos.at(i).second) < 0.2, qPrintable(videos.at(i).first));
+            QVERIFY(!QImage(results.at(i).cover).isNull());
+        }
+    }
+
+    void brokenVideo_data()
+    {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<QByteArray>("bytes");
+        QByteArray garbage(50000, '\0');
+        for (int i = 0; i < garbage.size(); ++i)
+            garbage[i] = char((i * 13 + 5) % 249);
+        QTest::newRow("garbage avi") << "garbage.avi" << garbage;
+        QTest::newRow("garbage mp4") << "garbage.mp4" << garbage;
+        QTest::newRow("empty mkv") << "empty.mkv" << QByteArray();
+        QVERIFY(MediaGen::makeVideo(path("source.avi"), 2).isEmpty());
+        QFile in(path("source.avi"));
+        QVERIFY(in.open(QIODevice::ReadOnly));
+        QTest::newRow("cut avi") << "cut.avi" << in.read(3000);
+        QVERIFY(MediaGen::makeProtected(path("locked-video.mp4")).isEmpty());
+        QFile locked(path("locked-video.mp4"));
+        QVERIFY(locked.open(QIODevice::ReadOnly));
+        QTest::newRow("protected mp4") << "locked.mp4" << locked.readAll();
+    }
+
+    // Broken videos give a zero length, no image and a log line, never a hang.
+    void brokenVideo()
+    {
+        QFETCH(QString, name);
+        QFETCH(QByteArray, bytes);
+        const QString file = path("broken/" + name);
+        writeBytes(file, bytes);
+        const track t = VideoMetadata().readVideoInfo(file, 1);
+        QCOMPARE(t.duration, 0.0);
+        QVERIFY(!QFile::exists(t.cover));
+        QVERIFY(readLog().contains(file));
+    }
+
+    // Missing or hanging tools give a zero length and a log line within the time-out.
+    void toolsFailing()
+    {
+        const QString file = path("tools.avi");
+        QVERIFY(MediaGen::makeVideo(file, 1).isEmpty());
+        const QString hanging = path("hanging-tool");
+        writeBytes(hanging, "#!/bin/sh\nexec sleep 30\n");
+        QFile::setPermissions(hanging, QFile::permissions(hanging) | QFileDevice::ExeOwner);
+        for (const QString &tool : {path("no-such-tool"), hanging}) {
+            qputenv("KIVO_FFPROBE", QFile::encodeName(tool));
+            qputenv("KIVO_FFMPEG", QFile::encodeName(tool));
+            VideoMetadata reader;
+            reader.toolTimeoutMs = 500;
+            QElapsedTimer clock;
+            clock.start();
+            const QString named = path(QStringLiteral("tools-%1.avi").arg(QFileInfo(tool).fileName()));
+            QFile::copy(file, named);
+            const track t = reader.readVideoInfo(named, 1);
+            QVERIFY(clock.elapsed() < 10000);
+            QCOMPARE(t.duration, 0.0);
+            QVERIFY(!QFile::exists(t.cover));
+            QVERIFY(readLog().contains(QStringLiteral("Thumbnail not made for ") + named));
+        }
+        qunsetenv("KIVO_FFPROBE");
+        qunsetenv("KIVO_FFMPEG");
+    }
+
+    // Only the video stream's length counts; "N/A" is no length.
+    void parsers()
+    {
+        QCOMPARE(VideoMetadata::parseStreamDuration("[STREAM]\ncodec_type=audio\nduration=9.5\n[/STREAM]\n"
+                                                    "[STREAM]\ncodec_type=video\nduration=N/A\n[/STREAM]\n"),
+            0.0);
+        QCOMPARE(VideoMetadata::parseStreamDuration("codec_type=video\nDURATION=12.25\n"), 12.25);
+        VideoMetadata reader;
+        QCOMPARE(reader.parseDurationLine("  Duration: 00:03:25.12, start: 0.0"), 205.12);
+        QCOMPARE(reader.parseDurationLine("  Duration: N/A, bitrate: N/A"), 0.0);
+    }
+};
+
+KIVO_TEST_MAIN(TestMediaFiles)
+#include "tst_mediafiles.moc"
