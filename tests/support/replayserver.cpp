@@ -8,34 +8,11 @@
 namespace {
 QByteArray reasonPhrase(int status)
 {
-    switch (status) {
-    case 200:
-        return "OK";
-    case 204:
-        return "No Content";
-    case 301:
-        return "Moved Permanently";
-    case 302:
-        return "Found";
-    case 303:
-        return "See Other";
-    case 307:
-        return "Temporary Redirect";
-    case 308:
-        return "Permanent Redirect";
-    case 400:
-        return "Bad Request";
-    case 403:
-        return "Forbidden";
-    case 404:
-        return "Not Found";
-    case 500:
-        return "Internal Server Error";
-    case 503:
-        return "Service Unavailable";
-    default:
-        return "Status";
-    }
+    static const QHash<int, QByteArray> phrases{{200, "OK"}, {204, "No Content"}, {301, "Moved Permanently"},
+        {302, "Found"}, {303, "See Other"}, {307, "Temporary Redirect"}, {308, "Permanent Redirect"},
+        {400, "Bad Request"}, {403, "Forbidden"}, {404, "Not Found"}, {500, "Internal Server Error"},
+        {503, "Service Unavailable"}};
+    return phrases.value(status, "Status");
 }
 
 QByteArray routeKey(const QByteArray &method, const QByteArray &target)
@@ -46,34 +23,22 @@ QByteArray routeKey(const QByteArray &method, const QByteArray &target)
 
 ReplayReply ReplayReply::ok(const QByteArray &body, const QByteArray &contentType)
 {
-    ReplayReply r;
-    r.body = body;
-    r.headers.append(qMakePair(QByteArray("Content-Type"), QByteArray(contentType)));
-    return r;
+    return {200, {{"Content-Type", contentType}}, body};
 }
 
 ReplayReply ReplayReply::redirect(const QByteArray &location, int status)
 {
-    ReplayReply r;
-    r.status = status;
-    r.headers.append(qMakePair(QByteArray("Location"), QByteArray(location)));
-    return r;
+    return {status, {{"Location", location}}, {}};
 }
 
 ReplayReply ReplayReply::error(int status, const QByteArray &body)
 {
-    ReplayReply r;
-    r.status = status;
-    r.body = body;
-    r.headers.append(qMakePair(QByteArray("Content-Type"), QByteArray("text/plain")));
-    return r;
+    return {status, {{"Content-Type", "text/plain"}}, body};
 }
 
 ReplayReply ReplayReply::silence()
 {
-    ReplayReply r;
-    r.neverAnswer = true;
-    return r;
+    return {200, {}, {}, 0, true};
 }
 
 ReplayReply &ReplayReply::withHeader(const QByteArray &name, const QByteArray &value)
