@@ -92,14 +92,7 @@ TrackMap track_data::importItunes(QList<iTunedata> playlists, TrackMap map)
             if (QFile::exists(t.cover)) {
                 t.hasCover = true;
             } else {
-                const QString cached = artworkForTrack(artworkName);
-                if (!cached.isEmpty()) {
-                    t.cover = QDir::fromNativeSeparators(cached);
-                    t.hasCover = true;
-                } else {
-                    t.cover = paths.noArtworkUrl;
-                    t.hasCover = false;
-                }
+                applyAlbumArtwork(t, artworkName);
             }
 
             // Taken, then raised, as track building does: a scan after an import never repeats

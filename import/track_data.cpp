@@ -507,15 +507,15 @@ void track_data::coverArtForFile(track &t, QFileInfo file)
     if (name.contains(QLatin1String("Unknown"), Qt::CaseInsensitive))
         return;
 
-    const QString cached = artworkForTrack(name);
-    if (!cached.isEmpty()) {
-        t.cover = QDir::fromNativeSeparators(cached);
-        t.hasCover = true;
-    } else {
-        t.cover = paths.noArtworkUrl;
-        t.hasCover = false;
-    }
+    applyAlbumArtwork(t, name);
     t.missingMediaData = true;
+}
+
+void track_data::applyAlbumArtwork(track &t, const QString &albumName)
+{
+    const QString cached = artworkForTrack(albumName);
+    t.hasCover = !cached.isEmpty();
+    t.cover = t.hasCover ? QDir::fromNativeSeparators(cached) : AppPaths().noArtworkUrl;
 }
 
 QString track_data::artworkForTrack(const QString &albumName)

@@ -100,6 +100,8 @@ public:
     void applyTagInfo(track &t, tagInfo info);
     void coverArtForFile(track &t, QFileInfo file);
     QString artworkForTrack(const QString &albumName);
+    // The album's cached or iTunes artwork as the track's cover, else the no-artwork image.
+    void applyAlbumArtwork(track &t, const QString &albumName);
 
     // The scan's result map: every built track under its id.
     static TrackMap scanTrackMap();
