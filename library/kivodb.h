@@ -90,4 +90,7 @@ public:
 
 public slots:
     void saveDB(TrackMap tracks);
+
+private:
+    bool insertTracksOn(const QSqlDatabase &db, const QList<track> &tracks, QList<qint64> *newIds);
 };

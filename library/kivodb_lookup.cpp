@@ -225,11 +225,7 @@ std::optional<qint64> kivoDB::getOrInsertYear(QSqlQuery &query, int year)
 
 bool kivoDB::deleteOrphans(QSqlDatabase db)
 {
-    const QSqlDatabase conn = connectionFor(db);
-    if (!conn.isValid())
-        return false;
-    Transaction transaction(conn, true);
-    return transaction.isActive() && deleteOrphansOn(conn) && transaction.commit();
+    return inTransaction(db, true, [](const QSqlDatabase &conn) { return deleteOrphansOn(conn); });
 }
 
 bool kivoDB::albumCount(QSqlDatabase db)

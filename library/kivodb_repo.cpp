@@ -161,47 +161,40 @@ bool kivoDB::saveToRepo(track t)
 
 bool kivoDB::upsertRepoTrack(track t)
 {
-    const QSqlDatabase conn = connectionFor(QSqlDatabase());
-    if (!conn.isValid())
-        return false;
-    Transaction transaction(conn, true);
-    if (!transaction.isActive())
-        return false;
-    QSqlQuery query(conn);
-    const std::optional<qint64> artistId = repoArtist(query, t.artistname);
-    if (!artistId)
-        return false;
-    const std::optional<qint64> albumId = repoAlbum(query, t, *artistId, t.cover);
-    if (!albumId)
-        return false;
-
-    // The file's own row first, so a repaired title updates it instead of adding another.
-    std::optional<qint64> existing = qint64(0);
-    if (!t.originalPath.isEmpty())
-        existing = repoRowOfFile(query, t);
-    if (existing && *existing == 0) {
-        if (!prepare(query,
-                QStringLiteral(
-                    "SELECT id FROM TrackRepo WHERE trackname = ? AND folderLocation = ? ORDER BY id "
-                    "DESC LIMIT 1"),
-                "Looking up a cached track"))
+    return inTransaction(QSqlDatabase(), true, [&](const QSqlDatabase &conn) {
+        QSqlQuery query(conn);
+        const std::optional<qint64> artistId = repoArtist(query, t.artistname);
+        if (!artistId)
             return false;
-        query.addBindValue(text(t.trackname.trimmed()));
-        query.addBindValue(text(t.folderLocation));
-        existing = findId(query, "Looking up a cached track");
-    }
-    if (!existing)
-        return false;
+        const std::optional<qint64> albumId = repoAlbum(query, t, *artistId, t.cover);
+        if (!albumId)
+            return false;
 
-    if (!prepare(query, *existing > 0 ? kRepoUpdate : kRepoInsert, "Caching a repaired track"))
-        return false;
-    bindRepoValues(query, t, *artistId, *albumId, t.cover);
-    if (*existing > 0)
-        query.addBindValue(*existing);
-    if (!exec(query, "Caching a repaired track"))
-        return false;
-    query.finish();
-    return transaction.commit();
+        // The file's own row first, so a repaired title updates it instead of adding another.
+        std::optional<qint64> existing = qint64(0);
+        if (!t.originalPath.isEmpty())
+            existing = repoRowOfFile(query, t);
+        if (existing && *existing == 0) {
+            if (!prepare(query,
+                    QStringLiteral(
+                        "SELECT id FROM TrackRepo WHERE trackname = ? AND folderLocation = ? ORDER BY id "
+                        "DESC LIMIT 1"),
+                    "Looking up a cached track"))
+                return false;
+            query.addBindValue(text(t.trackname.trimmed()));
+            query.addBindValue(text(t.folderLocation));
+            existing = findId(query, "Looking up a cached track");
+        }
+        if (!existing)
+            return false;
+
+        if (!prepare(query, *existing > 0 ? kRepoUpdate : kRepoInsert, "Caching a repaired track"))
+            return false;
+        bindRepoValues(query, t, *artistId, *albumId, t.cover);
+        if (*existing > 0)
+            query.addBindValue(*existing);
+        return exec(query, "Caching a repaired track");
+    });
 }
 
 track kivoDB::loadRepoFolder(track t)

@@ -214,13 +214,7 @@ bool kivoDB::saveToRepoBatch(const QList<track> &tracks)
 {
     if (tracks.isEmpty())
         return true;
-    const QSqlDatabase conn = connectionFor(QSqlDatabase());
-    if (!conn.isValid())
-        return false;
-    Transaction transaction(conn, true);
-    if (!transaction.isActive())
-        return false;
-    {
+    return inTransaction(QSqlDatabase(), true, [&](const QSqlDatabase &conn) {
         RepoBatchWriter writer(conn);
         if (!writer.prepareStatements())
             return false;
@@ -228,6 +222,6 @@ bool kivoDB::saveToRepoBatch(const QList<track> &tracks)
             if (!writer.write(t))
                 return false;
         }
-    }
-    return transaction.commit();
+        return true;
+    });
 }

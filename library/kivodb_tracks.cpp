@@ -225,15 +225,14 @@ bool kivoDB::insertTrackSingle(track t, qint64 *newId)
 
 bool kivoDB::insertTracks(const QList<track> &tracks, QList<qint64> *newIds)
 {
-    const QSqlDatabase conn = connectionFor(QSqlDatabase());
-    if (!conn.isValid())
-        return false;
-    Transaction transaction(conn, true);
-    if (!transaction.isActive())
-        return false;
+    return insertTracksOn(QSqlDatabase(), tracks, newIds);
+}
+
+bool kivoDB::insertTracksOn(const QSqlDatabase &db, const QList<track> &tracks, QList<qint64> *newIds)
+{
     QList<qint64> ids;
     ids.reserve(tracks.size());
-    {
+    const bool stored = inTransaction(db, true, [&](const QSqlDatabase &conn) {
         TrackWriter writer(this, conn);
         if (!writer.prepareStatements())
             return false;
@@ -243,12 +242,11 @@ bool kivoDB::insertTracks(const QList<track> &tracks, QList<qint64> *newIds)
                 return false;
             ids.append(*id);
         }
-    }
-    if (!transaction.commit())
-        return false;
-    if (newIds)
+        return true;
+    });
+    if (stored && newIds)
         *newIds = ids;
-    return true;
+    return stored;
 }
 
 bool kivoDB::saveValues(QSqlDatabase db, const TrackMap &tracks)
@@ -257,22 +255,7 @@ bool kivoDB::saveValues(QSqlDatabase db, const TrackMap &tracks)
         qDebug() << "No Values to save...." << tracks.size();
         return true;
     }
-    const QSqlDatabase conn = connectionFor(db);
-    if (!conn.isValid())
-        return false;
-    Transaction transaction(conn, true);
-    if (!transaction.isActive())
-        return false;
-    {
-        TrackWriter writer(this, conn);
-        if (!writer.prepareStatements())
-            return false;
-        for (const track &t : tracks) {
-            if (!writer.write(t, t.filepath))
-                return false;
-        }
-    }
-    return transaction.commit();
+    return insertTracksOn(db, tracks.values(), nullptr);
 }
 
 void kivoDB::saveDB(TrackMap tracks)
@@ -282,43 +265,26 @@ void kivoDB::saveDB(TrackMap tracks)
 
 bool kivoDB::deleteTrackById(QSqlDatabase db, qint64 id)
 {
-    const QSqlDatabase conn = connectionFor(db);
-    if (!conn.isValid())
-        return false;
-    Transaction transaction(conn, true);
-    if (!transaction.isActive())
-        return false;
-    QSqlQuery query(conn);
-    if (!prepare(query, QStringLiteral("DELETE FROM tracks WHERE id = ?"), "Removing a track"))
-        return false;
-    query.addBindValue(id);
-    if (!exec(query, "Removing a track"))
-        return false;
-    query.finish();
-    return transaction.commit();
+    return inTransaction(db, true, [&](const QSqlDatabase &conn) {
+        QSqlQuery query(conn);
+        if (!prepare(query, QStringLiteral("DELETE FROM tracks WHERE id = ?"), "Removing a track"))
+            return false;
+        query.addBindValue(id);
+        return exec(query, "Removing a track");
+    });
 }
 
 bool kivoDB::deleteTrackByPath(QSqlDatabase db, const QString &path)
 {
-    const QSqlDatabase conn = connectionFor(db);
-    if (!conn.isValid())
-        return false;
-    {
-        Transaction transaction(conn, true);
-        if (!transaction.isActive())
-            return false;
+    const bool rowsGone = inTransaction(db, true, [&](const QSqlDatabase &conn) {
         QSqlQuery query(conn);
         if (!prepare(query, QStringLiteral("DELETE FROM tracks WHERE filepath = ?"), "Removing a track"))
             return false;
         query.addBindValue(text(path));
-        if (!exec(query, "Removing a track"))
-            return false;
-        query.finish();
-        if (!transaction.commit())
-            return false;
-    }
+        return exec(query, "Removing a track");
+    });
     // The file goes only once its rows are gone, so a failed delete never leaves a row without file.
-    return removeLibraryCopy(path);
+    return rowsGone && removeLibraryCopy(path);
 }
 
 TrackMap kivoDB::loadLibrary(QSqlDatabase db, bool *ok)

@@ -58,4 +58,15 @@ private:
 // else the thread's own connection to the open library file. Reports why when there is none.
 QSqlDatabase connectionFor(const QSqlDatabase &given);
 
+// Runs `body(conn)` as one store operation on the calling thread's connection: committed when it
+// returns true, rolled back otherwise. The body's statements end before the commit.
+template <typename Body> bool inTransaction(const QSqlDatabase &given, bool write, Body body)
+{
+    const QSqlDatabase conn = connectionFor(given);
+    if (!conn.isValid())
+        return false;
+    Transaction transaction(conn, write);
+    return transaction.isActive() && body(conn) && transaction.commit();
+}
+
 }  // namespace storesql
