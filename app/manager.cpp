@@ -538,16 +538,22 @@ CopyResult manager::copyToLibrary(
             progress(i + 1, total);
     }
     flush();
+    result.library = store.loadLibrary(QSqlDatabase(), &result.libraryLoaded);
     return result;
 }
 
 void manager::Copyfinished()
 {
     m_copying = false;
-    const CopyResult result = m_copyWatcher.result();
+    CopyResult result = m_copyWatcher.result();
     writeLog(appLogFile(), QStringLiteral("Copy finished, added: "), QString::number(result.added.size()));
-    // The store decides the artist, album and playlist ids, so the map is read back from it.
-    setMainValue();
+    // The store decides the artist, album and playlist ids, so the map is the one read back from it.
+    if (result.libraryLoaded) {
+        m_library = std::move(result.library);
+        buildModels();
+    } else {
+        setMainValue();
+    }
     emit sgCopyFinished(int(result.added.size()));
     if (!result.failures.isEmpty()) {
         QStringList lines = result.failures.mid(0, 10);

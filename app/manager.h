@@ -24,6 +24,9 @@ struct CopyResult {
     QList<track> added;
     QStringList failures;
     bool cancelled = false;
+    // The library as stored afterwards, read on the worker so the window never waits for it.
+    TrackMap library;
+    bool libraryLoaded = false;
 };
 
 // The controller that serves the front end: it holds the library's track map, the media browser's

@@ -278,10 +278,17 @@ Rectangle {
                     PageTitle { text: MediaLibrary_txttitle }
                     Item { Layout.fillWidth: true }
                     TextField {
+                        id: librarySearch
                         objectName: "librarySearch"
                         Layout.preferredWidth: 260
                         placeholderText: MediaLibrary_txtsearch
-                        onTextChanged: root.sgSearchLibrary(text)
+                        // Every key would rebuild the views; wait for a pause in typing.
+                        onTextChanged: searchDelay.restart()
+                        Timer {
+                            id: searchDelay
+                            interval: 250
+                            onTriggered: root.sgSearchLibrary(librarySearch.text)
+                        }
                     }
                     Button {
                         objectName: "removeButton"
