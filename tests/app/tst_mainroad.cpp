@@ -71,9 +71,11 @@ class TestMainRoad : public QObject
         }
     }
 
-    // As the welcome page does it; a new library file has just reset any earlier choice.
-    static void chooseVehicle(KivoApplication &app)
+    // Started, with a vehicle chosen as the welcome page does it (a new library file has just
+    // reset any earlier choice).
+    static void start(KivoApplication &app)
     {
+        QCOMPARE(app.start(testOptions()), KivoApplication::Result::Started);
         const QVariantMap vehicle = Combo::vehicleList().first().toMap();
         QObject *root = app.viewer()->rootObject();
         QVERIFY(QMetaObject::invokeMethod(root, "sgVehicleChosen", Q_ARG(QString, "0"),
@@ -108,8 +110,7 @@ private slots:
         TestEnv env;
         makeMusic(env);
         KivoApplication app;
-        QCOMPARE(app.start(testOptions()), KivoApplication::Result::Started);
-        chooseVehicle(app);
+        start(app);
         manager *mgr = app.controller();
         QObject *root = app.viewer()->rootObject();
 
@@ -183,8 +184,7 @@ private slots:
         TestEnv env;
         makeMusic(env);
         KivoApplication app;
-        QCOMPARE(app.start(testOptions()), KivoApplication::Result::Started);
-        chooseVehicle(app);
+        start(app);
         manager *mgr = app.controller();
         QVERIFY(scan(mgr, "mymusic"));
         QCOMPARE(mgr->browseMap().size(), 4);
@@ -227,8 +227,7 @@ private slots:
                 QFile::copy(first, music + QStringLiteral("/many/%1.mp3").arg(i, 3, 10, QLatin1Char('0'))));
 
         KivoApplication app;
-        QCOMPARE(app.start(testOptions()), KivoApplication::Result::Started);
-        chooseVehicle(app);
+        start(app);
         manager *mgr = app.controller();
         mgr->searchInMediaSource("mymusic");
         mgr->slCancelSearch();
@@ -242,10 +241,18 @@ private slots:
         QCOMPARE(mgr->browseMap().size(), 400);
     }
 
-    // The iTunes library: its music and podcasts reach the library views they belong to.
+    // The iTunes library: missing, it gives an empty browser; present, its music and podcasts
+    // reach the library views they belong to.
     void itunesLibraryIsAdded()
     {
         TestEnv env;
+        KivoApplication app;
+        start(app);
+        manager *mgr = app.controller();
+        QVERIFY(scan(mgr, "itunes"));
+        QVERIFY(mgr->browseMap().isEmpty());
+        QCOMPARE(app.viewer()->rootObject()->property("currentPage").toString(), QStringLiteral("browser"));
+
         const QString media = env.root() + "/itunes media";
         QDir().mkpath(media);
         QVERIFY(MediaGen::makeAudio(media + "/song.mp3", song("Song", "Album", "1")).isEmpty());
@@ -276,10 +283,6 @@ private slots:
         file.write(xml.toUtf8());
         file.close();
 
-        KivoApplication app;
-        QCOMPARE(app.start(testOptions()), KivoApplication::Result::Started);
-        chooseVehicle(app);
-        manager *mgr = app.controller();
         QVERIFY(scan(mgr, "itunes"));
         QCOMPARE(mgr->displayType(), int(manager::DisplayItunes));
         QCOMPARE(mgr->browseMap().size(), 2);
@@ -291,26 +294,13 @@ private slots:
             QStringLiteral("Episode 1"));
     }
 
-    void missingItunesLibraryShowsAnEmptyBrowser()
-    {
-        TestEnv env;
-        KivoApplication app;
-        QCOMPARE(app.start(testOptions()), KivoApplication::Result::Started);
-        chooseVehicle(app);
-        manager *mgr = app.controller();
-        QVERIFY(scan(mgr, "itunes"));
-        QVERIFY(mgr->browseMap().isEmpty());
-        QCOMPARE(app.viewer()->rootObject()->property("currentPage").toString(), QStringLiteral("browser"));
-    }
-
     // Tracks coming back from repair and video optimisation are stored under their new rows.
     void repairedAndOptimisedTracksAreStored()
     {
         TestEnv env;
         makeMusic(env);
         KivoApplication app;
-        QCOMPARE(app.start(testOptions()), KivoApplication::Result::Started);
-        chooseVehicle(app);
+        start(app);
         manager *mgr = app.controller();
         QVERIFY(scan(mgr, "mymusic"));
         QVERIFY(addAndWait(mgr, true));
