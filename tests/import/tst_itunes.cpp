@@ -436,7 +436,8 @@ private slots:
         QVERIFY(readAlbumPersistentIds(at("missing.xml")).isEmpty());
     }
 
-    void imageInsideArtworkCacheData()
+    // Images inside artwork cache files, and covers written from the cache.
+    void artworkCache()
     {
         const QByteArray png = imageBytes("PNG");
         const QByteArray jpeg = imageBytes("JPEG");
@@ -451,17 +452,14 @@ private slots:
         for (const QByteArray &bad : {itcFile(QByteArray(500, '\x7f'), true), itcFile(png, true).left(400),
                  lying, QByteArray(64, '\0'), QByteArray(), box("item", png.left(8) + QByteArray(100, 'x'))})
             QVERIFY(ItuneCoverArtExtracter::imageFromItc(bad).isEmpty());
-    }
 
-    void artworkFromTheCache()
-    {
         const QString music = QStandardPaths::writableLocation(QStandardPaths::MusicLocation);
         QVERIFY(music.startsWith(m_env->root()));
         const QString cache = music + "/iTunes/Album Artwork/Cache/0123456789ABCDEF";
-        write(cache + "/01/02/03/0123456789ABCDEF-FEDCBA9876543210.itc", itcFile(imageBytes("PNG"), true));
-        write(cache + "/04/0123456789ABCDEF-1111222233334444.itc2", itcFile(imageBytes("JPEG"), false));
+        write(cache + "/01/02/03/0123456789ABCDEF-FEDCBA9876543210.itc", itcFile(png, true));
+        write(cache + "/04/0123456789ABCDEF-1111222233334444.itc2", itcFile(jpeg, false));
         write(cache + "/05/0123456789ABCDEF-5555666677778888.itc", QByteArray(300, 'x'));
-        write(cache + "/06/0123456789ABCDEF-9999000011112222.jpg", imageBytes("JPEG"));
+        write(cache + "/06/0123456789ABCDEF-9999000011112222.jpg", jpeg);
 
         ItuneCoverArtExtracter extracter;
         QCOMPARE(extracter.scanItunesArtwork("", "Album"), QString());
