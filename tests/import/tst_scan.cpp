@@ -257,17 +257,13 @@ private slots:
         // A playlist's members follow one another in the playlist's order; relative entries and
         // Windows separators are resolved; the 102400-byte file and the iTunes folder's file are
         // taken from a playlist; URLs, missing files and other files are not.
-        QStringList expectedTrip = {red, plain, green, edge, itunes};
-        if (video)
-            expectedTrip << clip;
-        QCOMPARE(paths(roadTrip), expectedTrip);
+        QCOMPARE(paths(roadTrip),
+            QStringList({red, plain, green, edge, itunes}) + (video ? QStringList{clip} : QStringList()));
         QVERIFY(keysConsecutive(roadTrip));
         QCOMPARE(paths(mix), QStringList({red}));
 
-        for (const track &t : roadTrip) {
-            QCOMPARE(t.albumname, QStringLiteral("Road Trip"));
-            QVERIFY(t.playlistId == t.album_id && !t.isVideo);
-        }
+        for (const track &t : roadTrip)
+            QVERIFY(t.albumname == QLatin1String("Road Trip") && t.playlistId == t.album_id && !t.isVideo);
         if (video) {
             const track movie = plainFiles.values().at(expectedTree.indexOf(clip));
             QVERIFY(movie.isVideo && movie.duration == 12.0 && QFile::exists(movie.cover));
