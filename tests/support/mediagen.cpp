@@ -20,20 +20,19 @@ namespace {
 
 QString runFfmpeg(const QStringList &arguments)
 {
-    QStringList all = {QStringLiteral("-nostdin"), QStringLiteral("-y"), QStringLiteral("-hide_banner"),
-        QStringLiteral("-loglevel"), QStringLiteral("error")};
-    all += arguments;
+    const QStringList all = QStringList{"-nostdin", "-y", "-hide_banner", "-loglevel", "error"} + arguments;
     const platform::ToolResult result = platform::runTool(platform::Tool::Ffmpeg, all, 60000);
     if (!result.ok())
-        return QStringLiteral("ffmpeg failed (%1): %2 %3")
+        return QString("ffmpeg failed (%1): %2 %3")
             .arg(result.exitCode)
             .arg(result.error, QString::fromLocal8Bit(result.standardError));
     return {};
 }
 
-QByteArray fileName(const QString &path)
+QString suffixOf(const QString &path)
 {
-    return QFile::encodeName(path);
+    QDir().mkpath(QFileInfo(path).absolutePath());
+    return QFileInfo(path).suffix().toLower();
 }
 
 }  // namespace
@@ -51,67 +50,45 @@ QByteArray MediaGen::coverPng(const QColor &color, const QSize &size)
 
 QString MediaGen::makeAudio(const QString &path, const Audio &media)
 {
-    const QString suffix = QFileInfo(path).suffix().toLower();
-    QDir().mkpath(QFileInfo(path).absolutePath());
-    QStringList args = {QStringLiteral("-f"), QStringLiteral("lavfi"), QStringLiteral("-i"),
-        QStringLiteral("sine=frequency=440:sample_rate=%1:duration=%2")
-            .arg(media.sampleRate)
-            .arg(media.seconds)};
+    static const QMap<QString, QString> codecs = {{"mp3", "libmp3lame"}, {"m4a", "aac"}, {"m4b", "aac"},
+        {"flac", "flac"}, {"ogg", "libvorbis"}, {"oga", "libvorbis"}, {"wma", "wmav2"}, {"wav", "pcm_s16le"},
+        {"aiff", "pcm_s16be"}, {"aif", "pcm_s16be"}};
+    const QString suffix = suffixOf(path);
+    const QString codec = codecs.value(suffix);
+    if (codec.isEmpty())
+        return "no audio format for suffix " + suffix;
+    const bool aiff = suffix == "aiff" || suffix == "aif", mp4 = suffix == "m4a" || suffix == "m4b";
+    QStringList args = {"-f", "lavfi", "-i",
+        QString("sine=frequency=440:sample_rate=%1:duration=%2").arg(media.sampleRate).arg(media.seconds)};
 
-    const bool ffmpegCover = media.cover
-        && (suffix == QLatin1String("mp3") || suffix == QLatin1String("m4a")
-            || suffix == QLatin1String("flac") || suffix == QLatin1String("aiff")
-            || suffix == QLatin1String("aif"));
+    // ffmpeg attaches the cover where its muxer can; TagLib does it for the rest.
+    const bool ffmpegCover = media.cover && (suffix == "mp3" || suffix == "m4a" || suffix == "flac" || aiff);
     QTemporaryDir coverDir;
     if (ffmpegCover) {
-        const QString coverPath = coverDir.filePath(QStringLiteral("cover.png"));
+        const QString coverPath = coverDir.filePath("cover.png");
         QFile cover(coverPath);
         if (!cover.open(QIODevice::WriteOnly)
             || cover.write(coverPng(media.coverColor, media.coverSize)) <= 0)
-            return QStringLiteral("cannot write the cover image");
+            return "cannot write the cover image";
         cover.close();
-        args << QStringLiteral("-i") << coverPath << QStringLiteral("-map") << QStringLiteral("0:a")
-             << QStringLiteral("-map") << QStringLiteral("1:v") << QStringLiteral("-c:v")
-             << QStringLiteral("png") << QStringLiteral("-disposition:v") << QStringLiteral("attached_pic")
-             << QStringLiteral("-metadata:s:v") << QStringLiteral("comment=Cover (front)");
+        args += QStringList{"-i", coverPath, "-map", "0:a", "-map", "1:v", "-c:v", "png", "-disposition:v",
+            "attached_pic", "-metadata:s:v", "comment=Cover (front)"};
     }
 
-    QString codec;
-    if (suffix == QLatin1String("mp3"))
-        codec = QStringLiteral("libmp3lame");
-    else if (suffix == QLatin1String("m4a") || suffix == QLatin1String("m4b"))
-        codec = QStringLiteral("aac");
-    else if (suffix == QLatin1String("flac"))
-        codec = QStringLiteral("flac");
-    else if (suffix == QLatin1String("ogg") || suffix == QLatin1String("oga"))
-        codec = QStringLiteral("libvorbis");
-    else if (suffix == QLatin1String("wma"))
-        codec = QStringLiteral("wmav2");
-    else if (suffix == QLatin1String("wav"))
-        codec = QStringLiteral("pcm_s16le");
-    else if (suffix == QLatin1String("aiff") || suffix == QLatin1String("aif"))
-        codec = QStringLiteral("pcm_s16be");
-    else
-        return QStringLiteral("no audio format for suffix ") + suffix;
-
-    args << QStringLiteral("-ac") << QString::number(media.channels) << QStringLiteral("-ar")
-         << QString::number(media.sampleRate) << QStringLiteral("-c:a") << codec;
+    args += QStringList{
+        "-ac", QString::number(media.channels), "-ar", QString::number(media.sampleRate), "-c:a", codec};
     if (media.bitrateKbps > 0)
-        args << QStringLiteral("-b:a") << QStringLiteral("%1k").arg(media.bitrateKbps);
+        args += QStringList{"-b:a", QString("%1k").arg(media.bitrateKbps)};
     for (auto it = media.tags.constBegin(); it != media.tags.constEnd(); ++it) {
         // ffmpeg's ASF writer keeps "date" under its own name, which no player reads as the year.
-        const QString key = suffix == QLatin1String("wma") && it.key() == QLatin1String("date")
-            ? QStringLiteral("WM/Year")
-            : it.key();
-        args << QStringLiteral("-metadata") << key + QLatin1Char('=') + it.value();
+        const QString key = suffix == "wma" && it.key() == "date" ? QString("WM/Year") : it.key();
+        args += QStringList{"-metadata", key + '=' + it.value()};
     }
-    if (suffix == QLatin1String("aiff") || suffix == QLatin1String("aif"))
-        args << QStringLiteral("-write_id3v2") << QStringLiteral("1");
-    if (suffix == QLatin1String("m4a") || suffix == QLatin1String("m4b"))
-        args << QStringLiteral("-f") << QStringLiteral("ipod");
-    args << path;
-
-    QString error = runFfmpeg(args);
+    if (aiff)
+        args += QStringList{"-write_id3v2", "1"};
+    if (mp4)
+        args += QStringList{"-f", "ipod"};
+    QString error = runFfmpeg(args << path);
     if (error.isEmpty() && media.cover && !ffmpegCover)
         error = attachCover(path, coverPng(media.coverColor, media.coverSize));
     return error;
@@ -119,74 +96,70 @@ QString MediaGen::makeAudio(const QString &path, const Audio &media)
 
 QString MediaGen::makeVideo(const QString &path, double seconds, bool withAudio)
 {
-    const QString suffix = QFileInfo(path).suffix().toLower();
-    QDir().mkpath(QFileInfo(path).absolutePath());
-    QStringList args = {QStringLiteral("-f"), QStringLiteral("lavfi"), QStringLiteral("-i"),
-        QStringLiteral("testsrc=size=160x120:rate=10:duration=%1").arg(seconds)};
+    const QString suffix = suffixOf(path);
+    QStringList args
+        = {"-f", "lavfi", "-i", QString("testsrc=size=160x120:rate=10:duration=%1").arg(seconds)};
     if (withAudio)
-        args << QStringLiteral("-f") << QStringLiteral("lavfi") << QStringLiteral("-i")
-             << QStringLiteral("sine=frequency=440:sample_rate=22050:duration=%1").arg(seconds);
-    args << QStringLiteral("-c:v") << QStringLiteral("mpeg4") << QStringLiteral("-pix_fmt")
-         << QStringLiteral("yuv420p");
+        args += QStringList{
+            "-f", "lavfi", "-i", QString("sine=frequency=440:sample_rate=22050:duration=%1").arg(seconds)};
+    args += QStringList{"-c:v", "mpeg4", "-pix_fmt", "yuv420p"};
     if (withAudio)
-        args << QStringLiteral("-c:a")
-             << (suffix == QLatin1String("avi") ? QStringLiteral("libmp3lame") : QStringLiteral("aac"));
-    if (suffix == QLatin1String("mp4") || suffix == QLatin1String("m4v"))
-        args << QStringLiteral("-f") << QStringLiteral("mp4");
-    args << path;
-    return runFfmpeg(args);
+        args += QStringList{"-c:a", suffix == "avi" ? "libmp3lame" : "aac"};
+    if (suffix == "mp4" || suffix == "m4v")
+        args += QStringList{"-f", "mp4"};
+    return runFfmpeg(args << path);
 }
 
 QString MediaGen::patchBytes(const QString &path, const QByteArray &from, const QByteArray &to)
 {
     if (from.size() != to.size())
-        return QStringLiteral("patch changes the size");
+        return "patch changes the size";
     QFile file(path);
     if (!file.open(QIODevice::ReadWrite))
-        return QStringLiteral("cannot open ") + path;
+        return "cannot open " + path;
     QByteArray bytes = file.readAll();
     if (!bytes.contains(from))
-        return QStringLiteral("nothing to patch in ") + path;
+        return "nothing to patch in " + path;
     bytes.replace(from, to);
     file.seek(0);
-    if (file.write(bytes) != bytes.size())
-        return QStringLiteral("cannot write ") + path;
-    return {};
+    return file.write(bytes) == bytes.size() ? QString() : "cannot write " + path;
 }
 
 QString MediaGen::makeProtected(const QString &path, const Audio &media)
 {
     QTemporaryDir dir;
-    const QString plain = dir.filePath(QStringLiteral("plain.m4a"));
-    QString error = makeAudio(plain, media);
+    const QString plain = dir.filePath("plain.m4a");
+    const QString error = makeAudio(plain, media);
     if (!error.isEmpty())
         return error;
     QFile::remove(path);
     if (!QFile::copy(plain, path))
-        return QStringLiteral("cannot copy to ") + path;
-    return patchBytes(path, QByteArray("mp4a"), QByteArray("drms"));
+        return "cannot copy to " + path;
+    return patchBytes(path, "mp4a", "drms");
 }
 
 QString MediaGen::attachCover(const QString &path, const QByteArray &picture, const QString &mimeType)
 {
     const QString suffix = QFileInfo(path).suffix().toLower();
+    const QByteArray name = QFile::encodeName(path);
     const TagLib::ByteVector data(picture.constData(), unsigned(picture.size()));
     const TagLib::String mime(mimeType.toUtf8().constData(), TagLib::String::UTF8);
+    const QString cannotOpen = "TagLib cannot open " + path;
     bool saved = false;
-    if (suffix == QLatin1String("wma")) {
-        TagLib::ASF::File file(fileName(path).constData(), false);
+    if (suffix == "wma") {
+        TagLib::ASF::File file(name.constData(), false);
         if (!file.isValid() || !file.tag())
-            return QStringLiteral("TagLib cannot open ") + path;
+            return cannotOpen;
         TagLib::ASF::Picture cover;
         cover.setMimeType(mime);
         cover.setType(TagLib::ASF::Picture::FrontCover);
         cover.setPicture(data);
         file.tag()->addAttribute("WM/Picture", TagLib::ASF::Attribute(cover));
         saved = file.save();
-    } else if (suffix == QLatin1String("mp3")) {
-        TagLib::MPEG::File file(fileName(path).constData(), false);
+    } else if (suffix == "mp3") {
+        TagLib::MPEG::File file(name.constData(), false);
         if (!file.isValid())
-            return QStringLiteral("TagLib cannot open ") + path;
+            return cannotOpen;
         TagLib::ID3v2::Tag *tag = file.ID3v2Tag(true);
         tag->removeFrames("APIC");
         auto *frame = new TagLib::ID3v2::AttachedPictureFrame;
@@ -195,10 +168,10 @@ QString MediaGen::attachCover(const QString &path, const QByteArray &picture, co
         frame->setPicture(data);
         tag->addFrame(frame);
         saved = file.save();
-    } else if (suffix == QLatin1String("flac")) {
-        TagLib::FLAC::File file(fileName(path).constData(), false);
+    } else if (suffix == "flac") {
+        TagLib::FLAC::File file(name.constData(), false);
         if (!file.isValid())
-            return QStringLiteral("TagLib cannot open ") + path;
+            return cannotOpen;
         file.removePictures();
         auto *cover = new TagLib::FLAC::Picture;
         cover->setMimeType(mime);
@@ -206,16 +179,16 @@ QString MediaGen::attachCover(const QString &path, const QByteArray &picture, co
         cover->setData(data);
         file.addPicture(cover);
         saved = file.save();
-    } else if (suffix == QLatin1String("m4a") || suffix == QLatin1String("mp4")) {
-        TagLib::MP4::File file(fileName(path).constData(), false);
+    } else if (suffix == "m4a" || suffix == "mp4") {
+        TagLib::MP4::File file(name.constData(), false);
         if (!file.isValid() || !file.tag())
-            return QStringLiteral("TagLib cannot open ") + path;
+            return cannotOpen;
         TagLib::MP4::CoverArtList covers;
         covers.append(TagLib::MP4::CoverArt(TagLib::MP4::CoverArt::PNG, data));
         file.tag()->setItem("covr", TagLib::MP4::Item(covers));
         saved = file.save();
     } else {
-        return QStringLiteral("no TagLib cover writer for ") + path;
+        return "no TagLib cover writer for " + path;
     }
-    return saved ? QString() : QStringLiteral("TagLib cannot save ") + path;
+    return saved ? QString() : "TagLib cannot save " + path;
 }
