@@ -30,18 +30,6 @@ ReplayReply &ReplayReply::withDelay(int ms)
     return *this;
 }
 
-QByteArray RecordedRequest::path() const
-{
-    const qsizetype q = target.indexOf('?');
-    return q < 0 ? target : target.left(q);
-}
-
-QByteArray RecordedRequest::query() const
-{
-    const qsizetype q = target.indexOf('?');
-    return q < 0 ? QByteArray() : target.mid(q + 1);
-}
-
 QByteArray RecordedRequest::header(const QByteArray &name) const
 {
     for (const auto &h : headers)
@@ -95,20 +83,18 @@ void ReplayServer::onNewConnection()
 {
     while (QTcpSocket *socket = m_server->nextPendingConnection()) {
         m_connections.insert(socket, Connection{socket, {}, false, false});
-        connect(socket, &QTcpSocket::readyRead, this, [this, socket] { onReadyRead(socket); });
+        connect(socket, &QTcpSocket::readyRead, this, [this, socket] {
+            auto it = m_connections.find(socket);
+            if (it != m_connections.end()) {
+                it->buffer += socket->readAll();
+                processBuffer(socket);
+            }
+        });
         connect(socket, &QTcpSocket::disconnected, this, [this, socket] {
             m_connections.remove(socket);
             socket->deleteLater();
         });
     }
-}
-
-void ReplayServer::onReadyRead(QTcpSocket *socket)
-{
-    if (!m_connections.contains(socket))
-        return;
-    m_connections[socket].buffer += socket->readAll();
-    processBuffer(socket);
 }
 
 void ReplayServer::processBuffer(QTcpSocket *socket)

@@ -44,8 +44,11 @@ struct RecordedRequest {
     QList<QPair<QByteArray, QByteArray>> headers;
     QByteArray body;
 
-    QByteArray path() const;
-    QByteArray query() const;
+    QByteArray path() const { return target.split('?').first(); }
+    QByteArray query() const
+    {
+        return target.contains('?') ? target.mid(target.indexOf('?') + 1) : QByteArray();
+    }
     // The first header of that name (case-insensitive), or an empty array.
     QByteArray header(const QByteArray &name) const;
 };
@@ -108,7 +111,6 @@ private:
         return method.toUpper() + ' ' + target;
     }
     void onNewConnection();
-    void onReadyRead(QTcpSocket *socket);
     void processBuffer(QTcpSocket *socket);
     void answer(QTcpSocket *socket, const RecordedRequest &request);
     void writeReply(QTcpSocket *socket, const RecordedRequest &request, const ReplayReply &reply);
