@@ -243,27 +243,7 @@ private slots:
         QVERIFY(!saveCoverImage(bad, "%%%"));
         QCOMPARE(QDir(QFileInfo(path).absolutePath()).entryList(QDir::Files), QStringList({"Live 1991.png"}));
     }
-    void lineShapeAndNoFile()
-    {
-        TestEnv env;
-        AppLog log;
-        writeLog(&log, "lost", "");  // no file name yet: nothing, and no crash
-        writeLog(nullptr, "lost", "");
-        closeLogFile(nullptr);
-        const QString path = env.root() + "/logs/debug.log";
-        setLogFile(&log, path);
-        writeLog(&log, "Copy: ", "");
-        writeLog(&log, QString::fromUtf8("Björk – Jóga "), QString::fromUtf8("日本"));
-        QCOMPARE(lines(path), QStringList({"Copy: ", "Björk – Jóga 日本"}));
-
-        // A log whose folder cannot exist (a file stands in its way) fails quietly.
-        QFile(env.root() + "/blocker").open(QIODevice::WriteOnly);
-        setLogFile(&log, env.root() + "/blocker/debug.log");
-        writeLog(&log, "lost", "");
-        QVERIFY(QFileInfo(env.root() + "/blocker").isFile());
-    }
-
-    void firstStartRestartAndSecondInstance()
+    void logStartsRestartsAndLineShape()
     {
         TestEnv env;
         QVERIFY(!QFileInfo::exists(env.appDataDir()));
@@ -274,13 +254,26 @@ private slots:
         closeLogFile(appLogFile());
         writeLog(appLogFile(), "after close", "");  // writing goes on after a close
         QCOMPARE(lines(path).size(), 2);
-
         // A second instance the user lets start keeps the running one's logs; a restart resets them.
         startProgram(false);
         QCOMPARE(lines(path).size(), 3);
         QCOMPARE(readAll(env.appDataDir() + "/error.log"), errorLog);
         startProgram();
         QCOMPARE(lines(path).size(), 1);
+
+        AppLog log;
+        writeLog(&log, "lost", "");  // no file name yet: nothing, and no crash
+        writeLog(nullptr, "lost", "");
+        closeLogFile(nullptr);
+        setLogFile(&log, env.root() + "/logs/debug.log");
+        writeLog(&log, "Copy: ", "");
+        writeLog(&log, QString::fromUtf8("Björk – Jóga "), QString::fromUtf8("日本"));
+        QCOMPARE(lines(env.root() + "/logs/debug.log"), QStringList({"Copy: ", "Björk – Jóga 日本"}));
+        // A log whose folder cannot exist (a file stands in its way) fails quietly.
+        QVERIFY(touch(env.root() + "/blocker"));
+        setLogFile(&log, env.root() + "/blocker/debug.log");
+        writeLog(&log, "lost", "");
+        QVERIFY(QFileInfo(env.root() + "/blocker").isFile());
     }
 
     void manyThreadsLogAtOnce()
