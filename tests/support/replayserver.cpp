@@ -82,7 +82,7 @@ void ReplayServer::dropConnections()
 void ReplayServer::onNewConnection()
 {
     while (QTcpSocket *socket = m_server->nextPendingConnection()) {
-        m_connections.insert(socket, Connection{socket, {}, false, false});
+        m_connections.insert(socket, Connection());
         connect(socket, &QTcpSocket::readyRead, this, [this, socket] {
             auto it = m_connections.find(socket);
             if (it != m_connections.end()) {
@@ -166,15 +166,11 @@ void ReplayServer::answer(QTcpSocket *socket, const RecordedRequest &request)
     const ReplayReply reply = replyFor(request);
     if (reply.neverAnswer)
         return;  // the connection stays busy: later requests on it are never answered either
-    if (reply.delayMs <= 0) {
-        writeReply(socket, request, reply);
-        return;
-    }
-    QPointer<QTcpSocket> guard(socket);
-    QTimer::singleShot(reply.delayMs, this, [this, guard, request, reply] {
-        if (guard && m_connections.contains(guard.data()))
-            writeReply(guard.data(), request, reply);
-    });
+    QTimer::singleShot(
+        qMax(0, reply.delayMs), this, [this, guard = QPointer<QTcpSocket>(socket), request, reply] {
+            if (guard)
+                writeReply(guard.data(), request, reply);
+        });
 }
 
 void ReplayServer::writeReply(QTcpSocket *socket, const RecordedRequest &request, const ReplayReply &reply)

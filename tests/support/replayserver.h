@@ -100,7 +100,6 @@ signals:
 
 private:
     struct Connection {
-        QPointer<QTcpSocket> socket;
         QByteArray buffer;
         bool busy = false;  // a reply is pending; further requests wait in the buffer
         bool closeAfter = false;

@@ -245,8 +245,10 @@ private slots:
         }
     }
 
-    // A followed redirect becomes the feed address, so the next check asks there directly.
-    void redirectsFollowed()
+    // A followed redirect becomes the feed address, so the next check asks there directly. Feeds and
+    // notes that are not web addresses are never read; the start-up check reads the feed address
+    // from the environment, else from the settings.
+    void feedAddresses()
     {
         QVERIFY(check(true, "/r1"));
         QVERIFY(updater()->updateWindow());
@@ -258,6 +260,18 @@ private slots:
         SwReleaseNotesBrowser view;
         QVERIFY(loadNotes(view, "/r1"));
         QCOMPARE(view.pageUrl(), m_server->url("/r6"));
+        QVERIFY(!loadNotes(view, "file:///etc/passwd"));
+
+        updater()->closeUpdate();
+        updater()->setFeedURL("file:///etc/passwd");
+        QVERIFY(!updater()->CheckForUpdatesSilent() && !updater()->isChecking());
+        qputenv("KIVO_UPDATE_FEED", m_server->url("/r6").toEncoded());
+        QSignalSpy started(updater(), &SwUpdater::checkFinished);
+        QVERIFY(SwUpdater::startupCheck() && started.wait(5000));
+        qunsetenv("KIVO_UPDATE_FEED");
+        QVERIFY(updater()->updateWindow());
+        settings()->setValue("SWUpdateFeedURL", "http://feeds.invalid/u.xml");
+        QCOMPARE(SwUpdater::configuredFeedURL(), QUrl("http://feeds.invalid/u.xml"));
     }
 
     // A new check or notes load replaces a pending one; the old one leaves no trace.
@@ -281,24 +295,6 @@ private slots:
         QVERIFY(m_messages.isEmpty());
         QVERIFY(u->updateWindow());
         QCOMPARE(view.toPlainText(), "fast page");
-    }
-
-    // Feeds and notes that are not web addresses are never read; the start-up check reads the
-    // feed address from the environment, else from the settings.
-    void startupAndRefusedChecks()
-    {
-        updater()->setFeedURL("file:///etc/passwd");
-        QVERIFY(!updater()->CheckForUpdatesSilent());
-        QVERIFY(!updater()->isChecking());
-        SwReleaseNotesBrowser view;
-        QVERIFY(!loadNotes(view, "file:///etc/passwd"));
-        qputenv("KIVO_UPDATE_FEED", m_server->url("/r6").toEncoded());
-        QSignalSpy done(updater(), &SwUpdater::checkFinished);
-        QVERIFY(SwUpdater::startupCheck() && done.wait(5000));
-        qunsetenv("KIVO_UPDATE_FEED");
-        QVERIFY(updater()->updateWindow());
-        settings()->setValue("SWUpdateFeedURL", "http://feeds.invalid/u.xml");
-        QCOMPARE(SwUpdater::configuredFeedURL(), QUrl("http://feeds.invalid/u.xml"));
     }
 
     void skipOrRemindLater_data()
