@@ -106,13 +106,11 @@ private slots:
             // The first file format: no added columns, and a repository table of an older shape.
             RawConnection raw(libraryFile());
             const QString sql = QString(
-                "CREATE TABLE genres (@, genre TEXT NOT NULL); CREATE TABLE artists (@, name TEXT NOT NULL);"
-                "CREATE TABLE years (@, year INTEGER NOT NULL); CREATE TABLE albums (@, name TEXT NOT NULL,"
-                " artist_id INTEGER NOT NULL, cover TEXT, year INTEGER NOT NULL); CREATE TABLE tracks (@,"
-                " filename TEXT NOT NULL, trackname TEXT NOT NULL, filepath TEXT NOT NULL, codec TEXT,"
-                " filesize INTEGER NULL, frequency INTEGER NULL, bitrate INTEGER NULL, source INTEGER,"
-                " tracknumber INTEGER, duration INTEGER NULL, artist_id INTEGER NOT NULL, album_id INTEGER"
-                " NOT NULL, genre_id INTEGER NOT NULL, isPodcast bit, year_id INTEGER NOT NULL);"
+                "CREATE TABLE genres (@, genre); CREATE TABLE artists (@, name); CREATE TABLE years (@, "
+                "year);"
+                "CREATE TABLE albums (@, name, artist_id, cover, year); CREATE TABLE tracks (@, filename,"
+                " trackname, filepath, codec, filesize, frequency, bitrate, source, tracknumber, duration,"
+                " artist_id, album_id, genre_id, isPodcast, year_id);"
                 "CREATE TABLE TrackRepo (@, filename TEXT NULL, folderLocation TEXT NULL);"
                 "INSERT INTO genres(genre) VALUES ('Rock'); INSERT INTO artists(name) VALUES ('Old Artist');"
                 "INSERT INTO years(year) VALUES (1999); INSERT INTO albums(name, artist_id, cover, year)"
