@@ -184,10 +184,9 @@ private slots:
         TestEnv env;
         AppPaths p;
         const QString single = env.root() + "/Single", mixed = env.root() + "/Mixed";
-        for (const QString &folder : {single, mixed}) {
-            QVERIFY(touch(folder + "/folder.jpg", "JPG"));
-            QVERIFY(touch(folder + "/1.mp3") && touch(folder + "/2.mp3"));
-        }
+        for (const QString &folder : {single, mixed})
+            QVERIFY(
+                touch(folder + "/folder.jpg", "JPG") && touch(folder + "/1.mp3") && touch(folder + "/2.mp3"));
         TrackMap tracks{{1, albumTrack(single, "Live: (1991)", 70001)},
             {2, albumTrack(single, "Live: (1991)", 70001)}, {3, albumTrack(mixed, "First", 3)},
             {4, albumTrack(mixed, "Second", 259)}};
