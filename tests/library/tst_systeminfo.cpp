@@ -61,8 +61,8 @@ private slots:
         QCOMPARE(info->playlists.list.size(), 1);
         // The same system twice holds each entry once.
         QVERIFY(loadSystemInfo("Arvo"));
-        QCOMPARE(info->audio.codecs.size(), 2);
-        QCOMPARE(info->filingSystems.list.size(), 2);
+        QCOMPARE(QList<qsizetype>({info->audio.codecs.size(), info->filingSystems.list.size()}),
+            QList<qsizetype>({2, 2}));
     }
 
     void unknownVehicleLeavesNoStaleSystem()
@@ -119,8 +119,7 @@ private slots:
         QVERIFY(error.contains("malformed"));
         QVERIFY(!read("<Systems><System name=\"S\"/></Systems>", "Other", &info, &error));
         QVERIFY(error.contains("System not found"));
-        QVERIFY(!read("", "S", &info, &error));
-        QVERIFY(!read("not xml at all", "S", &info, &error));
+        QVERIFY(!read("", "S", &info, &error) && !read("not xml at all", "S", &info, &error));
         // Deep nesting is refused rather than followed.
         QVERIFY(!read("<Systems><System name=\"S\">" + QByteArray("<a>").repeated(5000), "S", &info, &error));
         QVERIFY(error.contains("deeply"));
@@ -130,8 +129,7 @@ private slots:
         QList<VehicleEntry> vehicles;
         QBuffer buffer;
         buffer.setData("<Vehicles><Brand name=\"B\"><Vehicle name=\"V\" system=\"S\"/>");
-        buffer.open(QIODevice::ReadOnly);
-        QVERIFY(!readVehicleList(&buffer, &vehicles, &error));
+        QVERIFY(buffer.open(QIODevice::ReadOnly) && !readVehicleList(&buffer, &vehicles, &error));
         QVERIFY(vehicles.isEmpty());
     }
 };

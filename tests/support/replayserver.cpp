@@ -1,5 +1,7 @@
 #include "replayserver.h"
 
+#include <algorithm>
+
 #include <QHostAddress>
 #include <QTcpServer>
 #include <QTcpSocket>
@@ -14,32 +16,7 @@ QByteArray reasonPhrase(int status)
         {503, "Service Unavailable"}};
     return phrases.value(status, "Status");
 }
-
-QByteArray routeKey(const QByteArray &method, const QByteArray &target)
-{
-    return method.toUpper() + ' ' + target;
-}
 }  // namespace
-
-ReplayReply ReplayReply::ok(const QByteArray &body, const QByteArray &contentType)
-{
-    return {200, {{"Content-Type", contentType}}, body};
-}
-
-ReplayReply ReplayReply::redirect(const QByteArray &location, int status)
-{
-    return {status, {{"Location", location}}, {}};
-}
-
-ReplayReply ReplayReply::error(int status, const QByteArray &body)
-{
-    return {status, {{"Content-Type", "text/plain"}}, body};
-}
-
-ReplayReply ReplayReply::silence()
-{
-    return {200, {}, {}, 0, true};
-}
 
 ReplayReply &ReplayReply::withHeader(const QByteArray &name, const QByteArray &value)
 {
@@ -53,24 +30,11 @@ ReplayReply &ReplayReply::withDelay(int ms)
     return *this;
 }
 
-QByteArray RecordedRequest::path() const
-{
-    const qsizetype q = target.indexOf('?');
-    return q < 0 ? target : target.left(q);
-}
-
-QByteArray RecordedRequest::query() const
-{
-    const qsizetype q = target.indexOf('?');
-    return q < 0 ? QByteArray() : target.mid(q + 1);
-}
-
 QByteArray RecordedRequest::header(const QByteArray &name) const
 {
-    for (const auto &h : headers) {
+    for (const auto &h : headers)
         if (h.first.compare(name, Qt::CaseInsensitive) == 0)
             return h.second;
-    }
     return QByteArray();
 }
 
@@ -90,19 +54,7 @@ ReplayServer::~ReplayServer()
 
 bool ReplayServer::listen()
 {
-    if (m_server->isListening())
-        return true;
-    return m_server->listen(QHostAddress::LocalHost, 0);
-}
-
-bool ReplayServer::isListening() const
-{
-    return m_server->isListening();
-}
-
-quint16 ReplayServer::port() const
-{
-    return m_server->serverPort();
+    return m_server->isListening() || m_server->listen(QHostAddress::LocalHost, 0);
 }
 
 QUrl ReplayServer::url(const QString &pathAndQuery) const
@@ -110,30 +62,10 @@ QUrl ReplayServer::url(const QString &pathAndQuery) const
     return QUrl(QStringLiteral("http://127.0.0.1:%1%2").arg(port()).arg(pathAndQuery));
 }
 
-void ReplayServer::route(const QByteArray &method, const QString &pathAndQuery, const ReplayReply &reply)
-{
-    m_routes.insert(routeKey(method, pathAndQuery.toUtf8()), reply);
-}
-
-void ReplayServer::removeRoute(const QByteArray &method, const QString &pathAndQuery)
-{
-    m_routes.remove(routeKey(method, pathAndQuery.toUtf8()));
-}
-
-void ReplayServer::clearRoutes()
-{
-    m_routes.clear();
-}
-
 int ReplayServer::requestCount(const QString &path) const
 {
-    const QByteArray wanted = path.toUtf8();
-    int n = 0;
-    for (const RecordedRequest &r : m_requests) {
-        if (r.path() == wanted)
-            ++n;
-    }
-    return n;
+    return int(std::count_if(m_requests.begin(), m_requests.end(),
+        [wanted = path.toUtf8()](const RecordedRequest &r) { return r.path() == wanted; }));
 }
 
 void ReplayServer::dropConnections()
@@ -150,24 +82,19 @@ void ReplayServer::dropConnections()
 void ReplayServer::onNewConnection()
 {
     while (QTcpSocket *socket = m_server->nextPendingConnection()) {
-        Connection c;
-        c.socket = socket;
-        m_connections.insert(socket, c);
-        connect(socket, &QTcpSocket::readyRead, this, [this, socket] { onReadyRead(socket); });
+        m_connections.insert(socket, Connection());
+        connect(socket, &QTcpSocket::readyRead, this, [this, socket] {
+            auto it = m_connections.find(socket);
+            if (it != m_connections.end()) {
+                it->buffer += socket->readAll();
+                processBuffer(socket);
+            }
+        });
         connect(socket, &QTcpSocket::disconnected, this, [this, socket] {
             m_connections.remove(socket);
             socket->deleteLater();
         });
     }
-}
-
-void ReplayServer::onReadyRead(QTcpSocket *socket)
-{
-    auto it = m_connections.find(socket);
-    if (it == m_connections.end())
-        return;
-    it->buffer += socket->readAll();
-    processBuffer(socket);
 }
 
 void ReplayServer::processBuffer(QTcpSocket *socket)
@@ -204,8 +131,7 @@ void ReplayServer::processBuffer(QTcpSocket *socket)
         const qsizetype colon = line.indexOf(':');
         if (colon <= 0)
             continue;
-        const QByteArray name = line.left(colon).trimmed();
-        const QByteArray value = line.mid(colon + 1).trimmed();
+        const QByteArray name = line.left(colon).trimmed(), value = line.mid(colon + 1).trimmed();
         request.headers.append({name, value});
         if (name.compare("Content-Length", Qt::CaseInsensitive) == 0) {
             bool ok = false;
@@ -221,8 +147,8 @@ void ReplayServer::processBuffer(QTcpSocket *socket)
         return;  // the body is still coming
     request.body = buffer.mid(bodyStart, contentLength);
     buffer.remove(0, bodyStart + contentLength);
-    const QByteArray connection = request.header("Connection").toLower();
-    it->closeAfter = connection.contains("close") || requestLine.at(2) == "HTTP/1.0";
+    it->closeAfter
+        = request.header("Connection").toLower().contains("close") || requestLine.at(2) == "HTTP/1.0";
     it->busy = true;
     m_requests.append(request);
     emit requestReceived(request);
@@ -231,13 +157,8 @@ void ReplayServer::processBuffer(QTcpSocket *socket)
 
 ReplayReply ReplayServer::replyFor(const RecordedRequest &request) const
 {
-    auto exact = m_routes.constFind(routeKey(request.method, request.target));
-    if (exact != m_routes.constEnd())
-        return *exact;
-    auto byPath = m_routes.constFind(routeKey(request.method, request.path()));
-    if (byPath != m_routes.constEnd())
-        return *byPath;
-    return m_default;
+    return m_routes.value(routeKey(request.method, request.target),
+        m_routes.value(routeKey(request.method, request.path()), m_default));
 }
 
 void ReplayServer::answer(QTcpSocket *socket, const RecordedRequest &request)
@@ -245,15 +166,11 @@ void ReplayServer::answer(QTcpSocket *socket, const RecordedRequest &request)
     const ReplayReply reply = replyFor(request);
     if (reply.neverAnswer)
         return;  // the connection stays busy: later requests on it are never answered either
-    if (reply.delayMs <= 0) {
-        writeReply(socket, request, reply);
-        return;
-    }
-    QPointer<QTcpSocket> guard(socket);
-    QTimer::singleShot(reply.delayMs, this, [this, guard, request, reply] {
-        if (guard && m_connections.contains(guard.data()))
-            writeReply(guard.data(), request, reply);
-    });
+    QTimer::singleShot(
+        qMax(0, reply.delayMs), this, [this, guard = QPointer<QTcpSocket>(socket), request, reply] {
+            if (guard)
+                writeReply(guard.data(), request, reply);
+        });
 }
 
 void ReplayServer::writeReply(QTcpSocket *socket, const RecordedRequest &request, const ReplayReply &reply)
@@ -264,15 +181,11 @@ void ReplayServer::writeReply(QTcpSocket *socket, const RecordedRequest &request
     const bool closeAfter = it->closeAfter;
     QByteArray out
         = "HTTP/1.1 " + QByteArray::number(reply.status) + ' ' + reasonPhrase(reply.status) + "\r\n";
-    for (const auto &h : reply.headers) {
-        if (h.first.compare("Content-Length", Qt::CaseInsensitive) == 0
-            || h.first.compare("Connection", Qt::CaseInsensitive) == 0)
-            continue;
-        out += h.first + ": " + h.second + "\r\n";
-    }
-    out += "Content-Length: " + QByteArray::number(reply.body.size()) + "\r\n";
-    out += closeAfter ? "Connection: close\r\n" : "Connection: keep-alive\r\n";
-    out += "\r\n";
+    for (const auto &h : reply.headers)
+        if (h.first.toLower() != "content-length" && h.first.toLower() != "connection")
+            out += h.first + ": " + h.second + "\r\n";
+    out += "Content-Length: " + QByteArray::number(reply.body.size())
+        + "\r\nConnection: " + (closeAfter ? "close" : "keep-alive") + "\r\n\r\n";
     if (request.method != "HEAD")
         out += reply.body;
     socket->write(out);

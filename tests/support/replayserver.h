@@ -7,9 +7,9 @@
 #include <QPair>
 #include <QPointer>
 #include <QString>
+#include <QTcpServer>
 #include <QUrl>
 
-class QTcpServer;
 class QTcpSocket;
 
 // One reply the server plays back for a route.
@@ -20,10 +20,19 @@ struct ReplayReply {
     int delayMs = 0;  // wait this long before answering
     bool neverAnswer = false;  // keep the connection open and say nothing
 
-    static ReplayReply ok(const QByteArray &body, const QByteArray &contentType = "text/plain");
-    static ReplayReply redirect(const QByteArray &location, int status = 302);
-    static ReplayReply error(int status, const QByteArray &body = QByteArray());
-    static ReplayReply silence();
+    static ReplayReply ok(const QByteArray &body, const QByteArray &type = "text/plain")
+    {
+        return {200, {{"Content-Type", type}}, body};
+    }
+    static ReplayReply redirect(const QByteArray &location, int status = 302)
+    {
+        return {status, {{"Location", location}}, {}};
+    }
+    static ReplayReply error(int status, const QByteArray &body = QByteArray())
+    {
+        return {status, {{"Content-Type", "text/plain"}}, body};
+    }
+    static ReplayReply silence() { return {200, {}, {}, 0, true}; }
     ReplayReply &withHeader(const QByteArray &name, const QByteArray &value);
     ReplayReply &withDelay(int ms);
 };
@@ -35,8 +44,11 @@ struct RecordedRequest {
     QList<QPair<QByteArray, QByteArray>> headers;
     QByteArray body;
 
-    QByteArray path() const;
-    QByteArray query() const;
+    QByteArray path() const { return target.split('?').first(); }
+    QByteArray query() const
+    {
+        return target.contains('?') ? target.mid(target.indexOf('?') + 1) : QByteArray();
+    }
     // The first header of that name (case-insensitive), or an empty array.
     QByteArray header(const QByteArray &name) const;
 };
@@ -54,15 +66,21 @@ public:
 
     // Starts listening; false when no port could be had. Called by the constructor already.
     bool listen();
-    bool isListening() const;
-    quint16 port() const;
+    bool isListening() const { return m_server->isListening(); }
+    quint16 port() const { return m_server->serverPort(); }
     // "http://127.0.0.1:<port>" followed by `pathAndQuery` (which should begin with "/").
     QUrl url(const QString &pathAndQuery) const;
 
-    void route(const QByteArray &method, const QString &pathAndQuery, const ReplayReply &reply);
+    void route(const QByteArray &method, const QString &pathAndQuery, const ReplayReply &reply)
+    {
+        m_routes.insert(routeKey(method, pathAndQuery.toUtf8()), reply);
+    }
     void get(const QString &pathAndQuery, const ReplayReply &reply) { route("GET", pathAndQuery, reply); }
-    void removeRoute(const QByteArray &method, const QString &pathAndQuery);
-    void clearRoutes();
+    void removeRoute(const QByteArray &method, const QString &pathAndQuery)
+    {
+        m_routes.remove(routeKey(method, pathAndQuery.toUtf8()));
+    }
+    void clearRoutes() { m_routes.clear(); }
     // What unmatched requests get; a plain 404 unless changed.
     void setDefaultReply(const ReplayReply &reply) { m_default = reply; }
 
@@ -82,14 +100,16 @@ signals:
 
 private:
     struct Connection {
-        QPointer<QTcpSocket> socket;
         QByteArray buffer;
         bool busy = false;  // a reply is pending; further requests wait in the buffer
         bool closeAfter = false;
     };
 
+    static QByteArray routeKey(const QByteArray &method, const QByteArray &target)
+    {
+        return method.toUpper() + ' ' + target;
+    }
     void onNewConnection();
-    void onReadyRead(QTcpSocket *socket);
     void processBuffer(QTcpSocket *socket);
     void answer(QTcpSocket *socket, const RecordedRequest &request);
     void writeReply(QTcpSocket *socket, const RecordedRequest &request, const ReplayReply &reply);

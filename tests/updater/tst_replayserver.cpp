@@ -38,35 +38,31 @@ private:
 private slots:
     void routesAndRecording()
     {
-        m_server.get(QStringLiteral("/a"), ReplayReply::ok("plain A"));
-        m_server.get(
-            QStringLiteral("/a?x=1"), ReplayReply::ok("query A", "text/html").withHeader("X-Extra", "1"));
-        m_server.route("POST", QStringLiteral("/post"), ReplayReply::error(503, "busy"));
-        QCOMPARE(send("GET", QStringLiteral("/a?y=2"))->readAll(), QByteArray("plain A"));
-        const auto withQuery = send("GET", QStringLiteral("/a?x=1"));
+        m_server.get("/a", ReplayReply::ok("plain A"));
+        m_server.get("/a?x=1", ReplayReply::ok("query A", "text/html").withHeader("X-Extra", "1"));
+        m_server.route("POST", "/post", ReplayReply::error(503, "busy"));
+        QCOMPARE(send("GET", "/a?y=2")->readAll(), QByteArray("plain A"));
+        const auto withQuery = send("GET", "/a?x=1");
         QCOMPARE(withQuery->readAll(), QByteArray("query A"));
         QCOMPARE(withQuery->rawHeader("X-Extra"), QByteArray("1"));
-        QCOMPARE(status(send("POST", QStringLiteral("/post"), "{\"k\":1}")), 503);
-        QCOMPARE(status(send("POST", QStringLiteral("/a"))), 404);
+        QCOMPARE(status(send("POST", "/post", "{\"k\":1}")), 503);
+        QCOMPARE(status(send("POST", "/a")), 404);
 
         const QList<RecordedRequest> got = m_server.requests();
         QCOMPARE(got.size(), 4);
-        QCOMPARE(got.at(0).path(), QByteArray("/a"));
-        QCOMPARE(got.at(0).query(), QByteArray("y=2"));
-        QCOMPARE(got.at(0).header("x-test"), QByteArray("yes"));
-        QCOMPARE(got.at(2).method, QByteArray("POST"));
-        QCOMPARE(got.at(2).body, QByteArray("{\"k\":1}"));
-        QCOMPARE(m_server.requestCount(QStringLiteral("/a")), 3);
+        QCOMPARE(QByteArrayList(
+                     {got[0].path(), got[0].query(), got[0].header("x-test"), got[2].method, got[2].body}),
+            QByteArrayList({"/a", "y=2", "yes", "POST", "{\"k\":1}"}));
+        QCOMPARE(m_server.requestCount("/a"), 3);
     }
 
     // A delayed reply lets a later request overtake it.
     void delay()
     {
-        m_server.get(QStringLiteral("/slow"), ReplayReply::ok("late").withDelay(800));
-        m_server.get(QStringLiteral("/fast"), ReplayReply::ok("soon"));
-        std::unique_ptr<QNetworkReply> slow(
-            m_network.get(QNetworkRequest(m_server.url(QStringLiteral("/slow")))));
-        QCOMPARE(send("GET", QStringLiteral("/fast"))->readAll(), QByteArray("soon"));
+        m_server.get("/slow", ReplayReply::ok("late").withDelay(800));
+        m_server.get("/fast", ReplayReply::ok("soon"));
+        std::unique_ptr<QNetworkReply> slow(m_network.get(QNetworkRequest(m_server.url("/slow"))));
+        QCOMPARE(send("GET", "/fast")->readAll(), QByteArray("soon"));
         QVERIFY(!slow->isFinished());
         QTRY_VERIFY(slow->isFinished());
         QCOMPARE(slow->readAll(), QByteArray("late"));
