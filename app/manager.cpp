@@ -3,6 +3,7 @@
 #include "applog.h"
 #include "combo.h"
 #include "datamodels.h"
+#include "ffmpeghandler.h"
 #include "ituneslibrary.h"
 #include "kivodb.h"
 #include "qmlapplicationviewer.h"
@@ -394,6 +395,7 @@ void manager::refreshBrowser()
 void manager::slCancelSearch()
 {
     m_scanner.cancelSearch = true;
+    ffmpeghandler::cancelTransfer();
 }
 
 void manager::slSelectBrowserItem(const QVariant &trackId, bool selected)
@@ -449,14 +451,7 @@ void manager::slAddToLibrary(bool all)
 
 QString manager::libraryFolderFor(const track &t)
 {
-    static const QRegularExpression unsafe(QStringLiteral("[!/:*?<>|+.]"));
-    QString album = t.albumname;
-    album.remove(unsafe);
-    album.remove(QLatin1Char('"'));
-    album = album.trimmed();
-    if (album.isEmpty())
-        album = QStringLiteral("Unknown Album");
-    return kivoDB::libraryRoot() + QLatin1Char('/') + album;
+    return kivoDB::libraryRoot() + QLatin1Char('/') + albumFolderName(t.albumname);
 }
 
 CopyResult manager::copyToLibrary(
@@ -566,6 +561,7 @@ void manager::Copyfinished()
 void manager::slCancelCopy()
 {
     m_cancelCopy = true;
+    ffmpeghandler::cancelTransfer();
 }
 
 QStringList manager::removeAll(const QStringList &paths)
@@ -670,6 +666,7 @@ void manager::saveData()
     m_saved = true;
     m_scanner.cancelSearch = true;
     m_cancelCopy = true;
+    ffmpeghandler::cancelTransfer();
     // Pool jobs may still be writing to the store or the log; let them end first.
     m_searchWatcher.waitForFinished();
     m_copyWatcher.waitForFinished();

@@ -8,6 +8,7 @@
 #include "apppaths.h"
 #include "database.h"
 #include "kivodb.h"
+#include "procstats.h"
 #include "testenv.h"
 
 #include <QCoreApplication>
@@ -23,27 +24,6 @@
 #include <malloc.h>
 
 namespace {
-
-qint64 statusKb(const char *key)
-{
-    QFile file(QStringLiteral("/proc/self/status"));
-    if (!file.open(QIODevice::ReadOnly))
-        return -1;
-    const QList<QByteArray> lines = file.readAll().split('\n');
-    for (const QByteArray &line : lines) {
-        if (line.startsWith(key))
-            return line.mid(qstrlen(key)).trimmed().split(' ').value(0).toLongLong();
-    }
-    return -1;
-}
-
-// Lets VmHWM measure the peak of what follows, not of earlier phases.
-void resetPeak()
-{
-    QFile file(QStringLiteral("/proc/self/clear_refs"));
-    if (file.open(QIODevice::WriteOnly))
-        file.write("5");
-}
 
 struct Generated {
     QList<track> tracks;

@@ -41,6 +41,13 @@ bool isAllDigits(const std::string &text)
     return true;
 }
 
+QString albumFolderName(const QString &album)
+{
+    static const QRegularExpression unsafe(QStringLiteral("[!/:*?<>|+.\"]"));
+    const QString name = QString(album).remove(unsafe).trimmed();
+    return name.isEmpty() ? QStringLiteral("Unknown Album") : name;
+}
+
 AppPaths::AppPaths()
     : artworkDir(QStringLiteral("/Corvane-Media-Rarazarur/Artwork"))
     , videoArtworkDir(QStringLiteral("/Corvane-Media-Rarazarur/Artwork/Video"))

@@ -8,6 +8,10 @@
 // True when the text is not empty and every character is an ASCII decimal digit.
 bool isAllDigits(const std::string &text);
 
+// The folder an album's files go into, in the library and on the drive: the name without the
+// characters of "[!/\\:*?<>|+.]" and double quotes, trimmed; "Unknown Album" when nothing is left.
+QString albumFolderName(const QString &album);
+
 // The shared path constants and default texts, with the small helpers every subsystem calls.
 // Each user holds its own instance; all instances hold the same values.
 class AppPaths

@@ -1,8 +1,11 @@
 #include "toolpaths.h"
 
+#include <QDeadlineTimer>
 #include <QDir>
 #include <QFileInfo>
 #include <QStandardPaths>
+
+#include <algorithm>
 
 namespace platform {
 
@@ -68,7 +71,8 @@ ToolPath locateTool(Tool tool)
             .arg(name, key, toolRelativePath(tool))};
 }
 
-ToolResult runTool(Tool tool, const QStringList &arguments, int timeoutMs)
+ToolResult runTool(
+    Tool tool, const QStringList &arguments, int timeoutMs, const std::function<bool()> &cancelled)
 {
     ToolResult result;
     const ToolPath located = locateTool(tool);
@@ -81,20 +85,34 @@ ToolResult runTool(Tool tool, const QStringList &arguments, int timeoutMs)
     process.setProgram(located.path);
     process.setArguments(arguments);
     process.start(QIODevice::ReadOnly);
-    if (!process.waitForStarted(timeoutMs)) {
+    if (!process.waitForStarted(timeoutMs < 0 ? 30000 : timeoutMs)) {
         result.error = QStringLiteral("%1 did not start: %2").arg(located.path, process.errorString());
         return result;
     }
     result.started = true;
-    if (!process.waitForFinished(timeoutMs)) {
-        result.timedOut = true;
+    const QDeadlineTimer deadline(timeoutMs < 0 ? QDeadlineTimer::Forever : QDeadlineTimer(timeoutMs));
+    for (;;) {
+        qint64 wait = cancelled ? 100 : -1;
+        if (!deadline.isForever())
+            wait = wait < 0 ? deadline.remainingTime() : std::min(wait, deadline.remainingTime());
+        if (process.waitForFinished(int(wait)) || process.state() == QProcess::NotRunning)
+            break;
+        if (cancelled && cancelled()) {
+            result.cancelled = true;
+            result.error = QStringLiteral("%1 was stopped").arg(located.path);
+        } else if (deadline.hasExpired()) {
+            result.timedOut = true;
+            result.error = QStringLiteral("%1 did not finish within %2 ms").arg(located.path).arg(timeoutMs);
+        } else {
+            continue;
+        }
         process.kill();
         process.waitForFinished(2000);
-        result.error = QStringLiteral("%1 did not finish within %2 ms").arg(located.path).arg(timeoutMs);
+        break;
     }
     result.standardOutput = process.readAllStandardOutput();
     result.standardError = process.readAllStandardError();
-    if (result.timedOut)
+    if (result.timedOut || result.cancelled)
         return result;
     if (process.exitStatus() != QProcess::NormalExit) {
         result.crashed = true;

@@ -4,6 +4,8 @@
 #include <QString>
 #include <QStringList>
 
+#include <functional>
+
 // Where the external media tools live. The program names them by paths relative to its working
 // directory; on this platform they usually come from PATH instead, and tests point at their own
 // copies through the environment.
@@ -33,6 +35,7 @@ struct ToolResult {
     bool started = false;
     bool timedOut = false;
     bool crashed = false;
+    bool cancelled = false;
     int exitCode = -1;
     QByteArray standardOutput;
     QByteArray standardError;
@@ -40,8 +43,10 @@ struct ToolResult {
     bool ok() const { return error.isEmpty() && exitCode == 0; }
 };
 
-// Runs a tool to completion with an argument list (never a shell); kills it after timeoutMs.
-ToolResult runTool(Tool tool, const QStringList &arguments, int timeoutMs = 30000);
+// Runs a tool to completion with an argument list (never a shell); kills it after timeoutMs (a
+// negative time: no limit) or as soon as `cancelled` says so, which is asked every 100 ms.
+ToolResult runTool(Tool tool, const QStringList &arguments, int timeoutMs = 30000,
+    const std::function<bool()> &cancelled = {});
 
 // 1 when a 32-bit program runs on a 64-bit host, which only happens on Windows.
 int isWow64();

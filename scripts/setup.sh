@@ -7,7 +7,7 @@ packages=(qt6-base-dev qt6-declarative-dev libqt6sql6-sqlite qml6-module-qtquick
   qml6-module-qtquick-layouts qml6-module-qtqml-workerscript libtag1-dev ffmpeg
   libchromaprint-tools pkg-config cmake ninja-build clang-format g++)
 if [ "${1:-}" = "--tests" ]; then
-  packages+=(dosfstools mtools)
+  packages+=(dosfstools mtools ntfs-3g fusefat)
 fi
 
 missing=()

@@ -1,0 +1,290 @@
+// The transfer run against plain work on the same files, in the same run.
+//
+//   bench_transfer copy [files] [runs]       (default 2000 files, 5 runs)
+//   bench_transfer transcode [files] [runs]  (default 200 files, 5 runs)
+//
+// copy: files of about 1 MB that the system plays, 20 per album folder with a 500 x 500 JPEG
+// cover beside them, transferred to a fresh folder by ffmpeghandler::transferTracks, against
+// `cp -r` of the same tree. Both read a warm file cache; `sync` runs (untimed) before each run.
+//
+// transcode: FLAC files that an mp3-only system cannot play, in four playlists that the walk
+// keeps leaving and coming back to, transferred with one probe or transcode at a time against
+// one per processor; the transcode cache is emptied before each run. Checks that both give the
+// same progress signals and playlist files, in the walk's order, and stop at the same file when
+// the drive fills up.
+
+#include "ffmpeghandler.h"
+#include "kivodb.h"
+#include "mediagen.h"
+#include "procstats.h"
+#include "testenv.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QImage>
+#include <QPainter>
+#include <QProcess>
+#include <QThread>
+
+#include <algorithm>
+#include <cstdio>
+
+namespace {
+
+struct Figures {
+    double median = 0, min = 0, max = 0;
+};
+
+Figures figures(QList<double> values)
+{
+    std::sort(values.begin(), values.end());
+    return {values.at(values.size() / 2), values.first(), values.last()};
+}
+
+[[noreturn]] void fail(const QString &why)
+{
+    std::fprintf(stderr, "bench_transfer: %s\n", qPrintable(why));
+    std::exit(1);
+}
+
+void settle(const QStringList &remove)
+{
+    for (const QString &path : remove)
+        QDir(path).removeRecursively();
+    QProcess::execute(QStringLiteral("sync"), {});
+}
+
+struct Outcome {
+    double ms = 0;
+    qint64 peakKb = 0;
+    TransferReport report;
+    QStringList progress;
+};
+
+Outcome transfer(
+    const TrackMap &tracks, const QString &target, SystemInfo *system, int jobs, qint64 space = 1LL << 40)
+{
+    QDir().mkpath(target);
+    transferDetail detail;
+    detail.destination = target;
+    detail.availableSpace = space;
+    detail.systemInfo = system;
+    ffmpeghandler handler;
+    handler.parallelJobs = jobs;
+    Outcome out;
+    QObject::connect(
+        &handler, &ffmpeghandler::incrementProgress, [&out](const QString &file) { out.progress << file; });
+    resetPeak();
+    QElapsedTimer timer;
+    timer.start();
+    out.report = handler.transferTracks(tracks, detail);
+    out.ms = timer.nsecsElapsed() / 1e6;
+    out.peakKb = statusKb("VmHWM:");
+    return out;
+}
+
+double copyTree(const QString &from, const QString &to)
+{
+    QElapsedTimer timer;
+    timer.start();
+    if (QProcess::execute(QStringLiteral("cp"), {QStringLiteral("-r"), from, to}) != 0)
+        fail(QStringLiteral("cp -r failed"));
+    return timer.nsecsElapsed() / 1e6;
+}
+
+SystemInfo mp3System()
+{
+    SystemInfo system;
+    initKivoResources();
+    QFile xml(QStringLiteral(":resources/xml/systems.xml"));
+    if (!xml.open(QIODevice::ReadOnly) || !readSystemInfo(&xml, QStringLiteral("CMS-1100"), &system))
+        fail(QStringLiteral("the systems list cannot be read"));
+    system.vehicle = QStringLiteral("Bench");
+    return system;
+}
+
+QString makeSource(const QString &path, double seconds, int kbps, int frequency)
+{
+    MediaGen::Audio audio;
+    audio.seconds = seconds;
+    audio.sampleRate = 44100;
+    audio.channels = 2;
+    audio.bitrateKbps = kbps;
+    audio.tags = {{"title", QStringLiteral("Tone %1").arg(frequency)}, {"artist", "Bench"}};
+    const QString error = MediaGen::makeAudio(path, audio);
+    if (!error.isEmpty())
+        fail(error);
+    return path;
+}
+
+void print(const char *what, const Figures &f)
+{
+    std::printf("  %-34s median %9.1f ms   min %9.1f   max %9.1f\n", what, f.median, f.min, f.max);
+}
+
+int benchCopy(const TestEnv &env, int files, int runs)
+{
+    // KIVO_BENCH_TARGET puts both targets elsewhere, such as on a RAM disk, out of the disk's
+    // write-back noise.
+    const QString targets = qEnvironmentVariable("KIVO_BENCH_TARGET", env.root());
+    const QString source = env.makePath("source"), ours = targets + "/kivo-ours",
+                  theirs = targets + "/kivo-cp";
+    const QString song = makeSource(env.root() + "/song.mp3", 32.0, 256, 440);
+    TrackMap tracks;
+    for (int i = 0; i < files; ++i) {
+        const QString album = QStringLiteral("Album %1").arg(i / 20, 3, 10, QLatin1Char('0'));
+        const QString folder = source + QLatin1Char('/') + album;
+        if (i % 20 == 0) {
+            QDir().mkpath(folder);
+            QImage cover(500, 500, QImage::Format_RGB32);
+            QPainter painter(&cover);
+            QLinearGradient gradient(0, 0, 500, 500);
+            gradient.setColorAt(0, QColor::fromHsv((i / 20 * 37) % 360, 200, 220));
+            gradient.setColorAt(1, Qt::black);
+            painter.fillRect(cover.rect(), gradient);
+            for (int c = 0; c < 12; ++c) {
+                painter.setBrush(QColor::fromHsv((c * 53 + i) % 360, 180, 240));
+                painter.drawEllipse(QPoint((c * 97) % 500, (c * 151) % 500), 20 + c * 7, 30 + c * 5);
+            }
+            painter.end();
+            cover.save(folder + QStringLiteral("/cover.jpg"), "jpg", 90);
+        }
+        track t;
+        t.id = i + 1;
+        t.filepath = folder + QStringLiteral("/%1 Track.mp3").arg(i % 20 + 1, 2, 10, QLatin1Char('0'));
+        t.albumname = album;
+        t.trackname = QStringLiteral("Track %1").arg(i);
+        t.cover = folder + QStringLiteral("/cover.jpg");
+        if (!QFile::copy(song, t.filepath))
+            fail(QStringLiteral("cannot make ") + t.filepath);
+        tracks.insert(t.id, t);
+    }
+    SystemInfo system = mp3System();
+    std::printf("copy: %d files of %lld bytes, %d albums with covers, %d runs, into %s\n", files,
+        QFileInfo(song).size(), (files + 19) / 20, runs, qPrintable(targets));
+
+    // Warm the file cache for both.
+    copyTree(source, theirs);
+    transfer(tracks, ours, &system, 0);
+    QList<double> cp, run;
+    qint64 peak = 0;
+    for (int r = 0; r < runs; ++r) {
+        settle({ours, theirs});
+        cp << copyTree(source, theirs);
+        settle({ours, theirs});
+        const Outcome o = transfer(tracks, ours, &system, 0);
+        if (o.report.copied != files || o.report.stop != TransferReport::Completed)
+            fail(QStringLiteral("the transfer copied %1 of %2 files").arg(o.report.copied).arg(files));
+        run << o.ms;
+        peak = std::max(peak, o.peakKb);
+    }
+    settle({ours, theirs});
+    const Figures a = figures(cp), b = figures(run);
+    print("cp -r", a);
+    print("transferTracks", b);
+    std::printf("  ratio of medians %.2f (target 1.20 or less); peak RSS of the run %lld MB\n",
+        b.median / a.median, peak / 1024);
+    return 0;
+}
+
+int benchTranscode(const TestEnv &env, int files, int runs)
+{
+    const QString source = env.makePath("flac"), target = env.root() + "/drive";
+    QStringList distinct;
+    for (int i = 0; i < 10; ++i)
+        distinct << makeSource(QStringLiteral("%1/tone%2.flac").arg(source).arg(i), 4.0, 0, 300 + 50 * i);
+    TrackMap tracks;
+    QStringList walk;
+    for (int i = 0; i < files; ++i) {
+        track t;
+        t.id = i + 1;
+        t.filepath = QStringLiteral("%1/file%2.flac").arg(source).arg(i);
+        t.albumname = QStringLiteral("Album %1").arg(i / 10);
+        t.trackname = QStringLiteral("Track %1").arg(i);
+        t.playlist = QStringLiteral("List %1").arg(i % 4);
+        QFile::copy(distinct.at(i % distinct.size()), t.filepath);
+        tracks.insert(t.id, t);
+        walk << QStringLiteral("Copying Track %1.mp3").arg(i);
+    }
+    SystemInfo system = mp3System();
+    const int cores = QThread::idealThreadCount();
+    const QString cache = kivoDB::libraryRoot() + QStringLiteral("/Transcoded Media");
+    std::printf("transcode: %d FLAC files of 4 s to mp3, %d processors, %d runs\n", files, cores, runs);
+
+    const auto playlists = [&] {
+        QByteArray all;
+        for (int k = 0; k < 4; ++k) {
+            QFile file(QStringLiteral("%1/Bench Media/List %2.m3u").arg(target).arg(k));
+            all += file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<missing>");
+        }
+        return all;
+    };
+    QList<double> serial, parallel;
+    qint64 peak = 0;
+    QByteArray firstPlaylists;
+    for (int r = 0; r < runs; ++r) {
+        for (const int jobs : {1, 0}) {
+            settle({target, cache});
+            const Outcome o = transfer(tracks, target, &system, jobs);
+            if (o.progress != walk || o.report.transcoded != files)
+                fail(QStringLiteral("run %1 (%2 at a time) left the walk's order or missed files")
+                         .arg(r)
+                         .arg(jobs));
+            if (firstPlaylists.isEmpty())
+                firstPlaylists = playlists();
+            else if (playlists() != firstPlaylists)
+                fail(QStringLiteral("the playlist files differ between runs"));
+            (jobs == 1 ? serial : parallel) << o.ms;
+            if (jobs == 0)
+                peak = std::max(peak, o.peakKb);
+        }
+    }
+
+    // Room for three quarters of the files: both stop at the same file.
+    const int fit = files * 3 / 4;
+    qint64 space = 1;
+    for (int i = 0; i < fit; ++i)
+        space
+            += QFileInfo(QStringLiteral("%1/Bench Media/List %2/Track %3.mp3").arg(target).arg(i % 4).arg(i))
+                   .size();
+    QList<QStringList> stops;
+    for (const int jobs : {1, 0}) {
+        settle({target, cache});
+        const Outcome o = transfer(tracks, target, &system, jobs, space);
+        if (o.report.stop != TransferReport::DiskFull)
+            fail(QStringLiteral("the drive did not fill up"));
+        stops << o.progress;
+    }
+    if (stops.at(0) != walk.mid(0, fit) || stops.at(1) != stops.at(0))
+        fail(QStringLiteral("the runs stopped at different files (%1 and %2 of %3)")
+                 .arg(stops.at(0).size())
+                 .arg(stops.at(1).size())
+                 .arg(fit));
+
+    const Figures s = figures(serial), p = figures(parallel);
+    print("one at a time", s);
+    print(qPrintable(QStringLiteral("%1 at a time").arg(cores)), p);
+    std::printf(
+        "  speed-up of medians %.2f (target %.2f = 0.6 x %d processors); peak RSS of the run %lld MB\n",
+        s.median / p.median, 0.6 * cores, cores, peak / 1024);
+    std::printf(
+        "  progress, playlists and the disk-full stop (after %d of %d files) matched the walk\n", fit, files);
+    return 0;
+}
+
+}  // namespace
+
+int main(int argc, char *argv[])
+{
+    TestEnv env;
+    QCoreApplication app(argc, argv);
+    const QStringList args = app.arguments();
+    const QString mode = args.value(1, QStringLiteral("copy"));
+    const int runs = std::max(1, args.value(3, QStringLiteral("5")).toInt());
+    if (mode == QLatin1String("copy"))
+        return benchCopy(env, std::max(1, args.value(2, QStringLiteral("2000")).toInt()), runs);
+    if (mode == QLatin1String("transcode"))
+        return benchTranscode(env, std::max(4, args.value(2, QStringLiteral("200")).toInt()), runs);
+    fail(QStringLiteral("usage: bench_transfer copy|transcode [files] [runs]"));
+}

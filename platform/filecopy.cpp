@@ -1,0 +1,180 @@
+#include "filecopy.h"
+
+#include <QFile>
+#include <QStorageInfo>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace platform {
+
+namespace {
+
+CopyOutcome failure(CopyOutcome::Error error, int code)
+{
+    return {error, QString::fromLocal8Bit(std::strerror(code))};
+}
+
+// What a failed write or create on the target says about the target.
+CopyOutcome targetFailure(int code, bool creating)
+{
+    switch (code) {
+    case ENOSPC:
+    case EDQUOT:
+        return failure(CopyOutcome::NoSpace, code);
+    case EFBIG:
+        return failure(CopyOutcome::TooLarge, code);
+    case ENOENT:
+    case ENODEV:
+    case ENXIO:
+    case EIO:
+    case ENOTDIR:
+    case ENOTCONN:
+    case ESTALE:
+        return failure(CopyOutcome::TargetGone, code);
+    case EINVAL:
+    case EPERM:
+    case EILSEQ:
+    case ENAMETOOLONG:
+        if (creating)
+            return failure(CopyOutcome::BadName, code);
+        break;
+    default:
+        break;
+    }
+    return failure(CopyOutcome::Other, code);
+}
+
+bool writeAll(int fd, const char *data, ssize_t size)
+{
+    while (size > 0) {
+        const ssize_t n = ::write(fd, data, size_t(size));
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return false;
+        data += n;
+        size -= n;
+    }
+    return true;
+}
+
+// In-kernel copy where the two file systems allow it, else through a buffer. -1 with errno set
+// on a failed write, -2 on a failed read.
+int copyData(int in, int out, off_t size)
+{
+    off_t left = size;
+    while (left > 0) {
+        const ssize_t n = ::copy_file_range(in, nullptr, out, nullptr, size_t(left), 0);
+        if (n > 0) {
+            left -= n;
+            continue;
+        }
+        if (n == 0 || errno == EXDEV || errno == EOPNOTSUPP || errno == ENOSYS || errno == EINVAL)
+            break;
+        if (errno == EINTR)
+            continue;
+        return -1;
+    }
+    static thread_local char buffer[1 << 20];
+    for (;;) {
+        const ssize_t n = ::read(in, buffer, sizeof buffer);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0)
+            return -2;
+        if (n == 0)
+            return 0;
+        if (!writeAll(out, buffer, n))
+            return -1;
+    }
+}
+
+}  // namespace
+
+CopyOutcome copyFile(const QString &source, const QString &target)
+{
+    const QByteArray from = QFile::encodeName(source), to = QFile::encodeName(target);
+    const int in = ::open(from.constData(), O_RDONLY | O_CLOEXEC);
+    if (in < 0)
+        return failure(CopyOutcome::SourceUnreadable, errno);
+    struct stat info {
+    };
+    if (::fstat(in, &info) != 0 || !S_ISREG(info.st_mode)) {
+        ::close(in);
+        return {CopyOutcome::SourceUnreadable, QStringLiteral("not a readable file")};
+    }
+    const int out = ::open(to.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
+    if (out < 0) {
+        const int code = errno;
+        ::close(in);
+        return targetFailure(code, true);
+    }
+    const int copied = copyData(in, out, info.st_size);
+    const int copyErrno = errno;
+    struct stat written {
+    };
+    const bool complete = copied == 0 && ::fstat(out, &written) == 0 && written.st_size == info.st_size;
+    // Some drives report a full disk only when the file is closed.
+    const bool closed = ::close(out) == 0;
+    const int closeErrno = errno;
+    ::close(in);
+    if (copied == 0 && complete && closed)
+        return {};
+    ::unlink(to.constData());
+    if (copied == -2)
+        return failure(CopyOutcome::SourceUnreadable, copyErrno);
+    if (copied == -1)
+        return targetFailure(copyErrno, false);
+    if (!closed)
+        return targetFailure(closeErrno, false);
+    return {CopyOutcome::Other, QStringLiteral("the copy is incomplete")};
+}
+
+CopyOutcome makeFolders(const QString &path)
+{
+    const QByteArray name = QFile::encodeName(path);
+    struct stat info {
+    };
+    if (::stat(name.constData(), &info) == 0)
+        return S_ISDIR(info.st_mode) ? CopyOutcome() : failure(CopyOutcome::BadName, EEXIST);
+    const int slash = path.lastIndexOf(QLatin1Char('/'));
+    if (slash > 0) {
+        const CopyOutcome parent = makeFolders(path.left(slash));
+        if (!parent.ok())
+            return parent;
+    }
+    if (::mkdir(name.constData(), 0755) == 0 || errno == EEXIST)
+        return {};
+    return targetFailure(errno, true);
+}
+
+CopyOutcome replaceFile(const QString &from, const QString &to)
+{
+    if (std::rename(QFile::encodeName(from).constData(), QFile::encodeName(to).constData()) == 0)
+        return {};
+    return targetFailure(errno, true);
+}
+
+quint64 volumeIdOf(const QString &path)
+{
+    struct stat info {
+    };
+    if (::stat(QFile::encodeName(path).constData(), &info) != 0)
+        return 0;
+    return quint64(info.st_dev);
+}
+
+qint64 maxFileSizeOn(const QString &folder)
+{
+    const QString type = QString::fromLatin1(QStorageInfo(folder).fileSystemType()).toLower();
+    if (type.contains(QLatin1String("fat")) && !type.contains(QLatin1String("exfat")))
+        return qint64(0xFFFFFFFFLL);
+    return -1;
+}
+
+}  // namespace platform

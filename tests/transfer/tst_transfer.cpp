@@ -1,0 +1,385 @@
+#include "ffmpeghandler.h"
+#include "mediagen.h"
+#include "testenv.h"
+#include "toolpaths.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QImage>
+#include <QProcess>
+#include <QSignalSpy>
+#include <QStandardPaths>
+
+#include <unistd.h>
+
+// A transfer run against a folder target and a FAT image, with media made by the real ffmpeg.
+class TestTransfer : public QObject
+{
+    Q_OBJECT
+
+    QTemporaryDir m_dir;
+    QString m_media;  // sources
+    QString m_cover;  // a 500 x 300 cover image
+    SystemInfo m_mp3System, m_aacSystem;
+
+    QString source(const QString &name, const MediaAudio &audio = {})
+    {
+        const QString path = m_media + "/" + name;
+        if (!QFile::exists(path)) {
+            const QString error = MediaGen::makeAudio(path, audio);
+            if (!error.isEmpty())
+                qFatal("%s", qPrintable(error));
+        }
+        return path;
+    }
+
+    static MediaAudio tone(double seconds, int kbps = 0, const QMap<QString, QString> &tags = {})
+    {
+        MediaAudio audio;
+        audio.seconds = seconds;
+        audio.sampleRate = 44100;
+        audio.channels = 2;
+        audio.bitrateKbps = kbps;
+        audio.tags = tags;
+        return audio;
+    }
+
+    static track song(qint64 id, const QString &path, const QString &album, const QString &title = {},
+        const QString &playlist = {}, const QString &cover = {})
+    {
+        track t;
+        t.id = id;
+        t.filepath = path;
+        t.albumname = album;
+        t.trackname = title;
+        t.playlist = playlist;
+        t.cover = cover;
+        return t;
+    }
+
+    static TrackMap mapOf(const QList<track> &tracks)
+    {
+        TrackMap map;
+        for (const track &t : tracks)
+            map.insert(t.id, t);
+        return map;
+    }
+
+    transferDetail detail(const QString &target, SystemInfo *system, qint64 space = 1LL << 40)
+    {
+        QDir().mkpath(target);
+        transferDetail d;
+        d.destination = target;
+        d.availableSpace = space;
+        d.systemInfo = system;
+        return d;
+    }
+
+    static QByteArray bytes(const QString &path)
+    {
+        QFile file(path);
+        return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<missing>");
+    }
+
+    // Runs a transfer here, collecting its progress texts and failures.
+    struct Outcome {
+        TransferReport report;
+        QStringList progress, failures;
+        int finished = 0, diskFull = 0, removed = 0;
+    };
+    Outcome run(ffmpeghandler &handler, const TrackMap &tracks, const transferDetail &d)
+    {
+        Outcome out;
+        QObject guard;
+        connect(&handler, &ffmpeghandler::incrementProgress, &guard,
+            [&](const QString &f) { out.progress << f; });
+        connect(&handler, &ffmpeghandler::sgFileFailed, &guard,
+            [&](const QString &f, const QString &) { out.failures << f; });
+        connect(&handler, &ffmpeghandler::sgTransferFinished, &guard, [&] { ++out.finished; });
+        connect(&handler, &ffmpeghandler::sgDiskFull, &guard, [&] { ++out.diskFull; });
+        connect(&handler, &ffmpeghandler::sgDriveRemoved, &guard, [&] { ++out.removed; });
+        out.report = handler.transferTracks(tracks, d);
+        return out;
+    }
+
+    // ffmpeg wrapped by a script that logs each call and fails every encode with `failingEncoder`.
+    QString ffmpegStub(const QString &failingEncoder)
+    {
+        const QString path = m_dir.filePath("ffmpeg-" + failingEncoder + ".sh");
+        QFile file(path);
+        file.open(QIODevice::WriteOnly);
+        file.write(QString(
+            "#!/bin/sh\necho \"$*\" >> %1/ffmpeg.log\ncase \" $* \" in *\" -acodec %2 \"*) exit 1;; esac\n"
+            "exec %3 \"$@\"\n")
+                       .arg(m_dir.path(), failingEncoder, platform::locateTool(platform::Tool::Ffmpeg).path)
+                       .toUtf8());
+        file.setPermissions(file.permissions() | QFileDevice::ExeOwner);
+        return path;
+    }
+
+private slots:
+    void initTestCase()
+    {
+        m_media = m_dir.filePath("media");
+        m_cover = m_dir.filePath("cover.png");
+        QDir().mkpath(m_media);
+        QImage(500, 300, QImage::Format_RGB32).save(m_cover);
+        initKivoResources();
+        QFile xml(":resources/xml/systems.xml");
+        QVERIFY(xml.open(QIODevice::ReadOnly) && readSystemInfo(&xml, "CMS-1100", &m_mp3System));
+        xml.seek(0);
+        QVERIFY(readSystemInfo(&xml, "CMS-2200", &m_aacSystem));
+        m_mp3System.vehicle = m_aacSystem.vehicle = "Example";
+    }
+
+    void probesAndCodecList()
+    {
+        const QString mp3 = source("probe.mp3", tone(2.0, 256));
+        const QString flac = source("probe.flac");
+        QCOMPARE(ffmpeghandler::probeCodec(mp3), QString("mp3"));
+        QCOMPARE(ffmpeghandler::probeCodec(flac), QString("flac"));
+        QCOMPARE(ffmpeghandler::audioCodecOf(flac), QString("flac"));
+        QCOMPARE(ffmpeghandler::probeCodec(m_cover + ".missing"), QString());
+        QVERIFY(qAbs(ffmpeghandler::readAudioBitrate(mp3) - 256) < 5);
+        QCOMPARE(ffmpeghandler::readAudioBitrate(m_cover), 0);
+
+        QStringList pairs;
+        for (const AudioCodec &c : ffmpeghandler::loadSystemInfo("CMS-2200"))
+            pairs << QString::fromStdString(c.name + "/" + c.extension);
+        QCOMPARE(pairs,
+            QStringList({"mp3/mp3", "mp3/mp3", "aac/m4a", "aac/m4b", "aac/mp4", "aac/aac", "wmav2/wma"}));
+        QCOMPARE(ffmpeghandler::loadSystemInfo("cms-2200").size(), 1);
+    }
+
+    // Albums, playlists (left and come back to), videos, album art, names FAT refuses, missing
+    // sources and a transcode, in one run.
+    void layoutAndPlaylists()
+    {
+        const QString mp3 = source("a.mp3"), flac = source("b.flac", tone(1.0, 0, {{"title", "B"}}));
+        const QString oddName = m_media + "/Why? \"é\".mp3";
+        QFile::copy(mp3, oddName);
+        QVERIFY(MediaGen::makeVideo(m_media + "/clip.mp4").isEmpty());
+        const QList<track> tracks = {song(1, mp3, "Greatest Hits Vol. 1", "A", {}, m_cover),
+            song(2, flac, "Greatest Hits Vol. 1", "Song: Two?"), song(3, m_media + "/clip.mp4", "x"),
+            song(4, mp3, "x", "A", "Road Trip"), song(5, mp3, "x", "A", "Mix.2"),
+            song(6, oddName, "x", "O", "Road Trip"), song(7, mp3, "Unknown Album", "A", {}, m_cover),
+            song(8, m_media + "/gone.mp3", "x", "G", "Road Trip"), song(9, mp3, "Ünïcødé 日本 <1>", "A"),
+            song(10, flac, "...", "Song: Two?")};
+        TrackMap map = mapOf(tracks);
+        map[3].isVideo = true;
+
+        ffmpeghandler handler;
+        const QString out = m_dir.filePath("out");
+        const Outcome o = run(handler, map, detail(out, &m_mp3System));
+        const QString root = out + "/Example Media/";
+        QCOMPARE(o.progress,
+            QStringList({"Copying a.mp3", "Copying Song Two.mp3", "Copying clip.mp4", "Copying a.mp3",
+                "Copying a.mp3", "Copying Why é.mp3", "Copying a.mp3", "Skip File gone.mp3", "Copying a.mp3",
+                "Copying Song Two.mp3"}));
+        QCOMPARE(o.failures, QStringList{"gone.mp3"});
+        QCOMPARE(o.finished, 1);
+        QCOMPARE(o.report.stop, TransferReport::Completed);
+        QCOMPARE(o.report.transcoded, 2);
+        QCOMPARE(bytes(root + "Greatest Hits Vol 1/a.mp3"), bytes(mp3));
+        QCOMPARE(ffmpeghandler::probeCodec(root + "Greatest Hits Vol 1/Song Two.mp3"), QString("mp3"));
+        QVERIFY(QFile::exists(root + "Unknown Album/Song Two.mp3"));
+        QCOMPARE(QImage(root + "Greatest Hits Vol 1/Folder.png").size(), QSize(110, 66));
+        QVERIFY(!QFile::exists(root + "Unknown Album/Folder.png"));
+        QVERIFY(QFile::exists(root + "Videos/clip.mp4"));
+        QVERIFY(QFile::exists(root + QString("Ünïcødé 日本 1/a.mp3")));
+        QCOMPARE(bytes(root + "Road Trip.m3u"),
+            QString("#EXTM3U:\r\n#EXTINF:\r\nRoad Trip/a.mp3\r\n#EXTINF:\r\nRoad Trip/Why é.mp3\r\n")
+                .toUtf8());
+        QCOMPARE(bytes(root + "Mix.2.m3u"), QByteArray("#EXTM3U:\r\n#EXTINF:\r\nMix2/a.mp3\r\n"));
+        // A second run begins each playlist afresh and reuses the transcode.
+        QFile::remove(m_dir.filePath("ffmpeg.log"));
+        qputenv("KIVO_FFMPEG", ffmpegStub("none").toUtf8());
+        run(handler, map, detail(out, &m_mp3System));
+        qunsetenv("KIVO_FFMPEG");
+        QVERIFY(!QFile::exists(m_dir.filePath("ffmpeg.log")));
+        QCOMPARE(bytes(root + "Mix.2.m3u"), QByteArray("#EXTM3U:\r\n#EXTINF:\r\nMix2/a.mp3\r\n"));
+        QVERIFY(QDir(root + "Greatest Hits Vol 1")
+                    .entryList(QDir::Hidden | QDir::Files)
+                    .filter(".kivo")
+                    .isEmpty());
+    }
+
+    void overwriteOptions_data()
+    {
+        QTest::addColumn<int>("option");  // 0 none, 1 all, 2 higher quality, 3 newer
+        QTest::addColumn<int>("onDrive");  // bit rate of the file already there
+        QTest::addColumn<bool>("replaced");
+        QTest::newRow("none keeps") << 0 << 128 << false;
+        QTest::newRow("all replaces") << 1 << 320 << true;
+        QTest::newRow("lower rate replaced") << 2 << 128 << true;
+        QTest::newRow("higher rate kept") << 2 << 320 << false;
+        QTest::newRow("older source kept") << 3 << 128 << false;
+    }
+    void overwriteOptions()
+    {
+        QFETCH(int, option);
+        QFETCH(int, onDrive);
+        QFETCH(bool, replaced);
+        const QString src = source("hq.mp3", tone(1.0, 256));
+        const QString old = source(QString("old%1.mp3").arg(onDrive), tone(1.5, onDrive));
+        const QString out = m_dir.filePath(QString("ow%1").arg(QTest::currentDataTag())),
+                      folder = out + "/Example Media/P";
+        QDir().mkpath(folder);
+        QFile::copy(old, folder + "/hq.mp3");
+        transferDetail d = detail(out, &m_mp3System);
+        d.overwriteall = option == 1;
+        d.overwritequality = option == 2;
+        d.overwritenewer = option == 3;
+        ffmpeghandler handler;
+        const Outcome o = run(handler, mapOf({song(1, src, "Al", "T", "P")}), d);
+        QCOMPARE(bytes(folder + "/hq.mp3"), bytes(replaced ? src : old));
+        QCOMPARE(o.progress, QStringList{"Copying hq.mp3"});
+        QCOMPARE(bytes(out + "/Example Media/P.m3u"), QByteArray("#EXTM3U:\r\n#EXTINF:\r\nP/hq.mp3\r\n"));
+        QCOMPARE(o.report.kept, replaced ? 0 : 1);
+    }
+
+    // A file exactly as large as the room left does not fit: the run stops there.
+    void spaceRule()
+    {
+        const QString a = source("a.mp3"), b = source("b.flac");
+        const qint64 size = QFileInfo(a).size();
+        ffmpeghandler handler;
+        const QString out = m_dir.filePath("space");
+        Outcome o
+            = run(handler, mapOf({song(1, a, "S"), song(2, a, "T")}), detail(out, &m_mp3System, 2 * size));
+        QCOMPARE(o.progress, QStringList{"Copying a.mp3"});
+        QCOMPARE(o.diskFull, 1);
+        QCOMPARE(o.report.stop, TransferReport::DiskFull);
+        QVERIFY(!QFile::exists(out + "/Example Media/T/a.mp3"));
+        o = run(handler, mapOf({song(1, a, "S2"), song(2, a, "T2"), song(3, b, "U")}),
+            detail(out, &m_mp3System, 2 * size + 1));
+        QCOMPARE(o.progress.size(), 2);
+        QCOMPARE(o.diskFull, 1);
+    }
+
+    // The system's codec first; the others in turn when ffmpeg fails; a file none can make is
+    // skipped and the run goes on. Same titles never share a transcode.
+    void transcodeAndFallback()
+    {
+        const QString one = source("t1.flac", tone(1.0, 0, {{"title", "Same"}, {"artist", "Ärtist"}}));
+        const QString two = source("t2.flac", tone(2.0, 0, {{"title", "Same"}}));
+        const QString mp3 = source("a.mp3");
+        const TrackMap map
+            = mapOf({song(1, one, "Al", "Same"), song(2, two, "Al", "Same"), song(3, mp3, "Al")});
+        ffmpeghandler handler;
+        QString root = m_dir.filePath("aac") + "/Example Media/Al/";
+        Outcome o = run(handler, map, detail(m_dir.filePath("aac"), &m_aacSystem));
+        QCOMPARE(o.progress, QStringList({"Copying Same.m4a", "Copying Same (2).m4a", "Copying a.mp3"}));
+        QCOMPARE(ffmpeghandler::probeCodec(root + "Same.m4a"), QString("aac"));
+        QVERIFY(bytes(root + "Same.m4a") != bytes(root + "Same (2).m4a"));
+        QProcess probe;
+        probe.start(platform::locateTool(platform::Tool::Ffprobe).path,
+            {"-v", "error", "-show_entries", "format_tags=artist", "-of", "csv=p=0", root + "Same.m4a"});
+        QVERIFY(probe.waitForFinished());
+        QCOMPARE(probe.readAllStandardOutput().trimmed(), QString("Ärtist").toUtf8());
+
+        // A source newer than its transcode is converted again; aac fails, so mp3 follows.
+        QFile touched(one);
+        QVERIFY(touched.open(QIODevice::ReadWrite)
+            && touched.setFileTime(
+                QDateTime::currentDateTime().addSecs(60), QFileDevice::FileModificationTime));
+        touched.close();
+        qputenv("KIVO_FFMPEG", ffmpegStub("aac").toUtf8());
+        root = m_dir.filePath("fallback") + "/Example Media/Al/";
+        o = run(handler, map, detail(m_dir.filePath("fallback"), &m_aacSystem));
+        QCOMPARE(o.progress, QStringList({"Copying Same.mp3", "Copying Same.m4a", "Copying a.mp3"}));
+        QCOMPARE(ffmpeghandler::probeCodec(root + "Same.mp3"), QString("mp3"));
+
+        qputenv("KIVO_FFMPEG", ffmpegStub("libmp3lame").toUtf8());
+        o = run(handler, mapOf({song(1, source("t3.ogg"), "Al", "Ogg"), song(2, mp3, "Al")}),
+            detail(m_dir.filePath("none"), &m_aacSystem));
+        qunsetenv("KIVO_FFMPEG");
+        QCOMPARE(o.progress, QStringList({"Skip File t3.ogg", "Copying a.mp3"}));
+        QCOMPARE(o.diskFull, 0);
+        QCOMPARE(o.report.failures.size(), 1);
+        QVERIFY(
+            QDir(m_dir.filePath("none") + "/Example Media/Al").entryList(QDir::Hidden | QDir::Files).size()
+            == 1);
+    }
+
+    // A stop before the run starts is kept; one mid-run ends it after the file in hand; a request
+    // made after a stop is not stopped by it. A vanished target ends the run.
+    void stopAndRemoval()
+    {
+        const QString a = source("a.mp3");
+        const TrackMap map = mapOf({song(1, a, "A"), song(2, a, "B"), song(3, a, "C")});
+        ffmpeghandler handler;
+        const transferDetail early = detail(m_dir.filePath("stop1"), &m_mp3System);
+        ffmpeghandler::cancelTransfer();
+        Outcome o = run(handler, map, early);
+        QCOMPARE(o.progress.size(), 0);
+        QCOMPARE(o.report.stop, TransferReport::Cancelled);
+        QCOMPARE(o.finished, 1);
+
+        QObject guard;
+        connect(&handler, &ffmpeghandler::incrementProgress, &guard, [] { ffmpeghandler::cancelTransfer(); });
+        o = run(handler, map, detail(m_dir.filePath("stop2"), &m_mp3System));
+        QCOMPARE(o.progress.size(), 1);
+        QCOMPARE(o.report.stop, TransferReport::Cancelled);
+
+        const QString out = m_dir.filePath("gone");
+        QObject::disconnect(&handler, nullptr, &guard, nullptr);
+        connect(
+            &handler, &ffmpeghandler::incrementProgress, &guard, [out] { QDir(out).removeRecursively(); });
+        o = run(handler, map, detail(out, &m_mp3System));
+        QCOMPARE(o.progress.size(), 1);
+        QCOMPARE(o.removed, 1);
+        QCOMPARE(o.report.stop, TransferReport::DriveRemoved);
+    }
+
+    // Through a real FAT driver, with the free space a drive list would give: names FAT refuses
+    // (fusefat refuses any name outside ASCII), a file over 4 GiB, then the drive filling up.
+    void fatImage()
+    {
+        if (!QFile::exists("/dev/fuse") || QStandardPaths::findExecutable("fusefat").isEmpty()
+            || getuid() != 0)
+            QSKIP("needs root, /dev/fuse and fusefat to mount a FAT image");
+        qputenv("MTOOLS_SKIP_CHECK", "1");  // fusefat leaves the FAT's second entry as mtools dislikes
+        const QString image = m_dir.filePath("fat.img"), mount = m_dir.filePath("mnt");
+        QDir().mkpath(mount);
+        QCOMPARE(QProcess::execute("truncate", {"-s", "4M", image}), 0);
+        QCOMPARE(QProcess::execute("mkfs.vfat", {"-F", "16", "-s", "1", "-S", "512", "-n", "CAR", image}), 0);
+        QCOMPARE(QProcess::execute("fusefat", {"-o", "rw+", image, mount}), 0);
+        const QString big = m_media + "/big.mp4";
+        QFile sparse(big);
+        QVERIFY(sparse.open(QIODevice::WriteOnly) && sparse.resize((1LL << 32) + 1));
+        sparse.close();
+        const QString a = source("fat.mp3", tone(20.0, 192));
+        TrackMap map = mapOf({song(1, a, "A:B*?"), song(2, big, "V"), song(3, a, "Ünï")});
+        map[2].isVideo = true;
+        for (int i = 4; i < 14; ++i)
+            map.insert(i, song(i, a, QString("Fill %1").arg(i)));
+        ffmpeghandler handler;
+        const Outcome o = run(handler, map, detail(mount, &m_mp3System, 8095 * 512));
+        QProcess::execute("fusermount", {"-u", mount});
+        QCOMPARE(o.report.stop, TransferReport::DiskFull);
+        QCOMPARE(o.diskFull, 1);
+        QCOMPARE(o.progress.mid(0, 4),
+            QStringList({"Copying fat.mp3", "Skip File big.mp4", "Skip File fat.mp3", "Copying fat.mp3"}));
+        QCOMPARE(QProcess::execute("fsck.fat", {"-n", image}), 0);
+        // Every file on the image is complete and none is left under a temporary name.
+        QProcess dir;
+        dir.start("mdir", {"-i", image, "-/", "-a", "-b", "::"});
+        QVERIFY(dir.waitForFinished());
+        const QStringList entries
+            = QString::fromUtf8(dir.readAllStandardOutput()).split('\n', Qt::SkipEmptyParts);
+        QVERIFY2(entries.filter(".kivo").isEmpty(), qPrintable(entries.join(' ')));
+        QVERIFY(entries.contains("::/Example Media/AB/fat.mp3"));
+        QCOMPARE(entries.filter(".mp3").size(), o.report.copied);
+        QCOMPARE(o.report.copied, o.progress.filter("Copying").size());
+        for (const QString &file : entries.filter(".mp3")) {
+            QProcess type;
+            type.start("mtype", {"-i", image, file});
+            QVERIFY(type.waitForFinished());
+            QVERIFY(type.readAllStandardOutput() == bytes(a));
+        }
+    }
+};
+
+KIVO_TEST_MAIN(TestTransfer)
+#include "tst_transfer.moc"

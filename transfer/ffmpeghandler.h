@@ -1,0 +1,113 @@
+#pragma once
+
+#include "apppaths.h"
+#include "systeminfo.h"
+#include "track.h"
+#include "transferdetail.h"
+
+#include <QList>
+#include <QObject>
+#include <QString>
+
+struct TransferRun;
+
+// What one transcode produced.
+struct TranscodeResult {
+    QString path;  // the transcoded file, made now or reused; empty when none could be made
+    QString codec;  // the codec it holds, as the library stores it ("mp3", "aac", "wmav2")
+    bool reused = false;  // an up-to-date transcode of the same source was there already
+    bool crashed = false;
+    bool cancelled = false;
+    QString error;  // why no file was made
+    bool ok() const { return !path.isEmpty(); }
+};
+
+// The worker around the external audio tools: the transfer of chosen tracks to a drive or
+// folder, transcoding audio the car cannot play, and the pieces both are made of. The object
+// lives on the main thread; its jobs run on pool threads and report through queued signals.
+// Each run keeps its own state, so runs never share a file in hand or a free-space figure.
+class ffmpeghandler : public QObject
+{
+    Q_OBJECT
+
+public:
+    ffmpeghandler();
+    ~ffmpeghandler() override;
+
+    // Stops every transfer and conversion that runs or has been requested: each finishes or
+    // kills the file in hand and reports its end.
+    static void cancelTransfer();
+
+    // The transfer run: `list`, then the tracks of `tracks` in key order, each copied (or
+    // transcoded first) into "<destination>/<vehicle> Media/<album or playlist>/", with the
+    // playlist files beside the folders. Probes and transcodes run ahead in parallel; copies,
+    // playlist entries and signals follow the walk's order. Always ends with sgTransferFinished.
+    TransferReport transferTracks(
+        const TrackMap &tracks, const transferDetail &detail, QList<track> list = {});
+
+    // The tracks whose `filepath` (`originalPath`) exists, in key order; what was found so far
+    // once `stop` is raised.
+    static QList<track> existingTracks(const TrackMap &tracks, const StopToken *stop = nullptr);
+    static QList<track> existingSourceTracks(const TrackMap &tracks, const StopToken *stop = nullptr);
+
+    // The codec ffprobe names for the file's first audio stream ("mp3", "aac"); "" when unknown.
+    static QString probeCodec(const QString &path);
+    // The same, read by TagLib where it tells the codec for sure, else by probeCodec.
+    static QString audioCodecOf(const QString &path);
+    // The file's audio bit rate in kbit/s; 0 when it cannot be told.
+    static int readAudioBitrate(const QString &path);
+    // The system's playable codecs, one entry per codec and extension, after a first "mp3" entry.
+    // Only the default entry when the system is not listed.
+    static QList<AudioCodec> loadSystemInfo(const QString &systemName);
+
+    // Transcodes `source` into `target` + "." + the extension, trying `fallback` in order when an
+    // attempt fails. Written under a temporary name and renamed when ffmpeg succeeded; a transcode
+    // at least as new as its source is reused. A crash skips the file (the transfer's rule).
+    TranscodeResult fileTrancodinMethod(const QString &source, const QString &target, const QString &setCodec,
+        const QString &extension, QList<AudioCodec> fallback, const StopToken &stop) const;
+    // The library's variant: a crash also moves on to the next codec, and the outcome is told
+    // through sgRemoveFile for `current` (1 no codec could, 2 reused, 3 transcoded now).
+    TranscodeResult fileTranscodeOnOk(const track &current, const QString &source, const QString &target,
+        const QString &setCodec, const QString &extension, QList<AudioCodec> fallback, const StopToken &stop);
+    // Copies title, artist, album, genre, year and track number from `source` into `target`.
+    static void UpdateTag(const QString &sourcefilePath, const QString &targetfilePath);
+
+    // Puts one file into `folder` on the target under `name` (the source's own name when empty),
+    // by the run's overwrite options and free space, then the folder's album art, the playlist
+    // entry and the progress signal. True when the file is on the target afterwards.
+    bool copyToUsb(TransferRun &run, const QString &source, const QString &folder, const QString &name = {});
+    // Writes `targetImage` from the cover, fit into 110 x 110, unless it is there already.
+    static bool saveAlbumArt(const QString &coverImage, const QString &targetImage);
+    // The cover fit into 110 x 110 as PNG bytes; empty when it cannot be read.
+    static QByteArray albumArtPng(const QString &coverImage);
+    static bool createFolder(const QString &folder);
+    // A transcoded file is ready: tell it, then copy it under `name`.
+    bool OnProcessOutputReady(
+        TransferRun &run, const QString &transcoded, const QString &folder, const QString &name);
+    // A file that cannot reach the target: logged, counted as handled and reported.
+    void UnableToProcess(TransferRun &run, const QString &fileName, const QString &reason);
+
+    // How many probes and transcodes a run keeps going at once; 0: one per processor.
+    int parallelJobs = 0;
+    QString playlistExtension;
+    AppPaths paths;
+
+signals:
+    void incrementProgress(QString Filename);
+    void sgFiletranscoded(QString Filename);
+    void sgFiletranscodedOk(QString track_obj);
+    void sgDiskFull();
+    void sgDriveRemoved();
+    void sgUpdateMainObject(QList<track> Track_Data);
+    void sgRemoveFile(QString filePath, qint64 trackID, qint64 flag);
+    // A file that did not reach the target, and why.
+    void sgFileFailed(QString fileName, QString reason);
+    // The last signal of every run, however it ended.
+    void sgTransferFinished(TransferReport report);
+
+private:
+    static bool writeAlbumArt(const QByteArray &png, const QString &targetImage);
+    TranscodeResult transcode(const QString &source, const QString &target, QString codec, QString extension,
+        QList<AudioCodec> fallback, const StopToken &stop, bool retryAfterCrash) const;
+    void endRun(TransferRun &run, TransferReport::Stop why, const QString &fileName, const QString &reason);
+};

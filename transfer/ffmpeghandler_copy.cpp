@@ -1,0 +1,224 @@
+#include "ffmpeghandler.h"
+
+#include "applog.h"
+#include "drivenames.h"
+#include "ffmpeghandler_p.h"
+#include "filecopy.h"
+#include "m3ufile.h"
+
+#include <QBuffer>
+#include <QCoreApplication>
+#include <QDebug>
+#include <QDir>
+#include <QFileInfo>
+#include <QImage>
+#include <QImageReader>
+
+#include <atomic>
+
+namespace {
+
+QString temporaryIn(const QString &folder)
+{
+    static std::atomic<quint64> counter{0};
+    return folder
+        + QStringLiteral("/.kivo-%1-%2.part").arg(QCoreApplication::applicationPid()).arg(++counter);
+}
+
+struct Claim {
+    QString path;
+    bool again = false;  // this run has put this very source there already
+};
+
+// The name this run gives `source` in `folder`: its own, unless this run already put another
+// file there under that name (FAT does not tell letter cases apart), then "name (2).mp3", ...
+Claim claimTarget(TransferRun &run, const QString &folder, const QString &name, const QString &source)
+{
+    const QFileInfo info(name);
+    const QString suffix = info.suffix().isEmpty() ? QString() : QLatin1Char('.') + info.suffix();
+    QString candidate = folder + QLatin1Char('/') + name;
+    for (int n = 2;; ++n) {
+        const QString key = candidate.toCaseFolded();
+        const auto it = run.written.constFind(key);
+        if (it == run.written.constEnd()) {
+            run.written.insert(key, source);
+            return {candidate, false};
+        }
+        if (it.value() == source)
+            return {candidate, true};
+        candidate
+            = folder + QLatin1Char('/') + info.completeBaseName() + QStringLiteral(" (%1)").arg(n) + suffix;
+    }
+}
+
+// Whether a file already on the target gives way to the source, by the run's options.
+bool replaces(const transferDetail &detail, const QString &source, const QString &target)
+{
+    if (detail.overwriteall)
+        return true;
+    if (detail.overwritequality)
+        return ffmpeghandler::readAudioBitrate(target) < ffmpeghandler::readAudioBitrate(source);
+    // FAT keeps modification times to two seconds.
+    if (detail.overwritenewer)
+        return QFileInfo(target).lastModified().secsTo(QFileInfo(source).lastModified()) > 2;
+    return false;
+}
+
+}  // namespace
+
+bool ffmpeghandler::createFolder(const QString &folder)
+{
+    return QDir().mkpath(folder) && QFileInfo(folder).isDir();
+}
+
+QByteArray ffmpeghandler::albumArtPng(const QString &coverImage)
+{
+    if (coverImage.isEmpty())
+        return {};
+    // Decoding a large JPEG at its full size costs more than copying a song; the reader can
+    // decode it at the size needed instead.
+    QImageReader reader(coverImage);
+    const QSize size = reader.size();
+    if (size.isValid())
+        reader.setScaledSize(size.scaled(110, 110, Qt::KeepAspectRatio));
+    QImage image = reader.read();
+    if (image.isNull())
+        return {};
+    if (image.width() > 110 || image.height() > 110 || !size.isValid())
+        image = image.scaled(110, 110, Qt::KeepAspectRatio, Qt::FastTransformation);
+    QByteArray png;
+    QBuffer buffer(&png);
+    buffer.open(QIODevice::WriteOnly);
+    return image.save(&buffer, "png") ? png : QByteArray();
+}
+
+bool ffmpeghandler::saveAlbumArt(const QString &coverImage, const QString &targetImage)
+{
+    return !QFileInfo::exists(targetImage) && writeAlbumArt(albumArtPng(coverImage), targetImage);
+}
+
+bool ffmpeghandler::writeAlbumArt(const QByteArray &png, const QString &targetImage)
+{
+    if (png.isEmpty())
+        return false;
+    const QString temporary = temporaryIn(QFileInfo(targetImage).absolutePath());
+    QFile file(temporary);
+    const bool written = file.open(QIODevice::WriteOnly) && file.write(png) == png.size() && file.flush();
+    file.close();
+    if (!written || !platform::replaceFile(temporary, targetImage).ok()) {
+        QFile::remove(temporary);
+        return false;
+    }
+    return true;
+}
+
+bool ffmpeghandler::copyToUsb(
+    TransferRun &run, const QString &source, const QString &folder, const QString &name)
+{
+    const QString fileName
+        = fatSafeName(name.isEmpty() ? QFileInfo(source).fileName() : name, QStringLiteral("Track"));
+    const Claim claim = claimTarget(run, folder, fileName, source);
+    const QString &target = claim.path;
+    const QString targetName = QFileInfo(target).fileName();
+    const QFileInfo existing(target);
+
+    // A file this run put there already, or one that stays by the options, is kept as it is.
+    const bool present = existing.exists();
+    const bool keep = present && (claim.again || !replaces(run.detail, source, target));
+    if (keep) {
+        ++run.report.kept;
+    } else {
+        const qint64 size = QFileInfo(source).size();
+        const qint64 credit = present ? existing.size() : 0;
+        if (run.maxFileSize >= 0 && size > run.maxFileSize) {
+            UnableToProcess(
+                run, targetName, tr("the file is larger than the drive's file system allows (4 GB)"));
+            return false;
+        }
+        if (size >= run.spaceRemaining + credit && !run.detail.ignoreSpaceLimit) {
+            endRun(run, TransferReport::DiskFull, targetName, tr("there is no room left on the drive"));
+            return false;
+        }
+        writeLog(appLogFile(), QStringLiteral("Copying to USB.. ") + target);
+        platform::CopyOutcome outcome = platform::makeFolders(folder);
+        if (outcome.ok()) {
+            // Into a hidden name first: a drive pulled or full mid-copy never leaves a cut-off song
+            // under the real name, and a replaced file goes only once its successor is complete.
+            const QString temporary = temporaryIn(folder);
+            outcome = platform::copyFile(source, temporary);
+            if (outcome.ok())
+                outcome = platform::replaceFile(temporary, target);
+            if (!outcome.ok())
+                QFile::remove(temporary);
+        }
+        switch (outcome.error) {
+        case platform::CopyOutcome::None:
+            break;
+        case platform::CopyOutcome::NoSpace:
+            endRun(run, TransferReport::DiskFull, targetName, outcome.message);
+            return false;
+        case platform::CopyOutcome::TargetGone:
+            if (!QFileInfo(run.mediaRoot).isDir()) {
+                endRun(run, TransferReport::DriveRemoved, targetName, outcome.message);
+                return false;
+            }
+            [[fallthrough]];
+        default:
+            run.written.remove(target.toCaseFolded());
+            UnableToProcess(run, targetName,
+                outcome.error == platform::CopyOutcome::BadName
+                    ? tr("the drive does not accept the name (%1)").arg(outcome.message)
+                    : outcome.message);
+            return false;
+        }
+        run.spaceRemaining += credit - size;
+        ++run.report.copied;
+    }
+
+    const QString art = folder + QStringLiteral("/Folder.png");
+    if (!source.endsWith(QLatin1String(".mp4")) && !run.artDone.contains(folder)
+        && (QFileInfo::exists(art)
+            || writeAlbumArt(run.albumArt.contains(run.currentCoverPath)
+                    ? run.albumArt.value(run.currentCoverPath).result()
+                    : albumArtPng(run.currentCoverPath),
+                art)))
+        run.artDone.insert(folder);
+    if (!run.playlistFile.isEmpty()
+        && !appendM3uEntry({run.playlistFile, run.playlistFolder + QLatin1Char('/') + targetName}))
+        writeLog(appLogFile(), QStringLiteral("Playlist entry not written: ") + run.playlistFile);
+    ++run.report.handled;
+    emit incrementProgress(QStringLiteral("Copying ") + targetName);
+    return true;
+}
+
+bool ffmpeghandler::OnProcessOutputReady(
+    TransferRun &run, const QString &transcoded, const QString &folder, const QString &name)
+{
+    emit sgFiletranscoded(QFileInfo(transcoded).fileName());
+    return copyToUsb(run, transcoded, folder, name);
+}
+
+void ffmpeghandler::UnableToProcess(TransferRun &run, const QString &fileName, const QString &reason)
+{
+    qDebug() << "Unable to process this file.." << fileName << reason;
+    writeLog(appLogFile(),
+        QStringLiteral("Unable to process this file.. ") + fileName + QStringLiteral(": ") + reason);
+    run.report.failures << fileName + QStringLiteral(": ") + reason;
+    ++run.report.handled;
+    emit incrementProgress(QStringLiteral("Skip File ") + fileName);
+    emit sgFileFailed(fileName, reason);
+}
+
+void ffmpeghandler::endRun(
+    TransferRun &run, TransferReport::Stop why, const QString &fileName, const QString &reason)
+{
+    run.stop.raise();
+    if (run.report.stop == TransferReport::Completed)
+        run.report.stop = why;
+    if (!fileName.isEmpty())
+        run.report.failures << fileName + QStringLiteral(": ") + reason;
+    if (why == TransferReport::DiskFull)
+        emit sgDiskFull();
+    else if (why == TransferReport::DriveRemoved)
+        emit sgDriveRemoved();
+}

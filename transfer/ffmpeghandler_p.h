@@ -1,0 +1,43 @@
+#pragma once
+
+#include "systeminfo.h"
+#include "transferdetail.h"
+#include "transferstop.h"
+
+#include <QFuture>
+#include <QHash>
+#include <QList>
+#include <QSet>
+#include <QString>
+
+// The state of one transfer run, owned by the run: nothing here is shared with another run or
+// with the library conversion.
+struct TransferRun {
+    explicit TransferRun(const transferDetail &request)
+        : detail(request)
+        , stop(request.stopsBefore)
+        , spaceRemaining(request.availableSpace)
+    { }
+
+    const transferDetail detail;
+    StopToken stop;
+    QString transferRoot;  // the destination without trailing separators
+    QString mediaRoot;  // "<transferRoot>/<vehicle> Media"
+    QString transcodeRoot;  // "<library>/Transcoded Media"
+    quint64 volume = 0;  // the volume the destination was on when the run began
+    qint64 maxFileSize = -1;
+    qint64 spaceRemaining;
+    QList<AudioCodec> systemCodecs;
+    QSet<QString> playableCodecs;
+    QSet<QString> begunPlaylists;  // playlist files this run has begun
+    QHash<QString, QString> written;  // case-folded target path -> the source this run put there
+    QSet<QString> artDone;  // folders whose album art is settled
+    QHash<QString, QFuture<QByteArray>> albumArt;  // cover -> its Folder.png, made ahead
+
+    // The track in hand.
+    QString playlistFile;  // empty when the track is in no playlist
+    QString playlistFolder;  // the folder part of its playlist entry
+    QString currentCoverPath;  // the cover for the folder's album art; empty for none
+
+    TransferReport report;
+};

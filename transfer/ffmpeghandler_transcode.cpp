@@ -1,0 +1,151 @@
+#include "ffmpeghandler.h"
+
+#include "filecopy.h"
+#include "toolpaths.h"
+
+#include <QCoreApplication>
+#include <QDateTime>
+#include <QDebug>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+
+#include <taglib/fileref.h>
+#include <taglib/tag.h>
+
+#include <atomic>
+
+namespace {
+
+const QString kAudioBitrate = QStringLiteral("256");
+const QString kAudioSampleRate = QStringLiteral("44100");
+
+// The encoder Debian's ffmpeg has for a codec the systems list names.
+QString encoderFor(const QString &codec)
+{
+    const QString lower = codec.toLower();
+    if (lower == QLatin1String("mp3"))
+        return QStringLiteral("libmp3lame");
+    if (lower == QLatin1String("aac") || lower == QLatin1String("libfaac")
+        || lower == QLatin1String("libvo_aacenc"))
+        return QStringLiteral("aac");
+    return codec;
+}
+
+QString codecOf(const QString &encoder)
+{
+    return encoder == QLatin1String("libmp3lame") ? QStringLiteral("mp3") : encoder;
+}
+
+// A transcode made from this source before, and not older than it.
+bool isUpToDate(const QString &transcoded, const QString &source)
+{
+    const QFileInfo made(transcoded);
+    return made.isFile() && made.size() > 0 && made.lastModified() >= QFileInfo(source).lastModified();
+}
+
+// A hidden name beside the target that keeps its suffix, so ffmpeg still picks the format.
+QString temporaryName(const QString &target)
+{
+    static std::atomic<quint64> counter{0};
+    const QFileInfo info(target);
+    return info.absolutePath()
+        + QStringLiteral("/.kivo-%1-%2.").arg(QCoreApplication::applicationPid()).arg(++counter)
+        + info.suffix();
+}
+
+QString lastLine(const QByteArray &output)
+{
+    const QList<QByteArray> lines = output.trimmed().split('\n');
+    return lines.isEmpty() ? QString() : QString::fromUtf8(lines.last()).trimmed();
+}
+
+}  // namespace
+
+TranscodeResult ffmpeghandler::transcode(const QString &source, const QString &target, QString codec,
+    QString extension, QList<AudioCodec> fallback, const StopToken &stop, bool retryAfterCrash) const
+{
+    TranscodeResult result;
+    for (;;) {
+        QString encoder = encoderFor(codec);
+        const QString lower = source.toLower();
+        if (lower.endsWith(QLatin1String(".avi")) || lower.endsWith(QLatin1String(".ogg"))
+            || lower.endsWith(QLatin1String(".mp4"))) {
+            encoder = QStringLiteral("libmp3lame");
+            extension = QStringLiteral("mp3");
+        }
+        const QString destination = target + QLatin1Char('.') + extension;
+        result.codec = codecOf(encoder);
+        if (isUpToDate(destination, source)) {
+            result.path = destination;
+            result.reused = true;
+            return result;
+        }
+
+        QDir().mkpath(QFileInfo(destination).absolutePath());
+        const QString temporary = temporaryName(destination);
+        const platform::ToolResult run = platform::runTool(platform::Tool::Ffmpeg,
+            {QStringLiteral("-y"), QStringLiteral("-i"), QFileInfo(source).absoluteFilePath(),
+                QStringLiteral("-vn"), QStringLiteral("-acodec"), encoder, QStringLiteral("-ab"),
+                kAudioBitrate + QLatin1Char('k'), QStringLiteral("-ar"), kAudioSampleRate, temporary},
+            -1, [&stop] { return stop.stopped(); });
+        qDebug() << "IS TransCode" << run.exitCode;
+        if (run.ok() && QFileInfo(temporary).size() > 0) {
+            UpdateTag(source, temporary);
+            if (platform::replaceFile(temporary, destination).ok()) {
+                result.path = destination;
+                return result;
+            }
+            result.error = QStringLiteral("the transcoded file could not be put in place");
+        } else {
+            result.error = run.error.isEmpty() ? lastLine(run.standardError) : run.error;
+            if (result.error.isEmpty())
+                result.error = QStringLiteral("ffmpeg ended with code %1").arg(run.exitCode);
+        }
+        QFile::remove(temporary);
+        result.cancelled = run.cancelled;
+        result.crashed = run.crashed;
+        if (run.cancelled || (run.crashed && !retryAfterCrash) || fallback.isEmpty())
+            return result;
+        const AudioCodec next = fallback.takeFirst();
+        codec = QString::fromStdString(next.name);
+        extension = QString::fromStdString(next.extension);
+    }
+}
+
+TranscodeResult ffmpeghandler::fileTrancodinMethod(const QString &source, const QString &target,
+    const QString &setCodec, const QString &extension, QList<AudioCodec> fallback,
+    const StopToken &stop) const
+{
+    return transcode(source, target, setCodec, extension, std::move(fallback), stop, false);
+}
+
+TranscodeResult ffmpeghandler::fileTranscodeOnOk(const track &current, const QString &source,
+    const QString &target, const QString &setCodec, const QString &extension, QList<AudioCodec> fallback,
+    const StopToken &stop)
+{
+    const TranscodeResult result
+        = transcode(source, target, setCodec, extension, std::move(fallback), stop, true);
+    if (!result.cancelled)
+        emit sgRemoveFile(current.filepath, current.id, result.ok() ? (result.reused ? 2 : 3) : 1);
+    return result;
+}
+
+void ffmpeghandler::UpdateTag(const QString &sourcefilePath, const QString &targetfilePath)
+{
+    TagLib::FileRef source(
+        QFile::encodeName(sourcefilePath).constData(), true, TagLib::AudioProperties::Average);
+    TagLib::FileRef target(
+        QFile::encodeName(targetfilePath).constData(), true, TagLib::AudioProperties::Average);
+    if (source.isNull() || !source.tag() || source.tag()->isEmpty() || target.isNull() || !target.tag())
+        return;
+    TagLib::Tag *from = source.tag();
+    TagLib::Tag *to = target.tag();
+    to->setTitle(from->title());
+    to->setArtist(from->artist());
+    to->setAlbum(from->album());
+    to->setGenre(from->genre());
+    to->setYear(from->year());
+    to->setTrack(from->track());
+    target.save();
+}

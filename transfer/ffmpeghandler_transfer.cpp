@@ -1,0 +1,191 @@
+#include "ffmpeghandler.h"
+
+#include "applog.h"
+#include "drivenames.h"
+#include "ffmpeghandler_p.h"
+#include "filecopy.h"
+#include "kivodb.h"
+#include "m3ufile.h"
+
+#include <QCryptographicHash>
+#include <QDir>
+#include <QFileInfo>
+#include <QThread>
+#include <QThreadPool>
+#include <QtConcurrent>
+
+namespace {
+
+// Where one track goes, settled before any file is touched.
+struct Planned {
+    track t;
+    QString folder;  // the track folder on the target
+    QString folderName;
+    QString playlistFile;
+    QString cover;
+    QString transcodeBase;  // the cached transcode, without suffix
+};
+
+// What the work ahead of the copies found for one track.
+struct Prepared {
+    enum Kind { Copy, Transcoded, Failed, Cancelled };
+    Kind kind = Failed;
+    QString path;  // the file to copy
+    QString error;
+};
+
+// Two sources with the same title never share a cached transcode.
+QString sourceTag(const QString &path)
+{
+    const QByteArray hash
+        = QCryptographicHash::hash(QFileInfo(path).absoluteFilePath().toUtf8(), QCryptographicHash::Sha1);
+    return QString::fromLatin1(hash.toHex().left(8));
+}
+
+Planned plan(const TransferRun &run, const track &t)
+{
+    Planned item;
+    item.t = t;
+    QString name = t.isVideo ? QStringLiteral("Videos") : t.albumname.trimmed();
+    if (!t.playlist.isEmpty()) {
+        name = t.playlist;
+        item.playlistFile
+            = run.mediaRoot + QLatin1Char('/') + drivePlaylistName(t.playlist) + QStringLiteral(".m3u");
+    }
+    item.folderName = driveFolderName(name);
+    item.folder = run.mediaRoot + QLatin1Char('/') + item.folderName;
+    if (!t.albumname.contains(QLatin1String("Unknown")))
+        item.cover = t.cover;
+    item.transcodeBase = run.transcodeRoot + QLatin1Char('/') + item.folderName + QLatin1Char('/')
+        + transcodeTitle(t) + QStringLiteral(" [") + sourceTag(t.filepath) + QLatin1Char(']');
+    return item;
+}
+
+// The target is still the volume the run began on, and its media folder can be made.
+bool targetPresent(const TransferRun &run)
+{
+    const QString root = run.transferRoot.isEmpty() ? QStringLiteral("/") : run.transferRoot;
+    return run.volume != 0 && platform::volumeIdOf(root) == run.volume
+        && ffmpeghandler::createFolder(run.mediaRoot);
+}
+
+}  // namespace
+
+TransferReport ffmpeghandler::transferTracks(
+    const TrackMap &tracks, const transferDetail &detail, QList<track> list)
+{
+    TransferRun run(detail);
+    for (const track &t : tracks)
+        list << t;
+
+    QString root = QDir::cleanPath(detail.destination);
+    while (root.endsWith(QLatin1Char('/')))
+        root.chop(1);
+    run.transferRoot = root;
+    const SystemInfo system = detail.systemInfo ? *detail.systemInfo : SystemInfo();
+    run.mediaRoot = root + QLatin1Char('/')
+        + fatSafeName(system.vehicle + QStringLiteral(" Media"), QStringLiteral("Media"));
+    run.transcodeRoot = kivoDB::libraryRoot() + QStringLiteral("/Transcoded Media");
+    run.volume = detail.destination.isEmpty()
+        ? 0
+        : platform::volumeIdOf(root.isEmpty() ? QStringLiteral("/") : root);
+    run.maxFileSize = platform::maxFileSizeOn(root);
+    run.systemCodecs = loadSystemInfo(QString::fromStdString(system.name));
+    for (const AudioCodec &codec : std::as_const(run.systemCodecs))
+        run.playableCodecs.insert(QString::fromStdString(codec.name));
+    const QString codec = QString::fromStdString(system.audio.codec);
+    const QString extension = QString::fromStdString(system.audio.extension);
+
+    QList<Planned> items;
+    items.reserve(list.size());
+    for (const track &t : std::as_const(list))
+        items << plan(run, t);
+
+    // Probes and transcodes run ahead on their own pool (this job already holds a thread of the
+    // global one); the copies below take their results strictly in the walk's order.
+    const auto prepare = [this, &run, codec, extension](const Planned &item) {
+        if (run.stop.stopped())
+            return Prepared{Prepared::Cancelled, {}, {}};
+        const QString &source = item.t.filepath;
+        if (!QFileInfo(source).isFile())
+            return Prepared{Prepared::Failed, {}, tr("the file is no longer there")};
+        if (item.t.isVideo || run.playableCodecs.contains(audioCodecOf(source)))
+            return Prepared{Prepared::Copy, source, {}};
+        const TranscodeResult made
+            = fileTrancodinMethod(source, item.transcodeBase, codec, extension, run.systemCodecs, run.stop);
+        if (made.ok())
+            return Prepared{Prepared::Transcoded, made.path, {}};
+        if (made.cancelled)
+            return Prepared{Prepared::Cancelled, {}, {}};
+        return Prepared{Prepared::Failed, {},
+            tr("it cannot be converted to a format the car plays (%1)").arg(made.error)};
+    };
+    QThreadPool pool;
+    pool.setMaxThreadCount(parallelJobs > 0 ? parallelJobs : QThread::idealThreadCount());
+    const int ahead = 2 * pool.maxThreadCount();
+    QList<QFuture<Prepared>> futures;
+    futures.reserve(items.size());
+
+    bool walked = true;
+    if (run.volume == 0) {
+        endRun(run, TransferReport::DriveRemoved, {}, {});
+        walked = false;
+    }
+    for (int i = 0; walked && i < items.size(); ++i) {
+        if (run.stop.stopped()) {
+            walked = false;
+            break;
+        }
+        while (futures.size() < items.size() && futures.size() <= i + ahead) {
+            const Planned &next = items.at(futures.size());
+            if (!next.cover.isEmpty() && !run.albumArt.contains(next.cover))
+                run.albumArt.insert(
+                    next.cover, QtConcurrent::run(&pool, &ffmpeghandler::albumArtPng, next.cover));
+            futures << QtConcurrent::run(&pool, prepare, next);
+        }
+        if (!targetPresent(run)) {
+            endRun(run, TransferReport::DriveRemoved, {}, {});
+            walked = false;
+            break;
+        }
+        const Planned &item = items.at(i);
+        const Prepared prepared = futures.at(i).result();
+        if (prepared.kind == Prepared::Cancelled) {
+            walked = false;
+            break;
+        }
+        run.playlistFile = item.playlistFile;
+        run.playlistFolder = item.folderName;
+        run.currentCoverPath = item.cover;
+        // A playlist is begun once per run, so coming back to it later never loses its entries.
+        if (!item.playlistFile.isEmpty() && !run.begunPlaylists.contains(item.playlistFile.toCaseFolded())) {
+            run.begunPlaylists.insert(item.playlistFile.toCaseFolded());
+            QFile::remove(item.playlistFile);
+            if (!createM3uFile(item.playlistFile))
+                writeLog(appLogFile(), QStringLiteral("Playlist not written: ") + item.playlistFile);
+        }
+        const QString sourceName = QFileInfo(item.t.filepath).fileName();
+        switch (prepared.kind) {
+        case Prepared::Copy:
+            copyToUsb(run, prepared.path, item.folder);
+            break;
+        case Prepared::Transcoded:
+            if (OnProcessOutputReady(run, prepared.path, item.folder,
+                    transcodeTitle(item.t) + QLatin1Char('.') + QFileInfo(prepared.path).suffix()))
+                ++run.report.transcoded;
+            break;
+        default:
+            UnableToProcess(run, sourceName, prepared.error);
+            break;
+        }
+    }
+    if (!walked && run.report.stop == TransferReport::Completed)
+        run.report.stop = TransferReport::Cancelled;
+    // Work still running ahead of the copies is not wanted any more.
+    run.stop.raise();
+    pool.waitForDone();
+
+    writeLog(appLogFile(), QStringLiteral("Copying to USB.. Completed"));
+    emit sgTransferFinished(run.report);
+    return run.report;
+}
