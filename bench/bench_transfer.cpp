@@ -13,6 +13,7 @@
 // same progress signals and playlist files, in the walk's order, and stop at the same file when
 // the drive fills up.
 
+#include "applog.h"
 #include "ffmpeghandler.h"
 #include "kivodb.h"
 #include "mediagen.h"
@@ -279,6 +280,8 @@ int main(int argc, char *argv[])
 {
     TestEnv env;
     QCoreApplication app(argc, argv);
+    // The run logs each copy, as it does in the program.
+    setLogFile(appLogFile(), env.appDataDir() + QStringLiteral("/debug.log"));
     const QStringList args = app.arguments();
     const QString mode = args.value(1, QStringLiteral("copy"));
     const int runs = std::max(1, args.value(3, QStringLiteral("5")).toInt());

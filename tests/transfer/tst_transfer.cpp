@@ -7,7 +7,6 @@
 #include <QDir>
 #include <QImage>
 #include <QProcess>
-#include <QSignalSpy>
 #include <QStandardPaths>
 
 #include <unistd.h>
