@@ -179,7 +179,7 @@ bool ffmpeghandler::copyToUsb(
     if (!source.endsWith(QLatin1String(".mp4")) && !run.artDone.contains(folder)
         && (QFileInfo::exists(art)
             || writeAlbumArt(run.albumArt.contains(run.currentCoverPath)
-                    ? run.albumArt.value(run.currentCoverPath).result()
+                    ? run.albumArt.take(run.currentCoverPath).result()
                     : albumArtPng(run.currentCoverPath),
                 art)))
         run.artDone.insert(folder);

@@ -32,7 +32,10 @@ struct TransferRun {
     QSet<QString> begunPlaylists;  // playlist files this run has begun
     QHash<QString, QString> written;  // case-folded target path -> the source this run put there
     QSet<QString> artDone;  // folders whose album art is settled
-    QHash<QString, QFuture<QByteArray>> albumArt;  // cover -> its Folder.png, made ahead
+    // Covers made into Folder.png ahead of the copies; each is taken when first used, so a
+    // library of many albums never holds them all.
+    QSet<QString> artRequested;
+    QHash<QString, QFuture<QByteArray>> albumArt;
 
     // The track in hand.
     QString playlistFile;  // empty when the track is in no playlist

@@ -138,9 +138,12 @@ TransferReport ffmpeghandler::transferTracks(
         }
         while (futures.size() < items.size() && futures.size() <= i + ahead) {
             const Planned &next = items.at(futures.size());
-            if (!next.cover.isEmpty() && !run.albumArt.contains(next.cover))
+            if (!next.cover.isEmpty() && !run.artRequested.contains(next.cover)
+                && !QFileInfo::exists(next.folder + QStringLiteral("/Folder.png"))) {
+                run.artRequested.insert(next.cover);
                 run.albumArt.insert(
                     next.cover, QtConcurrent::run(&pool, &ffmpeghandler::albumArtPng, next.cover));
+            }
             futures << QtConcurrent::run(&pool, prepare, next);
         }
         if (!targetPresent(run)) {
@@ -150,6 +153,7 @@ TransferReport ffmpeghandler::transferTracks(
         }
         const Planned &item = items.at(i);
         const Prepared prepared = futures.at(i).result();
+        futures[i] = {};
         if (prepared.kind == Prepared::Cancelled) {
             walked = false;
             break;
@@ -160,7 +164,6 @@ TransferReport ffmpeghandler::transferTracks(
         // A playlist is begun once per run, so coming back to it later never loses its entries.
         if (!item.playlistFile.isEmpty() && !run.begunPlaylists.contains(item.playlistFile.toCaseFolded())) {
             run.begunPlaylists.insert(item.playlistFile.toCaseFolded());
-            QFile::remove(item.playlistFile);
             if (!createM3uFile(item.playlistFile))
                 writeLog(appLogFile(), QStringLiteral("Playlist not written: ") + item.playlistFile);
         }
