@@ -10,7 +10,10 @@
 Combo::Combo(QObject *root)
     : QObject(root)
     , m_root(root)
-{ }
+{
+    if (root && root->metaObject()->indexOfMethod("updateDrivesData(QVariant)") >= 0)
+        connect(&m_drive, SIGNAL(showDrivesData(QVariant)), root, SLOT(updateDrivesData(QVariant)));
+}
 
 SystemInfo *Combo::systemInfo()
 {

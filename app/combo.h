@@ -1,5 +1,7 @@
 #pragma once
 
+#include "drive.h"
+
 #include <QObject>
 #include <QVariant>
 
@@ -29,4 +31,6 @@ public slots:
 
 private:
     QObject *m_root;
+    // Joined to the front end's drive list like the live one; it lists nothing itself.
+    Drive m_drive;
 };

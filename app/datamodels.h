@@ -1,28 +1,11 @@
 #pragma once
 
+#include "modelproperty.h"
+
 #include <QObject>
 #include <QString>
 
-// The objects QML shows in its lists. Each field is a property whose change signal is the field's
-// name followed by "Changed"; a write notifies only when the value really changes.
-#define KIVO_MODEL_PROPERTY(Type, name, setter)                                                              \
-    Q_PROPERTY(Type name READ name WRITE setter NOTIFY name##Changed)                                        \
-public:                                                                                                      \
-    Type name() const                                                                                        \
-    {                                                                                                        \
-        return m_##name;                                                                                     \
-    }                                                                                                        \
-    void setter(const Type &value)                                                                           \
-    {                                                                                                        \
-        if (m_##name == value)                                                                               \
-            return;                                                                                          \
-        m_##name = value;                                                                                    \
-        emit name##Changed();                                                                                \
-    }                                                                                                        \
-    Q_SIGNAL void name##Changed();                                                                           \
-                                                                                                             \
-private:                                                                                                     \
-    Type m_##name{};
+// The objects QML shows in its lists, each field a KIVO_MODEL_PROPERTY.
 
 class ArtistDataModel : public QObject
 {

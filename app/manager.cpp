@@ -170,6 +170,9 @@ void manager::initContextProperties()
         context->setContextProperty(QStringLiteral("onMac"), false);
         const QScreen *screen = QGuiApplication::primaryScreen();
         context->setContextProperty(QStringLiteral("screenWidth"), screen ? screen->size().width() : 1280);
+        // The drive code replaces these at its first poll.
+        context->setContextProperty(QStringLiteral("driveList"), QStringList());
+        context->setContextProperty(QStringLiteral("drivedetails"), QVariant::fromValue(QList<QObject *>()));
         publishModels();
         publishBrowser();
     } catch (...) {

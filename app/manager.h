@@ -94,6 +94,7 @@ signals:
     void sgCopyFinished(QVariant added);
     void sgUpdateRepairProgress(QVariant done, QVariant total);
     void sgLibraryChanged(QVariant hasMedia);
+    void showTransferBrowser();
 
 public slots:
     // Loads the library from the store and rebuilds the library models.
@@ -113,6 +114,9 @@ public slots:
     // Removes the library tracks with these ids (a list of numbers).
     void slRemoveFromLibrary(const QVariant &trackIds);
     void removeFinished();
+    // "transfer": hands the library rows the user ticked to the drive code and opens the transfer
+    // dialog; a message when none is ticked.
+    void exeRemoveTransfer(const QString &action);
     // Keeps only library entries whose texts contain `text` (all with an empty text).
     void slSearchLibrary(const QString &text);
 

@@ -1,9 +1,11 @@
 #include "messagehandler.h"
 
+#include "drivemessages.h"
+
 MessageHandler::MessageHandler()
-    : driveFull(QStringLiteral("Drive is Full"))
-    , diskRemoved(QStringLiteral("Disk is Removed"))
-    , noDriveSelected(QStringLiteral("No destination drive selected."))
+    : driveFull(DriveMessages().driveFull)
+    , diskRemoved(DriveMessages().diskRemoved)
+    , noDriveSelected(DriveMessages().noDriveSelected)
     , noMediaSelected(QStringLiteral("No media selected."))
     , databaseFailed(QStringLiteral("The media library could not be opened."))
     , protectedMedia(QStringLiteral("Protected media cannot be added to the library:"))
@@ -59,5 +61,24 @@ QList<QPair<QString, QString>> MessageHandler::displayTexts()
         {QStringLiteral("MediaLibrary_txtpodcasts"), QStringLiteral("Podcasts")},
         {QStringLiteral("MediaLibrary_txtaudiobooks"), QStringLiteral("Audio books")},
         {QStringLiteral("MediaLibrary_txtvideos"), QStringLiteral("Videos")},
+        {QStringLiteral("MediaLibrary_txttransfer"), QStringLiteral("Transfer to vehicle")},
+        {QStringLiteral("TransferandSync_title"), QStringLiteral("Transfer and sync")},
+        {QStringLiteral("TransferandSync_choose"),
+            QStringLiteral("Choose the USB stick, SD card or folder to transfer to:")},
+        {QStringLiteral("TransferandSync_nodrive"),
+            QStringLiteral("No USB stick or SD card found. Insert one, or choose a folder.")},
+        {QStringLiteral("TransferandSync_opendirectory"), QStringLiteral("Open Directory")},
+        {QStringLiteral("TransferandSync_folder"), QStringLiteral("Folder")},
+        {QStringLiteral("TransferandSync_free"), QStringLiteral("GB free of")},
+        {QStringLiteral("TransferandSync_format"),
+            QStringLiteral("Format the drive first (everything on it is erased)")},
+        {QStringLiteral("TransferandSync_overwriteall"), QStringLiteral("Overwrite all duplicates")},
+        {QStringLiteral("TransferandSync_overwritenewer"), QStringLiteral("Overwrite only with newer")},
+        {QStringLiteral("TransferandSync_overwritequality"),
+            QStringLiteral("Overwrite only with higher quality/contain more data")},
+        {QStringLiteral("TransferandSync_continue"), QStringLiteral("Transfer")},
+        {QStringLiteral("TransferandSync_formatting"), QStringLiteral("Formatting the drive…")},
+        {QStringLiteral("TransferandSync_progress"), QStringLiteral("Transferring:")},
+        {QStringLiteral("TransferandSync_stop"), QStringLiteral("Stop")},
     };
 }

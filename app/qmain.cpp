@@ -4,6 +4,7 @@
 #include "apppaths.h"
 #include "combo.h"
 #include "database.h"
+#include "drive.h"
 #include "manager.h"
 #include "messagehandler.h"
 #include "qmlapplicationviewer.h"
@@ -79,6 +80,7 @@ KivoApplication::Result KivoApplication::start(const StartOptions &options)
         showError(m_viewer->errorText());
         return Result::FrontEndFailed;
     }
+    m_drive = std::make_unique<Drive>(m_viewer.get(), nullptr);
     connectRoot();
     QObject::connect(qApp, &QCoreApplication::aboutToQuit, m_manager.get(), &manager::saveData);
     m_viewer->show();
@@ -89,10 +91,11 @@ KivoApplication::Result KivoApplication::start(const StartOptions &options)
     return Result::Started;
 }
 
-void KivoApplication::join(QObject *sender, const char *signal, QObject *receiver, const char *slot)
+void KivoApplication::join(
+    QObject *sender, const char *signal, QObject *receiver, const char *slot, Qt::ConnectionType type)
 {
     ++m_connectionCount;
-    if (QObject::connect(sender, signal, receiver, slot))
+    if (QObject::connect(sender, signal, receiver, slot, type))
         return;
     const QString line
         = QStringLiteral("%1 %2 -> %3 %4")
@@ -132,12 +135,29 @@ void KivoApplication::connectRoot()
     join(mgr, SIGNAL(sgUpdateRepairProgress(QVariant, QVariant)), root,
         SLOT(slUpdateRepairProgress(QVariant, QVariant)));
     join(mgr, SIGNAL(sgLibraryChanged(QVariant)), root, SLOT(slLibraryChanged(QVariant)));
+    join(root, SIGNAL(exeRemoveTransfer(QString)), mgr, SLOT(exeRemoveTransfer(QString)));
+    join(mgr, SIGNAL(showTransferBrowser()), root, SLOT(showTransferBrowser()));
+
+    Drive *drive = m_drive.get();
+    join(root, SIGNAL(transferTomedia(int)), drive, SLOT(timerexe(int)));
+    join(root, SIGNAL(sgProgressStoped(int)), drive, SLOT(slProgressStoped(int)));
+    join(root, SIGNAL(continueDrive(QString, int, int, int, int)), drive,
+        SLOT(ContinueDrive(QString, int, int, int, int)));
+    join(root, SIGNAL(transferandSyncDialog()), drive, SLOT(openDialog()));
+    join(drive, SIGNAL(showMessageBox(QVariant)), root, SLOT(showmessageBox(QVariant)));
+    join(drive, SIGNAL(sgUpdateTransferProgress(QVariant, QVariant, QVariant)), root,
+        SLOT(slUpdateTransferProgress(QVariant, QVariant, QVariant)));
+    join(drive, SIGNAL(sgShowFormatWait()), root, SLOT(slShowLoading()));
+    join(drive, SIGNAL(sgHideFormatWait()), root, SLOT(slHideLoading()));
+    join(drive, SIGNAL(sgShowTransferProgress()), root, SLOT(slShowTransferProgress()), Qt::DirectConnection);
+    join(drive, SIGNAL(sgHideTransferProgress()), root, SLOT(slhideTransferProgress()), Qt::DirectConnection);
 }
 
 void KivoApplication::shutdown()
 {
     if (m_manager)
         m_manager->saveData();
+    m_drive.reset();
     m_manager.reset();
     m_viewer.reset();
     if (m_database)

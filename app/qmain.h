@@ -8,6 +8,7 @@
 #include <memory>
 
 class Database;
+class Drive;
 class manager;
 class QmlApplicationViewer;
 
@@ -35,6 +36,7 @@ public:
 
     bool isSecondInstance() const { return m_secondInstance; }
     manager *controller() const { return m_manager.get(); }
+    Drive *drive() const { return m_drive.get(); }
     QmlApplicationViewer *viewer() const { return m_viewer.get(); }
     // Root-object connections that failed, as "sender signal -> receiver slot" lines.
     const QStringList &failedConnections() const { return m_failedConnections; }
@@ -45,12 +47,14 @@ public:
 
 private:
     void connectRoot();
-    void join(QObject *sender, const char *signal, QObject *receiver, const char *slot);
+    void join(QObject *sender, const char *signal, QObject *receiver, const char *slot,
+        Qt::ConnectionType type = Qt::AutoConnection);
 
     std::unique_ptr<QLockFile> m_lock;
     std::unique_ptr<Database> m_database;
     std::unique_ptr<QmlApplicationViewer> m_viewer;
     std::unique_ptr<manager> m_manager;
+    std::unique_ptr<Drive> m_drive;
     QStringList m_failedConnections;
     int m_connectionCount = 0;
     bool m_secondInstance = false;

@@ -22,6 +22,11 @@ Rectangle {
     signal sgSelectAllBrowserItems(bool selected)
     signal sgRemoveFromLibrary(var trackIds)
     signal sgSearchLibrary(string text)
+    signal exeRemoveTransfer(string action)
+    signal transferTomedia(int flag)
+    signal sgProgressStoped(int flag)
+    signal continueDrive(string drive, int format, int overwriteall, int overwritenewer, int overwritequality)
+    signal transferandSyncDialog()
 
     property string currentPage: "welcome"
     property string vehicleName: typeof SelectedModelName !== "undefined" ? SelectedModelName : ""
@@ -73,6 +78,32 @@ Rectangle {
     }
     function slLibraryChanged(hasMedia) { libraryHasMedia = hasMedia }
 
+    // The transfer to the car.
+    function showTransferBrowser() {
+        selectedDrive = ""
+        transferDialog.open()
+        transferTomedia(1)
+    }
+    function updateDrivesData(data) { }
+    function slShowLoading() { formatWait.open() }
+    function slHideLoading() { formatWait.close() }
+    function slShowTransferProgress() {
+        transferTotal = 0
+        transferCount = 0
+        transferFile = ""
+        transferProgress.open()
+    }
+    function slhideTransferProgress() { transferProgress.close() }
+    function slUpdateTransferProgress(total, count, file) {
+        transferTotal = total
+        transferCount = count
+        transferFile = file
+    }
+    property string selectedDrive: ""
+    property int transferTotal: 0
+    property int transferCount: 0
+    property string transferFile: ""
+
     property int browserType: 1
     property int copyDone: 0
     property int copyTotal: 0
@@ -89,6 +120,14 @@ Rectangle {
             if (rows[i].selected)
                 ids.push(rows[i].trackid)
         return ids
+    }
+
+    // Ticks or clears every row the library tabs can select.
+    function selectRows(selected) {
+        var lists = [trackModel, podcastModel, audiobookModel, videoModel]
+        for (var i = 0; i < lists.length; ++i)
+            for (var j = 0; j < lists[i].length; ++j)
+                lists[i][j].selected = selected
     }
 
     component PageTitle: Label {
@@ -291,6 +330,19 @@ Rectangle {
                         }
                     }
                     Button {
+                        text: Browser_txtselectall
+                        onClicked: root.selectRows(true)
+                    }
+                    Button {
+                        text: Browser_txtselectnone
+                        onClicked: root.selectRows(false)
+                    }
+                    Button {
+                        objectName: "transferButton"
+                        text: MediaLibrary_txttransfer
+                        onClicked: root.exeRemoveTransfer("transfer")
+                    }
+                    Button {
                         objectName: "removeButton"
                         text: MediaLibrary_txtremove
                         onClicked: {
@@ -468,6 +520,137 @@ Rectangle {
                 Layout.alignment: Qt.AlignRight
                 text: MessageBox_txtok
                 onClicked: messageBox.close()
+            }
+        }
+    }
+
+    Popup {
+        id: transferDialog
+        objectName: "transferDialog"
+        anchors.centerIn: parent
+        width: Math.min(parent.width - 80, 640)
+        modal: true
+        closePolicy: Popup.NoAutoClose
+        padding: 24
+        background: Rectangle { color: "#2f353e"; radius: 6 }
+        contentItem: ColumnLayout {
+            spacing: 12
+            PageTitle { text: TransferandSync_title; font.pixelSize: 22 }
+            BodyText { Layout.fillWidth: true; text: TransferandSync_choose }
+            BodyText {
+                Layout.fillWidth: true
+                visible: drivedetails.length === 0
+                text: TransferandSync_nodrive
+            }
+            ButtonGroup { id: driveGroup }
+            Repeater {
+                objectName: "driveRows"
+                model: drivedetails
+                RadioButton {
+                    Layout.fillWidth: true
+                    ButtonGroup.group: driveGroup
+                    checked: root.selectedDrive === modelData.driveletter
+                    onClicked: root.selectedDrive = modelData.driveletter
+                    contentItem: Label {
+                        leftPadding: 32
+                        color: "white"
+                        font.pixelSize: 15
+                        wrapMode: Text.WordWrap
+                        text: modelData.isSystem === 1
+                              ? TransferandSync_folder + ": " + modelData.driveletter
+                              : modelData.driveletter + "   " + modelData.filesystem + " (" + modelData.drivename + ")   "
+                                + modelData.freespace + " " + TransferandSync_free + " " + modelData.totalspace + " GB"
+                    }
+                }
+            }
+            Button {
+                objectName: "openDirectoryButton"
+                text: TransferandSync_opendirectory
+                onClicked: root.transferandSyncDialog()
+            }
+            CheckBox {
+                id: formatBox
+                objectName: "formatBox"
+                text: TransferandSync_format
+                enabled: {
+                    for (var i = 0; i < drivedetails.length; ++i)
+                        if (drivedetails[i].driveletter === root.selectedDrive)
+                            return drivedetails[i].isSystem === 0
+                    return false
+                }
+            }
+            CheckBox { id: overwriteAll; objectName: "overwriteAll"; text: TransferandSync_overwriteall }
+            CheckBox { id: overwriteNewer; objectName: "overwriteNewer"; text: TransferandSync_overwritenewer }
+            CheckBox { id: overwriteQuality; objectName: "overwriteQuality"; text: TransferandSync_overwritequality }
+            RowLayout {
+                Layout.alignment: Qt.AlignRight
+                Button {
+                    text: Common_txtcancel
+                    onClicked: {
+                        transferDialog.close()
+                        root.transferTomedia(0)
+                    }
+                }
+                Button {
+                    objectName: "startTransferButton"
+                    text: TransferandSync_continue
+                    enabled: root.selectedDrive !== ""
+                    onClicked: {
+                        transferDialog.close()
+                        root.continueDrive(root.selectedDrive, formatBox.enabled && formatBox.checked ? 1 : 0,
+                                           overwriteAll.checked ? 1 : 0, overwriteNewer.checked ? 1 : 0,
+                                           overwriteQuality.checked ? 1 : 0)
+                    }
+                }
+            }
+        }
+    }
+
+    Popup {
+        id: formatWait
+        objectName: "formatWait"
+        anchors.centerIn: parent
+        modal: true
+        closePolicy: Popup.NoAutoClose
+        padding: 24
+        background: Rectangle { color: "#2f353e"; radius: 6 }
+        contentItem: ColumnLayout {
+            spacing: 14
+            BusyIndicator { Layout.alignment: Qt.AlignHCenter; running: formatWait.opened }
+            Label { color: "white"; font.pixelSize: 16; text: TransferandSync_formatting }
+        }
+    }
+
+    Popup {
+        id: transferProgress
+        objectName: "transferProgress"
+        anchors.centerIn: parent
+        width: 460
+        modal: true
+        closePolicy: Popup.NoAutoClose
+        padding: 24
+        background: Rectangle { color: "#2f353e"; radius: 6 }
+        contentItem: ColumnLayout {
+            spacing: 14
+            Label {
+                objectName: "transferCount"
+                color: "white"
+                font.pixelSize: 16
+                text: TransferandSync_progress + " " + root.transferCount + " / " + root.transferTotal
+            }
+            Label {
+                Layout.fillWidth: true
+                color: "#9aa3ad"
+                font.pixelSize: 13
+                elide: Text.ElideMiddle
+                text: root.transferFile
+            }
+            ProgressBar { Layout.fillWidth: true; from: 0; to: Math.max(1, root.transferTotal); value: root.transferCount }
+            Button {
+                objectName: "stopTransferButton"
+                Layout.alignment: Qt.AlignHCenter
+                text: TransferandSync_stop
+                onClicked: root.sgProgressStoped(1)
             }
         }
     }

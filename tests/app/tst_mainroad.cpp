@@ -2,9 +2,11 @@
 #include "apppaths.h"
 #include "combo.h"
 #include "datamodels.h"
+#include "drive.h"
 #include "kivodb.h"
 #include "manager.h"
 #include "mediagen.h"
+#include "messagehandler.h"
 #include "qmain.h"
 #include "qmlapplicationviewer.h"
 #include "testenv.h"
@@ -328,6 +330,53 @@ private slots:
         mgr->slupdateMainObjectVideo(video);
         for (const track &t : kivoDB().loadLibrary())
             QVERIFY(t.trackname != "Not made");
+    }
+
+    // From the library's ticked rows through the transfer dialog to a finished transfer into a
+    // chosen folder, as the window drives it.
+    void transferFromTheWindow()
+    {
+        TestEnv env;
+        makeMusic(env);
+        KivoApplication app;
+        start(app);
+        manager *mgr = app.controller();
+        QVERIFY(scan(mgr, "mymusic"));
+        QVERIFY(addAndWait(mgr, true));
+        QObject *root = app.viewer()->rootObject();
+        auto *dialog = root->findChild<QObject *>("transferDialog");
+
+        QVERIFY(QMetaObject::invokeMethod(root, "exeRemoveTransfer", Q_ARG(QString, "transfer")));
+        QCOMPARE(root->findChild<QObject *>("messageText")->property("text").toString(),
+            MessageHandler().noMediaSelected);
+        QVERIFY(QMetaObject::invokeMethod(root, "selectRows", Q_ARG(QVariant, true)));
+        QVERIFY(QMetaObject::invokeMethod(root, "exeRemoveTransfer", Q_ARG(QString, "transfer")));
+        QVERIFY(dialog->property("opened").toBool());
+        QCOMPARE(Drive::transferMap().size(), 4);
+
+        const QString target = env.makePath("stick");
+        QDir().mkpath(target);
+        app.drive()->folderChooser = [target] { return target; };
+        QVERIFY(QMetaObject::invokeMethod(root, "transferandSyncDialog"));
+        QVERIFY(QTest::qWaitFor([&] { return app.drive()->driveList().contains(target); }, 5000));
+        QCOMPARE(app.viewer()->rootContext()->contextProperty("driveList").toStringList(),
+            app.drive()->driveList());
+        root->setProperty("selectedDrive", target);
+        QSignalSpy ended(app.drive(), &Drive::sgTransferEnded);
+        QVERIFY(QMetaObject::invokeMethod(root->findChild<QObject *>("startTransferButton"), "clicked"));
+        QVERIFY(ended.wait(30000));
+
+        const QString media = target + "/" + root->property("vehicleName").toString() + " Media/";
+        for (const char *file : {"Album One/01 Sun.mp3", "Album One/02 Moon.mp3", "Album Two/02 Snow.mp3"})
+            QVERIFY2(QFile::exists(media + file), qPrintable(media + file));
+        QCOMPARE(root->property("transferCount").toInt(), 4);
+        QCOMPARE(root->property("transferTotal").toInt(), 4);
+        QVERIFY(!root->findChild<QObject *>("transferProgress")->property("opened").toBool());
+        QVERIFY(root->findChild<QObject *>("messageText")
+                    ->property("text")
+                    .toString()
+                    .startsWith("Transfer complete: 4 of 4"));
+        QVERIFY(!app.drive()->isPolling());
     }
 };
 

@@ -1,0 +1,180 @@
+#include "drive.h"
+
+#include "applog.h"
+
+#include <QDebug>
+#include <QPointer>
+#include <QQmlContext>
+#include <QQuickView>
+
+#include <iostream>
+
+namespace {
+
+TrackMap &sharedTransferMap()
+{
+    static TrackMap map;
+    return map;
+}
+
+QPointer<Drive> &liveDrive()
+{
+    static QPointer<Drive> drive;
+    return drive;
+}
+
+}  // namespace
+
+Drive::Drive() = default;
+
+Drive::Drive(QQuickView *view, QObject *parent)
+    : QObject(parent)
+    , m_view(view)
+{
+    liveDrive() = this;
+    connect(&m_pollTimer, &QTimer::timeout, this, &Drive::GetDriveDetail);
+    m_pollTimer.setInterval(1000);
+    connect(&m_transferHandler, &ffmpeghandler::incrementProgress, this, &Drive::slOneFileCopyed,
+        Qt::QueuedConnection);
+    connect(&m_transferHandler, &ffmpeghandler::sgFiletranscoded, this, &Drive::slOneFileTranscoded,
+        Qt::QueuedConnection);
+    connect(&m_transferHandler, &ffmpeghandler::sgDiskFull, this, &Drive::slDiskFull, Qt::QueuedConnection);
+    connect(&m_transferHandler, &ffmpeghandler::sgDriveRemoved, this, &Drive::slDriveRemoved,
+        Qt::QueuedConnection);
+    connect(&m_transferHandler, &ffmpeghandler::sgTransferFinished, this, &Drive::slTransferFinished,
+        Qt::QueuedConnection);
+    connect(&m_formatWatcher, &QFutureWatcher<FormatOutcome>::finished, this, &Drive::finishFormatDrive);
+}
+
+Drive::~Drive()
+{
+    // The jobs use this object's handler and formatter; neither may outlive it.
+    if (m_transferWatcher.isRunning())
+        ffmpeghandler::cancelTransfer();
+    m_formatWatcher.waitForFinished();
+    m_transferWatcher.waitForFinished();
+    m_pollTimer.stop();
+}
+
+Drive *Drive::instance()
+{
+    if (liveDrive())
+        return liveDrive();
+    static Drive idle;
+    return &idle;
+}
+
+void Drive::setTransferMap(const TrackMap &tracks)
+{
+    sharedTransferMap() = tracks;
+}
+
+TrackMap Drive::transferMap()
+{
+    return sharedTransferMap();
+}
+
+QList<QObject *> Drive::drivedetails() const
+{
+    QList<QObject *> list;
+    for (DriveData *data : m_driveMap)
+        list << data;
+    return list;
+}
+
+void Drive::dropUnused(const QList<DriveData *> &candidates)
+{
+    for (DriveData *data : candidates) {
+        // The chosen folder's entry stands in both maps until the dialog replaces it.
+        if (!m_driveMap.values().contains(data) && !m_folderMap.values().contains(data))
+            data->deleteLater();
+    }
+}
+
+void Drive::clearLists()
+{
+    const QList<DriveData *> listed = m_driveMap.values();
+    m_driveMap.clear();
+    m_drivePaths.clear();
+    dropUnused(listed);
+}
+
+void Drive::timerexe(int flag)
+{
+    if (flag == 0) {
+        m_pollTimer.stop();
+        clearLists();
+        publish();
+        std::cout << "timmer stoped" << std::endl;
+    } else if (flag == 1) {
+        m_nextDriveKey = 1;
+        writeLog(appLogFile(), QStringLiteral("Launching Transfer and Sync Dialog"));
+        std::cout << "timmer starts now" << std::endl;
+        clearLists();
+        m_chosenFolder.clear();
+        m_pollTimer.start();
+    }
+}
+
+void Drive::count() { }
+
+void Drive::slOneFileCopyed(const QString &fileName)
+{
+    ++m_transferDone;
+    emit sgUpdateTransferProgress(m_transferTotal, m_transferDone, fileName);
+    if (m_transferDone == m_transferTotal)
+        timerexe(0);
+}
+
+void Drive::slOneFileTranscoded(const QString &fileName)
+{
+    qDebug() << fileName << "File Transcodec";
+}
+
+void Drive::slDiskFull()
+{
+    emit sgUpdateTransferProgress(1, 1, QString());
+    emit showMessageBox(m_messages.driveFull);
+}
+
+void Drive::slDriveRemoved()
+{
+    emit sgHideTransferProgress();
+    emit showMessageBox(m_messages.diskRemoved);
+}
+
+void Drive::slProgressStoped(int)
+{
+    ffmpeghandler::cancelTransfer();
+}
+
+void Drive::slTransferFinished(const TransferReport &report)
+{
+    const int onDrive = report.copied + report.kept;
+    QString text;
+    if (report.stop == TransferReport::Completed)
+        text = m_messages.transferDone.arg(onDrive).arg(m_transferTotal);
+    else if (report.stop == TransferReport::Cancelled)
+        text = m_messages.transferStopped.arg(onDrive).arg(m_transferTotal);
+    // A full or vanished drive has had its own message already.
+    if (!text.isEmpty()) {
+        emit sgHideTransferProgress();
+        if (!report.failures.isEmpty()) {
+            text += QStringLiteral("\n\n") + m_messages.filesFailed + QLatin1Char('\n')
+                + report.failures.mid(0, 10).join(QLatin1Char('\n'));
+            if (report.failures.size() > 10)
+                text += QStringLiteral("\n… (%1 more in the log)").arg(report.failures.size() - 10);
+        }
+        emit showMessageBox(text);
+    }
+    emit sgTransferEnded(report);
+}
+
+void Drive::publish()
+{
+    if (!m_view)
+        return;
+    QQmlContext *context = m_view->rootContext();
+    context->setContextProperty(QStringLiteral("driveList"), QVariant::fromValue(m_drivePaths));
+    context->setContextProperty(QStringLiteral("drivedetails"), QVariant::fromValue(drivedetails()));
+}

@@ -1,0 +1,130 @@
+#pragma once
+
+#include "drivedata.h"
+#include "drivemessages.h"
+#include "ffmpeghandler.h"
+#include "formatter.h"
+#include "track.h"
+#include "volumes.h"
+
+#include <QFutureWatcher>
+#include <QMap>
+#include <QObject>
+#include <QPointer>
+#include <QStringList>
+#include <QTimer>
+#include <QVariant>
+
+#include <functional>
+
+class QQuickView;
+struct SystemInfo;
+
+// What the format job needs, taken on the main thread from the listed entry, so the job never
+// reads the drive list the poll changes.
+struct FormatJob {
+    bool format = false;
+    QString device;
+    QString mountPath;
+    QString label;
+    platform::FileSystemKind kind = platform::FileSystemKind::Fat32;
+};
+
+struct FormatOutcome {
+    bool formatted = false;
+    QString error;  // the format failed: nothing is transferred
+    QString mountPath;  // where the formatted volume is mounted now
+};
+
+// Serves the transfer-and-sync dialog: lists the removable drives and a chosen folder once a
+// second while it is open, formats the chosen drive when asked, starts the transfer and turns its
+// reports into progress and messages. The live one is made with the window; only it polls,
+// formats and transfers. The transfer selection is one map shared by every Drive.
+class Drive : public QObject
+{
+    Q_OBJECT
+
+public:
+    Drive();
+    Drive(QQuickView *view, QObject *parent);
+    ~Drive() override;
+
+    // The Drive the library controller hands the selection to: the live one once it exists.
+    static Drive *instance();
+    static void setTransferMap(const TrackMap &tracks);
+    static TrackMap transferMap();
+
+    // True when the volume mounted at `path` sits on a USB bus or is an SD/MMC card.
+    bool isUsbDrive(const QString &path) const;
+
+    // Where the volumes come from, how format commands run and how a folder is chosen; tests
+    // replace them.
+    void setVolumeProvider(const platform::VolumeProvider &provider) { m_provider = provider; }
+    platform::Formatter formatter;
+    std::function<QString()> folderChooser;
+
+    const QStringList &driveList() const { return m_drivePaths; }
+    QList<QObject *> drivedetails() const;
+    bool isPolling() const { return m_pollTimer.isActive(); }
+    bool isBusy() const { return m_formatWatcher.isRunning() || m_transferWatcher.isRunning(); }
+
+signals:
+    void showDrivesData(QVariant driveData);
+    void showMessageBox(QVariant message);
+    void sgShowTransferProgress();
+    void sgHideTransferProgress();
+    void sgUpdateTransferProgress(QVariant total, QVariant count, QVariant file);
+    void sgShowFormatWait();
+    void sgHideFormatWait();
+    // The transfer this Drive started has ended, however it ended.
+    void sgTransferEnded(TransferReport report);
+
+public slots:
+    // 1 starts polling with empty lists, 0 stops it and publishes the emptied lists.
+    void timerexe(int flag);
+    void GetDriveDetail();
+    QString createDriveName(const QString &Name);
+    void ContinueDrive(
+        const QString &drive, int format, int overwriteall, int overwritenewer, int overwritequality);
+    void openDialog();
+    void count();
+    void slOneFileCopyed(const QString &fileName);
+    void slOneFileTranscoded(const QString &fileName);
+    void slDiskFull();
+    void slProgressStoped(int flagStop);
+    void slDriveRemoved();
+    void finishFormatDrive();
+    void slTransferFinished(const TransferReport &report);
+
+private:
+    FormatOutcome formatDrive(const FormatJob &job) const;
+    // Why the listed target may not be formatted; "" when it may, with `job` filled.
+    QString formatRefusal(const QString &drive, FormatJob *job) const;
+    DriveData *listedEntry(const QString &path) const;
+    void clearLists();
+    // Deletes the entries that neither list holds any more.
+    void dropUnused(const QList<DriveData *> &candidates);
+    void publish();
+
+    QPointer<QQuickView> m_view;
+    QString m_drive;
+    int m_overwriteall = 0;
+    int m_overwritenewer = 0;
+    int m_overwritequality = 0;
+    SystemInfo *m_systemInfo = nullptr;
+
+    platform::VolumeProvider m_provider;
+    QTimer m_pollTimer;
+    QString m_chosenFolder;
+    QStringList m_drivePaths;
+    QMap<qint64, DriveData *> m_driveMap;
+    QMap<qint64, DriveData *> m_folderMap;
+    qint64 m_nextDriveKey = 1;
+    QFutureWatcher<FormatOutcome> m_formatWatcher;
+    QFutureWatcher<TransferReport> m_transferWatcher;
+    ffmpeghandler m_transferHandler;
+    DriveMessages m_messages;
+    FormatJob m_formatJob;
+    int m_transferTotal = 0;
+    int m_transferDone = 0;
+};
