@@ -5,9 +5,9 @@ set -euo pipefail
 packages=(qt6-base-dev qt6-declarative-dev libqt6sql6-sqlite qml6-module-qtquick
   qml6-module-qtquick-window qml6-module-qtquick-controls qml6-module-qtquick-templates
   qml6-module-qtquick-layouts qml6-module-qtqml-workerscript libtag1-dev ffmpeg
-  libchromaprint-tools pkg-config cmake ninja-build clang-format g++)
+  libchromaprint-tools pkg-config cmake ninja-build clang-format g++ dosfstools ntfs-3g)
 if [ "${1:-}" = "--tests" ]; then
-  packages+=(dosfstools mtools ntfs-3g fusefat)
+  packages+=(mtools fusefat)
 fi
 
 missing=()

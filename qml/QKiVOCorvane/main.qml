@@ -528,6 +528,7 @@ Rectangle {
         id: transferDialog
         objectName: "transferDialog"
         anchors.centerIn: parent
+        palette.windowText: "white"
         width: Math.min(parent.width - 80, 640)
         modal: true
         closePolicy: Popup.NoAutoClose
@@ -549,18 +550,13 @@ Rectangle {
                 RadioButton {
                     Layout.fillWidth: true
                     ButtonGroup.group: driveGroup
+                    font.pixelSize: 15
                     checked: root.selectedDrive === modelData.driveletter
                     onClicked: root.selectedDrive = modelData.driveletter
-                    contentItem: Label {
-                        leftPadding: 32
-                        color: "white"
-                        font.pixelSize: 15
-                        wrapMode: Text.WordWrap
-                        text: modelData.isSystem === 1
-                              ? TransferandSync_folder + ": " + modelData.driveletter
-                              : modelData.driveletter + "   " + modelData.filesystem + " (" + modelData.drivename + ")   "
-                                + modelData.freespace + " " + TransferandSync_free + " " + modelData.totalspace + " GB"
-                    }
+                    text: modelData.isSystem === 1
+                          ? TransferandSync_folder + ": " + modelData.driveletter
+                          : modelData.driveletter + "   " + modelData.filesystem + " (" + modelData.drivename + ")   "
+                            + modelData.freespace + " " + TransferandSync_free + " " + modelData.totalspace + " GB"
                 }
             }
             Button {
