@@ -156,9 +156,12 @@ void Drive::slTransferFinished(const TransferReport &report)
         text = m_messages.transferDone.arg(onDrive).arg(m_transferTotal);
     else if (report.stop == TransferReport::Cancelled)
         text = m_messages.transferStopped.arg(onDrive).arg(m_transferTotal);
+    // The dialog closed when the transfer began; nothing is left to list drives for.
+    emit sgHideTransferProgress();
+    if (m_pollTimer.isActive())
+        timerexe(0);
     // A full or vanished drive has had its own message already.
     if (!text.isEmpty()) {
-        emit sgHideTransferProgress();
         if (!report.failures.isEmpty()) {
             text += QStringLiteral("\n\n") + m_messages.filesFailed + QLatin1Char('\n')
                 + report.failures.mid(0, 10).join(QLatin1Char('\n'));
