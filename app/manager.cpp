@@ -9,7 +9,6 @@
 #include "qmlapplicationviewer.h"
 #include "systeminfo.h"
 
-#include <QCollator>
 #include <QDir>
 #include <QFileDialog>
 #include <QGuiApplication>
@@ -27,53 +26,6 @@
 #include <algorithm>
 
 namespace {
-
-QString durationText(double seconds)
-{
-    const qint64 whole = qint64(seconds + 0.5);
-    return QStringLiteral("%1:%2").arg(whole / 60).arg(whole % 60, 2, 10, QLatin1Char('0'));
-}
-
-template <typename Model, typename Key> void sortByName(QList<QObject *> &list, Key key)
-{
-    QCollator collator;
-    collator.setCaseSensitivity(Qt::CaseInsensitive);
-    collator.setNumericMode(true);
-    std::stable_sort(list.begin(), list.end(), [&](QObject *a, QObject *b) {
-        return collator.compare(key(static_cast<Model *>(a)), key(static_cast<Model *>(b))) < 0;
-    });
-}
-
-TrackDataModel *trackRow(const track &t)
-{
-    auto *row = new TrackDataModel;
-    row->setTrackid(t.id);
-    row->setTrackname(t.trackname);
-    row->setArtistname(t.artistname);
-    row->setAlbumname(t.albumname);
-    row->setGenre(t.genre);
-    row->setDuration(durationText(t.duration));
-    row->setCover(t.cover);
-    row->setFilepath(t.filepath);
-    row->setCodec(t.codec);
-    row->setPlaylist(t.playlist);
-    row->setQuality(t.quality);
-    row->setIsVideo(t.isVideo);
-    row->setIsPodcast(t.isPodcast);
-    row->setIsAudiobook(t.isAudiobook);
-    return row;
-}
-
-bool matches(const track &t, const QString &text)
-{
-    if (text.isEmpty())
-        return true;
-    for (const QString *field : {&t.trackname, &t.artistname, &t.albumname, &t.genre, &t.playlist}) {
-        if (field->contains(text, Qt::CaseInsensitive))
-            return true;
-    }
-    return false;
-}
 
 bool sameContent(const QString &a, const QString &b)
 {
@@ -117,6 +69,8 @@ manager::manager(QObject *parent)
     connect(&m_searchWatcher, &QFutureWatcher<TrackMap>::finished, this, &manager::browsethread);
     connect(&m_copyWatcher, &QFutureWatcher<CopyResult>::finished, this, &manager::Copyfinished);
     connect(&m_removeWatcher, &QFutureWatcher<QStringList>::finished, this, &manager::removeFinished);
+    m_graveyardTimer.setInterval(0);
+    connect(&m_graveyardTimer, &QTimer::timeout, this, [this] { clearGraveyard(5000); });
     setMainValue();
 }
 
@@ -128,9 +82,18 @@ manager::~manager()
     m_searchWatcher.waitForFinished();
     m_copyWatcher.waitForFinished();
     m_removeWatcher.waitForFinished();
-    for (QList<QObject *> *list : {&m_artistModel, &m_albumModel, &m_trackModel, &m_playlistModel,
-             &m_podcastModel, &m_audiobookModel, &m_videoModel, &m_browserModel})
-        clearModel(*list);
+    for (QFutureWatcher<ModelLists> *job : std::as_const(m_modelJobs)) {
+        job->waitForFinished();
+        ModelLists lists = job->result();
+        lists.generation = 0;
+        takeModels(std::move(lists));
+    }
+    // The shown track lists are views of the rows, which own them.
+    for (QList<QObject *> &rows : m_rows)
+        bury(rows);
+    for (QList<QObject *> *list : {&m_artistModel, &m_albumModel, &m_playlistModel, &m_browserModel})
+        bury(*list);
+    clearGraveyard(int(m_graveyard.size()));
 }
 
 qint16 manager::bitrateClass(qint16 bitrate)
@@ -167,6 +130,7 @@ void manager::initContextProperties()
             context->setContextProperty(text.first, text.second);
         context->setContextProperty(QStringLiteral("vehicleList"), Combo::vehicleList());
         context->setContextProperty(QStringLiteral("isDB"), kivoDB().libraryHasAlbums());
+        context->setContextProperty(QStringLiteral("libraryLoadingAtStart"), m_modelsPending);
         context->setContextProperty(QStringLiteral("onMac"), false);
         const QScreen *screen = QGuiApplication::primaryScreen();
         context->setContextProperty(QStringLiteral("screenWidth"), screen ? screen->size().width() : 1280);
@@ -179,121 +143,6 @@ void manager::initContextProperties()
         writeLog(appLogFile(), QStringLiteral("Exception in initContextProperties"),
             QStringLiteral(" manager.cpp"));
     }
-}
-
-void manager::setMainValue()
-{
-    bool ok = true;
-    TrackMap loaded = kivoDB().loadLibrary(QSqlDatabase(), &ok);
-    if (!ok) {
-        // Keep what is shown rather than presenting an empty library over a read failure.
-        writeLog(appLogFile(), QStringLiteral("Library could not be loaded: "), kivoDB::lastError());
-        return;
-    }
-    m_library = std::move(loaded);
-    writeLog(appLogFile(), QStringLiteral("Library loaded: "), QString::number(m_library.size()));
-    buildModels();
-}
-
-void manager::buildModels()
-{
-    QList<QObject *> artists, albums, tracks, playlists, podcasts, audiobooks, videos;
-    QHash<QString, ArtistDataModel *> artistByName;
-    QHash<QString, QSet<QString>> albumsOfArtist;
-    QHash<QString, AlbumDataModel *> albumByName;
-    QHash<QString, TrackList *> playlistByName;
-
-    for (const track &t : std::as_const(m_library)) {
-        if (!matches(t, m_searchText))
-            continue;
-        if (t.isVideo) {
-            videos << trackRow(t);
-            continue;
-        }
-        if (t.isPodcast) {
-            podcasts << trackRow(t);
-            continue;
-        }
-        if (t.isAudiobook) {
-            audiobooks << trackRow(t);
-            continue;
-        }
-        if (!t.playlist.isEmpty()) {
-            TrackList *&list = playlistByName[t.playlist];
-            if (!list) {
-                list = new TrackList;
-                list->setPlaylistid(t.playlistId);
-                list->setName(t.playlist);
-                list->setCover(QStringLiteral("qrc:///resources/photos/playlist.png"));
-                playlists << list;
-            }
-            list->setTrackCount(list->trackCount() + 1);
-            continue;
-        }
-
-        tracks << trackRow(t);
-        // Albums are one per name in the store, so the views group by name as well.
-        const QString artistKey = t.artistname.toCaseFolded();
-        const QString albumKey = t.albumname.toCaseFolded();
-        ArtistDataModel *&artist = artistByName[artistKey];
-        if (!artist) {
-            artist = new ArtistDataModel;
-            artist->setArtistid(t.artist_id);
-            artist->setArtistname(t.artistname);
-            artist->setCover(t.cover);
-            artists << artist;
-        }
-        artist->setTrackCount(artist->trackCount() + 1);
-        QSet<QString> &ofArtist = albumsOfArtist[artistKey];
-        ofArtist.insert(albumKey);
-        artist->setAlbumCount(ofArtist.size());
-
-        AlbumDataModel *&album = albumByName[albumKey];
-        if (!album) {
-            album = new AlbumDataModel;
-            album->setAlbumid(t.album_id);
-            album->setAlbumname(t.albumname);
-            album->setArtistname(t.artistname);
-            album->setCover(t.cover);
-            album->setYear(t.year);
-            albums << album;
-        }
-        album->setTrackCount(album->trackCount() + 1);
-    }
-
-    sortByName<ArtistDataModel>(artists, [](ArtistDataModel *m) { return m->artistname(); });
-    sortByName<AlbumDataModel>(albums, [](AlbumDataModel *m) { return m->albumname(); });
-    sortByName<TrackDataModel>(tracks, [](TrackDataModel *m) { return m->trackname(); });
-    sortByName<TrackList>(playlists, [](TrackList *m) { return m->name(); });
-    for (QList<QObject *> *list : {&podcasts, &audiobooks, &videos})
-        sortByName<TrackDataModel>(*list, [](TrackDataModel *m) { return m->trackname(); });
-
-    // QML holds the old lists until the new ones are published, so they are freed only after.
-    std::swap(m_artistModel, artists);
-    std::swap(m_albumModel, albums);
-    std::swap(m_trackModel, tracks);
-    std::swap(m_playlistModel, playlists);
-    std::swap(m_podcastModel, podcasts);
-    std::swap(m_audiobookModel, audiobooks);
-    std::swap(m_videoModel, videos);
-    publishModels();
-    for (QList<QObject *> *list : {&artists, &albums, &tracks, &playlists, &podcasts, &audiobooks, &videos})
-        clearModel(*list);
-    emit sgLibraryChanged(!m_library.isEmpty());
-}
-
-void manager::publishModels()
-{
-    if (!m_viewer)
-        return;
-    QQmlContext *context = m_viewer->rootContext();
-    context->setContextProperty(QStringLiteral("artistModel"), QVariant::fromValue(m_artistModel));
-    context->setContextProperty(QStringLiteral("albumModel"), QVariant::fromValue(m_albumModel));
-    context->setContextProperty(QStringLiteral("trackModel"), QVariant::fromValue(m_trackModel));
-    context->setContextProperty(QStringLiteral("playlistModel"), QVariant::fromValue(m_playlistModel));
-    context->setContextProperty(QStringLiteral("podcastModel"), QVariant::fromValue(m_podcastModel));
-    context->setContextProperty(QStringLiteral("audiobookModel"), QVariant::fromValue(m_audiobookModel));
-    context->setContextProperty(QStringLiteral("videoModel"), QVariant::fromValue(m_videoModel));
 }
 
 void manager::publishBrowser()
@@ -617,7 +466,7 @@ void manager::removeFinished()
 void manager::slSearchLibrary(const QString &text)
 {
     m_searchText = text.trimmed();
-    buildModels();
+    startModelJob(Build::Search);
 }
 
 void manager::storeInLibrary(const track &changed)

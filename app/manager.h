@@ -1,22 +1,27 @@
 #pragma once
 
 #include "apppaths.h"
+#include "combo.h"
 #include "messagehandler.h"
 #include "track.h"
 #include "track_data.h"
 
 #include <QFutureWatcher>
+#include <QHash>
 #include <QList>
 #include <QObject>
 #include <QPointer>
 #include <QStringList>
+#include <QTimer>
 #include <QVariant>
 
+#include <array>
 #include <atomic>
 #include <functional>
 
 class QmlApplicationViewer;
-class Combo;
+
+class TrackDataModel;
 
 // What the copy into the library did: the tracks now in the library (their `filepath` the library
 // copy and their `id` the new row's) and a line for each file that could not be added.
@@ -72,6 +77,10 @@ public:
     bool isSearching() const { return m_searching; }
     bool isCopying() const { return m_copying; }
     bool isRemoving() const { return m_removing; }
+    // True from a load, search or library change until its models are shown.
+    bool isLoading() const { return m_modelsPending; }
+    // Runs on the loading thread before the library is read; tests hold the load with it.
+    static inline std::function<void()> loadGate;
 
     const QList<QObject *> &artistModel() const { return m_artistModel; }
     const QList<QObject *> &albumModel() const { return m_albumModel; }
@@ -94,10 +103,12 @@ signals:
     void sgCopyFinished(QVariant added);
     void sgUpdateRepairProgress(QVariant done, QVariant total);
     void sgLibraryChanged(QVariant hasMedia);
+    void sgLibraryLoading(QVariant busy);
     void showTransferBrowser();
 
 public slots:
-    // Loads the library from the store and rebuilds the library models.
+    // Loads the library from the store and builds its models, both off the window's thread; the
+    // models are swapped in when ready.
     void setMainValue();
     // Scans "mymusic", "myvideos", "mypictures", "browse" or "itunes" on a pool thread.
     void searchInMediaSource(const QString &source);
@@ -131,7 +142,33 @@ public slots:
     void exeClose();
 
 private:
+    // Track rows come in four kinds: tracks, podcasts, audio books, videos.
+    static constexpr int kRowKinds = 4;
+    using RowIds = std::array<QList<qint64>, kRowKinds>;
+    // What a worker makes for the window. Track rows are made only when the library changed; a
+    // search picks from the rows there are, so rows (and their ticks) live as long as the library.
+    struct ModelLists {
+        quint64 generation = 0;
+        bool loaded = false;  // `library` was read from the store for this build
+        bool loadFailed = false;
+        TrackMap library;
+        bool newRows = false;  // `rows` and `rowIds` were made for this build
+        std::array<QList<QObject *>, kRowKinds> rows;  // every row of a kind, in display order
+        RowIds rowIds;
+        std::array<QList<int>, kRowKinds> shown;  // the positions in the rows the search keeps
+        QList<QObject *> artists, albums, playlists;
+    };
+    enum class Build { Load, Library, Search };
+    static TrackDataModel *trackRow(const track &t, QHash<qint64, QString> *durations = nullptr);
+    // Makes the lists for `library` and `search`; with `rowIds` the rows are those ids' rows.
+    static ModelLists buildModelLists(
+        const TrackMap &library, const QString &search, QThread *owner, const RowIds *rowIds);
+    // Builds the models of the library and search as they are now, off the window's thread.
     void buildModels();
+    void startModelJob(Build build);
+    void takeModels(ModelLists lists);
+    void bury(QList<QObject *> &objects);
+    void clearGraveyard(int most);
     void publishModels();
     void publishBrowser();
     QList<track> selectedBrowserTracks(bool all) const;
@@ -155,6 +192,14 @@ private:
     QFutureWatcher<TrackMap> m_searchWatcher;
     QFutureWatcher<CopyResult> m_copyWatcher;
     QFutureWatcher<QStringList> m_removeWatcher;
+    QList<QFutureWatcher<ModelLists> *> m_modelJobs;
+    quint64 m_modelGeneration = 0;
+    bool m_modelsPending = false;
+    bool m_rowsStale = true;  // the library changed since the rows were made
+    std::array<QList<QObject *>, kRowKinds> m_rows;
+    RowIds m_rowIds;
+    QList<QObject *> m_graveyard;
+    QTimer m_graveyardTimer;
 
     QList<QObject *> m_artistModel;
     QList<QObject *> m_albumModel;

@@ -7,6 +7,7 @@
 #include "drive.h"
 #include "manager.h"
 #include "messagehandler.h"
+#include "processmemory.h"
 #include "qmlapplicationviewer.h"
 #include "swupdater.h"
 #include "systeminfo.h"
@@ -18,7 +19,10 @@
 #include <QMessageBox>
 #include <QQuickItem>
 
-KivoApplication::KivoApplication() = default;
+KivoApplication::KivoApplication()
+{
+    platform::limitMemoryArenas();
+}
 
 KivoApplication::~KivoApplication()
 {
@@ -135,6 +139,7 @@ void KivoApplication::connectRoot()
     join(mgr, SIGNAL(sgUpdateRepairProgress(QVariant, QVariant)), root,
         SLOT(slUpdateRepairProgress(QVariant, QVariant)));
     join(mgr, SIGNAL(sgLibraryChanged(QVariant)), root, SLOT(slLibraryChanged(QVariant)));
+    join(mgr, SIGNAL(sgLibraryLoading(QVariant)), root, SLOT(slLibraryLoading(QVariant)));
     join(root, SIGNAL(exeRemoveTransfer(QString)), mgr, SLOT(exeRemoveTransfer(QString)));
     join(mgr, SIGNAL(showTransferBrowser()), root, SLOT(showTransferBrowser()));
 

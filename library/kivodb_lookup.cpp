@@ -88,6 +88,36 @@ bool applyAlbumCover(QSqlQuery &query, qint64 albumId, const QString &name, cons
     return exec(query, "Updating an album cover");
 }
 
+bool restoreMissingCoversOn(QSqlDatabase db)
+{
+    QSqlQuery covers(db);
+    covers.setForwardOnly(true);
+    if (!prepare(covers, QStringLiteral("SELECT id, cover FROM albums"), "Reading album covers")
+        || !exec(covers, "Reading album covers"))
+        return false;
+    QList<QPair<qint64, QString>> missing;
+    while (covers.next()) {
+        const QString cover = covers.value(1).toString();
+        if (!cover.isEmpty() && !cover.startsWith(QLatin1String("qrc:")) && !QFileInfo::exists(cover))
+            missing.append({covers.value(0).toLongLong(), cover});
+    }
+    covers.finish();
+    if (missing.isEmpty())
+        return true;
+    QSqlQuery data(db);
+    if (!prepare(data, QStringLiteral("SELECT coverdata FROM albums WHERE id = ?"), "Reading a cover"))
+        return false;
+    for (const auto &album : std::as_const(missing)) {
+        data.bindValue(0, album.first);
+        if (!exec(data, "Reading a cover"))
+            return false;
+        if (data.next())
+            saveCoverImage(album.second, data.value(0).toString());
+        data.finish();
+    }
+    return true;
+}
+
 bool deleteOrphansOn(QSqlDatabase db)
 {
     // Albums and artists are many and indexed in tracks, so each is probed; genres and years are
@@ -251,19 +281,7 @@ bool kivoDB::libraryHasAlbums()
 bool kivoDB::loadCovers(QSqlDatabase db)
 {
     const QSqlDatabase conn = connectionFor(db);
-    if (!conn.isValid())
-        return false;
-    QSqlQuery query(conn);
-    query.setForwardOnly(true);
-    if (!prepare(query, QStringLiteral("SELECT cover, coverdata FROM albums"), "Reading album covers")
-        || !exec(query, "Reading album covers"))
-        return false;
-    while (query.next()) {
-        const QString cover = query.value(0).toString();
-        if (!cover.isEmpty() && !cover.startsWith(QLatin1String("qrc:")) && !QFileInfo::exists(cover))
-            saveCoverImage(cover, query.value(1).toString());
-    }
-    return true;
+    return conn.isValid() && restoreMissingCoversOn(conn);
 }
 
 namespace {

@@ -22,6 +22,9 @@ std::optional<qint64> findId(QSqlQuery &query, const char *what);
 // The cover rule for an album that already exists.
 bool applyAlbumCover(QSqlQuery &query, qint64 albumId, const QString &name, const QString &cover);
 bool deleteOrphansOn(QSqlDatabase db);
+// Writes every album cover file that went missing again from the copy the store keeps, reading
+// only those albums' cover data.
+bool restoreMissingCoversOn(QSqlDatabase db);
 bool isStrictlyInside(const QString &canonicalPath, const QString &canonicalFolder);
 
 }  // namespace kivostore

@@ -398,28 +398,13 @@ TrackMap kivoDB::loadLibrary(QSqlDatabase db, bool *ok)
             return TrackMap();
     }
 
-    // One text per album for the cover data: every track of the album shares it.
-    QHash<qint64, QString> coverData;
-    {
-        QSqlQuery covers(conn);
-        covers.setForwardOnly(true);
-        if (!prepare(
-                covers, QStringLiteral("SELECT id, cover, coverdata FROM albums"), "Reading album covers")
-            || !exec(covers, "Reading album covers"))
-            return TrackMap();
-        while (covers.next()) {
-            const QString cover = covers.value(1).toString();
-            const QString data = readText(covers.value(2));
-            coverData.insert(covers.value(0).toLongLong(), data);
-            if (!cover.isEmpty() && !cover.startsWith(QLatin1String("qrc:")) && !QFileInfo::exists(cover))
-                saveCoverImage(cover, data);
-        }
-    }
+    // The loaded tracks do not carry the albums' cover data: nothing reads it from them, and it
+    // would cost more memory than the rest of the library.
+    if (!restoreMissingCoversOn(conn))
+        return TrackMap();
     if (!transaction.commit())
         return TrackMap();
 
-    for (track &t : library)
-        t.coverdata = coverData.value(t.album_id, QStringLiteral(""));
     writeLog(appLogFile(), QStringLiteral("Load Completed"));
     if (ok)
         *ok = true;

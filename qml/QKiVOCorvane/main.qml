@@ -77,6 +77,8 @@ Rectangle {
         repairTotal = total
     }
     function slLibraryChanged(hasMedia) { libraryHasMedia = hasMedia }
+    function slLibraryLoading(busy) { libraryLoading = busy }
+    property bool libraryLoading: typeof libraryLoadingAtStart !== "undefined" ? libraryLoadingAtStart : false
 
     // The transfer to the car.
     function showTransferBrowser() {
@@ -315,6 +317,13 @@ Rectangle {
                 RowLayout {
                     Layout.fillWidth: true
                     PageTitle { text: MediaLibrary_txttitle }
+                    BusyIndicator {
+                        objectName: "libraryBusy"
+                        visible: root.libraryLoading
+                        running: visible
+                        Layout.preferredHeight: 32
+                        Layout.preferredWidth: 32
+                    }
                     Item { Layout.fillWidth: true }
                     TextField {
                         id: librarySearch

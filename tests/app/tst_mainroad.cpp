@@ -84,6 +84,14 @@ class TestMainRoad : public QObject
             Q_ARG(QString, vehicle.value("name").toString()),
             Q_ARG(QString, vehicle.value("lastYear").toString()), Q_ARG(int, 0)));
         QVERIFY(QMetaObject::invokeMethod(root, "sgCheckMediaLibrary", Q_ARG(int, 0)));
+        QVERIFY(settled(app.controller()));
+    }
+
+    // Until the models of the last change are shown.
+    static bool settled(manager *mgr)
+    {
+        return QTest::qWaitFor(
+            [mgr] { return !mgr->isLoading() && !mgr->isCopying() && !mgr->isRemoving(); }, 30000);
     }
 
     static bool scan(manager *mgr, const QString &source)
@@ -95,7 +103,7 @@ class TestMainRoad : public QObject
     static bool addAndWait(manager *mgr, bool all)
     {
         mgr->slAddToLibrary(all);
-        return QTest::qWaitFor([mgr] { return !mgr->isCopying(); }, 30000);
+        return settled(mgr);
     }
 
     static qint64 browseIdOf(const manager *mgr, const QString &title)
@@ -149,11 +157,17 @@ private slots:
         QCOMPARE(mgr->albumModel().size(), 2);
         QCOMPARE(mgr->trackModel().size(), 3);
 
+        // The search returns at once; its models follow from a worker.
         mgr->slSearchLibrary("moo");
+        QVERIFY(mgr->isLoading());
+        QCOMPARE(mgr->trackModel().size(), 3);
+        QVERIFY(settled(mgr));
         QCOMPARE(mgr->trackModel().size(), 1);
         QCOMPARE(
             static_cast<TrackDataModel *>(mgr->trackModel().first())->trackname(), QStringLiteral("Moon"));
+        mgr->slSearchLibrary("m");
         mgr->slSearchLibrary("");
+        QVERIFY(settled(mgr));
         QCOMPARE(mgr->trackModel().size(), 3);
 
         // Remove "Rain": its row, its copy and its empty album folder go; its source stays.
@@ -163,7 +177,7 @@ private slots:
                 rainId = t.id;
         const QString rainCopy = mgr->library().value(rainId).filepath;
         mgr->slRemoveFromLibrary(QVariantList{rainId});
-        QVERIFY(QTest::qWaitFor([mgr] { return !mgr->isRemoving(); }, 30000));
+        QVERIFY(settled(mgr));
         QCOMPARE(mgr->library().size(), 2);
         QVERIFY(!QFile::exists(rainCopy));
         QVERIFY(!QDir(kivoDB::libraryRoot() + "/Album Two").exists());
@@ -174,6 +188,7 @@ private slots:
         app.shutdown();
         KivoApplication again;
         QCOMPARE(again.start(testOptions()), KivoApplication::Result::Started);
+        QVERIFY(settled(again.controller()));
         QCOMPARE(again.controller()->library().size(), 2);
         QCOMPARE(again.controller()->trackModel().size(), 2);
         QCOMPARE(again.viewer()->rootObject()->property("currentPage").toString(), QStringLiteral("library"));
@@ -322,12 +337,14 @@ private slots:
         track end;
         end.id = -1;
         mgr->updateMainObjectMgr(end);
+        QVERIFY(settled(mgr));
         QCOMPARE(mgr->library().keys(), kivoDB().loadLibrary().keys());
 
         track video = mgr->library().first();
         video.filesize = -1;
         video.trackname = QStringLiteral("Not made");
         mgr->slupdateMainObjectVideo(video);
+        QVERIFY(settled(mgr));
         for (const track &t : kivoDB().loadLibrary())
             QVERIFY(t.trackname != "Not made");
     }

@@ -14,6 +14,7 @@
 #include <QDir>
 #include <QQmlContext>
 #include <QQuickItem>
+#include <QSemaphore>
 #include <QSettings>
 
 namespace {
@@ -167,9 +168,20 @@ private slots:
             Database::close();
         }
 
+        // The window comes up while the library is still being read.
+        QSemaphore loadMayGo;
+        manager::loadGate = [&loadMayGo] { loadMayGo.acquire(); };
         KivoApplication app;
         QCOMPARE(app.start(testOptions()), KivoApplication::Result::Started);
         const manager *mgr = app.controller();
+        QVERIFY(app.viewer()->rootObject());
+        QVERIFY(mgr->isLoading());
+        QVERIFY(app.viewer()->rootObject()->property("libraryLoading").toBool());
+        QVERIFY(mgr->trackModel().isEmpty());
+        loadMayGo.release();
+        QVERIFY(QTest::qWaitFor([mgr] { return !mgr->isLoading(); }, 30000));
+        manager::loadGate = nullptr;
+        QVERIFY(!app.viewer()->rootObject()->property("libraryLoading").toBool());
         QCOMPARE(mgr->library().size(), 310);
         QCOMPARE(mgr->trackModel().size(), 300);
         QCOMPARE(mgr->albumModel().size(), 30);
