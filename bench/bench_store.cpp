@@ -1,33 +1,87 @@
 // Library store at scale: adds N generated tracks the way the copy worker does (one insertTrack per
 // track, and the batched insertTracks), loads them with loadLibrary, and compares both with bare
-// SQLite work on the same rows in the same run: one prepared INSERT in one transaction, and a plain
-// read of every column of the getTracks view.
+// SQLite work on the same rows in the same run: one prepared INSERT per row in one transaction, and
+// a plain read of the columns loadLibrary reads into the same kind of map (TrackMap). Every album
+// has a 110 px PNG cover of about 18 KB, as a file and as Base64 in albums.coverdata, as a scan
+// leaves it. Each figure is the median of runs that take turns with their baseline, with the
+// fastest and slowest run and the peak RSS (VmHWM) of the runs.
 //
-//   bench_store [tracks]   (default 100000; 10 tracks per album, 5 albums per artist)
+//   bench_store [tracks] [runs]   (default 100000 and 5; 10 tracks per album, 5 albums per artist)
 
 #include "apppaths.h"
+#include "coverfiles.h"
 #include "database.h"
 #include "kivodb.h"
 #include "procstats.h"
 #include "testenv.h"
 
+#include <QBuffer>
 #include <QCoreApplication>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QImage>
+#include <QLinearGradient>
+#include <QPainter>
+#include <QRadialGradient>
 #include <QRandomGenerator>
 #include <QSqlError>
 #include <QSqlQuery>
-#include <QSqlRecord>
 
+#include <algorithm>
 #include <cstdio>
 #include <malloc.h>
+#include <vector>
 
 namespace {
+
+constexpr int kCoverVariants = 64;
+
+// A 110 x 110 cover that compresses like a photo, written with the program's PNG setting: about
+// 18 KB.
+QByteArray coverPng(int seed)
+{
+    QRandomGenerator random(quint32(seed) + 7);
+    QImage image(110, 110, QImage::Format_RGB32);
+    QPainter painter(&image);
+    QLinearGradient ground(0, 0, 110, 110);
+    ground.setColorAt(0, QColor::fromHsv(random.bounded(360), 150, 230));
+    ground.setColorAt(1, QColor::fromHsv(random.bounded(360), 200, 60));
+    painter.fillRect(image.rect(), ground);
+    painter.setRenderHint(QPainter::Antialiasing);
+    painter.setPen(Qt::NoPen);
+    for (int i = 0; i < 8; ++i) {
+        const QPointF centre(random.bounded(110), random.bounded(110));
+        const qreal radius = 6 + random.bounded(30);
+        QColor colour
+            = QColor::fromHsv(random.bounded(360), 120 + random.bounded(120), 80 + random.bounded(170), 200);
+        QRadialGradient glow(centre, radius);
+        glow.setColorAt(0, colour);
+        colour.setAlpha(0);
+        glow.setColorAt(1, colour);
+        painter.setBrush(glow);
+        painter.drawEllipse(centre, radius, radius);
+    }
+    painter.end();
+    for (int y = 0; y < image.height(); ++y) {
+        auto *line = reinterpret_cast<QRgb *>(image.scanLine(y));
+        for (int x = 0; x < image.width(); ++x) {
+            const int n = int(random.bounded(7)) - 3;
+            const auto channel = [n](int value) { return std::clamp(value + n, 0, 255); };
+            line[x] = qRgb(channel(qRed(line[x])), channel(qGreen(line[x])), channel(qBlue(line[x])));
+        }
+    }
+    QByteArray bytes;
+    QBuffer buffer(&bytes);
+    buffer.open(QIODevice::WriteOnly);
+    image.save(&buffer, "png", kCoverPngQuality);
+    return bytes;
+}
 
 struct Generated {
     QList<track> tracks;
     int albums = 0;
+    qint64 coverBytes = 0;
 };
 
 Generated generate(int count)
@@ -37,21 +91,24 @@ Generated generate(int count)
     const QString root = kivoDB::libraryRoot();
     const QString artwork = paths.dataDir + QStringLiteral("/Artwork");
     QDir().mkpath(artwork);
-    QRandomGenerator random(42);
+    QList<QByteArray> covers;
+    for (int v = 0; v < kCoverVariants; ++v)
+        covers << coverPng(v);
     g.tracks.reserve(count);
     for (int i = 0; i < count; ++i) {
         const int album = i / 10;
         const QString albumName = QStringLiteral("Album %1 of the \"Test\" Series").arg(album);
         const QString folder = root + QStringLiteral("/Album %1").arg(album);
+        const QString coverPath
+            = artwork + QLatin1Char('/') + paths.sanitizeName(albumName) + QStringLiteral(".png");
         if (i % 10 == 0) {
             QDir().mkpath(folder);
-            // A small cover per album, named after the album as the program names its artwork.
-            QByteArray bytes(600, Qt::Uninitialized);
-            for (char &b : bytes)
-                b = char(random.bounded(256));
-            QFile cover(artwork + QLatin1Char('/') + paths.sanitizeName(albumName) + QStringLiteral(".png"));
+            // The album's cover, named after the album as the program names its artwork.
+            const QByteArray &bytes = covers.at(album % kCoverVariants);
+            QFile cover(coverPath);
             cover.open(QIODevice::WriteOnly);
             cover.write(bytes);
+            g.coverBytes += bytes.size();
             ++g.albums;
         }
         track t = paths.clearTrack(track{});
@@ -71,7 +128,7 @@ Generated generate(int count)
         t.duration = 180 + i % 120;
         t.filesize = 4000000 + i;
         t.tracknumber = qint16(i % 10 + 1);
-        t.cover = artwork + QLatin1Char('/') + paths.sanitizeName(albumName) + QStringLiteral(".png");
+        t.cover = coverPath;
         g.tracks.append(t);
     }
     return g;
@@ -85,6 +142,15 @@ bool openStore()
         return false;
     }
     return true;
+}
+
+// Closes the store and opens it again on a new, empty file.
+bool freshStore(const QString &file)
+{
+    Database::close();
+    for (const QString &suffix : {QString(), QStringLiteral("-wal"), QStringLiteral("-shm")})
+        QFile::remove(file + suffix);
+    return openStore();
 }
 
 // The baseline: the same rows written with one prepared statement each, in one transaction, into a
@@ -183,26 +249,87 @@ double bareInsert(const QString &schemaFrom, const QString &path, const QList<tr
     return ms;
 }
 
-// The baseline read: every column of every row of the view, through the same driver.
-double bareRead(int *rows)
+// The baseline load: the columns loadLibrary reads, read into the same kind of map with nothing
+// else (no shared texts, no file checks, no clean-up).
+TrackMap bareLoad()
 {
-    QElapsedTimer timer;
-    timer.start();
+    TrackMap map;
     QSqlQuery query(Database::threadConnection());
     query.setForwardOnly(true);
-    query.exec(QStringLiteral("SELECT * FROM getTracks"));
-    const int columns = query.record().count();
-    qint64 touched = 0;
-    *rows = 0;
-    while (query.next()) {
-        for (int c = 0; c < columns; ++c)
-            touched += query.value(c).isValid();
-        ++*rows;
+    if (!query.exec(QStringLiteral(
+            "SELECT id, filename, trackname, filepath, codec, filesize, frequency, bitrate, source, "
+            "tracknumber, duration, VideoImage, artist_id, artistname, album_id, albumname, cover, genre, "
+            "isPodcast, isAudiobook, isVideo, ReleaseDate, playlist, year FROM getTracks"))) {
+        std::fprintf(stderr, "bare load failed: %s\n", qPrintable(query.lastError().text()));
+        return map;
     }
-    const double ms = timer.nsecsElapsed() / 1e6;
-    if (touched == 0)
-        std::fprintf(stderr, "bare read saw nothing\n");
-    return ms;
+    while (query.next()) {
+        track t{};
+        t.id = query.value(0).toLongLong();
+        t.filename = query.value(1).toString();
+        t.trackname = query.value(2).toString();
+        t.filepath = query.value(3).toString();
+        t.codec = query.value(4).toString();
+        t.filesize = query.value(5).toLongLong();
+        t.frequency = query.value(6).toLongLong();
+        t.bitrate = qint16(query.value(7).toInt());
+        t.source = qint16(query.value(8).toInt());
+        t.tracknumber = qint16(query.value(9).toInt());
+        t.duration = query.value(10).toDouble();
+        t.artist_id = query.value(12).toLongLong();
+        t.artistname = query.value(13).toString();
+        t.album_id = query.value(14).toLongLong();
+        t.albumname = query.value(15).toString();
+        t.cover = query.value(16).toString();
+        t.genre = query.value(17).toString();
+        t.isPodcast = query.value(18).toBool();
+        t.isAudiobook = query.value(19).toBool();
+        t.isVideo = query.value(20).toBool();
+        t.releaseDate = query.value(21).toString();
+        t.playlist = query.value(22).toString();
+        t.year = qint16(query.value(23).toInt());
+        if (t.isVideo)
+            t.cover = query.value(11).toString();
+        // The rows come in id order, so each goes at the end.
+        map.insert(map.cend(), t.id, t);
+    }
+    return map;
+}
+
+struct Figures {
+    std::vector<double> ms;
+    std::vector<qint64> peakKb;
+
+    double median() const
+    {
+        std::vector<double> sorted = ms;
+        std::sort(sorted.begin(), sorted.end());
+        const size_t n = sorted.size();
+        return n % 2 ? sorted[n / 2] : (sorted[n / 2 - 1] + sorted[n / 2]) / 2;
+    }
+    double least() const { return *std::min_element(ms.begin(), ms.end()); }
+    double most() const { return *std::max_element(ms.begin(), ms.end()); }
+    qint64 peakMb() const { return *std::max_element(peakKb.begin(), peakKb.end()) / 1024; }
+};
+
+// Runs `run` from a fresh peak, taking its time (or the time it reports) and the peak RSS.
+template <class Run> void measure(Figures &figures, Run run)
+{
+    malloc_trim(0);
+    resetPeak();
+    QElapsedTimer timer;
+    timer.start();
+    const double reported = run();
+    figures.ms.push_back(reported >= 0 ? reported : timer.nsecsElapsed() / 1e6);
+    figures.peakKb.push_back(statusKb("VmHWM:"));
+}
+
+void printFigures(const char *label, const Figures &ours, const Figures &baseline)
+{
+    std::printf("%-42s %7.0f ms (%.0f-%.0f)  baseline %6.0f ms (%.0f-%.0f)  ratio %5.2fx  peak RSS %lld MB, "
+                "baseline %lld MB\n",
+        label, ours.median(), ours.least(), ours.most(), baseline.median(), baseline.least(), baseline.most(),
+        ours.median() / baseline.median(), ours.peakMb(), baseline.peakMb());
 }
 
 }  // namespace
@@ -211,13 +338,16 @@ int main(int argc, char *argv[])
 {
     QCoreApplication app(argc, argv);
     const int count = argc > 1 ? QByteArray(argv[1]).toInt() : 100000;
+    const int runs = qMax(1, argc > 2 ? QByteArray(argv[2]).toInt() : 5);
     TestEnv env;
     QElapsedTimer timer;
 
     timer.start();
     Generated g = generate(count);
-    std::printf("generated %d tracks, %d albums, %d files in %.0f ms\n", int(g.tracks.size()), g.albums,
-        int(g.tracks.size()) + g.albums, timer.nsecsElapsed() / 1e6);
+    std::printf("generated %d tracks, %d albums, %d files in %.0f ms; covers 110 x 110 PNG, %lld bytes on "
+                "average\n",
+        int(g.tracks.size()), g.albums, int(g.tracks.size()) + g.albums, timer.nsecsElapsed() / 1e6,
+        g.albums ? g.coverBytes / g.albums : 0);
 
     const QString storeFile = Database::defaultFilePath();
     const QString bareFile = env.root() + QStringLiteral("/bare.db");
@@ -225,74 +355,85 @@ int main(int argc, char *argv[])
         return 1;
     kivoDB store;
 
-    // As the copy worker does it: one insertTrack per track, each its own transaction.
-    TrackMap entries;
-    for (const track &t : g.tracks)
-        entries.insert(entries.size() + 1, t);
-    timer.restart();
+    // Adding: the bare insert, then as the copy worker does it (one insertTrack per track, each its
+    // own transaction), then batched (1000 tracks per transaction), each into a new file, in turns.
+    Figures bareAdd, single, batched;
     bool ok = true;
-    for (auto it = entries.begin(); it != entries.end(); ++it)
-        ok = store.insertTrack(it, it->filepath) && ok;
-    const double singleMs = timer.nsecsElapsed() / 1e6;
-    entries = TrackMap();
-    if (!ok)
-        std::fprintf(stderr, "insertTrack failed: %s\n", qPrintable(kivoDB::lastError()));
+    for (int run = 0; run < runs; ++run) {
+        for (const QString &suffix : {QString(), QStringLiteral("-wal"), QStringLiteral("-shm")})
+            QFile::remove(bareFile + suffix);
+        measure(bareAdd, [&] { return bareInsert(storeFile, bareFile, g.tracks); });
 
-    // The batched form, into a fresh file: 1000 tracks per transaction.
-    Database::close();
-    QFile::remove(storeFile);
-    QFile::remove(storeFile + QStringLiteral("-wal"));
-    QFile::remove(storeFile + QStringLiteral("-shm"));
-    if (!openStore())
-        return 1;
-    timer.restart();
-    for (int i = 0; i < g.tracks.size(); i += 1000)
-        ok = store.insertTracks(g.tracks.mid(i, 1000)) && ok;
-    const double batchMs = timer.nsecsElapsed() / 1e6;
-    if (!ok)
-        std::fprintf(stderr, "insertTracks failed: %s\n", qPrintable(kivoDB::lastError()));
+        if (!freshStore(storeFile))
+            return 1;
+        TrackMap entries;
+        for (const track &t : std::as_const(g.tracks))
+            entries.insert(entries.size() + 1, t);
+        measure(single, [&] {
+            for (auto it = entries.begin(); it != entries.end(); ++it)
+                ok = store.insertTrack(it, it->filepath) && ok;
+            return -1.0;
+        });
+        entries = TrackMap();
+        if (!ok)
+            std::fprintf(stderr, "insertTrack failed: %s\n", qPrintable(kivoDB::lastError()));
 
-    const double bareInsertMs = bareInsert(storeFile, bareFile, g.tracks);
-    // The load is measured without the generated tracks still held by this program.
+        if (!freshStore(storeFile))
+            return 1;
+        measure(batched, [&] {
+            for (int i = 0; i < g.tracks.size(); i += 1000)
+                ok = store.insertTracks(g.tracks.mid(i, 1000)) && ok;
+            return -1.0;
+        });
+        if (!ok)
+            std::fprintf(stderr, "insertTracks failed: %s\n", qPrintable(kivoDB::lastError()));
+    }
+    qint64 coverData = 0;
+    {
+        QSqlQuery query(Database::threadConnection());
+        if (query.exec(QStringLiteral("SELECT sum(length(coverdata)) FROM albums")) && query.next())
+            coverData = query.value(0).toLongLong();
+    }
+
+    // Loading, from the file the last batched run wrote, without the generated tracks still held by
+    // this program. Both run once untimed first, so both read a warm file cache.
     g.tracks = QList<track>();
     malloc_trim(0);
+    bareLoad();
+    store.loadLibrary(QSqlDatabase(), &ok);
+    Figures bareLoaded, loaded;
+    qsizetype bareRows = 0;
+    qsizetype tracks = 0;
+    qint64 rssBefore = 0;
+    for (int run = 0; run < runs; ++run) {
+        TrackMap library;
+        measure(bareLoaded, [&] {
+            library = bareLoad();
+            return -1.0;
+        });
+        bareRows = library.size();
+        library = TrackMap();
+        malloc_trim(0);
+        rssBefore = statusKb("VmRSS:");
+        measure(loaded, [&] {
+            library = store.loadLibrary(QSqlDatabase(), &ok);
+            return -1.0;
+        });
+        tracks = library.size();
+    }
 
-    // Reads: warm both once, then take the better of two runs each.
-    int rows = 0;
-    bareRead(&rows);
-    const double bareRead1 = bareRead(&rows);
-    const double bareRead2 = bareRead(&rows);
-    const double bareReadMs = qMin(bareRead1, bareRead2);
-
-    const qint64 rssBefore = statusKb("VmRSS:");
-    resetPeak();
-    timer.restart();
-    TrackMap library = store.loadLibrary(QSqlDatabase(), &ok);
-    double loadMs = timer.nsecsElapsed() / 1e6;
-    const qint64 peak = statusKb("VmHWM:");
-    const qint64 rssHeld = statusKb("VmRSS:");
-    const qsizetype loaded = library.size();
-    bool shared = loaded > 1 && library.first().coverdata.isSharedWith(std::next(library.begin())->coverdata);
-    library = TrackMap();
-    timer.restart();
-    library = store.loadLibrary(QSqlDatabase(), &ok);
-    loadMs = qMin(loadMs, timer.nsecsElapsed() / 1e6);
-    library = TrackMap();
-
-    std::printf("\n%-44s %10s %10s %8s\n", "", "ms", "baseline", "ratio");
-    std::printf("%-44s %10.0f %10.0f %7.2fx\n", "insertTrack, one transaction per track", singleMs,
-        bareInsertMs, singleMs / bareInsertMs);
-    std::printf("%-44s %10.0f %10.0f %7.2fx\n", "insertTracks, 1000 per transaction", batchMs, bareInsertMs,
-        batchMs / bareInsertMs);
-    std::printf("%-44s %10.0f %10.0f %7.2fx\n", "loadLibrary", loadMs, bareReadMs, loadMs / bareReadMs);
-    std::printf("\nrows read by the bare view read: %d; tracks loaded: %lld; load ok: %s\n", rows,
-        static_cast<long long>(loaded), ok ? "yes" : "no");
+    std::printf("\n%d runs each, taking turns with their baseline; median (min-max)\n", runs);
+    printFigures("insertTrack, one transaction per track", single, bareAdd);
+    printFigures("insertTracks, 1000 per transaction", batched, bareAdd);
+    printFigures("loadLibrary", loaded, bareLoaded);
     std::printf(
-        "load memory: VmRSS before %lld MB, peak (VmHWM) %lld MB, held by the map %lld MB, peak growth "
-        "%lld MB\n",
-        rssBefore / 1024, peak / 1024, rssHeld / 1024, (peak - rssBefore) / 1024);
-    std::printf("tracks of one album share one cover text: %s\n", shared ? "yes" : "no");
-    std::printf("targets: add <= 5x bare insert, load <= 2x bare read, load peak < 300 MB\n");
+        "\nalbums.coverdata holds %lld MB of Base64; rows read by the bare load: %lld; tracks loaded: "
+        "%lld; load ok: %s\n",
+        coverData / (1024 * 1024), static_cast<long long>(bareRows), static_cast<long long>(tracks),
+        ok ? "yes" : "no");
+    std::printf("load memory: VmRSS before the load %lld MB, peak (VmHWM) %lld MB, peak growth %lld MB\n",
+        rssBefore / 1024, loaded.peakMb(), loaded.peakMb() - rssBefore / 1024);
+    std::printf("targets: add <= 5x bare insert, load <= 2x bare load, load peak < 300 MB\n");
     Database::close();
     return 0;
 }

@@ -140,7 +140,7 @@ QString ItuneCoverArtExtracter::scanItunesArtwork(const QString &persistentId, c
 
     QDir().mkpath(QFileInfo(target).absolutePath());
     QSaveFile out(target);
-    if (!out.open(QIODevice::WriteOnly) || !image.save(&out, "PNG")) {
+    if (!out.open(QIODevice::WriteOnly) || !image.save(&out, "PNG", kCoverPngQuality)) {
         out.cancelWriting();
         qWarning().noquote() << "Cannot write the artwork" << target << ":" << out.errorString();
         return QString();

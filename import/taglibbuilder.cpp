@@ -6,10 +6,12 @@
 #include "coverfiles.h"
 #include "track_data.h"
 
+#include <QBuffer>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QImage>
+#include <QImageReader>
 #include <QSaveFile>
 #include <QTemporaryFile>
 
@@ -110,6 +112,36 @@ bool holdsTrack(const TagLib::Tag *tag, const track &t)
     return true;
 }
 
+// The picture `take` finds in the file, from `parsed` when it is a readable file of that kind,
+// else from the file opened anew.
+template <class FileType, class Take>
+QByteArray pictureOf(TagLib::File *parsed, const QByteArray &name, Take take)
+{
+    if (auto *file = dynamic_cast<FileType *>(parsed); file && file->isValid())
+        return take(*file);
+    FileType file(name.constData(), false);
+    return file.isValid() ? take(file) : QByteArray();
+}
+
+// The picture at the size of a cover: fit into 110 x 110, small ones enlarged. The reader decodes
+// at that size where the format allows (a JPEG in a fraction of the time a full decode takes) and
+// scales smoothly otherwise.
+QImage fittedCover(const QByteArray &picture)
+{
+    QBuffer buffer;
+    buffer.setData(picture);
+    buffer.open(QIODevice::ReadOnly);
+    QImageReader reader(&buffer);
+    const QSize size = reader.size();
+    const QSize fitted = size.isValid() ? size.scaled(kCoverSize, kCoverSize, Qt::KeepAspectRatio) : QSize();
+    if (!fitted.isEmpty())
+        reader.setScaledSize(fitted);
+    const QImage image = reader.read();
+    if (image.isNull() || image.size() == fitted)
+        return image;
+    return image.scaled(kCoverSize, kCoverSize, Qt::KeepAspectRatio, Qt::SmoothTransformation);
+}
+
 // `needsFrames`: the file must hold real audio frames; an MPEG reader takes almost any bytes.
 template <class FileType, class SaveFunction>
 bool writeAndVerify(const QByteArray &name, const track &t, bool needsFrames, SaveFunction save)
@@ -132,90 +164,132 @@ bool writeAndVerify(const QByteArray &name, const track &t, bool needsFrames, Sa
 
 QByteArray TagLibBuilder::embeddedPicture(const QString &mediaPath)
 {
+    return embeddedPicture(mediaPath, nullptr);
+}
+
+QByteArray TagLibBuilder::embeddedPicture(const QString &mediaPath, TagLib::File *parsed)
+{
     const QString suffix = QFileInfo(mediaPath).suffix().toLower();
     const QByteArray name = QFile::encodeName(mediaPath);
     if (isMpeg(suffix)) {
-        TagLib::MPEG::File file(name.constData(), false);
-        return file.isValid() ? id3v2Picture(file.ID3v2Tag(false)) : QByteArray();
+        return pictureOf<TagLib::MPEG::File>(
+            parsed, name, [](TagLib::MPEG::File &file) { return id3v2Picture(file.ID3v2Tag(false)); });
     }
     if (suffix == QLatin1String("aiff") || suffix == QLatin1String("aif")
         || suffix == QLatin1String("aifc")) {
-        TagLib::RIFF::AIFF::File file(name.constData(), false);
-        return file.isValid() && file.hasID3v2Tag() ? id3v2Picture(file.tag()) : QByteArray();
+        return pictureOf<TagLib::RIFF::AIFF::File>(parsed, name, [](TagLib::RIFF::AIFF::File &file) {
+            return file.hasID3v2Tag() ? id3v2Picture(file.tag()) : QByteArray();
+        });
     }
     if (isMp4(suffix)) {
-        TagLib::MP4::File file(name.constData(), false);
-        if (!file.isValid() || !file.tag() || !file.tag()->contains("covr"))
-            return {};
-        const TagLib::MP4::CoverArtList covers = file.tag()->item("covr").toCoverArtList();
-        return covers.isEmpty() ? QByteArray() : toByteArray(covers.front().data());
+        return pictureOf<TagLib::MP4::File>(parsed, name, [](TagLib::MP4::File &file) {
+            if (!file.tag() || !file.tag()->contains("covr"))
+                return QByteArray();
+            const TagLib::MP4::CoverArtList covers = file.tag()->item("covr").toCoverArtList();
+            return covers.isEmpty() ? QByteArray() : toByteArray(covers.front().data());
+        });
     }
     if (isAsf(suffix)) {
-        TagLib::ASF::File file(name.constData(), false);
-        if (!file.isValid() || !file.tag())
-            return {};
-        const TagLib::ASF::AttributeListMap &attributes = file.tag()->attributeListMap();
-        if (!attributes.contains("WM/Picture"))
-            return {};
-        QByteArray chosen;
-        for (const TagLib::ASF::Attribute &attribute : attributes["WM/Picture"]) {
-            const TagLib::ASF::Picture picture = attribute.toPicture();
-            if (!picture.isValid())
-                continue;
-            if (picture.type() == TagLib::ASF::Picture::FrontCover)
-                return toByteArray(picture.picture());
-            if (chosen.isEmpty())
-                chosen = toByteArray(picture.picture());
-        }
-        return chosen;
+        return pictureOf<TagLib::ASF::File>(parsed, name, [](TagLib::ASF::File &file) {
+            if (!file.tag())
+                return QByteArray();
+            const TagLib::ASF::AttributeListMap &attributes = file.tag()->attributeListMap();
+            if (!attributes.contains("WM/Picture"))
+                return QByteArray();
+            QByteArray chosen;
+            for (const TagLib::ASF::Attribute &attribute : attributes["WM/Picture"]) {
+                const TagLib::ASF::Picture picture = attribute.toPicture();
+                if (!picture.isValid())
+                    continue;
+                if (picture.type() == TagLib::ASF::Picture::FrontCover)
+                    return toByteArray(picture.picture());
+                if (chosen.isEmpty())
+                    chosen = toByteArray(picture.picture());
+            }
+            return chosen;
+        });
     }
     if (suffix == QLatin1String("flac")) {
-        TagLib::FLAC::File file(name.constData(), false);
-        if (!file.isValid())
-            return {};
-        QByteArray chosen;
-        for (const TagLib::FLAC::Picture *picture : file.pictureList()) {
-            if (picture->type() == TagLib::FLAC::Picture::FrontCover)
-                return toByteArray(picture->data());
-            if (chosen.isEmpty())
-                chosen = toByteArray(picture->data());
-        }
-        return chosen;
+        return pictureOf<TagLib::FLAC::File>(parsed, name, [](TagLib::FLAC::File &file) {
+            QByteArray chosen;
+            for (const TagLib::FLAC::Picture *picture : file.pictureList()) {
+                if (picture->type() == TagLib::FLAC::Picture::FrontCover)
+                    return toByteArray(picture->data());
+                if (chosen.isEmpty())
+                    chosen = toByteArray(picture->data());
+            }
+            return chosen;
+        });
     }
     if (suffix == QLatin1String("ape")) {
-        TagLib::APE::File file(name.constData(), false);
-        const TagLib::APE::Tag *tag = file.isValid() ? file.APETag(false) : nullptr;
-        if (!tag || !tag->itemListMap().contains("COVER ART (FRONT)"))
-            return {};
-        // The item holds the picture's file name, a NUL, then the image.
-        const TagLib::ByteVector data = tag->itemListMap()["COVER ART (FRONT)"].binaryData();
-        const int nul = data.find('\0');
-        return nul < 0 ? QByteArray() : toByteArray(data.mid(unsigned(nul) + 1));
+        return pictureOf<TagLib::APE::File>(parsed, name, [](TagLib::APE::File &file) {
+            const TagLib::APE::Tag *tag = file.APETag(false);
+            if (!tag || !tag->itemListMap().contains("COVER ART (FRONT)"))
+                return QByteArray();
+            // The item holds the picture's file name, a NUL, then the image.
+            const TagLib::ByteVector data = tag->itemListMap()["COVER ART (FRONT)"].binaryData();
+            const int nul = data.find('\0');
+            return nul < 0 ? QByteArray() : toByteArray(data.mid(unsigned(nul) + 1));
+        });
     }
     return {};
 }
 
 QString TagLibBuilder::extractCoverArt(const QString &imagePath, const QString &mediaPath)
 {
-    if (QFileInfo::exists(imagePath))
+    // The checks come first, so a file whose cover is in place or not allowed is not read.
+    if (!mayWriteCover(imagePath))
         return QStringLiteral("");
+    return writeCover(imagePath, makeCover(embeddedPicture(mediaPath)), mediaPath);
+}
+
+TagLibBuilder::Cover TagLibBuilder::makeCover(const QByteArray &picture)
+{
+    Cover cover;
+    cover.hasPicture = !picture.isEmpty();
+    if (!cover.hasPicture)
+        return cover;
+    const QImage image = fittedCover(picture);
+    cover.decoded = !image.isNull();
+    if (!cover.decoded)
+        return cover;
+    QBuffer buffer(&cover.png);
+    buffer.open(QIODevice::WriteOnly);
+    if (!image.save(&buffer, "png", kCoverPngQuality))
+        cover.png.clear();
+    return cover;
+}
+
+QString TagLibBuilder::writeCoverArt(const QString &imagePath, const Cover &cover, const QString &mediaPath)
+{
+    if (!mayWriteCover(imagePath))
+        return QStringLiteral("");
+    return writeCover(imagePath, cover, mediaPath);
+}
+
+bool TagLibBuilder::mayWriteCover(const QString &imagePath)
+{
+    if (QFileInfo::exists(imagePath))
+        return false;
     if (!isInsideArtworkFolder(imagePath)) {
         writeLog(appLogFile(), QStringLiteral("Cover not written outside the artwork folder: "), imagePath);
-        return QStringLiteral("");
+        return false;
     }
-    const QByteArray bytes = embeddedPicture(mediaPath);
-    if (bytes.isEmpty())
+    return true;
+}
+
+QString TagLibBuilder::writeCover(const QString &imagePath, const Cover &cover, const QString &mediaPath)
+{
+    if (!cover.hasPicture)
         return QStringLiteral("");
-    QImage image;
-    if (!image.loadFromData(bytes) || image.isNull()) {
+    if (!cover.decoded) {
         writeLog(appLogFile(), QStringLiteral("Embedded cover does not decode: "), mediaPath);
         return QStringLiteral("");
     }
-    image = image.scaled(kCoverSize, kCoverSize, Qt::KeepAspectRatio, Qt::SmoothTransformation);
 
     QDir().mkpath(QFileInfo(imagePath).absolutePath());
     QSaveFile out(imagePath);
-    if (!out.open(QIODevice::WriteOnly) || !image.save(&out, "png")) {
+    if (!out.open(QIODevice::WriteOnly) || cover.png.isEmpty() || out.write(cover.png) != cover.png.size()) {
         out.cancelWriting();
         writeLog(appLogFile(), QStringLiteral("Cannot write cover image: "), imagePath);
         return QStringLiteral("");

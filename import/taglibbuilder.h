@@ -7,6 +7,10 @@
 #include <QString>
 #include <QStringList>
 
+namespace TagLib {
+class File;
+}
+
 // Writes tags into media files and extracts their embedded cover pictures. Holds no data.
 class TagLibBuilder
 {
@@ -18,8 +22,22 @@ public:
     // "" otherwise; an existing image is left alone.
     QString extractCoverArt(const QString &imagePath, const QString &mediaPath);
 
+    // A cover made from an embedded picture, ready to be written.
+    struct Cover {
+        bool hasPicture = false;
+        bool decoded = false;
+        QByteArray png;  // fit into 110 x 110; empty when it could not be encoded
+    };
+    // Decodes and encodes the picture, touching no file: safe on any thread.
+    static Cover makeCover(const QByteArray &picture);
+    // As extractCoverArt, with the cover already made from the file's picture.
+    QString writeCoverArt(const QString &imagePath, const Cover &cover, const QString &mediaPath);
+
     // The bytes of the file's embedded front cover (or first picture); empty when there is none.
     static QByteArray embeddedPicture(const QString &mediaPath);
+    // The same, taken from `parsed`, the file TagLib has already read for its tags; the file is
+    // read again only when `parsed` is not the kind of file its suffix calls for.
+    static QByteArray embeddedPicture(const QString &mediaPath, TagLib::File *parsed);
 
     // Writes the track's title, artist, album (each where its has-flag allows and the text is
     // not empty), genre, year and track number into the file at `filepath`. MPEG, MP4 and ASF
@@ -29,4 +47,9 @@ public:
 
     // The entries of a WPL, PLS, M3U or M3U8 playlist, in file order.
     QStringList readPlaylistFile(const QFileInfo &file) const;
+
+private:
+    // False, with a log line where it is not allowed, when no cover may be written at the path.
+    static bool mayWriteCover(const QString &imagePath);
+    static QString writeCover(const QString &imagePath, const Cover &cover, const QString &mediaPath);
 };

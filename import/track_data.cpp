@@ -22,6 +22,8 @@
 #include <taglib/mpegfile.h>
 #include <taglib/wavfile.h>
 
+#include <type_traits>
+
 namespace {
 
 const QStringList audioSuffixes
@@ -53,14 +55,38 @@ void logTagFailure(const QString &path, const QString &why)
     writeLog(appLogFile(), QStringLiteral("Tag read failed (") + why + QStringLiteral("): "), path);
 }
 
-template <class FileType> bool readWith(tagInfo &info, const QByteArray &name, const QString &path)
+// Of the files the scan reads, only these carry a DRM flag TagLib reports.
+template <class FileType> bool isEncrypted(FileType &file)
+{
+    if constexpr (std::is_same_v<FileType, TagLib::MP4::File> || std::is_same_v<FileType, TagLib::ASF::File>)
+        return file.isValid() && file.audioProperties() && file.audioProperties()->isEncrypted();
+    else
+        return false;
+}
+
+// Takes the embedded picture from the file just parsed for its tags, when the caller wants it.
+void takePicture(trackdata::FileExtras *extras, const tagInfo &info, const QString &path, TagLib::File *file)
+{
+    if (!extras || !extras->wantsPicture || !extras->wantsPicture(info))
+        return;
+    extras->picture = TagLibBuilder::embeddedPicture(path, file);
+    extras->pictureTaken = true;
+}
+
+template <class FileType>
+bool readWith(tagInfo &info, const QByteArray &name, const QString &path, trackdata::FileExtras *extras)
 {
     FileType file(name.constData(), true, TagLib::AudioProperties::Average);
+    if (extras && isEncrypted(file)) {
+        extras->isProtected = true;
+        return false;
+    }
     if (!file.isValid() || !file.tag()) {
         logTagFailure(path, QStringLiteral("not a readable file of its kind"));
         return false;
     }
     track_data::readTags(info, file.tag(), file.audioProperties());
+    takePicture(extras, info, path, &file);
     return true;
 }
 
@@ -101,6 +127,13 @@ QString coverImagePath(const QString &albumName, const QString &fileName)
     const QString name = paths.sanitizeName(albumName);
     return AppPaths::dataLocation() + paths.artworkDir + QLatin1Char('/')
         + (name.isEmpty() ? fileName : name + QStringLiteral(".png"));
+}
+
+bool coverExtractionClaimed(const QString &imagePath)
+{
+    SharedState &s = state();
+    QMutexLocker lock(&s.mutex);
+    return s.coverExtractionTried.contains(imagePath);
 }
 
 bool claimCoverExtraction(const QString &imagePath)
@@ -290,6 +323,11 @@ private:
 
 bool track_data::readFileTags(tagInfo &info, const QString &path)
 {
+    return readFileWith(info, path, nullptr);
+}
+
+bool track_data::readFileWith(tagInfo &info, const QString &path, trackdata::FileExtras *extras)
+{
     const QFileInfo fileInfo(path);
     const QString suffix = fileInfo.suffix().toLower();
     const QByteArray name = QFile::encodeName(path);
@@ -304,11 +342,11 @@ bool track_data::readFileTags(tagInfo &info, const QString &path)
 
     if (suffix == QLatin1String("m4a") || suffix == QLatin1String("m4b") || suffix == QLatin1String("mp4")
         || suffix == QLatin1String("m4v"))
-        return readWith<TagLib::MP4::File>(info, name, path);
+        return readWith<TagLib::MP4::File>(info, name, path, extras);
     if (suffix == QLatin1String("wma") || suffix == QLatin1String("wmv"))
-        return readWith<TagLib::ASF::File>(info, name, path);
+        return readWith<TagLib::ASF::File>(info, name, path, extras);
     if (suffix == QLatin1String("flac"))
-        return readWith<TagLib::FLAC::File>(info, name, path);
+        return readWith<TagLib::FLAC::File>(info, name, path, extras);
     if (suffix == QLatin1String("wav")) {
         TagLib::RIFF::WAV::File file(name.constData(), true, TagLib::AudioProperties::Average);
         if (!file.isValid()) {
@@ -319,6 +357,7 @@ bool track_data::readFileTags(tagInfo &info, const QString &path)
         const TagLib::Tag *infoTag = file.hasInfoTag() ? file.InfoTag() : nullptr;
         const WavTag combined(id3, infoTag);
         readTags(info, static_cast<const TagLib::Tag *>(&combined), file.audioProperties());
+        takePicture(extras, info, path, &file);
         return true;
     }
 
@@ -332,16 +371,19 @@ bool track_data::readFileTags(tagInfo &info, const QString &path)
             copyTag(info, nullptr);
             copyProperties(info, nullptr);
         }
+        takePicture(extras, info, path, ref.file());
         return true;
     }
     if (!ref.isNull() && ref.tag() && !ref.tag()->isEmpty()) {
         readTags(info, ref);
+        takePicture(extras, info, path, ref.file());
         return true;
     }
     // A file without any tag is still music when it holds real audio: it is taken with the
     // default texts. TagLib calls almost any bytes a valid MPEG file, hence the sample rate test.
     if (!ref.isNull() && ref.audioProperties() && ref.audioProperties()->sampleRate() > 0) {
         readTags(info, ref);
+        takePicture(extras, info, path, ref.file());
         return true;
     }
 
@@ -352,6 +394,7 @@ bool track_data::readFileTags(tagInfo &info, const QString &path)
         = properties && properties->lengthInMilliseconds() > 0 && properties->sampleRate() > 0;
     if (file.isValid() && file.tag() && (file.hasID3v2Tag() || hasAudio)) {
         readTags(info, file.tag(), file.audioProperties());
+        takePicture(extras, info, path, &file);
         return true;
     }
     logTagFailure(path, QStringLiteral("no reader accepts it"));
@@ -371,17 +414,17 @@ bool track_data::isProtectedFile(const QString &path)
 {
     const QString suffix = QFileInfo(path).suffix().toLower();
     const QByteArray name = QFile::encodeName(path);
-    bool encrypted = false;
     if (suffix == QLatin1String("wma") || suffix == QLatin1String("wmv")) {
         TagLib::ASF::File file(name.constData(), true, TagLib::AudioProperties::Average);
-        encrypted = file.isValid() && file.audioProperties() && file.audioProperties()->isEncrypted();
-    } else if (suffix == QLatin1String("mp4") || suffix == QLatin1String("m4v")
-        || suffix == QLatin1String("m4a") || suffix == QLatin1String("m4b")) {
+        return isEncrypted(file);
+    }
+    if (suffix == QLatin1String("mp4") || suffix == QLatin1String("m4v") || suffix == QLatin1String("m4a")
+        || suffix == QLatin1String("m4b")) {
         // Encrypted AAC ("m4a"/"m4b") plays nowhere but in iTunes, so it is reported too.
         TagLib::MP4::File file(name.constData(), true, TagLib::AudioProperties::Average);
-        encrypted = file.isValid() && file.audioProperties() && file.audioProperties()->isEncrypted();
+        return isEncrypted(file);
     }
-    return encrypted;
+    return false;
 }
 
 // ---- track building ----
@@ -459,7 +502,9 @@ void track_data::buildTrackWith(qint64 &nextTrackKey, track &t, tagInfo info, co
         t.isVideo = isVideo && !isAudio;
         t.playlist = QStringLiteral("");
         t.playlistId = 0;
-        if (!isVideo)
+        if (!isVideo && options.albumCovers)
+            coverArtForScan(t, file, *options.albumCovers);
+        else if (!isVideo)
             coverArtForFile(t, file);
     }
 
@@ -509,6 +554,24 @@ void track_data::coverArtForFile(track &t, QFileInfo file)
 
     applyAlbumArtwork(t, name);
     t.missingMediaData = true;
+}
+
+void track_data::coverArtForScan(track &t, const QFileInfo &file, AlbumCoverMemo &memo)
+{
+    const auto known = memo.constFind(t.albumname);
+    if (known != memo.cend()) {
+        t.cover = known->cover;
+        t.hasCover = known->hasCover;
+        t.missingMediaData = t.missingMediaData || known->missingMediaData;
+        return;
+    }
+    coverArtForFile(t, file);
+    // Not kept: the answer for an album whose name cleans to nothing (its image path follows the
+    // file name), and iTunes artwork just written, which the album's next track finds in place as
+    // its own cover.
+    const bool itunesArtwork = t.hasCover && t.missingMediaData;
+    if (!itunesArtwork && !AppPaths().sanitizeName(t.albumname).isEmpty())
+        memo.insert(t.albumname, {t.cover, t.hasCover, t.missingMediaData});
 }
 
 void track_data::applyAlbumArtwork(track &t, const QString &albumName)

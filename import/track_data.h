@@ -5,6 +5,7 @@
 
 #include <QDir>
 #include <QFileInfo>
+#include <QHash>
 #include <QList>
 #include <QMap>
 #include <QString>
@@ -16,6 +17,10 @@
 #include <taglib/tstring.h>
 
 #include <atomic>
+
+namespace trackdata {
+struct FileExtras;
+}
 
 // The tags and audio properties of one media file, as the import reads them.
 struct tagInfo {
@@ -119,15 +124,34 @@ private:
     // The walk of one folder scan, with its read-ahead and its repository writer.
     class FolderScan;
 
+    // The cover a track of an album got during one scan, for the album's other tracks.
+    struct AlbumCover {
+        QString cover;
+        bool hasCover = false;
+        bool missingMediaData = false;
+    };
+    using AlbumCoverMemo = QHash<QString, AlbumCover>;
+
     // How the scan hands work to track building: the video's length and thumbnail read ahead
-    // (on another thread), and a list collecting repository rows to store in one go.
+    // (on another thread), a list collecting repository rows to store in one go, and the covers
+    // its albums got so far.
     struct BuildOptions {
         const track *video = nullptr;
         QList<track> *repoBatch = nullptr;
+        AlbumCoverMemo *albumCovers = nullptr;
     };
     void buildTrackWith(qint64 &nextTrackKey, track &t, tagInfo info, const QFileInfo &file,
         bool fromPlaylist, const QString &playlistName, bool isVideo, bool isAudio,
         const BuildOptions &options);
+
+    // readFileTags, and with `extras` also the protection test and the embedded picture from the
+    // same parse. A protected file is reported in `extras` and its tags are not read (false, no
+    // log line).
+    static bool readFileWith(tagInfo &info, const QString &path, trackdata::FileExtras *extras);
+
+    // coverArtForFile for a freshly cleared track, asked once per album of a scan. A scan writes
+    // an album's cover before it builds any of its tracks, so the answer holds for all of them.
+    void coverArtForScan(track &t, const QFileInfo &file, AlbumCoverMemo &memo);
 
     static void copyTag(tagInfo &info, const TagLib::Tag *tag);
     static void copyProperties(tagInfo &info, const TagLib::AudioProperties *properties);

@@ -4,13 +4,17 @@
 
 #include "track.h"
 
+#include <QByteArray>
 #include <QHash>
 #include <QMap>
 #include <QMutex>
 #include <QString>
 
+#include <functional>
+
 class TagLibBuilder;
 class VideoMetadata;
+struct tagInfo;
 
 namespace trackdata {
 
@@ -41,8 +45,21 @@ void resetAlbumMemos();
 // Where the embedded cover of an album's files is written: the album's cleaned name with ".png"
 // in the artwork folder, or the file's own name when the album name cleans to nothing.
 QString coverImagePath(const QString &albumName, const QString &fileName);
+// Whether an image path has been asked for since the memos were emptied; asks nothing itself.
+bool coverExtractionClaimed(const QString &imagePath);
 // True the first time it is asked for an image path since the memos were emptied: only then is
 // the media file read for its picture.
 bool claimCoverExtraction(const QString &imagePath);
+
+// What the scan takes from the one parse that reads a file's tags, besides the tags.
+struct FileExtras {
+    // A DRM-protected file: its tags are not read.
+    bool isProtected = false;
+    // Asked once the tags are read: whether the file's embedded picture is needed.
+    std::function<bool(const tagInfo &)> wantsPicture;
+    // Whether the picture was asked for; `picture` is empty when the file has none.
+    bool pictureTaken = false;
+    QByteArray picture;
+};
 
 }  // namespace trackdata

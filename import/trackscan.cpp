@@ -33,6 +33,9 @@ constexpr qint64 kMinimumTrackBytes = 102400;
 // Files read ahead together on the thread pool: enough to keep every core busy, few enough that
 // little is read in vain after a stop request.
 constexpr size_t kChunkSize = 128;
+// Chunks read at once before the walk waits for the oldest: the pool has the next one at hand
+// when a chunk's last files finish.
+constexpr size_t kChunksReading = 2;
 // Chunks that may wait for their album covers before the walk waits for them.
 constexpr size_t kChunksAwaitingCovers = 4;
 
@@ -63,6 +66,8 @@ struct ScanJob {
     bool isVideo = false;
     bool isAudio = false;
     bool isLocal = true;
+    // The first file the walk met in its folder since it left another folder.
+    bool firstInFolder = false;
 
     // Filled on the thread pool.
     bool isProtected = false;
@@ -70,6 +75,14 @@ struct ScanJob {
     tagInfo tags;
     bool videoRead = false;
     track video{};
+    // Where the album's cover goes, worked out once the tags are read.
+    QString coverPath;
+    // The cover made from the embedded picture, taken in the same parse as the tags by the first
+    // file of a folder while its album's cover was neither asked for nor in place: that file
+    // nearly always is the one chosen to give the album its cover. Kept only by the chosen file;
+    // another file chosen is read again for it.
+    bool pictureTaken = false;
+    TagLibBuilder::Cover cover;
     // The album cover this file is the first to be asked for, in walk order.
     QString coverTarget;
 };
@@ -152,11 +165,12 @@ private:
 }  // namespace
 
 // Walks the tree on the scan's thread and reads the files on the thread pool, a chunk at a time,
-// while the walk goes on. Once a chunk is read, the first file of each album, in walk order, is
-// chosen to give the album its cover, and those covers are extracted on a pool of their own
-// (writing an image waits on the disk, not on a core). The chunk is then built one track after
-// the other, in walk order, so keys, ids and the file that gives an album its picture follow the
-// walk whatever order the reads finish in.
+// while the walk goes on; a few chunks are read at once, so the pool never waits for the walk.
+// Once a chunk is read (oldest first), the first file of each album, in walk order, is chosen to
+// give the album its cover, and those covers are written, mostly from the pictures the reads took,
+// on a pool of their own (writing an image waits on the disk, not on a core). The chunk is then
+// built one track after the other, in walk order, so keys, ids and the file that gives an album
+// its picture follow the walk whatever order the reads finish in.
 class track_data::FolderScan
 {
 public:
@@ -171,8 +185,8 @@ public:
     {
         // After finish() nothing is in flight; should anything be (an exception on the way), no
         // pool thread may go on touching jobs freed here.
-        if (m_reading)
-            m_reading->reading.waitForFinished();
+        for (const auto &pending : m_reading)
+            pending->reading.waitForFinished();
         for (const auto &pending : m_extracting)
             pending->extraction.waitForFinished();
     }
@@ -182,17 +196,18 @@ public:
     void add(ScanJob job)
     {
         m_filling.push_back(std::move(job));
-        if (m_filling.size() >= kChunkSize)
+        if (m_filling.size() >= kChunkSize) {
+            startReading();
             step();
+        }
     }
 
     // Reads and builds everything found so far, and waits until the repository cache holds it.
     void finish()
     {
-        while (!m_filling.empty() || m_reading)
-            step();
+        startReading();
         m_drain = true;
-        buildReady();
+        step();
         if (m_writer)
             m_writer->finish();
     }
@@ -205,32 +220,43 @@ private:
         QFuture<void> extraction;
     };
 
-    // Moves every chunk one stage on: the walked chunk starts being read, the read one has its
-    // covers claimed and extracted, the one whose covers are in place is built. The walk goes on
-    // while the pools work.
+    void startReading()
+    {
+        if (m_filling.empty())
+            return;
+        auto pending = std::make_unique<Pending>();
+        pending->chunk = std::move(m_filling);
+        m_filling = Chunk();
+        m_filling.reserve(kChunkSize);
+        pending->reading = QtConcurrent::map(pending->chunk, [](ScanJob &job) { readAhead(job); });
+        m_reading.push_back(std::move(pending));
+    }
+
+    // Moves the chunks on, oldest first: a read one has its covers claimed and written, one whose
+    // covers are in place is built. Waits only while too many chunks are in flight (or at the end),
+    // so the walk goes on while the pools work.
     void step()
     {
-        std::unique_ptr<Pending> read = std::move(m_reading);
-        if (read) {
-            read->reading.waitForFinished();
-            claimCovers(*read);
-            if (!read->covers.empty()) {
-                read->extraction = QtConcurrent::map(&m_coverPool, read->covers, [](ScanJob *job) {
-                    trackdata::tagBuilder().extractCoverArt(job->coverTarget, job->path);
+        while (!m_reading.empty()) {
+            Pending &oldest = *m_reading.front();
+            if (!oldest.reading.isFinished()) {
+                if (!m_drain && m_reading.size() <= kChunksReading)
+                    break;
+                oldest.reading.waitForFinished();
+            }
+            claimCovers(oldest);
+            if (!oldest.covers.empty()) {
+                oldest.extraction = QtConcurrent::map(&m_coverPool, oldest.covers, [](ScanJob *job) {
+                    if (job->pictureTaken)
+                        trackdata::tagBuilder().writeCoverArt(job->coverTarget, job->cover, job->path);
+                    else
+                        trackdata::tagBuilder().extractCoverArt(job->coverTarget, job->path);
+                    job->cover = TagLibBuilder::Cover();
                 });
             }
+            m_extracting.push_back(std::move(m_reading.front()));
+            m_reading.pop_front();
         }
-        if (!m_filling.empty()) {
-            m_reading = std::make_unique<Pending>();
-            m_reading->chunk = std::move(m_filling);
-            m_filling = Chunk();
-            m_filling.reserve(kChunkSize);
-            track_data *owner = &m_owner;
-            m_reading->reading
-                = QtConcurrent::map(m_reading->chunk, [owner](ScanJob &job) { readAhead(*owner, job); });
-        }
-        if (read)
-            m_extracting.push_back(std::move(read));
         buildReady();
     }
 
@@ -250,14 +276,34 @@ private:
         }
     }
 
-    static void readAhead(track_data &owner, ScanJob &job)
+    // One parse of the file gives its protection, tags and audio properties and, where the album
+    // may take its cover from it, its embedded picture.
+    static void readAhead(ScanJob &job)
     {
         if (!job.isLocal)
             return;
-        job.isProtected = isProtectedFile(job.path);
-        if (job.isProtected || (job.fromPlaylist && !entryWanted(job)))
+        if (job.fromPlaylist && !entryWanted(job)) {
+            job.isProtected = isProtectedFile(job.path);
             return;
-        job.tagsRead = owner.readFileTags(job.tags, job.path);
+        }
+        trackdata::FileExtras extras;
+        if (!job.fromPlaylist && !job.isVideo) {
+            extras.wantsPicture = [&job](const tagInfo &tags) {
+                const QString album = toQString(tags.album).trimmed();
+                if (album.startsWith(QLatin1String("Unknown")))
+                    return false;
+                job.coverPath = trackdata::coverImagePath(album, job.info.fileName());
+                return job.firstInFolder && !trackdata::coverExtractionClaimed(job.coverPath)
+                    && !QFileInfo::exists(job.coverPath);
+            };
+        }
+        job.tagsRead = readFileWith(job.tags, job.path, &extras);
+        job.isProtected = extras.isProtected;
+        job.pictureTaken = extras.pictureTaken;
+        // Decoding and encoding are work for a core, done here beside the reading; the cover
+        // pool only writes.
+        if (job.pictureTaken)
+            job.cover = TagLibBuilder::makeCover(extras.picture);
         if (job.tagsRead && job.isVideo) {
             job.video = trackdata::videoReader().readVideoInfo(job.info.filePath(), 1);
             job.videoRead = true;
@@ -274,7 +320,9 @@ private:
             const QString album = toQString(job.tags.album).trimmed();
             if (album.startsWith(QLatin1String("Unknown")))
                 continue;
-            const QString target = trackdata::coverImagePath(album, job.info.fileName());
+            const QString target = job.coverPath.isEmpty()
+                ? trackdata::coverImagePath(album, job.info.fileName())
+                : job.coverPath;
             if (trackdata::claimCoverExtraction(target)) {
                 if (!m_artworkFolderMade) {
                     const QString folder = QFileInfo(target).absolutePath();
@@ -284,6 +332,8 @@ private:
                 }
                 job.coverTarget = target;
                 pending.covers.push_back(&job);
+            } else {
+                job.cover = TagLibBuilder::Cover();
             }
         }
     }
@@ -316,6 +366,7 @@ private:
             BuildOptions options;
             options.video = job.videoRead ? &job.video : nullptr;
             options.repoBatch = &rows;
+            options.albumCovers = &m_albumCovers;
             m_owner.buildTrackWith(trackdata::state().nextTrackKey, t, job.tags, job.info, job.fromPlaylist,
                 job.playlistName, job.isVideo, job.isAudio, options);
         }
@@ -326,9 +377,10 @@ private:
     track_data &m_owner;
     const AppPaths m_paths;
     QThreadPool m_coverPool;
+    AlbumCoverMemo m_albumCovers;
     std::unique_ptr<RepoWriter> m_writer;
     Chunk m_filling;
-    std::unique_ptr<Pending> m_reading;  // its files being read
+    std::deque<std::unique_ptr<Pending>> m_reading;  // their files being read; oldest first
     // Read, covers being extracted, not built yet; oldest first.
     std::deque<std::unique_ptr<Pending>> m_extracting;
     bool m_drain = false;
@@ -346,6 +398,7 @@ TrackMap track_data::scanFolder(const QDir &folder)
 
     FolderScan scan(*this);
     const QString root = folder.absolutePath();
+    QString lastFolder;
     if (!folder.exists())
         logSkipped(QStringLiteral("a folder that does not exist"), root);
     // Links to folders are listed but never followed, so a link loop cannot trap the walk; links
@@ -376,6 +429,10 @@ TrackMap track_data::scanFolder(const QDir &folder)
             if (path.contains(kItunesMediaFolder, Qt::CaseInsensitive))
                 continue;
             ScanJob job;
+            const QStringView folderPath = QStringView(path).left(path.lastIndexOf(QLatin1Char('/')));
+            job.firstInFolder = folderPath != lastFolder;
+            if (job.firstInFolder)
+                lastFolder = folderPath.toString();
             job.path = path;
             job.info = info;
             job.isAudio = audio;

@@ -5,10 +5,12 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QHash>
 #include <QMutex>
 #include <QMutexLocker>
 #include <QRegularExpression>
 #include <QStandardPaths>
+#include <QtConcurrent>
 
 #include <cctype>
 #include <cmath>
@@ -219,12 +221,37 @@ QString AppPaths::copyFolderArt(const QString &folder, const QString &target) co
 
 TrackMap AppPaths::assignTrackArtwork(TrackMap tracks, bool skipFileCount) const
 {
+    // Each folder is judged, and each album's folder art looked for, once rather than once per
+    // track, and the copies (each waits on the disk) run in parallel. Albums whose art would go
+    // to the same cover file are taken in track order, so the first of them gives it.
+    struct Album {
+        QString key;  // folder, NUL, album name
+        QString folder;
+        QString cover;
+    };
+    struct Target {
+        QString path;
+        QList<Album> albums;
+    };
+    QHash<QString, bool> mixedFolders;
+    QHash<QString, QString> folderArt;  // by Album::key: the cover file, or ""
+    QHash<QString, qsizetype> targetIndex;
+    QList<Target> targets;
+    QList<QPair<track *, QString>> wanting;
     for (auto it = tracks.begin(); it != tracks.end(); ++it) {
         track &t = it.value();
-        if (isMixedFolder(t.folderLocation, skipFileCount))
+        auto mixed = mixedFolders.constFind(t.folderLocation);
+        if (mixed == mixedFolders.cend())
+            mixed = mixedFolders.insert(t.folderLocation, isMixedFolder(t.folderLocation, skipFileCount));
+        if (*mixed)
             continue;
         if (!t.playlist.isEmpty() || t.albumname.contains(unknown))
             continue;
+        const QString key = t.folderLocation + QChar(0) + t.albumname;
+        wanting.append({&t, key});
+        if (folderArt.contains(key))
+            continue;
+        folderArt.insert(key, QString());
         const QString album = sanitizeName(t.albumname);
         // An album name made only of removed characters would share one hidden ".png" with
         // every other such album.
@@ -232,10 +259,27 @@ TrackMap AppPaths::assignTrackArtwork(TrackMap tracks, bool skipFileCount) const
             continue;
         const QString target
             = QDir::fromNativeSeparators(dataLocation() + artworkDir + QLatin1Char('/') + album);
-        const QString cover = copyFolderArt(t.folderLocation, target);
+        auto index = targetIndex.constFind(target);
+        if (index == targetIndex.cend()) {
+            index = targetIndex.insert(target, targets.size());
+            targets.append({target, {}});
+        }
+        targets[*index].albums.append({key, t.folderLocation, QString()});
+    }
+
+    QtConcurrent::blockingMap(targets, [this](Target &target) {
+        for (Album &album : target.albums)
+            album.cover = copyFolderArt(album.folder, target.path);
+    });
+    for (const Target &target : std::as_const(targets)) {
+        for (const Album &album : target.albums)
+            folderArt.insert(album.key, album.cover);
+    }
+    for (const auto &[t, key] : std::as_const(wanting)) {
+        const QString cover = folderArt.value(key);
         if (!cover.isEmpty()) {
-            t.cover = cover;
-            t.hasCover = true;
+            t->cover = cover;
+            t->hasCover = true;
         }
     }
     return tracks;

@@ -41,7 +41,8 @@ bool saveCoverImage(const QString &path, const QString &base64)
     QSaveFile out(path);
     if (!out.open(QIODevice::WriteOnly))
         return false;
-    if (!image.save(&out, format.constData())) {
+    const int quality = format.compare("png", Qt::CaseInsensitive) == 0 ? kCoverPngQuality : -1;
+    if (!image.save(&out, format.constData(), quality)) {
         out.cancelWriting();
         return false;
     }
