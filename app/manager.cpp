@@ -2,6 +2,7 @@
 
 #include "applog.h"
 #include "combo.h"
+#include "database.h"
 #include "datamodels.h"
 #include "ffmpeghandler.h"
 #include "ituneslibrary.h"
@@ -26,34 +27,6 @@
 #include <algorithm>
 
 namespace {
-
-bool sameContent(const QString &a, const QString &b)
-{
-    QFile first(a), second(b);
-    if (first.size() != second.size() || !first.open(QIODevice::ReadOnly)
-        || !second.open(QIODevice::ReadOnly))
-        return false;
-    while (!first.atEnd()) {
-        if (first.read(1 << 20) != second.read(1 << 20))
-            return false;
-    }
-    return true;
-}
-
-// Where `source` goes in the library: `target`, or "name (2).mp3", "name (3).mp3", ... The first
-// name that is free, or that already holds the same bytes (the file was added before), wins.
-QString libraryTarget(const QString &source, const QString &target)
-{
-    const QFileInfo info(target);
-    const QString suffix = info.suffix().isEmpty() ? QString() : QLatin1Char('.') + info.suffix();
-    QString candidate = target;
-    for (int n = 2;; ++n) {
-        if (!QFileInfo::exists(candidate) || sameContent(source, candidate))
-            return candidate;
-        candidate = info.absolutePath() + QLatin1Char('/') + info.completeBaseName()
-            + QStringLiteral(" (%1)").arg(n) + suffix;
-    }
-}
 
 void clearModel(QList<QObject *> &list)
 {
@@ -284,6 +257,10 @@ void manager::slAddToLibrary(bool all)
 {
     if (m_copying)
         return;
+    if (Database::storeIsReadOnly()) {
+        emit sgShowMessage(m_messages.readOnlyLibrary);
+        return;
+    }
     const QList<track> tracks = selectedBrowserTracks(all);
     if (tracks.isEmpty()) {
         emit sgShowMessage(m_messages.noMediaSelected);
@@ -299,94 +276,6 @@ void manager::slAddToLibrary(bool all)
     };
     m_copying = true;
     m_copyWatcher.setFuture(QtConcurrent::run(&manager::copyToLibrary, tracks, cancel, progress));
-}
-
-QString manager::libraryFolderFor(const track &t)
-{
-    return kivoDB::libraryRoot() + QLatin1Char('/') + albumFolderName(t.albumname);
-}
-
-CopyResult manager::copyToLibrary(
-    QList<track> tracks, const std::atomic_bool *cancel, const std::function<void(int, int)> &progress)
-{
-    // Rows are stored a batch at a time: one transaction per file would dominate a large add.
-    constexpr int kBatch = 200;
-    struct Pending {
-        track t;
-        QString source;
-        bool copied;
-    };
-    CopyResult result;
-    QList<Pending> pending;
-    kivoDB store;
-
-    const auto flush = [&] {
-        if (pending.isEmpty())
-            return;
-        QList<track> rows;
-        for (const Pending &p : std::as_const(pending))
-            rows << p.t;
-        QList<qint64> ids;
-        if (store.insertTracks(rows, &ids) && ids.size() == rows.size()) {
-            for (int i = 0; i < rows.size(); ++i) {
-                rows[i].id = ids.at(i);
-                result.added << rows.at(i);
-            }
-        } else {
-            // No row points at these copies, so the copies must not stay either.
-            const QString reason = kivoDB::lastError();
-            for (const Pending &p : std::as_const(pending)) {
-                if (p.copied) {
-                    QFile::remove(p.t.filepath);
-                    QDir().rmdir(QFileInfo(p.t.filepath).absolutePath());
-                }
-                result.failures << p.source + QStringLiteral(": ") + reason;
-            }
-        }
-        pending.clear();
-    };
-
-    const int total = int(tracks.size());
-    for (int i = 0; i < total; ++i) {
-        if (cancel && *cancel) {
-            result.cancelled = true;
-            break;
-        }
-        track t = tracks.at(i);
-        const QString source = t.originalPath.isEmpty() ? t.filepath : t.originalPath;
-        const QFileInfo sourceInfo(source);
-        const QString folder = libraryFolderFor(t);
-        if (!sourceInfo.isFile()) {
-            result.failures << source + QStringLiteral(": the file is no longer there");
-        } else if (!QDir().mkpath(folder)) {
-            result.failures << source + QStringLiteral(": the library folder cannot be made");
-        } else {
-            // The same file added again (or listed in a playlist too) shares its library copy; a
-            // different file of the same name gets a free name, and nothing is overwritten.
-            const QString target = libraryTarget(source, folder + QLatin1Char('/') + sourceInfo.fileName());
-            bool copied = false;
-            if (!QFileInfo::exists(target)) {
-                copied = QFile::copy(source, target);
-                if (!copied) {
-                    QFile::remove(target);
-                    result.failures << source
-                            + QStringLiteral(": the file could not be copied (is the disk full?)");
-                }
-            }
-            if (copied || QFileInfo::exists(target)) {
-                t.filepath = target;
-                pending << Pending{t, source, copied};
-            }
-        }
-        writeLog(appLogFile(), QStringLiteral("Copy to library: "), source);
-        if (pending.size() >= kBatch)
-            flush();
-        if (progress)
-            progress(i + 1, total);
-    }
-    flush();
-    result.library = store.loadLibrary(QSqlDatabase(), &result.libraryLoaded);
-    return result;
 }
 
 void manager::Copyfinished()
@@ -434,6 +323,10 @@ void manager::slRemoveFromLibrary(const QVariant &trackIds)
 {
     if (m_removing || m_copying)
         return;
+    if (Database::storeIsReadOnly()) {
+        emit sgShowMessage(m_messages.readOnlyLibrary);
+        return;
+    }
     QStringList paths;
     for (const QVariant &id : trackIds.toList()) {
         const auto it = m_library.constFind(id.toLongLong());

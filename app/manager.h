@@ -151,6 +151,7 @@ private:
         quint64 generation = 0;
         bool loaded = false;  // `library` was read from the store for this build
         bool loadFailed = false;
+        QString loadError;  // why, read on the loading thread where the store keeps it
         TrackMap library;
         bool newRows = false;  // `rows` and `rowIds` were made for this build
         std::array<QList<QObject *>, kRowKinds> rows;  // every row of a kind, in display order
@@ -196,6 +197,7 @@ private:
     quint64 m_modelGeneration = 0;
     bool m_modelsPending = false;
     bool m_rowsStale = true;  // the library changed since the rows were made
+    bool m_swept = false;
     std::array<QList<QObject *>, kRowKinds> m_rows;
     RowIds m_rowIds;
     QList<QObject *> m_graveyard;

@@ -2,6 +2,7 @@
 
 #include "applog.h"
 #include "combo.h"
+#include "database.h"
 #include "datamodels.h"
 #include "kivodb.h"
 #include "processmemory.h"
@@ -222,15 +223,20 @@ void manager::startModelJob(Build build)
     m_modelJobs << watcher;
     const std::function<void()> gate = loadGate;
     const bool load = build == Build::Load;
+    // What a killed add left behind is cleared once, before the first load.
+    const bool sweep = load && !m_swept && !Database::storeIsReadOnly();
+    m_swept = m_swept || load;
     watcher->setFuture(
         QtConcurrent::run([library = load ? TrackMap() : m_library, search = m_searchText, rowIds = m_rowIds,
-                              owner = thread(), generation, load, newRows, gate] {
+                              owner = thread(), generation, load, newRows, gate, sweep] {
             ModelLists lists;
             if (!load) {
                 lists = buildModelLists(library, search, owner, newRows ? nullptr : &rowIds);
             } else {
                 if (gate)
                     gate();
+                if (sweep)
+                    kivoDB::sweepLibraryFolder();
                 bool ok = false;
                 TrackMap loaded = kivoDB().loadLibrary(QSqlDatabase(), &ok);
                 if (ok) {
@@ -239,6 +245,8 @@ void manager::startModelJob(Build build)
                     lists.library = std::move(loaded);
                 }
                 lists.loadFailed = !ok;
+                if (!ok)
+                    lists.loadError = kivoDB::lastError();
             }
             lists.generation = generation;
             return lists;
@@ -258,8 +266,9 @@ void manager::takeModels(ModelLists lists)
     m_modelsPending = false;
     if (lists.loadFailed) {
         // Keep what is shown rather than presenting an empty library over a read failure.
-        writeLog(appLogFile(), QStringLiteral("Library could not be loaded: "), kivoDB::lastError());
+        writeLog(appLogFile(), QStringLiteral("Library could not be loaded: "), lists.loadError);
         emit sgLibraryLoading(false);
+        emit sgShowMessage(m_messages.libraryLoadFailed + QLatin1Char('\n') + lists.loadError);
         return;
     }
     if (lists.loaded) {

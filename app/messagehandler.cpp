@@ -11,6 +11,10 @@ MessageHandler::MessageHandler()
     , protectedMedia(QStringLiteral("Protected media cannot be added to the library:"))
     , copyFailed(QStringLiteral("Some files could not be added to the library."))
     , chooseVehicle(QStringLiteral("Please select your vehicle and model year."))
+    , readOnlyLibrary(
+          QStringLiteral("The media library file cannot be written: it can be viewed and transferred, "
+                         "but nothing can be added to it or removed from it."))
+    , libraryLoadFailed(QStringLiteral("The media library could not be read:"))
 { }
 
 QList<QPair<QString, QString>> MessageHandler::displayTexts()

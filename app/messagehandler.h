@@ -19,6 +19,8 @@ public:
     QString protectedMedia;
     QString copyFailed;
     QString chooseVehicle;
+    QString readOnlyLibrary;
+    QString libraryLoadFailed;
 
     static QList<QPair<QString, QString>> displayTexts();
 };

@@ -90,6 +90,9 @@ KivoApplication::Result KivoApplication::start(const StartOptions &options)
     m_viewer->show();
     // The first page is chosen only now, when the root's signals reach their slots.
     QMetaObject::invokeMethod(m_viewer->rootObject(), "slStart");
+    if (m_database->isReadOnly())
+        QMetaObject::invokeMethod(
+            m_viewer->rootObject(), "showmessageBox", Q_ARG(QVariant, MessageHandler().readOnlyLibrary));
     if (options.checkForUpdates)
         SwUpdater::startupCheck();
     return Result::Started;

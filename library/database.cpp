@@ -15,6 +15,7 @@
 #include <QSqlRecord>
 #include <QThread>
 #include <QThreadStorage>
+#include <QUrl>
 
 namespace {
 
@@ -71,13 +72,35 @@ QString uniqueConnectionName()
 QSqlDatabase openConnection(const QString &name, const QString &path, bool readOnly, int busyMs)
 {
     QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), name);
-    db.setDatabaseName(path);
     QString options = QStringLiteral("QSQLITE_BUSY_TIMEOUT=%1").arg(busyMs);
-    if (readOnly)
-        options += QStringLiteral(";QSQLITE_OPEN_READONLY");
+    // A read-only library is read as an unchanging file, so no -wal or -shm file is made beside
+    // it; only a write-ahead log with content left by a crash is read the ordinary way.
+    const QFileInfo log(path + QStringLiteral("-wal"));
+    if (readOnly && (!log.exists() || log.size() == 0)) {
+        QUrl url = QUrl::fromLocalFile(path);
+        url.setScheme(QStringLiteral("file"));
+        url.setQuery(QStringLiteral("mode=ro&immutable=1"));
+        db.setDatabaseName(url.toString(QUrl::FullyEncoded));
+        options += QStringLiteral(";QSQLITE_OPEN_URI;QSQLITE_OPEN_READONLY");
+    } else {
+        db.setDatabaseName(path);
+        if (readOnly)
+            options += QStringLiteral(";QSQLITE_OPEN_READONLY");
+    }
     db.setConnectOptions(options);
     db.open();
     return db;
+}
+
+// "ok", or the first problem SQLite's quick check finds in the file.
+QString quickCheck(QSqlDatabase db, QSqlError *error)
+{
+    QSqlQuery check(db);
+    if (!check.exec(QStringLiteral("PRAGMA quick_check(1)")) || !check.next()) {
+        *error = check.lastError();
+        return error->text().isEmpty() ? QStringLiteral("the check could not run") : error->text();
+    }
+    return check.value(0).toString();
 }
 
 void removeConnection(QSqlDatabase &db)
@@ -383,6 +406,16 @@ bool Database::open(const QString &name, bool create)
         ok = probe.exec(QStringLiteral("SELECT count(*) FROM sqlite_master")) && probe.next();
         if (!ok)
             error = probe.lastError();
+    }
+    // A damaged file is told before anything is written to it, and left as it is.
+    if (ok && exists) {
+        const QString verdict = quickCheck(candidate, &error);
+        if (verdict != QLatin1String("ok")) {
+            removeConnection(candidate);
+            writeLog(appLogFile(), QStringLiteral("Database check: "), verdict);
+            return fail(QStringLiteral("The library file %1 is damaged; it was left unchanged.")
+                            .arg(QDir::toNativeSeparators(path)));
+        }
     }
     if (ok && !readOnly) {
         QSqlQuery pragma(candidate);

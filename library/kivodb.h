@@ -35,6 +35,10 @@ public:
     static QString lastError();
     // "<data folder>/Music/Corvane Zorad Urizaderi": the only folder whose files the store deletes.
     static QString libraryRoot();
+    // Clears what a killed add or conversion left in the library folder: files still under a
+    // temporary name whose writer no longer runs, then the folders that leaves empty. Returns how
+    // many files went.
+    static int sweepLibraryFolder();
 
     // Look-ups used inside a track insert: find the row or add it, on `query`'s connection, within
     // the caller's transaction. Artists and albums compare names without regard to ASCII case,

@@ -1,4 +1,6 @@
 #include "kivodb.h"
+
+#include "filecopy.h"
 #include "kivodb_p.h"
 
 #include "applog.h"
@@ -6,11 +8,14 @@
 #include "database.h"
 #include "storesql_p.h"
 
+#include <QDateTime>
 #include <QDebug>
 #include <QDir>
+#include <QDirIterator>
 #include <QFile>
 #include <QFileInfo>
 #include <QHash>
+#include <QRegularExpression>
 #include <QSet>
 #include <QSqlRecord>
 #include <QtConcurrent>
@@ -285,6 +290,42 @@ bool kivoDB::deleteTrackByPath(QSqlDatabase db, const QString &path)
     });
     // The file goes only once its rows are gone, so a failed delete never leaves a row without file.
     return rowsGone && removeLibraryCopy(path);
+}
+
+int kivoDB::sweepLibraryFolder()
+{
+    const QString root = QFileInfo(libraryRoot()).canonicalFilePath();
+    if (root.isEmpty())
+        return 0;
+    // ".kivo-add-<pid>-<n>.part" from an add, ".kivo-<pid>-<n>.<suffix>" from a conversion.
+    static const QRegularExpression temporary(QStringLiteral("^\\.kivo-(?:add-)?(\\d+)-\\d+\\."));
+    int removed = 0;
+    // A folder made after the sweep began may be an add's that runs now; it is left alone.
+    const QDateTime began = QDateTime::currentDateTime();
+    QStringList folders;
+    QDirIterator it(
+        root, QDir::Files | QDir::Dirs | QDir::Hidden | QDir::NoDotAndDotDot, QDirIterator::Subdirectories);
+    while (it.hasNext()) {
+        it.next();
+        const QFileInfo info = it.fileInfo();
+        if (info.isSymLink())
+            continue;
+        if (info.isDir()) {
+            if (info.lastModified() < began)
+                folders.prepend(info.absoluteFilePath());
+            continue;
+        }
+        const QRegularExpressionMatch match = temporary.match(info.fileName());
+        if (match.hasMatch() && !platform::processIsRunning(match.captured(1).toLongLong())
+            && QFile::remove(info.absoluteFilePath()))
+            ++removed;
+    }
+    // Deepest first; a folder that still holds anything stays.
+    for (const QString &folder : std::as_const(folders))
+        QDir().rmdir(folder);
+    if (removed > 0)
+        writeLog(appLogFile(), QStringLiteral("Left-over copies removed: "), QString::number(removed));
+    return removed;
 }
 
 TrackMap kivoDB::loadLibrary(QSqlDatabase db, bool *ok)

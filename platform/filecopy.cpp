@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <cstring>
 #include <fcntl.h>
+#include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -167,6 +168,11 @@ quint64 volumeIdOf(const QString &path)
     if (::stat(QFile::encodeName(path).constData(), &info) != 0)
         return 0;
     return quint64(info.st_dev);
+}
+
+bool processIsRunning(qint64 pid)
+{
+    return pid > 0 && (::kill(pid_t(pid), 0) == 0 || errno == EPERM);
 }
 
 qint64 maxFileSizeOn(const QString &folder)

@@ -26,6 +26,10 @@ CopyOutcome replaceFile(const QString &from, const QString &to);
 // unmounted leaves its mount folder on another volume, so the id tells the two apart.
 quint64 volumeIdOf(const QString &path);
 
+// Whether the process with this id still runs; temporary files carry their writer's id, so a
+// file of a process that is gone can be cleared away.
+bool processIsRunning(qint64 pid);
+
 // The largest file the volume holding `folder` can store: 4 GiB - 1 on FAT, else -1 (no limit).
 qint64 maxFileSizeOn(const QString &folder);
 

@@ -13,6 +13,8 @@
 
 #include <QApplication>
 #include <QDir>
+#include <QDirIterator>
+#include <QProcess>
 #include <QQmlContext>
 #include <QQuickItem>
 #include <QSettings>
@@ -394,6 +396,65 @@ private slots:
                     .toString()
                     .startsWith("Transfer complete: 4 of 4"));
         QVERIFY(!app.drive()->isPolling());
+    }
+
+    // A child adds 600 songs and is killed once the first batch has its names and the next is
+    // being copied; the next start leaves exactly the copies that have rows, and nothing else.
+    void killedAddLeavesRowsAndFilesMatching()
+    {
+        TestEnv env;
+        const QString music = env.home() + "/Music/Many";
+        QVERIFY(MediaGen::makeAudio(music + "/000.mp3", song("Song", "Many", "1")).isEmpty());
+        for (int i = 1; i < 600; ++i)
+            QVERIFY(
+                QFile::copy(music + "/000.mp3", music + QString("/%1.mp3").arg(i, 3, 10, QLatin1Char('0'))));
+        QProcess child;
+        QProcessEnvironment childEnv = QProcessEnvironment::systemEnvironment();
+        childEnv.insert("KIVO_CHILD_ADD", env.root());
+        child.setProcessEnvironment(childEnv);
+        child.start(QCoreApplication::applicationFilePath(), {"childAdd"});
+        const QString root = kivoDB::libraryRoot();
+        const auto files = [&root](bool temporary) {
+            QStringList found;
+            QDirIterator it(root, QDir::Files | QDir::Hidden, QDirIterator::Subdirectories);
+            while (it.hasNext()) {
+                const QString path = it.next();
+                if (it.fileName().startsWith(".kivo") == temporary)
+                    found << path;
+            }
+            return found;
+        };
+        QVERIFY(QTest::qWaitFor([&] { return files(false).size() >= 200 && !files(true).isEmpty(); }, 60000));
+        child.kill();
+        QVERIFY(child.waitForFinished());
+
+        KivoApplication app;
+        start(app);
+        QStringList rows;
+        for (const track &t : kivoDB().loadLibrary())
+            rows << t.filepath;
+        QStringList copies = files(false);
+        rows.sort();
+        copies.sort();
+        QCOMPARE(copies, rows);
+        QVERIFY(rows.size() >= 200);
+        QVERIFY(files(true).isEmpty());
+    }
+
+    // Run as a child by the test above.
+    void childAdd()
+    {
+        const QString home = qEnvironmentVariable("KIVO_CHILD_ADD");
+        if (home.isEmpty())
+            QSKIP("runs as the child of killedAddLeavesRowsAndFilesMatching");
+        qputenv("HOME", (home + "/home").toLocal8Bit());
+        qputenv("XDG_DATA_HOME", (home + "/data").toLocal8Bit());
+        qputenv("XDG_CONFIG_HOME", (home + "/config").toLocal8Bit());
+        KivoApplication app;
+        start(app);
+        QVERIFY(scan(app.controller(), "mymusic"));
+        app.controller()->slAddToLibrary(true);
+        QTest::qWait(120000);
     }
 };
 

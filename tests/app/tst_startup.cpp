@@ -5,17 +5,21 @@
 #include "datamodels.h"
 #include "kivodb.h"
 #include "manager.h"
+#include "messagehandler.h"
 #include "qmain.h"
 #include "qmlapplicationviewer.h"
 #include "systeminfo.h"
 #include "testenv.h"
 
 #include <QApplication>
+#include <QCryptographicHash>
 #include <QDir>
 #include <QQmlContext>
 #include <QQuickItem>
 #include <QSemaphore>
 #include <QSettings>
+#include <QSignalSpy>
+#include <QSqlQuery>
 
 namespace {
 
@@ -25,6 +29,12 @@ QString readFile(const QString &path)
     if (!file.open(QIODevice::ReadOnly | QIODevice::Text))
         return {};
     return QString::fromUtf8(file.readAll());
+}
+
+QByteArray bytesOf(const QString &path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }
 
 StartOptions testOptions(bool openAnother = false, QStringList *errors = nullptr)
@@ -117,23 +127,80 @@ private slots:
         QCOMPARE(log.count(" - Start KiVO"), 2);
     }
 
-    void unusableDatabaseStopsWithAMessageAndKeepsTheFile()
+    // A file that is no database, and one whose track table is damaged while its schema reads
+    // well, stop the start with a message and stay byte for byte; a read-only one opens, says
+    // so, refuses changes and leaves no file beside it.
+    void unusableDatabasesAreToldAndKeptAsTheyAre_data()
     {
+        QTest::addColumn<QString>("kind");
+        QTest::newRow("not a database") << "garbage";
+        QTest::newRow("damaged table") << "damaged";
+        QTest::newRow("read-only") << "readonly";
+    }
+    void unusableDatabasesAreToldAndKeptAsTheyAre()
+    {
+        QFETCH(QString, kind);
         TestEnv env;
         QDir().mkpath(env.appDataDir());
-        const QByteArray garbage(4096, 'x');
-        QFile file(env.appDataDir() + "/kivo.db");
-        QVERIFY(file.open(QIODevice::WriteOnly));
-        file.write(garbage);
-        file.close();
+        const QString path = env.appDataDir() + "/kivo.db";
+        if (kind == "garbage") {
+            QFile file(path);
+            QVERIFY(file.open(QIODevice::WriteOnly) && file.write(QByteArray(4096, 'x')) == 4096);
+        } else {
+            QList<track> tracks;
+            for (int i = 0; i < 400; ++i) {
+                track t{};
+                t.filepath = env.makePath(QString("music/%1.mp3").arg(i));
+                QFile(t.filepath).open(QIODevice::WriteOnly);
+                t.trackname = QString("Song %1 with a title long enough to fill pages").arg(i);
+                t.albumname = "Album";
+                tracks << t;
+            }
+            Database db;
+            QVERIFY(db.open("KivoData", true) && db.initStructure() && kivoDB().insertTracks(tracks));
+            QSqlQuery query(db.handle());
+            QVERIFY(query.exec("SELECT rootpage FROM sqlite_master WHERE name = 'tracks'") && query.next());
+            const qint64 rootPage = query.value(0).toLongLong();
+            QVERIFY(query.exec("PRAGMA page_size") && query.next());
+            const qint64 pageSize = query.value(0).toLongLong();
+            query.finish();
+            Database::close();
+            QSqlDatabase::removeDatabase("KivoData");
+            if (kind == "damaged") {
+                QFile file(path);
+                QVERIFY(file.open(QIODevice::ReadWrite) && file.seek((rootPage - 1) * pageSize));
+                file.write(QByteArray(int(pageSize), char(0x5a)));
+            } else {
+                QVERIFY(QFile::setPermissions(path, QFileDevice::ReadOwner));
+            }
+        }
+        const QByteArray hash = QCryptographicHash::hash(bytesOf(path), QCryptographicHash::Sha256);
 
         QStringList errors;
         KivoApplication app;
-        QCOMPARE(app.start(testOptions(false, &errors)), KivoApplication::Result::DatabaseFailed);
-        QCOMPARE(errors.size(), 1);
+        const KivoApplication::Result result = app.start(testOptions(false, &errors));
+        if (kind == "readonly") {
+            QCOMPARE(result, KivoApplication::Result::Started);
+            QObject *root = app.viewer()->rootObject();
+            QCOMPARE(root->findChild<QObject *>("messageText")->property("text").toString(),
+                MessageHandler().readOnlyLibrary);
+            QVERIFY(QTest::qWaitFor([&] { return !app.controller()->isLoading(); }, 30000));
+            QCOMPARE(app.controller()->library().size(), 400);
+            QSignalSpy told(app.controller(), &manager::sgShowMessage);
+            app.controller()->slAddToLibrary(true);
+            app.controller()->slRemoveFromLibrary(QVariantList{app.controller()->library().firstKey()});
+            QCOMPARE(told.size(), 2);
+            QCOMPARE(told.last().first().toString(), MessageHandler().readOnlyLibrary);
+        } else {
+            QCOMPARE(result, KivoApplication::Result::DatabaseFailed);
+            QCOMPARE(errors.size(), 1);
+            QVERIFY2(errors.first().contains(kind == "damaged" ? "damaged" : "not a database"),
+                qPrintable(errors.first()));
+        }
         app.shutdown();
-        QVERIFY(file.open(QIODevice::ReadOnly));
-        QCOMPARE(file.readAll(), garbage);
+        QCOMPARE(QCryptographicHash::hash(bytesOf(path), QCryptographicHash::Sha256), hash);
+        QVERIFY(!QFileInfo::exists(path + "-wal") && !QFileInfo::exists(path + "-shm"));
+        QFile::setPermissions(path, QFileDevice::ReadOwner | QFileDevice::WriteOwner);
     }
 
     // A library of a few hundred tracks: 3 artists, 30 albums of 10 tracks and 2 playlists.

@@ -1,0 +1,155 @@
+#include "manager.h"
+
+#include "applog.h"
+#include "filecopy.h"
+#include "kivodb.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QFileInfo>
+#include <QHash>
+
+namespace {
+
+bool sameContent(const QString &a, const QString &b)
+{
+    QFile first(a), second(b);
+    if (first.size() != second.size() || !first.open(QIODevice::ReadOnly)
+        || !second.open(QIODevice::ReadOnly))
+        return false;
+    while (!first.atEnd()) {
+        if (first.read(1 << 20) != second.read(1 << 20))
+            return false;
+    }
+    return true;
+}
+
+// Where `source` goes in the library: `target`, or "name (2).mp3", "name (3).mp3", ... The first
+// name that is free, that already holds the same bytes (the file was added before), or that this
+// add gave the same source, wins. `claimed` holds the names this add gave, by source.
+QString libraryTarget(const QString &source, const QString &target, const QHash<QString, QString> &claimed)
+{
+    const QFileInfo info(target);
+    const QString suffix = info.suffix().isEmpty() ? QString() : QLatin1Char('.') + info.suffix();
+    QString candidate = target;
+    for (int n = 2;; ++n) {
+        const auto it = claimed.constFind(candidate);
+        if (it != claimed.cend() ? *it == source
+                                 : (!QFileInfo::exists(candidate) || sameContent(source, candidate)))
+            return candidate;
+        candidate = info.absolutePath() + QLatin1Char('/') + info.completeBaseName()
+            + QStringLiteral(" (%1)").arg(n) + suffix;
+    }
+}
+
+}  // namespace
+
+QString manager::libraryFolderFor(const track &t)
+{
+    return kivoDB::libraryRoot() + QLatin1Char('/') + albumFolderName(t.albumname);
+}
+
+CopyResult manager::copyToLibrary(
+    QList<track> tracks, const std::atomic_bool *cancel, const std::function<void(int, int)> &progress)
+{
+    // Rows are stored a batch at a time: one transaction per file would dominate a large add.
+    constexpr int kBatch = 200;
+    struct Pending {
+        track t;
+        QString source;
+        QString temporary;  // the copy until its row is stored; empty when an earlier copy serves
+    };
+    CopyResult result;
+    QList<Pending> pending;
+    QHash<QString, QString> claimed;
+    kivoDB store;
+    int copies = 0;
+
+    // A copy takes its real name only once its row is stored, so an add that is killed leaves no
+    // file without a row, only temporary files that the next start clears.
+    const auto flush = [&] {
+        if (pending.isEmpty())
+            return;
+        QList<track> rows;
+        for (const Pending &p : std::as_const(pending))
+            rows << p.t;
+        QList<qint64> ids;
+        if (store.insertTracks(rows, &ids) && ids.size() == rows.size()) {
+            for (int i = 0; i < rows.size(); ++i) {
+                const Pending &p = pending.at(i);
+                const platform::CopyOutcome placed = p.temporary.isEmpty()
+                    ? platform::CopyOutcome()
+                    : platform::replaceFile(p.temporary, p.t.filepath);
+                if (!placed.ok()) {
+                    // The row points at no file; the next load drops it.
+                    QFile::remove(p.temporary);
+                    result.failures << p.source + QStringLiteral(": the copy could not be named: ")
+                            + placed.message;
+                    continue;
+                }
+                rows[i].id = ids.at(i);
+                result.added << rows.at(i);
+            }
+        } else {
+            const QString reason = kivoDB::lastError();
+            for (const Pending &p : std::as_const(pending)) {
+                if (!p.temporary.isEmpty())
+                    QFile::remove(p.temporary);
+                result.failures << p.source + QStringLiteral(": ") + reason;
+            }
+        }
+        for (const Pending &p : std::as_const(pending))
+            QDir().rmdir(QFileInfo(p.t.filepath).absolutePath());
+        pending.clear();
+    };
+
+    const int total = int(tracks.size());
+    for (int i = 0; i < total; ++i) {
+        if (cancel && *cancel) {
+            result.cancelled = true;
+            break;
+        }
+        track t = tracks.at(i);
+        const QString source = t.originalPath.isEmpty() ? t.filepath : t.originalPath;
+        const QFileInfo sourceInfo(source);
+        const QString folder = libraryFolderFor(t);
+        if (!sourceInfo.isFile()) {
+            result.failures << source + QStringLiteral(": the file is no longer there");
+        } else if (!QDir().mkpath(folder)) {
+            result.failures << source + QStringLiteral(": the library folder cannot be made");
+        } else {
+            // The same file added again (or listed in a playlist too) shares its library copy; a
+            // different file of the same name gets a free name, and nothing is overwritten.
+            const QString target
+                = libraryTarget(source, folder + QLatin1Char('/') + sourceInfo.fileName(), claimed);
+            QString temporary;
+            platform::CopyOutcome copied;
+            if (!claimed.contains(target) && !QFileInfo::exists(target)) {
+                temporary = folder
+                    + QStringLiteral("/.kivo-add-%1-%2.part")
+                          .arg(QCoreApplication::applicationPid())
+                          .arg(++copies);
+                copied = platform::copyFile(source, temporary);
+                // The start-up sweep may just have removed an album folder left empty.
+                if (copied.error == platform::CopyOutcome::TargetGone && QDir().mkpath(folder))
+                    copied = platform::copyFile(source, temporary);
+            }
+            if (copied.ok()) {
+                claimed.insert(target, source);
+                t.filepath = target;
+                pending << Pending{t, source, temporary};
+            } else {
+                result.failures << source + QStringLiteral(": the file could not be copied: ")
+                        + copied.message;
+            }
+        }
+        writeLog(appLogFile(), QStringLiteral("Copy to library: "), source);
+        if (pending.size() >= kBatch)
+            flush();
+        if (progress)
+            progress(i + 1, total);
+    }
+    flush();
+    result.library = store.loadLibrary(QSqlDatabase(), &result.libraryLoaded);
+    return result;
+}
