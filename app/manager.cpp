@@ -36,8 +36,9 @@ void clearModel(QList<QObject *> &list)
 
 }  // namespace
 
-manager::manager(QObject *parent)
+manager::manager(QObject *parent, bool storeChecked)
     : QObject(parent)
+    , m_storeReady(storeChecked)
 {
     connect(&m_searchWatcher, &QFutureWatcher<TrackMap>::finished, this, &manager::browsethread);
     connect(&m_copyWatcher, &QFutureWatcher<CopyResult>::finished, this, &manager::Copyfinished);
@@ -257,8 +258,8 @@ void manager::slAddToLibrary(bool all)
 {
     if (m_copying)
         return;
-    if (Database::storeIsReadOnly()) {
-        emit sgShowMessage(m_messages.readOnlyLibrary);
+    if (!m_storeReady || Database::storeIsReadOnly()) {
+        emit sgShowMessage(m_storeReady ? m_messages.readOnlyLibrary : m_messages.libraryOpening);
         return;
     }
     const QList<track> tracks = selectedBrowserTracks(all);
@@ -323,8 +324,8 @@ void manager::slRemoveFromLibrary(const QVariant &trackIds)
 {
     if (m_removing || m_copying)
         return;
-    if (Database::storeIsReadOnly()) {
-        emit sgShowMessage(m_messages.readOnlyLibrary);
+    if (!m_storeReady || Database::storeIsReadOnly()) {
+        emit sgShowMessage(m_storeReady ? m_messages.readOnlyLibrary : m_messages.libraryOpening);
         return;
     }
     QStringList paths;

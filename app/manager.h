@@ -41,7 +41,9 @@ class manager : public QObject
 {
     Q_OBJECT
 public:
-    explicit manager(QObject *parent = nullptr);
+    // With `storeChecked` false the first load first checks the library file and sets up its
+    // tables, off the window's thread; nothing is written to the file before that check passes.
+    explicit manager(QObject *parent = nullptr, bool storeChecked = true);
     ~manager() override;
 
     enum DisplayType {
@@ -104,6 +106,8 @@ signals:
     void sgUpdateRepairProgress(QVariant done, QVariant total);
     void sgLibraryChanged(QVariant hasMedia);
     void sgLibraryLoading(QVariant busy);
+    // The library file failed its check: the program cannot go on with it.
+    void sgStoreDamaged(QString message);
     void showTransferBrowser();
 
 public slots:
@@ -152,6 +156,7 @@ private:
         bool loaded = false;  // `library` was read from the store for this build
         bool loadFailed = false;
         QString loadError;  // why, read on the loading thread where the store keeps it
+        QString damaged;  // the library file failed its check
         TrackMap library;
         bool newRows = false;  // `rows` and `rowIds` were made for this build
         std::array<QList<QObject *>, kRowKinds> rows;  // every row of a kind, in display order
@@ -198,6 +203,7 @@ private:
     bool m_modelsPending = false;
     bool m_rowsStale = true;  // the library changed since the rows were made
     bool m_swept = false;
+    bool m_storeReady = true;  // checked and set up: changes may be written
     std::array<QList<QObject *>, kRowKinds> m_rows;
     RowIds m_rowIds;
     QList<QObject *> m_graveyard;

@@ -23,7 +23,7 @@ namespace {
 
 QString durationText(double seconds)
 {
-    const qint64 whole = std::isfinite(seconds) && seconds > 0 ? qint64(std::min(seconds, 1e9) + 0.5) : 0;
+    const qint64 whole = qint64(boundedSeconds(seconds) + 0.5);
     return QStringLiteral("%1:%2").arg(whole / 60).arg(whole % 60, 2, 10, QLatin1Char('0'));
 }
 
@@ -65,8 +65,7 @@ TrackDataModel *manager::trackRow(const track &t, QHash<qint64, QString> *durati
     row->setAlbumname(t.albumname);
     row->setGenre(t.genre);
     // Few lengths recur across a library; one text each keeps a large one small.
-    const qint64 seconds
-        = std::isfinite(t.duration) && t.duration > 0 ? qint64(std::min(t.duration, 1e9) + 0.5) : 0;
+    const qint64 seconds = qint64(boundedSeconds(t.duration) + 0.5);
     if (durations) {
         auto it = durations->find(seconds);
         if (it == durations->end())
@@ -225,16 +224,31 @@ void manager::startModelJob(Build build)
     const bool load = build == Build::Load;
     // What a killed add left behind is cleared once, before the first load.
     const bool sweep = load && !m_swept && !Database::storeIsReadOnly();
+    const bool check = load && !m_storeReady;
     m_swept = m_swept || load;
     watcher->setFuture(
         QtConcurrent::run([library = load ? TrackMap() : m_library, search = m_searchText, rowIds = m_rowIds,
-                              owner = thread(), generation, load, newRows, gate, sweep] {
+                              owner = thread(), generation, load, newRows, gate, sweep, check] {
             ModelLists lists;
             if (!load) {
                 lists = buildModelLists(library, search, owner, newRows ? nullptr : &rowIds);
             } else {
                 if (gate)
                     gate();
+                if (check) {
+                    lists.damaged = Database::checkStore();
+                    if (!lists.damaged.isEmpty()) {
+                        lists.generation = generation;
+                        return lists;
+                    }
+                    Database store;
+                    if (!store.open(QStringLiteral("KivoData"), false) || !store.initStructure()) {
+                        lists.loadFailed = true;
+                        lists.loadError = store.lastError();
+                        lists.generation = generation;
+                        return lists;
+                    }
+                }
                 if (sweep)
                     kivoDB::sweepLibraryFolder();
                 bool ok = false;
@@ -264,6 +278,13 @@ void manager::takeModels(ModelLists lists)
         return;
     }
     m_modelsPending = false;
+    if (!lists.damaged.isEmpty()) {
+        emit sgLibraryLoading(false);
+        emit sgStoreDamaged(lists.damaged);
+        return;
+    }
+    if (lists.loaded)
+        m_storeReady = true;
     if (lists.loadFailed) {
         // Keep what is shown rather than presenting an empty library over a read failure.
         writeLog(appLogFile(), QStringLiteral("Library could not be loaded: "), lists.loadError);

@@ -15,6 +15,7 @@ MessageHandler::MessageHandler()
           QStringLiteral("The media library file cannot be written: it can be viewed and transferred, "
                          "but nothing can be added to it or removed from it."))
     , libraryLoadFailed(QStringLiteral("The media library could not be read:"))
+    , libraryOpening(QStringLiteral("The media library is still being opened; please try again in a moment."))
 { }
 
 QList<QPair<QString, QString>> MessageHandler::displayTexts()

@@ -21,6 +21,7 @@ public:
     QString chooseVehicle;
     QString readOnlyLibrary;
     QString libraryLoadFailed;
+    QString libraryOpening;
 
     static QList<QPair<QString, QString>> displayTexts();
 };

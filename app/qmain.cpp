@@ -72,14 +72,25 @@ KivoApplication::Result KivoApplication::start(const StartOptions &options)
     m_viewer = std::make_unique<QmlApplicationViewer>();
 
     m_database = std::make_unique<Database>();
-    if (!m_database->open(QStringLiteral("KivoData"), true) || !m_database->initStructure()) {
+    // A file open() could not check yet is checked, and only then set up, by the first load.
+    if (!m_database->open(QStringLiteral("KivoData"), true)
+        || (m_database->isChecked() && !m_database->initStructure())) {
         const QString text = MessageHandler().databaseFailed + QLatin1Char('\n') + m_database->lastError();
         writeLog(appLogFile(), QStringLiteral("Start-up stopped: "), text);
         showError(text);
         return Result::DatabaseFailed;
     }
 
-    m_manager = std::make_unique<manager>();
+    m_manager = std::make_unique<manager>(nullptr, m_database->isChecked());
+    QObject::connect(
+        m_manager.get(), &manager::sgStoreDamaged, m_manager.get(), [this, showError](const QString &text) {
+            m_storeFailure = text;
+            writeLog(appLogFile(), QStringLiteral("Start-up stopped: "), text);
+            showError(text);
+            if (m_viewer)
+                m_viewer->close();
+            QCoreApplication::exit(1);
+        });
     if (!m_manager->init(m_viewer.get(), options.qmlFile)) {
         showError(m_viewer->errorText());
         return Result::FrontEndFailed;

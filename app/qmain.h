@@ -37,6 +37,8 @@ public:
     bool isSecondInstance() const { return m_secondInstance; }
     manager *controller() const { return m_manager.get(); }
     Drive *drive() const { return m_drive.get(); }
+    // Why the library file was found damaged after the window came up; "" while it is sound.
+    QString storeFailure() const { return m_storeFailure; }
     QmlApplicationViewer *viewer() const { return m_viewer.get(); }
     // Root-object connections that failed, as "sender signal -> receiver slot" lines.
     const QStringList &failedConnections() const { return m_failedConnections; }
@@ -56,6 +58,7 @@ private:
     std::unique_ptr<manager> m_manager;
     std::unique_ptr<Drive> m_drive;
     QStringList m_failedConnections;
+    QString m_storeFailure;
     int m_connectionCount = 0;
     bool m_secondInstance = false;
 };

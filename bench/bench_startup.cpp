@@ -214,7 +214,7 @@ int main(int argc, char *argv[])
         homes.insert(size, home);
     }
 
-    QMap<int, QList<double>> frame, shown, peak, stall;
+    QMap<int, QList<double>> frame, shown, peak, stall, peakAfter;
     for (int r = 0; r < runs; ++r) {
         for (const int size : sizes) {
             QProcess process;
@@ -237,6 +237,7 @@ int main(int argc, char *argv[])
             shown[size] << line.value(1).toDouble();
             peak[size] << line.value(2).toDouble() / 1024.0;
             stall[size] << line.value(3).toDouble();
+            peakAfter[size] << line.value(4).toDouble() / 1024.0;
         }
     }
 
@@ -253,8 +254,12 @@ int main(int argc, char *argv[])
     if (frame.contains(10000) && frame.contains(100000))
         std::printf("first frame at 100 000 against 10 000: %.2fx (goal 1.5x or less)\n",
             figures(frame[100000]).median / figures(frame[10000]).median);
-    if (peak.contains(100000) && peak.contains(300000))
-        std::printf("peak growth from 100 000 to 300 000 tracks: %.2f KB per track (goal 1.5 or less)\n",
-            (figures(peak[300000]).median - figures(peak[100000]).median) * 1024.0 / 200000.0);
+    if (peak.contains(100000) && peak.contains(300000)) {
+        std::printf(
+            "peak growth from 100 000 to 300 000 tracks: %.2f KB per track when shown, %.2f after two "
+            "searches (goal 1.5 or less)\n",
+            (figures(peak[300000]).median - figures(peak[100000]).median) * 1024.0 / 200000.0,
+            (figures(peakAfter[300000]).median - figures(peakAfter[100000]).median) * 1024.0 / 200000.0);
+    }
     return 0;
 }

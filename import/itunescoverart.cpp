@@ -131,7 +131,7 @@ QString ItuneCoverArtExtracter::scanItunesArtwork(const QString &persistentId, c
         qWarning().noquote() << "iTunes artwork file too large, not read:" << source;
         return QString();
     }
-    const QByteArray bytes = imageFromItc(file.read(kMaxItcBytes));
+    const QByteArray bytes = imageFromItc(file.read(file.size()));
     QImage image;
     if (bytes.isEmpty() || !image.loadFromData(bytes) || image.isNull()) {
         qWarning().noquote() << "No PNG or JPEG image found in the iTunes artwork file" << source;

@@ -244,7 +244,7 @@ bool buildEntry(const QString &key, const QVariantMap &dict, const AppPaths &pat
     t.frequency = dict.value(QStringLiteral("Sample Rate")).toLongLong();
     t.tracknumber = toShort(dict.value(QStringLiteral("Track Number")));
     t.year = toShort(dict.value(QStringLiteral("Year")));
-    t.duration = dict.value(QStringLiteral("Total Time")).toLongLong() / 1000.0;
+    t.duration = boundedSeconds(dict.value(QStringLiteral("Total Time")).toLongLong() / 1000.0);
     t.filesize = dict.value(QStringLiteral("Size")).toLongLong();
     t.isVideo = video && !audio;
     *out = t;

@@ -61,12 +61,13 @@ bool readBounded(const QString &path, QByteArray *bytes, bool xmlMessage)
             qDebug().noquote() << QStringLiteral("Failed to open read only file ") + file.fileName();
         return false;
     }
-    *bytes = file.read(kMaxPlaylistBytes + 1);
-    if (bytes->size() > kMaxPlaylistBytes) {
+    // The size is asked first: reading up to the limit would reserve the whole limit each time.
+    if (file.size() > kMaxPlaylistBytes) {
         qWarning().noquote() << "Playlist file too large, not read:" << path;
         bytes->clear();
         return false;
     }
+    *bytes = file.read(file.size());
     return true;
 }
 

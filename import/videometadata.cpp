@@ -135,7 +135,7 @@ double VideoMetadata::parseStreamDuration(const QByteArray &output)
         } else if (key == QLatin1String("duration") && streamType == QLatin1String("video")) {
             bool ok = false;
             const double seconds = value.toDouble(&ok);
-            return ok && seconds > 0 ? seconds : 0;
+            return ok ? boundedSeconds(seconds) : 0;
         }
     }
     return 0;

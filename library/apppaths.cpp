@@ -43,6 +43,11 @@ bool isAllDigits(const std::string &text)
     return true;
 }
 
+double boundedSeconds(double seconds)
+{
+    return std::isfinite(seconds) && seconds >= 0 && seconds <= kMaxMediaSeconds ? seconds : 0;
+}
+
 QString albumFolderName(const QString &album)
 {
     static const QRegularExpression unsafe(QStringLiteral("[!/:*?<>|+.\"]"));
@@ -108,14 +113,14 @@ double AppPaths::durationToSeconds(const QString &text) const
     const QStringList parts = text.split(QLatin1Char(':'));
     if (parts.size() < 3)
         return 0;
-    const int hours = parts.at(0).toInt();
-    const int minutes = parts.at(1).toInt();
+    const qint64 hours = parts.at(0).toLongLong();
+    const qint64 minutes = parts.at(1).toLongLong();
     bool ok = false;
     double seconds = parts.at(2).toDouble(&ok);
-    // "nan", "inf" or an overflowing figure must not turn into a non-finite duration.
+    // "nan", "inf" or an overflowing figure in the seconds is no figure at all.
     if (!ok || !std::isfinite(seconds))
         seconds = 0;
-    return hours * 3600.0 + minutes * 60.0 + seconds;
+    return boundedSeconds(double(hours) * 3600.0 + double(minutes) * 60.0 + seconds);
 }
 
 qint64 AppPaths::splitLeadingNumber(const QString &name) const

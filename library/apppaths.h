@@ -8,6 +8,12 @@
 // True when the text is not empty and every character is an ASCII decimal digit.
 bool isAllDigits(const std::string &text);
 
+// The longest a media file is taken to last; longer figures come from damaged or crafted files.
+constexpr double kMaxMediaSeconds = 7 * 24 * 3600.0;
+// A duration as the program keeps it: finite, at least 0 and at most kMaxMediaSeconds; anything
+// else (a negative, "nan", "inf" or an absurd figure) counts as unknown, 0.
+double boundedSeconds(double seconds);
+
 // The folder an album's files go into, in the library and on the drive: the name without the
 // characters of "[!/\\:*?<>|+.]" and double quotes, trimmed; "Unknown Album" when nothing is left.
 QString albumFolderName(const QString &album);
@@ -29,7 +35,7 @@ public:
 
     // The name without the characters of "[!/\\:*?<>|'+.()_&$%^#@~]" and double quotes, trimmed.
     QString sanitizeName(const QString &name) const;
-    // "hh:mm:ss.xx" as seconds; 0 with fewer than three parts.
+    // "hh:mm:ss.xx" as seconds; 0 with fewer than three parts, and bounded as boundedSeconds.
     double durationToSeconds(const QString &text) const;
 
     // The number a name starts with ("07 Title" -> 7) when it is followed by a blank and is at

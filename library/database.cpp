@@ -92,6 +92,12 @@ QSqlDatabase openConnection(const QString &name, const QString &path, bool readO
     return db;
 }
 
+QString damagedMessage(const QString &path)
+{
+    return QStringLiteral("The library file %1 is damaged; it was left unchanged.")
+        .arg(QDir::toNativeSeparators(path));
+}
+
 // "ok", or the first problem SQLite's quick check finds in the file.
 QString quickCheck(QSqlDatabase db, QSqlError *error)
 {
@@ -407,16 +413,24 @@ bool Database::open(const QString &name, bool create)
         if (!ok)
             error = probe.lastError();
     }
-    // A damaged file is told before anything is written to it, and left as it is.
+    // A damaged file is told before anything is written to it, and left as it is. A file in
+    // WAL mode needs no write to open, so its check (which reads the whole file) is left to
+    // checkStore() off the window's thread; an older one is checked before it is switched.
+    bool inWal = false;
     if (ok && exists) {
+        QSqlQuery mode(candidate);
+        inWal = mode.exec(QStringLiteral("PRAGMA journal_mode")) && mode.next()
+            && mode.value(0).toString().compare(QLatin1String("wal"), Qt::CaseInsensitive) == 0;
+    }
+    if (ok && exists && !inWal) {
         const QString verdict = quickCheck(candidate, &error);
         if (verdict != QLatin1String("ok")) {
             removeConnection(candidate);
             writeLog(appLogFile(), QStringLiteral("Database check: "), verdict);
-            return fail(QStringLiteral("The library file %1 is damaged; it was left unchanged.")
-                            .arg(QDir::toNativeSeparators(path)));
+            return fail(damagedMessage(path));
         }
     }
+    m_checked = !exists || !inWal;
     if (ok && !readOnly) {
         QSqlQuery pragma(candidate);
         if (!exists)
@@ -475,6 +489,19 @@ bool Database::open(const QString &name, bool create)
         writeLog(appLogFile(), QStringLiteral("Database: "), m_lastError);
     }
     return true;
+}
+
+QString Database::checkStore()
+{
+    const QSqlDatabase db = threadConnection();
+    if (!db.isValid() || !db.isOpen())
+        return QStringLiteral("No library database is open.");
+    QSqlError error;
+    const QString verdict = quickCheck(db, &error);
+    if (verdict == QLatin1String("ok"))
+        return {};
+    writeLog(appLogFile(), QStringLiteral("Database check: "), verdict);
+    return damagedMessage(storeFilePath());
 }
 
 QSqlDatabase Database::handle() const

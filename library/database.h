@@ -25,6 +25,13 @@ public:
     // Opens (and with `create` makes) the library file on the calling thread and makes it the file
     // every store connection uses. Creating a new file resets the stored vehicle choice.
     bool open(const QString &name, bool create);
+    // Whether `open` has checked the file already: a new one, or one it had to switch to WAL mode.
+    // Otherwise checkStore() must pass before anything is written.
+    bool isChecked() const { return m_checked; }
+    // Reads the whole open file through the calling thread's connection; "" when it is sound,
+    // else the message that it is damaged. Writes nothing.
+    static QString checkStore();
+
     // Creates missing tables, adds missing columns, rebuilds an empty repository table, adds the
     // look-up indexes and re-creates the views, all in one transaction. On a read-only file it only
     // checks that the tables and views are there.
@@ -63,4 +70,5 @@ private:
     QString connectionName;
     QString m_lastError;
     bool m_readOnly = false;
+    bool m_checked = false;
 };

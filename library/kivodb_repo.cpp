@@ -1,6 +1,7 @@
 #include "kivodb.h"
 #include "kivodb_p.h"
 
+#include "apppaths.h"
 #include "storesql_p.h"
 
 #include <QFileInfo>
@@ -47,7 +48,7 @@ void bindRepoValues(
     query.addBindValue(int(t.bitrate));
     query.addBindValue(int(t.source));
     query.addBindValue(int(t.tracknumber));
-    query.addBindValue(t.duration);
+    query.addBindValue(boundedSeconds(t.duration));
     query.addBindValue(artistId);
     query.addBindValue(albumId);
     query.addBindValue(text(t.genre));
@@ -226,7 +227,7 @@ track kivoDB::loadRepoFolder(track t)
             row.genre = readText(query.value(3));
             row.playlist = readText(query.value(4));
             row.year = query.value(5).toLongLong();
-            row.duration = query.value(6).toLongLong();
+            row.duration = qint64(boundedSeconds(query.value(6).toDouble()));
             row.tracknumber = query.value(7).toLongLong();
             row.bitrate = query.value(8).toLongLong();
             rows.push_back(row);

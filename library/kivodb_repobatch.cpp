@@ -1,6 +1,7 @@
 #include "kivodb.h"
 #include "kivodb_p.h"
 
+#include "apppaths.h"
 #include "storesql_p.h"
 
 #include <QFileInfo>
@@ -93,7 +94,7 @@ public:
         const QVariant values[]
             = {text(t.filename), text(t.trackname.trimmed()), text(t.originalPath), text(t.codec),
                 QVariant(qlonglong(t.filesize)), QVariant(qlonglong(t.frequency)), QVariant(int(t.bitrate)),
-                QVariant(int(t.source)), QVariant(int(t.tracknumber)), QVariant(t.duration),
+                QVariant(int(t.source)), QVariant(int(t.tracknumber)), QVariant(boundedSeconds(t.duration)),
                 QVariant(*artistId), QVariant(*albumId), text(t.genre), QVariant(t.isPodcast),
                 QVariant(int(t.year)), QVariant(t.isAudiobook), text(t.releaseDate), text(t.playlist),
                 QVariant(t.isVideo), text(t.isVideo ? t.cover : QStringLiteral("")), text(t.folderLocation)};

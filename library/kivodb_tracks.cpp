@@ -4,6 +4,7 @@
 #include "kivodb_p.h"
 
 #include "applog.h"
+#include "apppaths.h"
 #include "coverfiles.h"
 #include "database.h"
 #include "storesql_p.h"
@@ -78,10 +79,10 @@ public:
 
         const QVariant values[] = {text(t.filename), text(t.trackname), text(path), text(t.codec),
             QVariant(qlonglong(t.filesize)), QVariant(qlonglong(t.frequency)), QVariant(int(t.bitrate)),
-            QVariant(int(t.source)), QVariant(int(t.tracknumber)), QVariant(t.duration), QVariant(*artistId),
-            QVariant(*albumId), QVariant(*genreId), QVariant(t.isPodcast), QVariant(*yearId),
-            QVariant(t.isAudiobook), text(t.releaseDate), text(t.playlist), QVariant(t.isVideo),
-            t.isVideo ? text(t.cover) : QVariant(QStringLiteral(""))};
+            QVariant(int(t.source)), QVariant(int(t.tracknumber)), QVariant(boundedSeconds(t.duration)),
+            QVariant(*artistId), QVariant(*albumId), QVariant(*genreId), QVariant(t.isPodcast),
+            QVariant(*yearId), QVariant(t.isAudiobook), text(t.releaseDate), text(t.playlist),
+            QVariant(t.isVideo), t.isVideo ? text(t.cover) : QVariant(QStringLiteral(""))};
         for (int i = 0; i < int(std::size(values)); ++i)
             m_insert.bindValue(i, values[i]);
         if (!exec(m_insert, "Adding a track"))
@@ -381,7 +382,7 @@ TrackMap kivoDB::loadLibrary(QSqlDatabase db, bool *ok)
             t.bitrate = qint16(query.value(7).toInt());
             t.source = qint16(query.value(8).toInt());
             t.tracknumber = qint16(query.value(9).toInt());
-            t.duration = query.value(10).toDouble();
+            t.duration = boundedSeconds(query.value(10).toDouble());
             t.artist_id = query.value(12).toLongLong();
             t.artistname = shared(artistNames, t.artist_id, query.value(13));
             t.album_id = query.value(14).toLongLong();

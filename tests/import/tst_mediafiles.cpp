@@ -142,6 +142,9 @@ private slots:
                                                     "[STREAM]\ncodec_type=video\nduration=N/A\n[/STREAM]\n"),
             0.0);
         QCOMPARE(VideoMetadata::parseStreamDuration("codec_type=video\nDURATION=12.25\n"), 12.25);
+        for (const char *bad : {"inf", "nan", "-3", "1e300"})
+            QCOMPARE(
+                VideoMetadata::parseStreamDuration(QByteArray("codec_type=video\nduration=") + bad), 0.0);
         VideoMetadata reader;
         QCOMPARE(reader.parseDurationLine("  Duration: 00:03:25.12, start: 0.0"), 205.12);
         QCOMPARE(reader.parseDurationLine("  Duration: N/A, bitrate: N/A"), 0.0);

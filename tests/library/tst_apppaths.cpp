@@ -94,10 +94,12 @@ private slots:
     // Each number read from a text or a border value, where a plausible slip gives a wrong figure.
     void numberBorders()
     {
-        // Fewer than three parts, letters, "nan", "inf" or overflow must give a finite figure.
+        // Fewer than three parts, letters, "nan", "inf", overflow, a sign or more than a week must
+        // give a finite figure from 0 to a week.
         const QList<QPair<QString, double>> cases = {{"00:03:25.12", 205.12}, {"12:34:56.78", 45296.78},
             {"3:25", 0}, {"N/A", 0}, {"00:00:10:99", 10}, {"xx:01:yy", 60}, {"00:00:nan", 0},
-            {"00:01:inf", 60}, {"00:00:1e999", 0}};
+            {"00:01:inf", 60}, {"00:00:1e999", 0}, {"00:-8:00", 0}, {"-1:00:30", 0}, {"00:00:-5", 0},
+            {"168:00:00", 604800}, {"168:00:01", 0}, {"99999999999:00:00", 0}};
         for (const auto &[text, seconds] : cases) {
             const double result = AppPaths().durationToSeconds(text);
             QVERIFY2(std::isfinite(result) && qAbs(result - seconds) < 1e-9, qPrintable(text));
