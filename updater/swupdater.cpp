@@ -306,56 +306,57 @@ void SwUpdater::httpFeedDownloadFinished()
     emit checkFinished();
 }
 
-bool SwUpdater::parseFeed()
+namespace {
+
+// The first item's texts and this platform's enclosure, read up to the item's end.
+SwFeedItem readFeedItem(QXmlStreamReader &xml)
 {
     QString currentTag;
     QString currentQualifiedTag;
-    QString title, link, releaseNotesLink, pubDate, enclosureUrl, enclosureVersion, enclosurePlatform,
-        enclosureType;
-    unsigned long enclosureLength = 0;
+    SwFeedItem item;
 
-    while (!m_xml.atEnd()) {
-        m_xml.readNext();
-        if (m_xml.isStartElement()) {
-            currentTag = m_xml.name().toString();
-            currentQualifiedTag = m_xml.qualifiedName().toString();
-            if (m_xml.name() == QLatin1String("item")) {
-                title.clear();
-                link.clear();
-                releaseNotesLink.clear();
-                pubDate.clear();
-                enclosureUrl.clear();
-                enclosureVersion.clear();
-                enclosurePlatform.clear();
-                enclosureType.clear();
-                enclosureLength = 0;
-            } else if (m_xml.name() == QLatin1String("enclosure")) {
-                const QXmlStreamAttributes attributes = m_xml.attributes();
+    while (!xml.atEnd()) {
+        xml.readNext();
+        if (xml.isStartElement()) {
+            currentTag = xml.name().toString();
+            currentQualifiedTag = xml.qualifiedName().toString();
+            if (xml.name() == QLatin1String("item")) {
+                item.title.clear();
+                item.link.clear();
+                item.releaseNotesLink.clear();
+                item.pubDate.clear();
+                item.enclosureUrl.clear();
+                item.enclosureVersion.clear();
+                item.enclosurePlatform.clear();
+                item.enclosureType.clear();
+                item.enclosureLength = 0;
+            } else if (xml.name() == QLatin1String("enclosure")) {
+                const QXmlStreamAttributes attributes = xml.attributes();
                 if (attributes.hasAttribute(QLatin1String("swupdate:platform"))) {
                     QString platform
                         = attributes.value(QLatin1String("swupdate:platform")).toString().trimmed();
                     if (SwPlatform::matchesCurrentPlatform(platform)) {
-                        enclosurePlatform
+                        item.enclosurePlatform
                             = attributes.value(QLatin1String("swupdate:platform")).toString().trimmed();
-                        enclosureUrl = attributes.value(QLatin1String("url")).toString().trimmed();
+                        item.enclosureUrl = attributes.value(QLatin1String("url")).toString().trimmed();
                         if (attributes.hasAttribute(QLatin1String("sparkle:version"))) {
                             const QString candidate
                                 = attributes.value(QLatin1String("sparkle:version")).toString().trimmed();
                             qDebug() << "222..." << candidate;
                             if (!candidate.isEmpty()) {
-                                enclosureVersion = candidate;
-                                qDebug() << "1111...." << enclosureVersion << candidate;
+                                item.enclosureVersion = candidate;
+                                qDebug() << "1111...." << item.enclosureVersion << candidate;
                             }
                         }
                         if (attributes.hasAttribute(QLatin1String("swupdate:version"))) {
                             const QString candidate
                                 = attributes.value(QLatin1String("swupdate:version")).toString().trimmed();
                             if (!candidate.isEmpty()) {
-                                enclosureVersion = candidate;
-                                qDebug() << "222..." << enclosureVersion << candidate;
+                                item.enclosureVersion = candidate;
+                                qDebug() << "222..." << item.enclosureVersion << candidate;
                             }
                         }
-                        enclosureLength = 0;
+                        item.enclosureLength = 0;
                         if (attributes.hasAttribute(QLatin1String("length"))) {
                             bool ok = false;
                             const qlonglong length = attributes.value(QLatin1String("length"))
@@ -363,40 +364,63 @@ bool SwUpdater::parseFeed()
                                                          .trimmed()
                                                          .toLongLong(&ok);
                             // A negative length would wrap to a huge size; it means "unknown".
-                            enclosureLength = ok && length > 0 ? static_cast<unsigned long>(length) : 0;
+                            item.enclosureLength = ok && length > 0 ? static_cast<unsigned long>(length) : 0;
                         }
-                        enclosureType = attributes.value(QLatin1String("type")).toString().trimmed();
+                        item.enclosureType = attributes.value(QLatin1String("type")).toString().trimmed();
                     }
                 }
             }
-        } else if (m_xml.isEndElement()) {
-            if (m_xml.name() == QLatin1String("item")) {
-                return evaluateFeedItem(title, link, releaseNotesLink, pubDate, enclosureUrl,
-                    enclosureVersion, enclosurePlatform, enclosureLength, enclosureType);
+        } else if (xml.isEndElement()) {
+            if (xml.name() == QLatin1String("item")) {
+                item.outcome = SwFeedItem::Item;
+                return item;
             }
-        } else if (m_xml.isCharacters() && !m_xml.isWhitespace()) {
-            const QString text = m_xml.text().toString().trimmed();
+        } else if (xml.isCharacters() && !xml.isWhitespace()) {
+            const QString text = xml.text().toString().trimmed();
             if (currentTag == QLatin1String("title"))
-                title += text;
+                item.title += text;
             else if (currentTag == QLatin1String("link"))
-                link += text;
+                item.link += text;
             else if (currentQualifiedTag == QLatin1String("sparkle:releaseNotesLink"))
-                releaseNotesLink += text;
+                item.releaseNotesLink += text;
             else if (currentTag == QLatin1String("pubDate"))
-                pubDate += text;
+                item.pubDate += text;
         }
 
         // The whole reply is here, so a premature end is a truncated feed, not a wait for more.
-        if (m_xml.hasError()) {
-            showError(tr("Feed parsing failed: %1 %2.")
-                          .arg(QString::number(m_xml.lineNumber()), m_xml.errorString()),
-                false);
-            return false;
+        if (xml.hasError()) {
+            item.outcome = SwFeedItem::Malformed;
+            item.errorLine = xml.lineNumber();
+            item.errorString = xml.errorString();
+            return item;
         }
     }
 
-    showInformation(tr("No updates were found."), false);
-    return false;
+    return item;
+}
+
+}  // namespace
+
+SwFeedItem SwUpdater::parseFeedData(const QByteArray &feed)
+{
+    QXmlStreamReader xml(feed);
+    return readFeedItem(xml);
+}
+
+bool SwUpdater::parseFeed()
+{
+    const SwFeedItem item = readFeedItem(m_xml);
+    if (item.outcome == SwFeedItem::Malformed) {
+        showError(
+            tr("Feed parsing failed: %1 %2.").arg(QString::number(item.errorLine), item.errorString), false);
+        return false;
+    }
+    if (item.outcome == SwFeedItem::NoItem) {
+        showInformation(tr("No updates were found."), false);
+        return false;
+    }
+    return evaluateFeedItem(item.title, item.link, item.releaseNotesLink, item.pubDate, item.enclosureUrl,
+        item.enclosureVersion, item.enclosurePlatform, item.enclosureLength, item.enclosureType);
 }
 
 bool SwUpdater::evaluateFeedItem(const QString &title, const QString &link, const QString &releaseNotesLink,
