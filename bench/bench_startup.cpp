@@ -242,14 +242,16 @@ int main(int argc, char *argv[])
     }
 
     std::printf("%d runs each (median, min-max):\n", runs);
-    std::printf("%9s  %22s  %22s  %20s  %18s\n", "tracks", "first frame ms", "library shown ms",
-        "peak RSS MB", "search stall ms");
+    std::printf("%9s  %22s  %22s  %20s  %20s  %18s\n", "tracks", "first frame ms", "library shown ms",
+        "peak MB when shown", "peak MB at the end", "search stall ms");
     for (const int size : sizes) {
         const Figures f = figures(frame[size]), s = figures(shown[size]), p = figures(peak[size]),
-                      g = figures(stall[size]);
+                      a = figures(peakAfter[size]), g = figures(stall[size]);
         std::printf(
-            "%9d  %6.0f (%6.0f-%6.0f)  %6.0f (%6.0f-%6.0f)  %5.0f (%5.0f-%5.0f)  %4.0f (%4.0f-%4.0f)\n", size,
-            f.median, f.min, f.max, s.median, s.min, s.max, p.median, p.min, p.max, g.median, g.min, g.max);
+            "%9d  %6.0f (%6.0f-%6.0f)  %6.0f (%6.0f-%6.0f)  %5.0f (%5.0f-%5.0f)  %5.0f (%5.0f-%5.0f)  %4.0f "
+            "(%4.0f-%4.0f)\n",
+            size, f.median, f.min, f.max, s.median, s.min, s.max, p.median, p.min, p.max, a.median, a.min,
+            a.max, g.median, g.min, g.max);
     }
     if (frame.contains(10000) && frame.contains(100000))
         std::printf("first frame at 100 000 against 10 000: %.2fx (goal 1.5x or less)\n",
