@@ -51,7 +51,6 @@
 #include <algorithm>
 #include <atomic>
 #include <cstdio>
-#include <malloc.h>
 #include <vector>
 
 namespace {
@@ -361,38 +360,10 @@ bool emptyScanResults()
     return true;
 }
 
-struct Figures {
-    std::vector<double> ms;
-    std::vector<qint64> peakKb;
-
-    double median() const
-    {
-        std::vector<double> sorted = ms;
-        std::sort(sorted.begin(), sorted.end());
-        const size_t n = sorted.size();
-        return n % 2 ? sorted[n / 2] : (sorted[n / 2 - 1] + sorted[n / 2]) / 2;
-    }
-    double least() const { return *std::min_element(ms.begin(), ms.end()); }
-    double most() const { return *std::max_element(ms.begin(), ms.end()); }
-    qint64 peakMb() const { return *std::max_element(peakKb.begin(), peakKb.end()) / 1024; }
-};
-
-// Measures one run: its time, and the process's peak RSS while it ran.
-template <class Run> void measure(Figures &figures, Run run)
-{
-    malloc_trim(0);
-    resetPeak();
-    QElapsedTimer timer;
-    timer.start();
-    run();
-    figures.ms.push_back(timer.nsecsElapsed() / 1e6);
-    figures.peakKb.push_back(statusKb("VmHWM:"));
-}
-
-void printFigures(const char *label, const Figures &figures)
+void printFigures(const char *label, const RunFigures &figures)
 {
     std::printf("%-16s median %7.1f ms (min %7.1f, max %7.1f) over %d runs, peak RSS %lld MB\n", label,
-        figures.median(), figures.least(), figures.most(), int(figures.ms.size()), figures.peakMb());
+        figures.median(), figures.least(), figures.most(), int(figures.values.size()), figures.peakMb());
 }
 
 }  // namespace
@@ -437,7 +408,7 @@ int main(int argc, char *argv[])
     if (!scan().size() || !emptyScanResults())
         return 1;
 
-    Figures bare, ours;
+    RunFigures bare, ours;
     BareResult bareResult = warm;
     qsizetype tracks = 0;
     qint64 cached = 0;

@@ -170,16 +170,6 @@ int child(int argc, char *argv[])
     return 0;
 }
 
-struct Figures {
-    double median = 0, min = 0, max = 0;
-};
-
-Figures figures(QList<double> values)
-{
-    std::sort(values.begin(), values.end());
-    return {values.at(values.size() / 2), values.first(), values.last()};
-}
-
 }  // namespace
 
 int main(int argc, char *argv[])
@@ -214,7 +204,7 @@ int main(int argc, char *argv[])
         homes.insert(size, home);
     }
 
-    QMap<int, QList<double>> frame, shown, peak, stall, peakAfter;
+    QMap<int, RunFigures> frame, shown, peak, stall, peakAfter;
     for (int r = 0; r < runs; ++r) {
         for (const int size : sizes) {
             QProcess process;
@@ -233,11 +223,11 @@ int main(int argc, char *argv[])
             }
             const QList<QByteArray> line
                 = process.readAllStandardOutput().trimmed().split('\n').last().split(' ');
-            frame[size] << line.value(0).toDouble();
-            shown[size] << line.value(1).toDouble();
-            peak[size] << line.value(2).toDouble() / 1024.0;
-            stall[size] << line.value(3).toDouble();
-            peakAfter[size] << line.value(4).toDouble() / 1024.0;
+            frame[size].values << line.value(0).toDouble();
+            shown[size].values << line.value(1).toDouble();
+            peak[size].values << line.value(2).toDouble() / 1024.0;
+            stall[size].values << line.value(3).toDouble();
+            peakAfter[size].values << line.value(4).toDouble() / 1024.0;
         }
     }
 
@@ -245,23 +235,23 @@ int main(int argc, char *argv[])
     std::printf("%9s  %22s  %22s  %20s  %20s  %18s\n", "tracks", "first frame ms", "library shown ms",
         "peak MB when shown", "peak MB at the end", "search stall ms");
     for (const int size : sizes) {
-        const Figures f = figures(frame[size]), s = figures(shown[size]), p = figures(peak[size]),
-                      a = figures(peakAfter[size]), g = figures(stall[size]);
+        const RunFigures &f = frame[size], &s = shown[size], &p = peak[size], &a = peakAfter[size],
+                         &g = stall[size];
         std::printf(
             "%9d  %6.0f (%6.0f-%6.0f)  %6.0f (%6.0f-%6.0f)  %5.0f (%5.0f-%5.0f)  %5.0f (%5.0f-%5.0f)  %4.0f "
             "(%4.0f-%4.0f)\n",
-            size, f.median, f.min, f.max, s.median, s.min, s.max, p.median, p.min, p.max, a.median, a.min,
-            a.max, g.median, g.min, g.max);
+            size, f.median(), f.least(), f.most(), s.median(), s.least(), s.most(), p.median(), p.least(),
+            p.most(), a.median(), a.least(), a.most(), g.median(), g.least(), g.most());
     }
     if (frame.contains(10000) && frame.contains(100000))
         std::printf("first frame at 100 000 against 10 000: %.2fx (goal 1.5x or less)\n",
-            figures(frame[100000]).median / figures(frame[10000]).median);
+            frame[100000].median() / frame[10000].median());
     if (peak.contains(100000) && peak.contains(300000)) {
         std::printf(
             "peak growth from 100 000 to 300 000 tracks: %.2f KB per track when shown, %.2f after two "
             "searches (goal 1.5 or less)\n",
-            (figures(peak[300000]).median - figures(peak[100000]).median) * 1024.0 / 200000.0,
-            (figures(peakAfter[300000]).median - figures(peakAfter[100000]).median) * 1024.0 / 200000.0);
+            (peak[300000].median() - peak[100000].median()) * 1024.0 / 200000.0,
+            (peakAfter[300000].median() - peakAfter[100000].median()) * 1024.0 / 200000.0);
     }
     return 0;
 }

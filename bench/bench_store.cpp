@@ -30,7 +30,6 @@
 
 #include <algorithm>
 #include <cstdio>
-#include <malloc.h>
 #include <vector>
 
 namespace {
@@ -296,35 +295,7 @@ TrackMap bareLoad()
     return map;
 }
 
-struct Figures {
-    std::vector<double> ms;
-    std::vector<qint64> peakKb;
-
-    double median() const
-    {
-        std::vector<double> sorted = ms;
-        std::sort(sorted.begin(), sorted.end());
-        const size_t n = sorted.size();
-        return n % 2 ? sorted[n / 2] : (sorted[n / 2 - 1] + sorted[n / 2]) / 2;
-    }
-    double least() const { return *std::min_element(ms.begin(), ms.end()); }
-    double most() const { return *std::max_element(ms.begin(), ms.end()); }
-    qint64 peakMb() const { return *std::max_element(peakKb.begin(), peakKb.end()) / 1024; }
-};
-
-// Runs `run` from a fresh peak, taking its time (or the time it reports) and the peak RSS.
-template <class Run> void measure(Figures &figures, Run run)
-{
-    malloc_trim(0);
-    resetPeak();
-    QElapsedTimer timer;
-    timer.start();
-    const double reported = run();
-    figures.ms.push_back(reported >= 0 ? reported : timer.nsecsElapsed() / 1e6);
-    figures.peakKb.push_back(statusKb("VmHWM:"));
-}
-
-void printFigures(const char *label, const Figures &ours, const Figures &baseline)
+void printFigures(const char *label, const RunFigures &ours, const RunFigures &baseline)
 {
     std::printf("%-42s %7.0f ms (%.0f-%.0f)  baseline %6.0f ms (%.0f-%.0f)  ratio %5.2fx  peak RSS %lld MB, "
                 "baseline %lld MB\n",
@@ -357,7 +328,7 @@ int main(int argc, char *argv[])
 
     // Adding: the bare insert, then as the copy worker does it (one insertTrack per track, each its
     // own transaction), then batched (1000 tracks per transaction), each into a new file, in turns.
-    Figures bareAdd, single, batched;
+    RunFigures bareAdd, single, batched;
     bool ok = true;
     for (int run = 0; run < runs; ++run) {
         for (const QString &suffix : {QString(), QStringLiteral("-wal"), QStringLiteral("-shm")})
@@ -398,10 +369,10 @@ int main(int argc, char *argv[])
     // Loading, from the file the last batched run wrote, without the generated tracks still held by
     // this program. Both run once untimed first, so both read a warm file cache.
     g.tracks = QList<track>();
-    malloc_trim(0);
+    trimHeap();
     bareLoad();
     store.loadLibrary(QSqlDatabase(), &ok);
-    Figures bareLoaded, loaded;
+    RunFigures bareLoaded, loaded;
     qsizetype bareRows = 0;
     qsizetype tracks = 0;
     qint64 rssBefore = 0;
@@ -413,7 +384,7 @@ int main(int argc, char *argv[])
         });
         bareRows = library.size();
         library = TrackMap();
-        malloc_trim(0);
+        trimHeap();
         rssBefore = statusKb("VmRSS:");
         measure(loaded, [&] {
             library = store.loadLibrary(QSqlDatabase(), &ok);

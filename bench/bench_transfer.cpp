@@ -33,16 +33,6 @@
 
 namespace {
 
-struct Figures {
-    double median = 0, min = 0, max = 0;
-};
-
-Figures figures(QList<double> values)
-{
-    std::sort(values.begin(), values.end());
-    return {values.at(values.size() / 2), values.first(), values.last()};
-}
-
 [[noreturn]] void fail(const QString &why)
 {
     std::fprintf(stderr, "bench_transfer: %s\n", qPrintable(why));
@@ -119,9 +109,9 @@ QString makeSource(const QString &path, double seconds, int kbps, int frequency)
     return path;
 }
 
-void print(const char *what, const Figures &f)
+void print(const char *what, const RunFigures &f)
 {
-    std::printf("  %-34s median %9.1f ms   min %9.1f   max %9.1f\n", what, f.median, f.min, f.max);
+    std::printf("  %-34s median %9.1f ms   min %9.1f   max %9.1f\n", what, f.median(), f.least(), f.most());
 }
 
 int benchCopy(const TestEnv &env, int files, int runs)
@@ -168,27 +158,27 @@ int benchCopy(const TestEnv &env, int files, int runs)
     // Warm the file cache for both.
     copyTree(source, theirs);
     transfer(tracks, ours, &system, 0);
-    QList<double> cp, run;
+    RunFigures cp, run;
     qint64 peak = 0;
     // The two take turns at going first, so neither always meets the other's write-back.
     for (int r = 0; r < 2 * runs; ++r) {
         settle({ours, theirs});
         if ((r + r / 2) % 2 == 0) {
-            cp << copyTree(source, theirs);
+            cp.values << copyTree(source, theirs);
             continue;
         }
         const Outcome o = transfer(tracks, ours, &system, 0);
         if (o.report.copied != files || o.report.stop != TransferReport::Completed)
             fail(QStringLiteral("the transfer copied %1 of %2 files").arg(o.report.copied).arg(files));
-        run << o.ms;
+        run.values << o.ms;
         peak = std::max(peak, o.peakKb);
     }
     settle({ours, theirs});
-    const Figures a = figures(cp), b = figures(run);
+    const RunFigures &a = cp, &b = run;
     print("cp -r", a);
     print("transferTracks", b);
     std::printf("  ratio of medians %.2f (target 1.20 or less); peak RSS of the run %lld MB\n",
-        b.median / a.median, peak / 1024);
+        b.median() / a.median(), peak / 1024);
     return 0;
 }
 
@@ -224,7 +214,7 @@ int benchTranscode(const TestEnv &env, int files, int runs)
         }
         return all;
     };
-    QList<double> serial, parallel;
+    RunFigures serial, parallel;
     qint64 peak = 0;
     QByteArray firstPlaylists;
     for (int r = 0; r < runs; ++r) {
@@ -239,7 +229,7 @@ int benchTranscode(const TestEnv &env, int files, int runs)
                 firstPlaylists = playlists();
             else if (playlists() != firstPlaylists)
                 fail(QStringLiteral("the playlist files differ between runs"));
-            (jobs == 1 ? serial : parallel) << o.ms;
+            (jobs == 1 ? serial : parallel).values << o.ms;
             if (jobs == 0)
                 peak = std::max(peak, o.peakKb);
         }
@@ -266,12 +256,12 @@ int benchTranscode(const TestEnv &env, int files, int runs)
                  .arg(stops.at(1).size())
                  .arg(fit));
 
-    const Figures s = figures(serial), p = figures(parallel);
+    const RunFigures &s = serial, &p = parallel;
     print("one at a time", s);
     print(qPrintable(QStringLiteral("%1 at a time").arg(cores)), p);
     std::printf(
         "  speed-up of medians %.2f (target %.2f = 0.6 x %d processors); peak RSS of the run %lld MB\n",
-        s.median / p.median, 0.6 * cores, cores, peak / 1024);
+        s.median() / p.median(), 0.6 * cores, cores, peak / 1024);
     std::printf(
         "  progress, playlists and the disk-full stop (after %d of %d files) matched the walk\n", fit, files);
     return 0;
