@@ -4,7 +4,6 @@
 #include "filecopy.h"
 #include "kivodb.h"
 
-#include <QCoreApplication>
 #include <QDir>
 #include <QFileInfo>
 #include <QHash>
@@ -63,7 +62,6 @@ CopyResult manager::copyToLibrary(
     QList<Pending> pending;
     QHash<QString, QString> claimed;
     kivoDB store;
-    int copies = 0;
 
     // A copy takes its real name only once its row is stored, so an add that is killed leaves no
     // file without a row, only temporary files that the next start clears.
@@ -125,10 +123,7 @@ CopyResult manager::copyToLibrary(
             QString temporary;
             platform::CopyOutcome copied;
             if (!claimed.contains(target) && !QFileInfo::exists(target)) {
-                temporary = folder
-                    + QStringLiteral("/.kivo-add-%1-%2.part")
-                          .arg(QCoreApplication::applicationPid())
-                          .arg(++copies);
+                temporary = platform::temporaryPath(folder, QStringLiteral("part"));
                 copied = platform::copyFile(source, temporary);
                 // The start-up sweep may just have removed an album folder left empty.
                 if (copied.error == platform::CopyOutcome::TargetGone && QDir().mkpath(folder))

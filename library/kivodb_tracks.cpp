@@ -298,8 +298,8 @@ int kivoDB::sweepLibraryFolder()
     const QString root = QFileInfo(libraryRoot()).canonicalFilePath();
     if (root.isEmpty())
         return 0;
-    // ".kivo-add-<pid>-<n>.part" from an add, ".kivo-<pid>-<n>.<suffix>" from a conversion.
-    static const QRegularExpression temporary(QStringLiteral("^\\.kivo-(?:add-)?(\\d+)-\\d+\\."));
+    // Named by platform::temporaryPath: ".kivo-<pid>-<n>.<suffix>".
+    static const QRegularExpression temporary(QStringLiteral("^\\.kivo-(\\d+)-\\d+\\."));
     int removed = 0;
     // A folder made after the sweep began may be an add's that runs now; it is left alone.
     const QDateTime began = QDateTime::currentDateTime();

@@ -3,6 +3,7 @@
 #include <QFile>
 #include <QStorageInfo>
 
+#include <atomic>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -168,6 +169,12 @@ quint64 volumeIdOf(const QString &path)
     if (::stat(QFile::encodeName(path).constData(), &info) != 0)
         return 0;
     return quint64(info.st_dev);
+}
+
+QString temporaryPath(const QString &folder, const QString &suffix)
+{
+    static std::atomic<quint64> counter{0};
+    return folder + QStringLiteral("/.kivo-%1-%2.").arg(::getpid()).arg(++counter) + suffix;
 }
 
 bool processIsRunning(qint64 pid)

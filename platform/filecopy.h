@@ -26,6 +26,10 @@ CopyOutcome replaceFile(const QString &from, const QString &to);
 // unmounted leaves its mount folder on another volume, so the id tells the two apart.
 quint64 volumeIdOf(const QString &path);
 
+// A hidden name in `folder` for a file being written, ".kivo-<pid>-<n>.<suffix>": unique within
+// the process, and telling which process wrote it, so a left-over one can be recognised.
+QString temporaryPath(const QString &folder, const QString &suffix);
+
 // Whether the process with this id still runs; temporary files carry their writer's id, so a
 // file of a process that is gone can be cleared away.
 bool processIsRunning(qint64 pid);

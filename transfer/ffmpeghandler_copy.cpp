@@ -5,25 +5,13 @@
 #include "ffmpeghandler_p.h"
 #include "filecopy.h"
 #include "m3ufile.h"
+#include "taglibbuilder.h"
 
-#include <QBuffer>
-#include <QCoreApplication>
 #include <QDebug>
 #include <QDir>
 #include <QFileInfo>
-#include <QImage>
-#include <QImageReader>
-
-#include <atomic>
 
 namespace {
-
-QString temporaryIn(const QString &folder)
-{
-    static std::atomic<quint64> counter{0};
-    return folder
-        + QStringLiteral("/.kivo-%1-%2.part").arg(QCoreApplication::applicationPid()).arg(++counter);
-}
 
 struct Claim {
     QString path;
@@ -73,23 +61,11 @@ bool ffmpeghandler::createFolder(const QString &folder)
 
 QByteArray ffmpeghandler::albumArtPng(const QString &coverImage)
 {
-    if (coverImage.isEmpty())
+    QFile file(coverImage);
+    if (coverImage.isEmpty() || !file.open(QIODevice::ReadOnly))
         return {};
-    // Decoding a large JPEG at its full size costs more than copying a song; the reader can
-    // decode it at the size needed instead.
-    QImageReader reader(coverImage);
-    const QSize size = reader.size();
-    if (size.isValid())
-        reader.setScaledSize(size.scaled(110, 110, Qt::KeepAspectRatio));
-    QImage image = reader.read();
-    if (image.isNull())
-        return {};
-    if (image.width() > 110 || image.height() > 110 || !size.isValid())
-        image = image.scaled(110, 110, Qt::KeepAspectRatio, Qt::FastTransformation);
-    QByteArray png;
-    QBuffer buffer(&png);
-    buffer.open(QIODevice::WriteOnly);
-    return image.save(&buffer, "png") ? png : QByteArray();
+    // The car shows the same cover the library does, made the same way.
+    return TagLibBuilder::makeCover(file.readAll()).png;
 }
 
 bool ffmpeghandler::saveAlbumArt(const QString &coverImage, const QString &targetImage)
@@ -101,7 +77,8 @@ bool ffmpeghandler::writeAlbumArt(const QByteArray &png, const QString &targetIm
 {
     if (png.isEmpty())
         return false;
-    const QString temporary = temporaryIn(QFileInfo(targetImage).absolutePath());
+    const QString temporary
+        = platform::temporaryPath(QFileInfo(targetImage).absolutePath(), QStringLiteral("part"));
     QFile file(temporary);
     const bool written = file.open(QIODevice::WriteOnly) && file.write(png) == png.size() && file.flush();
     file.close();
@@ -144,7 +121,7 @@ bool ffmpeghandler::copyToUsb(
         if (outcome.ok()) {
             // Into a hidden name first: a drive pulled or full mid-copy never leaves a cut-off song
             // under the real name, and a replaced file goes only once its successor is complete.
-            const QString temporary = temporaryIn(folder);
+            const QString temporary = platform::temporaryPath(folder, QStringLiteral("part"));
             outcome = platform::copyFile(source, temporary);
             if (outcome.ok())
                 outcome = platform::replaceFile(temporary, target);

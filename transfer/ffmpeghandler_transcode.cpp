@@ -3,7 +3,6 @@
 #include "filecopy.h"
 #include "toolpaths.h"
 
-#include <QCoreApplication>
 #include <QDateTime>
 #include <QDebug>
 #include <QDir>
@@ -12,8 +11,6 @@
 
 #include <taglib/fileref.h>
 #include <taglib/tag.h>
-
-#include <atomic>
 
 namespace {
 
@@ -42,16 +39,6 @@ bool isUpToDate(const QString &transcoded, const QString &source)
 {
     const QFileInfo made(transcoded);
     return made.isFile() && made.size() > 0 && made.lastModified() >= QFileInfo(source).lastModified();
-}
-
-// A hidden name beside the target that keeps its suffix, so ffmpeg still picks the format.
-QString temporaryName(const QString &target)
-{
-    static std::atomic<quint64> counter{0};
-    const QFileInfo info(target);
-    return info.absolutePath()
-        + QStringLiteral("/.kivo-%1-%2.").arg(QCoreApplication::applicationPid()).arg(++counter)
-        + info.suffix();
 }
 
 QString lastLine(const QByteArray &output)
@@ -83,7 +70,10 @@ TranscodeResult ffmpeghandler::transcode(const QString &source, const QString &t
         }
 
         QDir().mkpath(QFileInfo(destination).absolutePath());
-        const QString temporary = temporaryName(destination);
+        // The temporary name keeps the suffix, so ffmpeg still picks the format.
+        const QFileInfo destinationInfo(destination);
+        const QString temporary
+            = platform::temporaryPath(destinationInfo.absolutePath(), destinationInfo.suffix());
         const platform::ToolResult run = platform::runTool(platform::Tool::Ffmpeg,
             {QStringLiteral("-y"), QStringLiteral("-i"), QFileInfo(source).absoluteFilePath(),
                 QStringLiteral("-vn"), QStringLiteral("-acodec"), encoder, QStringLiteral("-ab"),
