@@ -75,3 +75,17 @@ class DetailedDataModel : public QObject
 public:
     using QObject::QObject;
 };
+
+// The video optimiser as the window shows it: the file in hand, how far it is, the time left.
+class VideoOptimisationModel : public QObject
+{
+    Q_OBJECT
+    KIVO_MODEL_PROPERTY(bool, running, setRunning)
+    KIVO_MODEL_PROPERTY(QString, fileName, setFileName)
+    KIVO_MODEL_PROPERTY(int, progress, setProgress)  // of the file in hand, 0 to 100
+    KIVO_MODEL_PROPERTY(qint64, secondsLeft, setSecondsLeft)  // for the whole queue; -1 unknown
+    KIVO_MODEL_PROPERTY(int, done, setDone)  // videos finished, set aside or skipped
+    KIVO_MODEL_PROPERTY(int, total, setTotal)
+public:
+    using QObject::QObject;
+};

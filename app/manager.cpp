@@ -43,6 +43,7 @@ manager::manager(QObject *parent, bool storeChecked)
     connect(&m_searchWatcher, &QFutureWatcher<TrackMap>::finished, this, &manager::browsethread);
     connect(&m_copyWatcher, &QFutureWatcher<CopyResult>::finished, this, &manager::Copyfinished);
     connect(&m_removeWatcher, &QFutureWatcher<QStringList>::finished, this, &manager::removeFinished);
+    connectConversion();
     m_graveyardTimer.setInterval(0);
     connect(&m_graveyardTimer, &QTimer::timeout, this, [this] { clearGraveyard(5000); });
     setMainValue();
@@ -53,9 +54,13 @@ manager::~manager()
     // The jobs work on members of this object; none may outlive it.
     m_scanner.cancelSearch = true;
     m_cancelCopy = true;
+    ffmpeghandler::cancelTransfer();
+    m_videoEncoding.onCanclePressed();
     m_searchWatcher.waitForFinished();
+    m_transcodeWatcher.waitForFinished();
     m_copyWatcher.waitForFinished();
     m_removeWatcher.waitForFinished();
+    m_videoEncoding.wait();
     for (QFutureWatcher<ModelLists> *job : std::as_const(m_modelJobs)) {
         job->waitForFinished();
         ModelLists lists = job->result();
@@ -105,6 +110,7 @@ void manager::initContextProperties()
         context->setContextProperty(QStringLiteral("vehicleList"), Combo::vehicleList());
         context->setContextProperty(QStringLiteral("isDB"), kivoDB().libraryHasAlbums());
         context->setContextProperty(QStringLiteral("libraryLoadingAtStart"), m_modelsPending);
+        context->setContextProperty(QStringLiteral("videoOptimisation"), m_videoProgress);
         context->setContextProperty(QStringLiteral("onMac"), false);
         const QScreen *screen = QGuiApplication::primaryScreen();
         context->setContextProperty(QStringLiteral("screenWidth"), screen ? screen->size().width() : 1280);
@@ -269,41 +275,48 @@ void manager::slAddToLibrary(bool all)
     }
     writeLog(appLogFile(), QStringLiteral("Add to library: "), QString::number(tracks.size()));
     m_cancelCopy = false;
-    emit sgUpdateCopyProgress(0, int(tracks.size()));
-    const std::atomic_bool *cancel = &m_cancelCopy;
-    auto progress = [this](int done, int total) {
-        QMetaObject::invokeMethod(
-            this, [this, done, total] { emit sgUpdateCopyProgress(done, total); }, Qt::QueuedConnection);
-    };
     m_copying = true;
-    m_copyWatcher.setFuture(QtConcurrent::run(&manager::copyToLibrary, tracks, cancel, progress));
+    m_addTotal = int(tracks.size());
+    m_added = 0;
+    m_addFailures.clear();
+    m_setAside.clear();
+    m_adding.clear();
+    m_toCopy.clear();
+    for (track t : tracks) {
+        if (t.originalPath.isEmpty())
+            t.originalPath = t.filepath;
+        t.filepath = libraryFolderFor(t) + QLatin1Char('/') + QFileInfo(t.originalPath).fileName();
+        m_toCopy << t.filepath;
+        m_adding.insert(t.id, t);
+    }
+    emit sgUpdateCopyProgress(0, m_addTotal);
+    addToMainObjectThreadFinished();
 }
 
 void manager::Copyfinished()
 {
-    m_copying = false;
     CopyResult result = m_copyWatcher.result();
     writeLog(appLogFile(), QStringLiteral("Copy finished, added: "), QString::number(result.added.size()));
+    m_added += int(result.added.size());
+    m_addFailures += result.failures;
     // The store decides the artist, album and playlist ids, so the map is the one read back from it.
-    if (result.libraryLoaded) {
+    if (result.libraryLoaded)
         m_library = std::move(result.library);
-        buildModels();
-    } else {
-        setMainValue();
+    else
+        m_reloadAfterAdd = true;
+    if (!m_videosToOptimise.isEmpty() && !result.cancelled && !m_cancelCopy) {
+        startVideoOptimising();
+        return;
     }
-    emit sgCopyFinished(int(result.added.size()));
-    if (!result.failures.isEmpty()) {
-        QStringList lines = result.failures.mid(0, 10);
-        if (result.failures.size() > 10)
-            lines << QStringLiteral("... and %1 more").arg(result.failures.size() - 10);
-        emit sgShowMessage(m_messages.copyFailed + QLatin1Char('\n') + lines.join(QLatin1Char('\n')));
-    }
+    finishAdd(result.cancelled || m_cancelCopy);
 }
 
 void manager::slCancelCopy()
 {
     m_cancelCopy = true;
     ffmpeghandler::cancelTransfer();
+    if (m_videoEncoding.isRunning())
+        slCancelVideOptimising();
 }
 
 QStringList manager::removeAll(const QStringList &paths)
@@ -397,14 +410,6 @@ void manager::UpdateAPIProgress()
     emit sgUpdateRepairProgress(m_repairDone, m_repairTotal);
 }
 
-void manager::slupdateMainObjectVideo(track t)
-{
-    if (t.id < 1 || t.filesize == -1 || m_videoOptimisingCancelled)
-        return;
-    storeInLibrary(t);
-    buildModels();
-}
-
 void manager::saveData()
 {
     if (m_saved)
@@ -413,8 +418,12 @@ void manager::saveData()
     m_scanner.cancelSearch = true;
     m_cancelCopy = true;
     ffmpeghandler::cancelTransfer();
+    if (m_videoEncoding.isRunning())
+        slCancelVideOptimising();
     // Pool jobs may still be writing to the store or the log; let them end first.
     m_searchWatcher.waitForFinished();
+    m_transcodeWatcher.waitForFinished();
+    m_videoEncoding.wait();
     m_copyWatcher.waitForFinished();
     m_removeWatcher.waitForFinished();
     QThreadPool::globalInstance()->waitForDone();

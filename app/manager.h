@@ -2,9 +2,11 @@
 
 #include "apppaths.h"
 #include "combo.h"
+#include "ffmpeghandler.h"
 #include "messagehandler.h"
 #include "track.h"
 #include "track_data.h"
+#include "videoencoding.h"
 
 #include <QFutureWatcher>
 #include <QHash>
@@ -22,6 +24,7 @@
 class QmlApplicationViewer;
 
 class TrackDataModel;
+class VideoOptimisationModel;
 
 // What the copy into the library did: the tracks now in the library (their `filepath` the library
 // copy and their `id` the new row's) and a line for each file that could not be added.
@@ -109,6 +112,9 @@ signals:
     // The library file failed its check: the program cannot go on with it.
     void sgStoreDamaged(QString message);
     void showTransferBrowser();
+    // Audio converted for the car so far, of the tracks being added.
+    void sgUpdateTranscodingCounter(QVariant done, QVariant total);
+    void sgCancelVideOptimising();
 
 public slots:
     // Loads the library from the store and builds its models, both off the window's thread; the
@@ -138,8 +144,22 @@ public slots:
     // A repaired track (an id below 1 ends the repair display).
     void updateMainObjectMgr(track t);
     void UpdateAPIProgress();
+    // The add road after the browser's selection: audio the car cannot play is converted, the
+    // rest copied into the library; videos are optimised.
+    void addToMainObjectThreadFinished();
+    void Transcodingfinished();
+    void slUpdateObjectTranscoding(QList<track> tracks);
+    void slUpdateTranscodingCount(QString track_obj);
+    // A conversion's outcome for the track `trackID` of the add: 1 failed, 2 reused, 3 made.
+    void slRemoveFileAudio(QString filePath, qint64 trackID, qint64 flag);
+    void slCancelVideOptimising();
     // An optimised video.
     void slupdateMainObjectVideo(track t);
+    void slVideoAproxTime(qint64 seconds);
+    void slOnProgressChange(QString filePath, qint64 trackID, qint64 progress);
+    void slonSkipFile(track t);
+    void slonMultiChannelFile(track t);
+    void slAllFileCompleteVideo();
 
     // Closing: stops what runs, waits for pool jobs, then closes the log.
     void saveData();
@@ -179,6 +199,11 @@ private:
     void publishBrowser();
     QList<track> selectedBrowserTracks(bool all) const;
     void storeInLibrary(const track &t);
+    void connectConversion();
+    void startCopy();
+    void startVideoOptimising();
+    // The add's end, however it went: one report to the window.
+    void finishAdd(bool cancelled);
 
     AppPaths m_paths;
     MessageHandler m_messages;
@@ -197,6 +222,7 @@ private:
 
     QFutureWatcher<TrackMap> m_searchWatcher;
     QFutureWatcher<CopyResult> m_copyWatcher;
+    QFutureWatcher<QList<track>> m_transcodeWatcher;
     QFutureWatcher<QStringList> m_removeWatcher;
     QList<QFutureWatcher<ModelLists> *> m_modelJobs;
     quint64 m_modelGeneration = 0;
@@ -217,6 +243,21 @@ private:
     QList<QObject *> m_audiobookModel;
     QList<QObject *> m_videoModel;
     QList<QObject *> m_browserModel;
+    // The add in progress: its tracks by browser id (`originalPath` the file found, `filepath` its
+    // planned place in the library), the planned paths still to copy, and what became of them.
+    TrackMap m_adding;
+    QStringList m_toCopy;
+    TrackMap m_videosToOptimise;
+    int m_addTotal = 0;
+    int m_added = 0;
+    int m_transcodeDone = 0;
+    bool m_reloadAfterAdd = false;  // the add's end reads the library from the store again
+    QStringList m_addFailures;
+    QStringList m_setAside;
+    ffmpeghandler m_libraryHandler;
+    VideoEncoding m_videoEncoding;
+    VideoOptimisationModel *m_videoProgress = nullptr;
+
     QPointer<QmlApplicationViewer> m_viewer;
     QPointer<Combo> m_combo;
     bool m_saved = false;

@@ -16,6 +16,9 @@ MessageHandler::MessageHandler()
                          "but nothing can be added to it or removed from it."))
     , libraryLoadFailed(QStringLiteral("The media library could not be read:"))
     , libraryOpening(QStringLiteral("The media library is still being opened; please try again in a moment."))
+    , addCancelled(QStringLiteral("Adding was cancelled: %1 of %2 added."))
+    , videosSetAside(QStringLiteral(
+          "These videos have more than two sound channels, which the car cannot play; they were not added:"))
 { }
 
 QList<QPair<QString, QString>> MessageHandler::displayTexts()
@@ -60,6 +63,9 @@ QList<QPair<QString, QString>> MessageHandler::displayTexts()
         {QStringLiteral("Browser_txtaddall"), QStringLiteral("Add all")},
         {QStringLiteral("Browser_txtempty"), QStringLiteral("No media found.")},
         {QStringLiteral("Copy_txtadding"), QStringLiteral("Adding to the library:")},
+        {QStringLiteral("Copy_txtconverting"), QStringLiteral("Converted for the car:")},
+        {QStringLiteral("Copy_txtoptimising"), QStringLiteral("Optimising videos for the car:")},
+        {QStringLiteral("Copy_txttimeleft"), QStringLiteral("Time left:")},
         {QStringLiteral("MediaLibrary_txtsearch"), QStringLiteral("Search the library")},
         {QStringLiteral("MediaLibrary_txtremove"), QStringLiteral("Remove selected")},
         {QStringLiteral("MediaLibrary_txtrepairing"), QStringLiteral("Completing tags and covers:")},

@@ -22,6 +22,8 @@ public:
     QString readOnlyLibrary;
     QString libraryLoadFailed;
     QString libraryOpening;
+    QString addCancelled;  // "%1 of %2 ..."
+    QString videosSetAside;
 
     static QList<QPair<QString, QString>> displayTexts();
 };

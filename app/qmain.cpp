@@ -150,6 +150,8 @@ void KivoApplication::connectRoot()
     join(mgr, SIGNAL(sgUpdateCopyProgress(QVariant, QVariant)), root,
         SLOT(slUpdateCopyProgress(QVariant, QVariant)));
     join(mgr, SIGNAL(sgCopyFinished(QVariant)), root, SLOT(slCopyFinished(QVariant)));
+    join(mgr, SIGNAL(sgUpdateTranscodingCounter(QVariant, QVariant)), root,
+        SLOT(slUpdateTranscodingCounter(QVariant, QVariant)));
     join(mgr, SIGNAL(sgUpdateRepairProgress(QVariant, QVariant)), root,
         SLOT(slUpdateRepairProgress(QVariant, QVariant)));
     join(mgr, SIGNAL(sgLibraryChanged(QVariant)), root, SLOT(slLibraryChanged(QVariant)));

@@ -2,6 +2,7 @@
 
 #include "apppaths.h"
 
+#include <QCryptographicHash>
 #include <QFileInfo>
 #include <QRegularExpression>
 
@@ -52,4 +53,11 @@ QString transcodeTitle(const track &t)
     if (title.isEmpty())
         title = QFileInfo(t.originalPath.isEmpty() ? t.filepath : t.originalPath).completeBaseName();
     return fatSafeName(title, QStringLiteral("Track"));
+}
+
+QString sourceTag(const QString &path)
+{
+    const QByteArray hash
+        = QCryptographicHash::hash(QFileInfo(path).absoluteFilePath().toUtf8(), QCryptographicHash::Sha1);
+    return QString::fromLatin1(hash.toHex().left(8));
 }

@@ -20,3 +20,6 @@ QString drivePlaylistName(const QString &playlist);
 // The name of a transcoded file without suffix: the title without "[!/\\:#*?<>|+.]" and double
 // quotes, trimmed, else the source file's own name.
 QString transcodeTitle(const track &t);
+
+// Eight hex digits of the source's path: two sources with one title never share a transcode.
+QString sourceTag(const QString &path);

@@ -9,6 +9,7 @@
 #include <QObject>
 #include <QString>
 
+class kivoDB;
 struct TransferRun;
 
 // What one transcode produced.
@@ -44,6 +45,18 @@ public:
     // playlist entries and signals follow the walk's order. Always ends with sgTransferFinished.
     TransferReport transferTracks(
         const TrackMap &tracks, const transferDetail &detail, QList<track> list = {});
+
+    // Library conversion of an add: every track of `tracks` whose `originalPath` exists and whose
+    // audio the system of `detail` cannot play is transcoded, side by side, into
+    // "<library>/Transcoded Media/<album>/". Each record made is stored on this thread's connection
+    // and returned: `filepath` the transcoded file, `originalPath` the `filepath` it was planned to
+    // have. A file that cannot be converted is told through sgFileFailed.
+    QList<track> transcodeTracks(const TrackMap &tracks, const transferDetail &detail);
+    // Finishes one conversion: the track's record for the made file, stored. False when it is not.
+    bool OnProcessOutputReadyUpdatePath(
+        const track &entry, const TranscodeResult &made, kivoDB &store, track *record);
+    // Where the library conversion puts a track's transcode, without suffix.
+    static QString libraryTranscodeBase(const track &t);
 
     // The tracks whose `filepath` (`originalPath`) exists, in key order; what was found so far
     // once `stop` is raised.

@@ -7,7 +7,6 @@
 #include "kivodb.h"
 #include "m3ufile.h"
 
-#include <QCryptographicHash>
 #include <QDir>
 #include <QFileInfo>
 #include <QThread>
@@ -33,14 +32,6 @@ struct Prepared {
     QString path;  // the file to copy
     QString error;
 };
-
-// Two sources with the same title never share a cached transcode.
-QString sourceTag(const QString &path)
-{
-    const QByteArray hash
-        = QCryptographicHash::hash(QFileInfo(path).absoluteFilePath().toUtf8(), QCryptographicHash::Sha1);
-    return QString::fromLatin1(hash.toHex().left(8));
-}
 
 Planned plan(const TransferRun &run, const track &t)
 {

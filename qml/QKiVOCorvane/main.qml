@@ -64,10 +64,14 @@ Rectangle {
         copyTotal = total
         if (!copyBox.opened && done < total)
             copyBox.open()
-        if (done >= total)
-            copyBox.close()
+    }
+    function slUpdateTranscodingCounter(done, total) {
+        convertDone = done
+        if (!copyBox.opened)
+            copyBox.open()
     }
     function slCopyFinished(added) {
+        convertDone = 0
         copyBox.close()
         if (added > 0)
             currentPage = "library"
@@ -109,6 +113,7 @@ Rectangle {
     property int browserType: 1
     property int copyDone: 0
     property int copyTotal: 0
+    property int convertDone: 0
     property int repairDone: 0
     property int repairTotal: 0
     property bool libraryHasMedia: typeof isDB !== "undefined" ? isDB : false
@@ -486,25 +491,14 @@ Rectangle {
         }
     }
 
-    Popup {
+    CopyProgress {
         id: copyBox
         objectName: "copyProgress"
         anchors.centerIn: parent
-        width: 420
-        modal: true
-        closePolicy: Popup.NoAutoClose
-        padding: 24
-        background: Rectangle { color: "#2f353e"; radius: 6 }
-        contentItem: ColumnLayout {
-            spacing: 14
-            Label { color: "white"; font.pixelSize: 16; text: Copy_txtadding + " " + root.copyDone + " / " + root.copyTotal }
-            ProgressBar { Layout.fillWidth: true; from: 0; to: Math.max(1, root.copyTotal); value: root.copyDone }
-            Button {
-                Layout.alignment: Qt.AlignHCenter
-                text: Common_txtcancel
-                onClicked: root.sgCancelCopy()
-            }
-        }
+        done: root.copyDone
+        total: root.copyTotal
+        converted: root.convertDone
+        onCancel: root.sgCancelCopy()
     }
 
     Popup {

@@ -77,10 +77,10 @@ class TestMainRoad : public QObject
 
     // Started, with a vehicle chosen as the welcome page does it (a new library file has just
     // reset any earlier choice).
-    static void start(KivoApplication &app)
+    static void start(KivoApplication &app, int vehicleIndex = 0)
     {
         QCOMPARE(app.start(testOptions()), KivoApplication::Result::Started);
-        const QVariantMap vehicle = Combo::vehicleList().first().toMap();
+        const QVariantMap vehicle = Combo::vehicleList().value(vehicleIndex).toMap();
         QObject *root = app.viewer()->rootObject();
         QVERIFY(QMetaObject::invokeMethod(root, "sgVehicleChosen", Q_ARG(QString, "0"),
             Q_ARG(QString, vehicle.value("name").toString()),
@@ -349,6 +349,53 @@ private slots:
         QVERIFY(settled(mgr));
         for (const track &t : kivoDB().loadLibrary())
             QVERIFY(t.trackname != "Not made");
+    }
+
+    // What the car cannot play is converted on the way in: a WAV becomes the car's own format
+    // in the transcode folder, and a video is optimised; neither is copied as it was.
+    void addConvertsWhatTheCarCannotPlay()
+    {
+        TestEnv env;
+        makeMusic(env);
+        MediaAudio wave = song("Wave", "Album Three", "1");
+        wave.seconds = 3;
+        wave.sampleRate = 44100;
+        wave.channels = 2;
+        QDir().mkpath(m_music + "/Band/Three");
+        QVERIFY(MediaGen::makeAudio(m_music + "/Band/Three/01 Wave.wav", wave).isEmpty());
+        MediaVideo clip;
+        clip.size = QSize(1280, 720);
+        clip.seconds = 4;
+        QDir().mkpath(env.home() + "/Videos");
+        QVERIFY(MediaGen::makeVideo(env.home() + "/Videos/clip.avi", clip).isEmpty());
+
+        KivoApplication app;
+        start(app, 1);
+        manager *mgr = app.controller();
+        QSignalSpy counter(mgr, &manager::sgUpdateTranscodingCounter);
+        QVERIFY(scan(mgr, "mymusic"));
+        QVERIFY(addAndWait(mgr, true));
+        QCOMPARE(mgr->library().size(), 5);
+        QCOMPARE(counter.last().first().toInt(), 1);
+        QStringList paths;
+        for (const track &t : kivoDB().loadLibrary())
+            paths << t.filepath;
+        const QStringList converted = paths.filter("/Transcoded Media/Album Three/");
+        QCOMPARE(converted.size(), 1);
+        QVERIFY(QFile::exists(converted.first()) && QFileInfo(converted.first()).suffix() != "wav");
+        QVERIFY(!QDir(kivoDB::libraryRoot() + "/Album Three").exists());
+
+        QVERIFY(scan(mgr, "myvideos"));
+        QCOMPARE(mgr->displayType(), int(manager::DisplayVideos));
+        QVERIFY(addAndWait(mgr, true));
+        QVERIFY(settled(mgr));
+        const TrackMap stored = kivoDB().loadLibrary();
+        QCOMPARE(stored.size(), 6);
+        bool optimised = false;
+        for (const track &t : stored)
+            optimised = optimised || (t.isVideo && t.filepath.contains("/Transcoded Media/Videos/"));
+        QVERIFY(optimised);
+        QCOMPARE(mgr->library().size(), 6);
     }
 
     // From the library's ticked rows through the transfer dialog to a finished transfer into a

@@ -52,9 +52,9 @@ QString MediaGen::makeAudio(const QString &path, const Audio &media)
 {
     static const QMap<QString, QString> codecs = {{"mp3", "libmp3lame"}, {"m4a", "aac"}, {"m4b", "aac"},
         {"flac", "flac"}, {"ogg", "libvorbis"}, {"oga", "libvorbis"}, {"wma", "wmav2"}, {"wav", "pcm_s16le"},
-        {"aiff", "pcm_s16be"}, {"aif", "pcm_s16be"}};
+        {"aiff", "pcm_s16be"}, {"aif", "pcm_s16be"}, {"aac", "aac"}};
     const QString suffix = suffixOf(path);
-    const QString codec = codecs.value(suffix);
+    const QString codec = media.codec.isEmpty() ? codecs.value(suffix) : media.codec;
     if (codec.isEmpty())
         return "no audio format for suffix " + suffix;
     const bool aiff = suffix == "aiff" || suffix == "aif", mp4 = suffix == "m4a" || suffix == "m4b";
@@ -86,8 +86,9 @@ QString MediaGen::makeAudio(const QString &path, const Audio &media)
     }
     if (aiff)
         args += QStringList{"-write_id3v2", "1"};
+    // The iPod muxer takes AAC and ALAC only.
     if (mp4)
-        args += QStringList{"-f", "ipod"};
+        args += QStringList{"-f", media.codec.isEmpty() ? "ipod" : "mp4"};
     QString error = runFfmpeg(args << path);
     if (error.isEmpty() && media.cover && !ffmpegCover)
         error = attachCover(path, coverPng(media.coverColor, media.coverSize));
@@ -96,15 +97,28 @@ QString MediaGen::makeAudio(const QString &path, const Audio &media)
 
 QString MediaGen::makeVideo(const QString &path, double seconds, bool withAudio)
 {
+    MediaVideo video;
+    video.seconds = seconds;
+    video.channels = withAudio ? 1 : 0;
+    return makeVideo(path, video);
+}
+
+QString MediaGen::makeVideo(const QString &path, const MediaVideo &video)
+{
     const QString suffix = suffixOf(path);
-    QStringList args
-        = {"-f", "lavfi", "-i", QString("testsrc=size=160x120:rate=10:duration=%1").arg(seconds)};
-    if (withAudio)
+    QStringList args = {"-f", "lavfi", "-i",
+        QString("testsrc=size=%1x%2:rate=%3:duration=%4")
+            .arg(video.size.width())
+            .arg(video.size.height())
+            .arg(video.rate)
+            .arg(video.seconds)};
+    if (video.channels > 0)
+        args += QStringList{"-f", "lavfi", "-i",
+            QString("sine=frequency=440:sample_rate=22050:duration=%1").arg(video.seconds)};
+    args += QStringList{"-c:v", video.videoCodec, "-pix_fmt", "yuv420p"};
+    if (video.channels > 0)
         args += QStringList{
-            "-f", "lavfi", "-i", QString("sine=frequency=440:sample_rate=22050:duration=%1").arg(seconds)};
-    args += QStringList{"-c:v", "mpeg4", "-pix_fmt", "yuv420p"};
-    if (withAudio)
-        args += QStringList{"-c:a", suffix == "avi" ? "libmp3lame" : "aac"};
+            "-ac", QString::number(video.channels), "-c:a", suffix == "avi" ? "libmp3lame" : "aac"};
     if (suffix == "mp4" || suffix == "m4v")
         args += QStringList{"-f", "mp4"};
     return runFfmpeg(args << path);

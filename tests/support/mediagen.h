@@ -17,6 +17,17 @@ struct MediaAudio {
     bool cover = false;  // an attached front cover picture (mp3, m4a, flac, aiff, wma)
     QColor coverColor = Qt::red;
     QSize coverSize = QSize(300, 200);
+    // Another ffmpeg encoder than the suffix's own ("ac3" inside an m4a file, say).
+    QString codec;
+};
+
+// What a video file of MediaGen holds.
+struct MediaVideo {
+    double seconds = 2.0;
+    QSize size = QSize(160, 120);
+    int rate = 10;
+    QString videoCodec = QStringLiteral("mpeg4");
+    int channels = 1;  // 0: no audio
 };
 
 // Makes small media files for tests with "ffmpeg -f lavfi": a sine tone for audio, a test
@@ -27,10 +38,11 @@ class MediaGen
 public:
     using Audio = MediaAudio;
 
-    // mp3, m4a, flac, ogg, wma, wav, aiff (aif).
+    // mp3, m4a, flac, ogg, wma, wav, aiff (aif), aac (raw ADTS).
     static QString makeAudio(const QString &path, const Audio &media = Audio());
     // mp4 or avi with a test pattern, and a tone unless withAudio is false.
     static QString makeVideo(const QString &path, double seconds = 2.0, bool withAudio = true);
+    static QString makeVideo(const QString &path, const MediaVideo &video);
     // An m4a file (any suffix) whose audio sample entry reads "drms", as iTunes-protected files do.
     static QString makeProtected(const QString &path, const Audio &media = Audio());
 

@@ -1,0 +1,227 @@
+#include "manager.h"
+
+#include "applog.h"
+#include "datamodels.h"
+#include "kivodb.h"
+
+#include <QFileInfo>
+#include <QtConcurrent>
+
+void manager::connectConversion()
+{
+    connect(
+        &m_transcodeWatcher, &QFutureWatcher<QList<track>>::finished, this, &manager::Transcodingfinished);
+    connect(&m_libraryHandler, &ffmpeghandler::sgFiletranscodedOk, this, &manager::slUpdateTranscodingCount,
+        Qt::QueuedConnection);
+    connect(&m_libraryHandler, &ffmpeghandler::sgUpdateMainObject, this, &manager::slUpdateObjectTranscoding,
+        Qt::QueuedConnection);
+    connect(&m_libraryHandler, &ffmpeghandler::sgRemoveFile, this, &manager::slRemoveFileAudio);
+    connect(&m_libraryHandler, &ffmpeghandler::sgFileFailed, this,
+        [this](const QString &file, const QString &reason) {
+            m_addFailures << file + QStringLiteral(": ") + reason;
+        });
+
+    // Made once: the thread object is reused for every batch.
+    connect(this, &manager::sgCancelVideOptimising, &m_videoEncoding, &VideoEncoding::onCanclePressed,
+        Qt::DirectConnection);
+    connect(&m_videoEncoding, &VideoEncoding::onAproxTimeChange, this, &manager::slVideoAproxTime);
+    connect(&m_videoEncoding, &VideoEncoding::onProgressChange, this, &manager::slOnProgressChange);
+    connect(&m_videoEncoding, &VideoEncoding::onFileComplete, this, &manager::slupdateMainObjectVideo);
+    connect(&m_videoEncoding, &VideoEncoding::onSkipFile, this, &manager::slonSkipFile);
+    connect(&m_videoEncoding, &VideoEncoding::onAllFilesCompleate, this, &manager::slAllFileCompleteVideo);
+    connect(&m_videoEncoding, &VideoEncoding::onMultiChannelsFile, this, &manager::slonMultiChannelFile);
+    connect(&m_videoEncoding, &VideoEncoding::sgFileFailed, this,
+        [this](const QString &file, const QString &reason) {
+            m_addFailures << file + QStringLiteral(": ") + reason;
+        });
+    m_videoProgress = new VideoOptimisationModel(this);
+    m_videoProgress->setSecondsLeft(-1);
+}
+
+void manager::addToMainObjectThreadFinished()
+{
+    if (m_adding.isEmpty()) {
+        finishAdd(false);
+        return;
+    }
+    TrackMap audio;
+    m_videosToOptimise.clear();
+    for (auto it = m_adding.cbegin(); it != m_adding.cend(); ++it)
+        (it->isVideo ? m_videosToOptimise : audio).insert(it.key(), it.value());
+    if (audio.isEmpty()) {
+        startVideoOptimising();
+        return;
+    }
+    transferDetail detail;
+    detail.destination = QStringLiteral("C:/");
+    detail.systemInfo = Combo::systemInfo();
+    m_transcodeDone = 0;
+    emit sgUpdateTranscodingCounter(0, int(m_adding.size()));
+    ffmpeghandler *handler = &m_libraryHandler;
+    m_transcodeWatcher.setFuture(
+        QtConcurrent::run([handler, audio, detail] { return handler->transcodeTracks(audio, detail); }));
+}
+
+void manager::Transcodingfinished()
+{
+    const QList<track> converted = m_transcodeWatcher.result();
+    qDebug() << "Transcoding Done...." << converted.size();
+    for (const track &record : converted) {
+        if (record.id <= 0)
+            continue;
+        for (auto it = m_adding.begin(); it != m_adding.end();) {
+            if (it->filepath == record.originalPath || it->filepath == record.filepath) {
+                m_toCopy.removeAll(it->filepath);
+                it = m_adding.erase(it);
+            } else {
+                ++it;
+            }
+        }
+        m_library.insert(record.id, record);
+        ++m_added;
+    }
+    startCopy();
+}
+
+void manager::slUpdateObjectTranscoding(QList<track>) { }
+
+void manager::slUpdateTranscodingCount(QString)
+{
+    ++m_transcodeDone;
+    emit sgUpdateTranscodingCounter(m_transcodeDone, int(m_adding.size()));
+}
+
+void manager::slRemoveFileAudio(QString filePath, qint64 trackID, qint64 flag)
+{
+    if (trackID <= 0 || flag < 1 || flag > 3)
+        return;
+    // The library map is keyed by stored ids, the add by browser ids: only the add is touched
+    // here. A track that could not be converted is not added at all.
+    if (flag == 1)
+        m_adding.remove(trackID);
+    m_toCopy.removeAll(filePath);
+}
+
+void manager::startCopy()
+{
+    QList<track> tracks;
+    for (const track &t : std::as_const(m_adding)) {
+        if (!t.isVideo && m_toCopy.contains(t.filepath))
+            tracks << t;
+    }
+    const std::atomic_bool *cancel = &m_cancelCopy;
+    auto progress = [this](int done, int total) {
+        QMetaObject::invokeMethod(
+            this, [this, done, total] { emit sgUpdateCopyProgress(done, total); }, Qt::QueuedConnection);
+    };
+    m_copyWatcher.setFuture(QtConcurrent::run(&manager::copyToLibrary, tracks, cancel, progress));
+}
+
+void manager::startVideoOptimising()
+{
+    if (m_videosToOptimise.isEmpty() || m_cancelCopy || m_videoEncoding.isRunning()) {
+        finishAdd(m_cancelCopy);
+        return;
+    }
+    transferDetail detail;
+    detail.destination = QStringLiteral("C:/");
+    detail.systemInfo = Combo::systemInfo();
+    m_videoOptimisingCancelled = false;
+    m_videoProgress->setTotal(int(m_videosToOptimise.size()));
+    m_videoProgress->setDone(0);
+    m_videoProgress->setProgress(0);
+    m_videoProgress->setSecondsLeft(-1);
+    m_videoProgress->setFileName(QFileInfo(m_videosToOptimise.first().originalPath).fileName());
+    m_videoProgress->setRunning(true);
+    m_videoEncoding.setArg(m_videosToOptimise, detail);
+    m_videoEncoding.start();
+}
+
+void manager::slCancelVideOptimising()
+{
+    m_videoOptimisingCancelled = true;
+    m_videoEncoding.onCanclePressed();
+    emit sgCancelVideOptimising();
+}
+
+void manager::slupdateMainObjectVideo(track t)
+{
+    // The optimiser tells only of whole files, so one finished just before a cancel still counts.
+    if (t.id < 1 || t.filesize == -1)
+        return;
+    qint64 newId = 0;
+    if (!kivoDB().insertTrackSingle(t, &newId)) {
+        m_addFailures << QFileInfo(t.filepath).fileName() + QStringLiteral(": ") + kivoDB::lastError();
+        return;
+    }
+    t.id = newId;
+    m_library.insert(newId, t);
+    ++m_added;
+    m_videoProgress->setDone(m_videoProgress->done() + 1);
+}
+
+void manager::slVideoAproxTime(qint64 seconds)
+{
+    m_videoProgress->setSecondsLeft(seconds);
+}
+
+void manager::slOnProgressChange(QString, qint64 trackID, qint64 progress)
+{
+    const auto it = m_videosToOptimise.constFind(trackID);
+    if (it != m_videosToOptimise.constEnd())
+        m_videoProgress->setFileName(QFileInfo(it->originalPath).fileName());
+    if (progress >= 0)
+        m_videoProgress->setProgress(int(progress));
+}
+
+void manager::slonSkipFile(track t)
+{
+    if (t.filesize == -1)
+        m_videoProgress->setDone(m_videoProgress->done() + 1);
+}
+
+void manager::slonMultiChannelFile(track t)
+{
+    m_setAside << QFileInfo(t.originalPath).fileName();
+    m_videoProgress->setDone(m_videoProgress->done() + 1);
+}
+
+void manager::slAllFileCompleteVideo()
+{
+    // The thread ends by itself once the queue is done; this only waits for that moment.
+    m_videoEncoding.wait();
+    m_videoProgress->setRunning(false);
+    finishAdd(m_videoOptimisingCancelled || m_cancelCopy);
+}
+
+void manager::finishAdd(bool cancelled)
+{
+    m_copying = false;
+    m_videoProgress->setRunning(false);
+    writeLog(appLogFile(), QStringLiteral("Add finished, added: "), QString::number(m_added));
+    m_adding.clear();
+    m_toCopy.clear();
+    // Optimised videos were stored one by one; the store decides their artist and album ids.
+    if (m_videosToOptimise.isEmpty() && !m_reloadAfterAdd)
+        buildModels();
+    else
+        setMainValue();
+    m_reloadAfterAdd = false;
+    m_videosToOptimise.clear();
+    emit sgCopyFinished(m_added);
+    QStringList lines;
+    if (cancelled)
+        lines << m_messages.addCancelled.arg(m_added).arg(m_addTotal);
+    if (!m_setAside.isEmpty())
+        lines << m_messages.videosSetAside + QLatin1Char('\n') + m_setAside.join(QLatin1Char('\n'));
+    if (!m_addFailures.isEmpty()) {
+        QStringList failures = m_addFailures.mid(0, 10);
+        if (m_addFailures.size() > 10)
+            failures << QStringLiteral("... and %1 more").arg(m_addFailures.size() - 10);
+        lines << m_messages.copyFailed + QLatin1Char('\n') + failures.join(QLatin1Char('\n'));
+    }
+    m_setAside.clear();
+    m_addFailures.clear();
+    if (!lines.isEmpty())
+        emit sgShowMessage(lines.join(QStringLiteral("\n\n")));
+}

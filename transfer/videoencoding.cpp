@@ -1,0 +1,225 @@
+#include "videoencoding.h"
+
+#include "applog.h"
+#include "filecopy.h"
+#include "toolpaths.h"
+
+#include <QDebug>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QProcess>
+
+VideoEncoding::VideoEncoding(QObject *parent)
+    : QThread(parent)
+{ }
+
+VideoEncoding::~VideoEncoding()
+{
+    onCanclePressed();
+    wait();
+}
+
+void VideoEncoding::setArg(const TrackMap &track_obj, const transferDetail &systemInfoemation)
+{
+    if (isRunning())
+        return;
+    videoQueue = track_obj;
+    transferInfo = systemInfoemation;
+    // Cleared here rather than when the thread starts, so a cancel right after start() holds.
+    cancelled = false;
+}
+
+void VideoEncoding::onCanclePressed()
+{
+    // The thread sees the flag within 100 ms and ends the ffmpeg it owns; no other thread ever
+    // touches that process.
+    cancelled = true;
+}
+
+void VideoEncoding::run()
+{
+    streamInfo.clear();
+    totalFrames = 0;
+    totalDuration = 0;
+    encodeLoop();
+    emit onAllFilesCompleate();
+}
+
+void VideoEncoding::encodeLoop()
+{
+    for (auto it = videoQueue.cbegin(); it != videoQueue.cend() && !cancelled; ++it) {
+        VideoStreamInfo info = probeStreams(it->originalPath);
+        info.trackId = it.key();
+        if (info.exists) {
+            totalFrames += info.frameCount;
+            totalDuration += info.duration;
+        }
+        streamInfo.insert(it.key(), info);
+    }
+    while (!cancelled && takeNextFile()) {
+        encodeFile(currentTrack.originalPath);
+        videoQueue.remove(videoQueue.firstKey());
+    }
+}
+
+bool VideoEncoding::takeNextFile()
+{
+    if (videoQueue.isEmpty())
+        return false;
+    currentTrack = videoQueue.first();
+    return true;
+}
+
+void VideoEncoding::lowerTotals(const VideoStreamInfo &info)
+{
+    totalFrames = std::max<qint64>(0, totalFrames - info.frameCount);
+    totalDuration = std::max(0.0, totalDuration - info.duration);
+}
+
+void VideoEncoding::fileFailed(const VideoStreamInfo &info, const QString &reason)
+{
+    emit onProgressChange(info.filePath, info.trackId, -1);
+    currentTrack.filesize = -1;
+    // A cancel is the user's own doing, not a failure to tell.
+    if (!reason.isEmpty()) {
+        writeLog(appLogFile(), QStringLiteral("Video not optimised: "),
+            currentTrack.originalPath + QStringLiteral(": ") + reason);
+        emit sgFileFailed(QFileInfo(currentTrack.originalPath).fileName(), reason);
+    }
+    emit onSkipFile(currentTrack);
+}
+
+void VideoEncoding::encodeFile(const QString &sourcePath)
+{
+    const qint64 id = videoQueue.firstKey();
+    VideoStreamInfo info = streamInfo.value(id);
+    info.trackId = id;
+    const QFileInfo source(sourcePath);
+    if (currentTrack.duration < 1.0)
+        currentTrack.duration = info.duration;
+    currentTrack.codec = info.audioCodec;
+    currentTrack.filename = source.completeBaseName();
+    const QString output = outputPathFor(currentTrack);
+    const QString folder = QFileInfo(output).absolutePath();
+    currentTrack.filepath = output;
+    info.filePath = output;
+
+    if (!info.exists || !source.isFile()) {
+        lowerTotals(info);
+        fileFailed(info, tr("the file is no longer there"));
+        return;
+    }
+    if (info.channels > 2) {
+        lowerTotals(info);
+        emit onProgressChange(info.filePath, id, -1);
+        currentTrack.filesize = -1;
+        emit onMultiChannelsFile(currentTrack);
+        return;
+    }
+    if (!QDir().mkpath(folder)) {
+        lowerTotals(info);
+        fileFailed(info, tr("the folder %1 cannot be made").arg(folder));
+        return;
+    }
+
+    const bool compatible = isCarCompatible(source, info);
+    const QFileInfo existing(output);
+    // An output is only ever renamed into place whole, so one that is there was finished.
+    const bool kept = existing.isFile() && existing.size() > 0
+        && (compatible ? existing.size() == source.size() : runInfo(output) >= info.duration - 1.0);
+    const QString temporary = platform::temporaryPath(folder, QStringLiteral("mp4"));
+    QString error;
+    bool made = kept;
+    if (!kept && compatible) {
+        const platform::CopyOutcome copied = platform::copyFile(sourcePath, temporary);
+        made = copied.ok();
+        error = copied.message;
+    } else if (!kept) {
+        made = encode(sourcePath, temporary, &error);
+    }
+    if (made && !kept) {
+        const platform::CopyOutcome placed = platform::replaceFile(temporary, output);
+        made = placed.ok();
+        error = placed.message;
+    }
+    QFile::remove(temporary);
+    lowerTotals(info);
+    if (cancelled) {
+        if (!kept && made)
+            QFile::remove(output);
+        fileFailed(info, {});
+        return;
+    }
+    if (!made) {
+        fileFailed(info, error);
+        return;
+    }
+    currentTrack.filesize = QFileInfo(output).size();
+    emit onProgressChange(info.filePath, id, 100);
+    emit onFileComplete(currentTrack);
+}
+
+bool VideoEncoding::encode(const QString &sourcePath, const QString &temporary, QString *error)
+{
+    const platform::ToolPath ffmpeg = platform::locateTool(platform::Tool::Ffmpeg);
+    if (!ffmpeg.found()) {
+        *error = ffmpeg.error;
+        return false;
+    }
+    const VideoStreamInfo &info = streamInfo[videoQueue.firstKey()];
+    progress.startFile(info.frameCount, totalFrames);
+    lastPercent = -1;
+
+    QProcess process;
+    process.setProcessChannelMode(QProcess::MergedChannels);
+    process.start(ffmpeg.path, encodeArguments(QFileInfo(sourcePath).absoluteFilePath(), temporary));
+    if (!process.waitForStarted(30000)) {
+        *error = tr("ffmpeg could not be started: %1").arg(process.errorString());
+        return false;
+    }
+    QByteArray tail;
+    while (process.state() != QProcess::NotRunning) {
+        if (cancelled) {
+            process.kill();
+            process.waitForFinished(-1);
+            break;
+        }
+        process.waitForReadyRead(100);
+        const QByteArray chunk = process.readAll();
+        if (!chunk.isEmpty()) {
+            ffmpeg_progress_Output(chunk);
+            tail = (tail + chunk).right(2048);
+        }
+    }
+    const QByteArray rest = process.readAll();
+    tail = (tail + rest).right(2048);
+    if (cancelled)
+        return false;
+    if (process.exitStatus() != QProcess::NormalExit || process.exitCode() != 0
+        || QFileInfo(temporary).size() <= 0) {
+        const QList<QByteArray> lines = tail.trimmed().split('\n');
+        *error = process.exitStatus() != QProcess::NormalExit
+            ? tr("ffmpeg stopped unexpectedly")
+            : tr("ffmpeg ended with code %1: %2")
+                  .arg(process.exitCode())
+                  .arg(QString::fromUtf8(lines.isEmpty() ? QByteArray() : lines.last()).trimmed());
+        return false;
+    }
+    return true;
+}
+
+void VideoEncoding::ffmpeg_progress_Output(const QByteArray &chunk)
+{
+    if (!progress.feed(chunk))
+        return;
+    const VideoStreamInfo &info = streamInfo[videoQueue.firstKey()];
+    const EncodeProgress::Status &status = progress.status();
+    if (status.percent >= 0 && status.percent != lastPercent) {
+        lastPercent = status.percent;
+        emit onProgressChange(currentTrack.filepath, info.trackId, status.percent);
+    }
+    if (status.fileSecondsLeft >= 0)
+        emit onCurrentTrackTimeChange(status.fileSecondsLeft);
+    if (status.queueSecondsLeft >= 0)
+        emit onAproxTimeChange(status.queueSecondsLeft);
+}
