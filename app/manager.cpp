@@ -46,6 +46,7 @@ manager::manager(QObject *parent, bool storeChecked)
     connectConversion();
     m_graveyardTimer.setInterval(0);
     connect(&m_graveyardTimer, &QTimer::timeout, this, [this] { clearGraveyard(5000); });
+    track_data::loadItunesArtworkIds();
     setMainValue();
 }
 

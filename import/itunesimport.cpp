@@ -11,6 +11,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QSet>
 
 namespace {
 
@@ -50,15 +51,20 @@ TrackMap track_data::importItunes(QList<iTunedata> playlists, TrackMap map)
     if (!QDir().mkpath(artworkFolder))
         writeLog(appLogFile(), QStringLiteral("Cannot create the artwork folder: "), artworkFolder);
 
+    // Media files already read for their picture in this import.
+    QSet<QString> askedForPicture;
     for (const iTunedata &playlist : std::as_const(playlists)) {
         if (cancelSearch)
             break;
-        if (isIgnored(ignoredPlaylists, playlist.name))
+        // A library exported in another language names its own playlists in that language; their
+        // keys tell what they are.
+        const QString kind = playlist.builtIn.isEmpty() ? playlist.name : playlist.builtIn;
+        if (isIgnored(ignoredPlaylists, playlist.name) || isIgnored(ignoredPlaylists, kind))
             continue;
-        const bool podcast = playlist.name == QLatin1String("Podcasts");
-        const bool audiobook = playlist.name == QLatin1String("Books");
+        const bool podcast = kind == QLatin1String("Podcasts");
+        const bool audiobook = kind == QLatin1String("Books");
         const QString playlistName
-            = (!playlist.name.isEmpty() && !isKindList(playlist.name)) ? playlist.name : QStringLiteral("");
+            = (!playlist.name.isEmpty() && !isKindList(kind)) ? playlist.name : QStringLiteral("");
 
         for (const track &entry : playlist.tracks) {
             // A stop request ends the import before its next entry, as it ends a folder scan.
@@ -82,11 +88,14 @@ TrackMap track_data::importItunes(QList<iTunedata> playlists, TrackMap map)
                 artworkName = paths.sanitizeName(entry.filename);
             const QString coverPath = artworkFolder + QLatin1Char('/') + artworkName + QStringLiteral(".png");
             t.cover = QDir::fromNativeSeparators(coverPath);
-            // One album, one picture: asked of the first file of each album only. A name that
-            // cleans to nothing would share one nameless image with every such album.
+            // An album's cover comes from the first of its files that carries a picture: a file is
+            // read for it only while the album has none. A name that cleans to nothing would
+            // share one nameless image with every such album.
             if (!artworkName.isEmpty() && !artworkName.startsWith(QLatin1String("Unknown"))
-                && trackdata::claimCoverExtraction(coverPath))
+                && !QFileInfo::exists(coverPath) && !askedForPicture.contains(entry.filepath)) {
+                askedForPicture.insert(entry.filepath);
                 trackdata::tagBuilder().extractCoverArt(coverPath, entry.filepath);
+            }
 
             const QString albumKey = playlistName.isEmpty() ? entry.albumname : playlistName;
             if (QFile::exists(t.cover)) {
@@ -156,5 +165,5 @@ TrackMap track_data::importItunes(QList<iTunedata> playlists, TrackMap map)
                 store.saveToRepo(t);
         }
     }
-    return paths.assignTrackArtwork(map, false);
+    return finishCovers(map, false);
 }

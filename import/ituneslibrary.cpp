@@ -1,12 +1,15 @@
 #include "ituneslibrary.h"
 
+#include "applog.h"
 #include "apppaths.h"
+#include "track_data.h"
 
 #include <QDateTime>
 #include <QDebug>
 #include <QFile>
 #include <QFileInfo>
 #include <QHash>
+#include <QRegularExpression>
 #include <QUrl>
 #include <QVariant>
 #include <QXmlStreamReader>
@@ -16,23 +19,27 @@
 
 namespace {
 
-// Media suffixes as the import classifies them (lower case, without the dot).
-bool isAudioSuffix(const QString &suffix)
+// The English name of a playlist iTunes made itself, known by its keys in any language.
+QString builtInName(const QVariantMap &dict)
 {
-    static const QStringList audio
-        = {QStringLiteral("mp3"), QStringLiteral("m4a"), QStringLiteral("m4b"), QStringLiteral("aac"),
-            QStringLiteral("wma"), QStringLiteral("mpa"), QStringLiteral("mp2"), QStringLiteral("mpga"),
-            QStringLiteral("wav"), QStringLiteral("aiff"), QStringLiteral("aif"), QStringLiteral("aifc"),
-            QStringLiteral("flac"), QStringLiteral("ogg"), QStringLiteral("oga"), QStringLiteral("ape")};
-    return audio.contains(suffix.toLower());
-}
-
-bool isVideoSuffix(const QString &suffix)
-{
-    static const QStringList video = {QStringLiteral("mp4"), QStringLiteral("avi"), QStringLiteral("mpeg"),
-        QStringLiteral("mpg"), QStringLiteral("wmv"), QStringLiteral("flv"), QStringLiteral("mkv"),
-        QStringLiteral("m4v"), QStringLiteral("mov")};
-    return video.contains(suffix.toLower());
+    if (dict.value(QStringLiteral("Master")).toBool())
+        return QStringLiteral("Library");
+    switch (dict.value(QStringLiteral("Distinguished Kind")).toLongLong()) {
+    case 2:
+        return QStringLiteral("Movies");
+    case 4:
+        return QStringLiteral("Music");
+    case 5:
+        return QStringLiteral("Books");
+    case 10:
+        return QStringLiteral("Podcasts");
+    case 19:
+        return QStringLiteral("Purchased");
+    case 22:
+        return QStringLiteral("iTunes DJ");
+    default:
+        return QString();
+    }
 }
 
 qint16 toShort(const QVariant &value)
@@ -217,10 +224,15 @@ bool buildEntry(const QString &key, const QVariantMap &dict, const AppPaths &pat
         return false;
     const QFileInfo info(filepath);
     const QString suffix = info.suffix().toLower();
-    const bool audio = isAudioSuffix(suffix);
-    const bool video = isVideoSuffix(suffix);
-    if ((!audio && !video) || !info.isFile())
+    // Videos only where the chosen car plays them.
+    const bool audio = track_data::isAudioFile(suffix);
+    const bool video = track_data::isVideoFile(suffix);
+    if (!audio && !video)
         return false;
+    if (isWindowsAbsolutePath(filepath) || !info.isFile()) {
+        writeLog(appLogFile(), QStringLiteral("iTunes entry skipped, its file is missing: "), filepath);
+        return false;
+    }
 
     auto text = [&dict](const char *name) { return dict.value(QLatin1String(name)).toString(); };
     auto orDefault
@@ -263,7 +275,16 @@ QString itunesLocationToPath(const QString &location)
     // A file on another host is no local file.
     if (!url.host().isEmpty())
         return QString();
-    return url.toLocalFile();
+    const QString path = url.toLocalFile();
+    // "file:///G:/..." names a Windows drive, not a folder "G:" below the root.
+    static const QRegularExpression drive(QStringLiteral("^/[A-Za-z]:/"));
+    return drive.match(path).hasMatch() ? path.mid(1) : path;
+}
+
+bool isWindowsAbsolutePath(const QString &path)
+{
+    static const QRegularExpression windows(QStringLiteral(R"(^([A-Za-z]:[\\/]|\\\\|//))"));
+    return windows.match(path).hasMatch();
 }
 
 QList<iTunedata> parseItunesLibraryXml(const QString &path)
@@ -280,6 +301,7 @@ QList<iTunedata> parseItunesLibraryXml(const QString &path)
     auto onPlaylist = [&](const QString &, const QVariantMap &dict) {
         iTunedata playlist;
         playlist.name = dict.value(QStringLiteral("Name")).toString();
+        playlist.builtIn = builtInName(dict);
         const QVariantList items = dict.value(QStringLiteral("Playlist Items")).toList();
         for (const QVariant &item : items) {
             const QVariantMap entry = item.toMap();

@@ -1,5 +1,8 @@
 #include "playlistreader.h"
 
+#include "applog.h"
+#include "ituneslibrary.h"
+
 #include <QDebug>
 #include <QDir>
 #include <QFile>
@@ -37,12 +40,28 @@ QString resolveEntry(const QString &raw, const QDir &playlistFolder)
     QString entry = raw.trimmed();
     if (entry.isEmpty() || entry.size() > kMaxEntryLength || hasControlCharacters(entry))
         return QString();
+    // A "file://" entry names a local file, percent-encoded as iTunes writes its locations; one
+    // on another host stays a URL.
+    if (entry.startsWith(QLatin1String("file://"), Qt::CaseInsensitive)) {
+        const QString local = itunesLocationToPath(entry);
+        return local.isEmpty() ? entry : local;
+    }
     if (isUrlEntry(entry))
         return entry;
     entry.replace(QLatin1Char('\\'), QLatin1Char('/'));
-    if (QDir::isRelativePath(entry))
-        return QDir::cleanPath(playlistFolder.absoluteFilePath(entry));
-    return entry;
+    // A Windows drive or share ("C:/...", "//server/...") is absolute: never below this folder.
+    if (isWindowsAbsolutePath(entry) || !QDir::isRelativePath(entry))
+        return entry;
+    const QString resolved = QDir::cleanPath(playlistFolder.absoluteFilePath(entry));
+    // Some players percent-encode relative entries ("My%20Song.mp3"): decoded when only that names
+    // a file.
+    if (!QFileInfo::exists(resolved) && entry.contains(QLatin1Char('%'))) {
+        const QString decoded
+            = QDir::cleanPath(playlistFolder.absoluteFilePath(QUrl::fromPercentEncoding(entry.toUtf8())));
+        if (QFileInfo::exists(decoded))
+            return decoded;
+    }
+    return resolved;
 }
 
 QDir folderOf(const QString &path)
@@ -111,6 +130,11 @@ QStringList readM3uPlaylist(const QString &path)
     const QDir folder = folderOf(path);
     QStringList entries;
     for (const QString &line : playlistLines(bytes, path)) {
+        // A streaming manifest (HLS) lists pieces of one stream, not music.
+        if (line.trimmed().startsWith(QLatin1String("#EXT-X-"))) {
+            writeLog(appLogFile(), QStringLiteral("Playlist not read, a streaming manifest: "), path);
+            return {};
+        }
         // "#EXTM3U", "#EXTINF:..." and other comments.
         if (line.trimmed().startsWith(QLatin1Char('#')))
             continue;

@@ -10,8 +10,10 @@ constexpr qint64 kMaxPlaylistBytes = 16 * 1024 * 1024;
 
 // The entries of a playlist file as path texts (or URL texts), in file order, chosen by the
 // lower-cased suffix: "wpl", "pls", "m3u" and "m3u8". Any other suffix gives an empty list.
-// Relative entries are resolved against the playlist's own folder, "\" separators become "/",
-// and entries that are URLs are kept as they stand.
+// Relative entries are resolved against the playlist's own folder (percent-decoded where only
+// that names a file), "\" separators become "/", Windows drive and share paths stay as written,
+// "file://" entries become local paths and other URLs are kept as they stand. A streaming
+// manifest (an M3U with "#EXT-X-" tags) gives no entries and a line in the debug log.
 QStringList readPlaylistFile(const QFileInfo &info);
 
 // The single readers, for a playlist file's path.

@@ -5,10 +5,11 @@
 #include "apppaths.h"
 #include "coverfiles.h"
 #include "database.h"
-#include "itunescoverart.h"
 #include "kivodb.h"
+#include "mediaprobe.h"
 #include "taglibbuilder.h"
 #include "videometadata.h"
+#include "wavtag.h"
 
 #include <QDir>
 #include <QFile>
@@ -191,15 +192,6 @@ void track_data::clearProtectedFiles()
     protectedFileList.clear();
 }
 
-void track_data::setPersistentIdMap(const QMap<QString, QString> &ids)
-{
-    {
-        QMutexLocker lock(&state().mutex);
-        state().albumPersistentIds = ids;
-    }
-    trackdata::resetAlbumMemos();
-}
-
 qint64 track_data::assignNameId(QMap<QString, qint64> &ids, const QString &name, qint64 &counter)
 {
     static QMutex mutex;
@@ -273,60 +265,24 @@ void track_data::readTags(tagInfo &info, TagLib::FileRef ref)
     copyProperties(info, ref.audioProperties());
 }
 
-namespace {
-// WAV files carry their texts in an ID3v2 chunk, a RIFF INFO chunk, or both: each field comes
-// from the ID3v2 tag when it has it, else from the INFO chunk.
-class WavTag : public TagLib::Tag
-{
-public:
-    WavTag(const TagLib::Tag *first, const TagLib::Tag *second)
-        : m_first(first)
-        , m_second(second)
-    { }
-    TagLib::String title() const override { return pick(&TagLib::Tag::title); }
-    TagLib::String artist() const override { return pick(&TagLib::Tag::artist); }
-    TagLib::String album() const override { return pick(&TagLib::Tag::album); }
-    TagLib::String comment() const override { return pick(&TagLib::Tag::comment); }
-    TagLib::String genre() const override { return pick(&TagLib::Tag::genre); }
-    unsigned int year() const override
-    {
-        const unsigned int y = m_first ? m_first->year() : 0;
-        return y || !m_second ? y : m_second->year();
-    }
-    unsigned int track() const override
-    {
-        const unsigned int n = m_first ? m_first->track() : 0;
-        return n || !m_second ? n : m_second->track();
-    }
-    void setTitle(const TagLib::String &) override { }
-    void setArtist(const TagLib::String &) override { }
-    void setAlbum(const TagLib::String &) override { }
-    void setComment(const TagLib::String &) override { }
-    void setGenre(const TagLib::String &) override { }
-    void setYear(unsigned int) override { }
-    void setTrack(unsigned int) override { }
-
-private:
-    TagLib::String pick(TagLib::String (TagLib::Tag::*get)() const) const
-    {
-        TagLib::String value;
-        if (m_first)
-            value = (m_first->*get)();
-        if (value.isEmpty() && m_second)
-            value = (m_second->*get)();
-        return value;
-    }
-    const TagLib::Tag *m_first;
-    const TagLib::Tag *m_second;
-};
-}  // namespace
-
 bool track_data::readFileTags(tagInfo &info, const QString &path)
 {
     return readFileWith(info, path, nullptr);
 }
 
 bool track_data::readFileWith(tagInfo &info, const QString &path, trackdata::FileExtras *extras)
+{
+    if (!readTagLib(info, path, extras))
+        return false;
+    // TagLib leaves some figures at 0 (AC-3, FLAC or Opus inside MP4, RF64 WAV) and believes a
+    // header that outlived the file's cut: ffprobe measures those. Raw AAC was measured already.
+    const QString suffix = QFileInfo(path).suffix().toLower();
+    if (isAudioFile(suffix) && suffix != QLatin1String("aac"))
+        MediaProbe::completeAudio(info, path);
+    return true;
+}
+
+bool track_data::readTagLib(tagInfo &info, const QString &path, trackdata::FileExtras *extras)
 {
     const QFileInfo fileInfo(path);
     const QString suffix = fileInfo.suffix().toLower();
@@ -396,6 +352,13 @@ bool track_data::readFileWith(tagInfo &info, const QString &path, trackdata::Fil
         readTags(info, file.tag(), file.audioProperties());
         takePicture(extras, info, path, &file);
         return true;
+    }
+    // Raw AAC (ADTS) has no TagLib reader: it is taken as a video without one is, with the default
+    // texts and what ffprobe measures.
+    if (suffix == QLatin1String("aac")) {
+        copyTag(info, nullptr);
+        if (MediaProbe::readRawAudio(info, path))
+            return true;
     }
     logTagFailure(path, QStringLiteral("no reader accepts it"));
     return false;
@@ -483,7 +446,10 @@ void track_data::buildTrackWith(qint64 &nextTrackKey, track &t, tagInfo info, co
         t.album_id = assignNameId(state().albumIds, albumKey, state().lastAlbumId);
         t.artist_id = assignNameId(state().artistIds, t.artistname, state().lastArtistId);
     }
-    AppPaths().countFolderAlbumTrack(t.folderLocation, t.album_id);
+    // A playlist's members are counted with the playlist's album id, which would make their
+    // folders look mixed and cost them the folder's art; as in the iTunes import, they are not.
+    if (!fromPlaylist)
+        AppPaths().countFolderAlbumTrack(t.folderLocation, t.album_id);
 
     if (isVideo) {
         const track video
@@ -523,81 +489,4 @@ void track_data::buildTrackWith(qint64 &nextTrackKey, track &t, tagInfo info, co
     else if (Database::storeIsOpen())
         kivoDB().saveToRepo(t);
     ++nextTrackKey;
-}
-
-void track_data::coverArtForFile(track &t, QFileInfo file)
-{
-    const AppPaths paths;
-    const QString name = paths.sanitizeName(t.albumname);
-    const QString folder = AppPaths::dataLocation() + paths.artworkDir;
-    if (!QDir().mkpath(folder))
-        writeLog(appLogFile(), QStringLiteral("Cannot create the artwork folder: "), folder);
-    const QString imagePath = trackdata::coverImagePath(t.albumname, t.filename);
-
-    if (!t.albumname.startsWith(QLatin1String("Unknown"))) {
-        // One album, one picture: the files of an album already asked in this scan are not
-        // read again for it.
-        if (trackdata::claimCoverExtraction(imagePath))
-            trackdata::tagBuilder().extractCoverArt(imagePath, file.absoluteFilePath());
-        t.cover = QDir::fromNativeSeparators(imagePath);
-    } else {
-        t.cover = QStringLiteral("");
-        t.hasCover = false;
-    }
-
-    if (!t.cover.isEmpty() && QFile::exists(t.cover)) {
-        t.hasCover = true;
-        return;
-    }
-    if (name.contains(QLatin1String("Unknown"), Qt::CaseInsensitive))
-        return;
-
-    applyAlbumArtwork(t, name);
-    t.missingMediaData = true;
-}
-
-void track_data::coverArtForScan(track &t, const QFileInfo &file, AlbumCoverMemo &memo)
-{
-    const auto known = memo.constFind(t.albumname);
-    if (known != memo.cend()) {
-        t.cover = known->cover;
-        t.hasCover = known->hasCover;
-        t.missingMediaData = t.missingMediaData || known->missingMediaData;
-        return;
-    }
-    coverArtForFile(t, file);
-    // Not kept: the answer for an album whose name cleans to nothing (its image path follows the
-    // file name), and iTunes artwork just written, which the album's next track finds in place as
-    // its own cover.
-    const bool itunesArtwork = t.hasCover && t.missingMediaData;
-    if (!itunesArtwork && !AppPaths().sanitizeName(t.albumname).isEmpty())
-        memo.insert(t.albumname, {t.cover, t.hasCover, t.missingMediaData});
-}
-
-void track_data::applyAlbumArtwork(track &t, const QString &albumName)
-{
-    const QString cached = artworkForTrack(albumName);
-    t.hasCover = !cached.isEmpty();
-    t.cover = t.hasCover ? QDir::fromNativeSeparators(cached) : AppPaths().noArtworkUrl;
-}
-
-QString track_data::artworkForTrack(const QString &albumName)
-{
-    QString persistentId;
-    {
-        QMutexLocker lock(&state().mutex);
-        const auto found = state().albumPersistentIds.constFind(albumName);
-        if (found == state().albumPersistentIds.constEnd())
-            return QStringLiteral("");
-        // The artwork cache is a folder walk: asked once per album and scan.
-        const auto known = state().itunesArtwork.constFind(albumName);
-        if (known != state().itunesArtwork.constEnd())
-            return known.value();
-        persistentId = found.value();
-    }
-    ItuneCoverArtExtracter extracter;
-    const QString image = extracter.scanItunesArtwork(persistentId, albumName);
-    QMutexLocker lock(&state().mutex);
-    state().itunesArtwork.insert(albumName, image);
-    return image;
 }

@@ -77,6 +77,10 @@ public:
     void clearProtectedFiles();
 
     static void setPersistentIdMap(const QMap<QString, QString> &ids);
+    // Reads, on a pool thread, which album the iTunes library's artwork belongs to, from the
+    // library file in the music folder, so a folder scan finds iTunes artwork before any iTunes
+    // import; the artwork lookup waits for it. The controller calls it when it is built.
+    static void loadItunesArtworkIds();
     static qint64 assignNameId(QMap<QString, qint64> &ids, const QString &name, qint64 &counter);
 
     static QString fileToBase64(const QString &path);
@@ -148,9 +152,19 @@ private:
     // same parse. A protected file is reported in `extras` and its tags are not read (false, no
     // log line).
     static bool readFileWith(tagInfo &info, const QString &path, trackdata::FileExtras *extras);
+    // readFileWith as far as TagLib (and, for raw AAC, ffprobe) reads the file.
+    static bool readTagLib(tagInfo &info, const QString &path, trackdata::FileExtras *extras);
 
-    // coverArtForFile for a freshly cleared track, asked once per album of a scan. A scan writes
-    // an album's cover before it builds any of its tracks, so the answer holds for all of them.
+    // coverArtForFile, reading the media file for its picture only when askFile is set.
+    void coverArtFor(track &t, const QFileInfo &file, bool askFile);
+    // The end of a scan (fromScan) or an iTunes import: gives the tracks built before a later file
+    // of their album brought its cover that cover, then runs the folder-art pass; a track that
+    // thus gets a cover is no longer marked as missing data for it.
+    static TrackMap finishCovers(TrackMap tracks, bool fromScan);
+
+    // coverArtForFile for a freshly cleared track of a scan, which has written the covers of the
+    // albums its files brought so far; the file is not read again. An album's cover in place is
+    // remembered for its other tracks.
     void coverArtForScan(track &t, const QFileInfo &file, AlbumCoverMemo &memo);
 
     static void copyTag(tagInfo &info, const TagLib::Tag *tag);

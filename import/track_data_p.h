@@ -5,6 +5,7 @@
 #include "track.h"
 
 #include <QByteArray>
+#include <QFuture>
 #include <QHash>
 #include <QMap>
 #include <QMutex>
@@ -28,10 +29,15 @@ struct SharedState {
     QMap<QString, qint64> artistIds;
     qint64 lastArtistId = 1;
     QMap<QString, QString> albumPersistentIds;
+    // The reading of albumPersistentIds from the iTunes library when the controller was built;
+    // a map set since (a newer generation) is not replaced by it.
+    QFuture<void> persistentIdsLoading;
+    quint64 persistentIdsGeneration = 0;
     TrackMap scanTracks;
     qint64 nextTrackKey = 1;
-    // What one scan or import already tried per album: the cover images it asked the media
-    // files for, and the answers of the iTunes artwork cache. Emptied when a scan starts.
+    // What one scan already settled per album: the cover images it gave a file carrying a
+    // picture to write, and the answers of the iTunes artwork cache. Emptied when a scan or an
+    // import starts.
     QHash<QString, bool> coverExtractionTried;
     QHash<QString, QString> itunesArtwork;
 };
@@ -40,15 +46,17 @@ SharedState &state();
 TagLibBuilder &tagBuilder();
 VideoMetadata &videoReader();
 
+// Returns once the album persistent ids read when the controller was built are in place.
+void waitForPersistentIds();
 // Empties the per-album memos; every scan and import starts with fresh ones.
 void resetAlbumMemos();
 // Where the embedded cover of an album's files is written: the album's cleaned name with ".png"
 // in the artwork folder, or the file's own name when the album name cleans to nothing.
 QString coverImagePath(const QString &albumName, const QString &fileName);
-// Whether an image path has been asked for since the memos were emptied; asks nothing itself.
+// Whether a file was chosen to write an image path since the memos were emptied; changes nothing.
 bool coverExtractionClaimed(const QString &imagePath);
 // True the first time it is asked for an image path since the memos were emptied: only then is
-// the media file read for its picture.
+// the file that carries the picture chosen to write it.
 bool claimCoverExtraction(const QString &imagePath);
 
 // What the scan takes from the one parse that reads a file's tags, besides the tags.

@@ -5,6 +5,7 @@
 #include "apppaths.h"
 #include "database.h"
 #include "kivodb.h"
+#include "mediaprobe.h"
 #include "taglibbuilder.h"
 #include "videometadata.h"
 
@@ -77,12 +78,15 @@ struct ScanJob {
     track video{};
     // Where the album's cover goes, worked out once the tags are read.
     QString coverPath;
-    // The cover made from the embedded picture, taken in the same parse as the tags by the first
-    // file of a folder while its album's cover was neither asked for nor in place: that file
-    // nearly always is the one chosen to give the album its cover. Kept only by the chosen file;
-    // another file chosen is read again for it.
-    bool pictureTaken = false;
+    // Whether the file carries a picture, asked in the same parse as the tags while its album's
+    // cover was neither given to a file nor in place.
+    bool hasPicture = false;
+    // The cover made from that picture by the first file of a folder, which nearly always is the
+    // one chosen to give the album its cover. Kept only by the chosen file; another file chosen
+    // is read again for it.
     TagLibBuilder::Cover cover;
+    // A file with a video suffix in which ffprobe finds no stream at all: no video.
+    bool noStreams = false;
     // The album cover this file is the first to be asked for, in walk order.
     QString coverTarget;
 };
@@ -247,7 +251,7 @@ private:
             claimCovers(oldest);
             if (!oldest.covers.empty()) {
                 oldest.extraction = QtConcurrent::map(&m_coverPool, oldest.covers, [](ScanJob *job) {
-                    if (job->pictureTaken)
+                    if (job->cover.hasPicture)
                         trackdata::tagBuilder().writeCoverArt(job->coverTarget, job->cover, job->path);
                     else
                         trackdata::tagBuilder().extractCoverArt(job->coverTarget, job->path);
@@ -293,36 +297,36 @@ private:
                 if (album.startsWith(QLatin1String("Unknown")))
                     return false;
                 job.coverPath = trackdata::coverImagePath(album, job.info.fileName());
-                return job.firstInFolder && !trackdata::coverExtractionClaimed(job.coverPath)
-                    && !QFileInfo::exists(job.coverPath);
+                return !trackdata::coverExtractionClaimed(job.coverPath) && !QFileInfo::exists(job.coverPath);
             };
         }
         job.tagsRead = readFileWith(job.tags, job.path, &extras);
         job.isProtected = extras.isProtected;
-        job.pictureTaken = extras.pictureTaken;
+        job.hasPicture = !extras.picture.isEmpty();
         // Decoding and encoding are work for a core, done here beside the reading; the cover
         // pool only writes.
-        if (job.pictureTaken)
+        if (job.hasPicture && job.firstInFolder)
             job.cover = TagLibBuilder::makeCover(extras.picture);
         if (job.tagsRead && job.isVideo) {
+            // Where ffprobe cannot run, the video is taken as before and measured as it can be.
+            const ProbedMedia probed = MediaProbe::probe(job.path, false);
+            job.noStreams = probed.answered && probed.streams == 0;
+            if (job.noStreams)
+                return;
             job.video = trackdata::videoReader().readVideoInfo(job.info.filePath(), 1);
             job.videoRead = true;
         }
     }
 
-    // The first file of each album, in walk order, is asked for the album's picture; track
-    // building then finds the image in place and reads no other file of the album for it.
+    // The first file of each album, in walk order, that carries a picture gives the album its
+    // cover; track building then finds the image in place and no other file of the album is read
+    // for it.
     void claimCovers(Pending &pending)
     {
         for (ScanJob &job : pending.chunk) {
-            if (job.fromPlaylist || job.isVideo || job.isProtected || !job.tagsRead)
+            if (job.fromPlaylist || job.isVideo || job.isProtected || !job.tagsRead || !job.hasPicture)
                 continue;
-            const QString album = toQString(job.tags.album).trimmed();
-            if (album.startsWith(QLatin1String("Unknown")))
-                continue;
-            const QString target = job.coverPath.isEmpty()
-                ? trackdata::coverImagePath(album, job.info.fileName())
-                : job.coverPath;
+            const QString &target = job.coverPath;
             if (trackdata::claimCoverExtraction(target)) {
                 if (!m_artworkFolderMade) {
                     const QString folder = QFileInfo(target).absolutePath();
@@ -348,7 +352,9 @@ private:
                 continue;
             }
             if (job.fromPlaylist && !entryWanted(job)) {
-                if (!job.isLocal)
+                if (!job.isLocal && isWindowsAbsolutePath(job.path))
+                    logSkipped(QStringLiteral("a playlist entry whose file is missing"), job.path);
+                else if (!job.isLocal)
                     logSkipped(QStringLiteral("a playlist entry that is no local file"), job.path);
                 else if (!job.info.exists())
                     logSkipped(QStringLiteral("a playlist entry whose file is missing"), job.path);
@@ -360,6 +366,10 @@ private:
             }
             if (!job.tagsRead)
                 continue;  // the tag reader has logged why
+            if (job.noStreams) {
+                logSkipped(QStringLiteral("a video file in which ffprobe finds no stream"), job.path);
+                continue;
+            }
             track t = m_paths.clearTrack(track{});
             t.filepath = job.path;
             t.originalPath = job.path;
@@ -455,7 +465,8 @@ TrackMap track_data::scanFolder(const QDir &folder)
                 job.path = entry;
                 job.fromPlaylist = true;
                 job.playlistName = playlistName;
-                job.isLocal = !isUrl(entry);
+                // A drive or network share of a Windows machine is nowhere on this one.
+                job.isLocal = !isUrl(entry) && !isWindowsAbsolutePath(entry);
                 if (job.isLocal)
                     job.info = QFileInfo(entry);
                 const QString entrySuffix = QFileInfo(entry).suffix().toLower();
@@ -469,7 +480,7 @@ TrackMap track_data::scanFolder(const QDir &folder)
     scan.finish();
 
     printTimeLine("end search and insertion time...");
-    TrackMap result = paths.assignTrackArtwork(scanTrackMap(), true);
+    TrackMap result = finishCovers(scanTrackMap(), true);
     {
         QMutexLocker lock(&trackdata::state().mutex);
         trackdata::state().scanTracks = result;

@@ -34,7 +34,10 @@ bool SWIgnoredVersions::isIgnored(const QString &version)
         QSettings settings(QSettings::NativeFormat, QSettings::UserScope, QLatin1String(kOrganisation),
             QLatin1String(kApplication));
         const QString key = QLatin1String(settingsKey());
-        if (settings.contains(key) && settings.value(key).toString() == version)
+        // "4.0.0" is the "4.0" the user skipped.
+        const QString skipped = settings.value(key).toString();
+        if (settings.contains(key)
+            && (skipped == version || VersionComparator::compare(skipped.toUtf8(), version.toUtf8()) == 0))
             return true;
     }
     // UTF-8 rather than a lossy narrowing: characters outside ASCII stay text, never a "?".

@@ -306,110 +306,15 @@ void SwUpdater::httpFeedDownloadFinished()
     emit checkFinished();
 }
 
-namespace {
-
-// The first item's texts and this platform's enclosure, read up to the item's end.
-SwFeedItem readFeedItem(QXmlStreamReader &xml)
-{
-    QString currentTag;
-    QString currentQualifiedTag;
-    SwFeedItem item;
-
-    while (!xml.atEnd()) {
-        xml.readNext();
-        if (xml.isStartElement()) {
-            currentTag = xml.name().toString();
-            currentQualifiedTag = xml.qualifiedName().toString();
-            if (xml.name() == QLatin1String("item")) {
-                item.title.clear();
-                item.link.clear();
-                item.releaseNotesLink.clear();
-                item.pubDate.clear();
-                item.enclosureUrl.clear();
-                item.enclosureVersion.clear();
-                item.enclosurePlatform.clear();
-                item.enclosureType.clear();
-                item.enclosureLength = 0;
-            } else if (xml.name() == QLatin1String("enclosure")) {
-                const QXmlStreamAttributes attributes = xml.attributes();
-                if (attributes.hasAttribute(QLatin1String("swupdate:platform"))) {
-                    QString platform
-                        = attributes.value(QLatin1String("swupdate:platform")).toString().trimmed();
-                    if (SwPlatform::matchesCurrentPlatform(platform)) {
-                        item.enclosurePlatform
-                            = attributes.value(QLatin1String("swupdate:platform")).toString().trimmed();
-                        item.enclosureUrl = attributes.value(QLatin1String("url")).toString().trimmed();
-                        if (attributes.hasAttribute(QLatin1String("sparkle:version"))) {
-                            const QString candidate
-                                = attributes.value(QLatin1String("sparkle:version")).toString().trimmed();
-                            qDebug() << "222..." << candidate;
-                            if (!candidate.isEmpty()) {
-                                item.enclosureVersion = candidate;
-                                qDebug() << "1111...." << item.enclosureVersion << candidate;
-                            }
-                        }
-                        if (attributes.hasAttribute(QLatin1String("swupdate:version"))) {
-                            const QString candidate
-                                = attributes.value(QLatin1String("swupdate:version")).toString().trimmed();
-                            if (!candidate.isEmpty()) {
-                                item.enclosureVersion = candidate;
-                                qDebug() << "222..." << item.enclosureVersion << candidate;
-                            }
-                        }
-                        item.enclosureLength = 0;
-                        if (attributes.hasAttribute(QLatin1String("length"))) {
-                            bool ok = false;
-                            const qlonglong length = attributes.value(QLatin1String("length"))
-                                                         .toString()
-                                                         .trimmed()
-                                                         .toLongLong(&ok);
-                            // A negative length would wrap to a huge size; it means "unknown".
-                            item.enclosureLength = ok && length > 0 ? static_cast<unsigned long>(length) : 0;
-                        }
-                        item.enclosureType = attributes.value(QLatin1String("type")).toString().trimmed();
-                    }
-                }
-            }
-        } else if (xml.isEndElement()) {
-            if (xml.name() == QLatin1String("item")) {
-                item.outcome = SwFeedItem::Item;
-                return item;
-            }
-        } else if (xml.isCharacters() && !xml.isWhitespace()) {
-            const QString text = xml.text().toString().trimmed();
-            if (currentTag == QLatin1String("title"))
-                item.title += text;
-            else if (currentTag == QLatin1String("link"))
-                item.link += text;
-            else if (currentQualifiedTag == QLatin1String("sparkle:releaseNotesLink"))
-                item.releaseNotesLink += text;
-            else if (currentTag == QLatin1String("pubDate"))
-                item.pubDate += text;
-        }
-
-        // The whole reply is here, so a premature end is a truncated feed, not a wait for more.
-        if (xml.hasError()) {
-            item.outcome = SwFeedItem::Malformed;
-            item.errorLine = xml.lineNumber();
-            item.errorString = xml.errorString();
-            return item;
-        }
-    }
-
-    return item;
-}
-
-}  // namespace
-
 SwFeedItem SwUpdater::parseFeedData(const QByteArray &feed)
 {
     QXmlStreamReader xml(feed);
-    return readFeedItem(xml);
+    return readSwFeedItem(xml);
 }
 
 bool SwUpdater::parseFeed()
 {
-    const SwFeedItem item = readFeedItem(m_xml);
+    const SwFeedItem item = readSwFeedItem(m_xml);
     if (item.outcome == SwFeedItem::Malformed) {
         showError(
             tr("Feed parsing failed: %1 %2.").arg(QString::number(item.errorLine), item.errorString), false);
@@ -437,6 +342,13 @@ bool SwUpdater::evaluateFeedItem(const QString &title, const QString &link, cons
     qDebug() << "Enclosure length:" << enclosureLength;
     qDebug() << "Enclosure type:" << enclosureType;
 
+    // An item that offers nothing newer is no update, whatever its links say.
+    if (!enclosureVersion.isEmpty() && SWIgnoredVersions::isIgnored(enclosureVersion)) {
+        qDebug() << "Version '" << enclosureVersion << "' is ignored, too old or something like that.";
+        showInformation(tr("No updates were found."), false);
+        return true;
+    }
+
     QString notesLink = releaseNotesLink;
     QString itemLink = link;
     if (notesLink.isEmpty()) {
@@ -457,11 +369,6 @@ bool SwUpdater::evaluateFeedItem(const QString &title, const QString &link, cons
         || !SwUrlOpener::isWebUrl(QUrl(enclosureUrl))) {
         showError(tr("Feed error: invalid \"enclosure\" with the download link"), false);
         return false;
-    }
-    if (SWIgnoredVersions::isIgnored(enclosureVersion)) {
-        qDebug() << "Version '" << enclosureVersion << "' is ignored, too old or something like that.";
-        showInformation(tr("No updates were found."), false);
-        return true;
     }
 
     delete m_proposedUpdate;

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "swfeeditem.h"
+
 #include <QNetworkAccessManager>
 #include <QObject>
 #include <QPointer>
@@ -13,19 +15,6 @@ class QTranslator;
 class SwAvailableUpdate;
 class SwUpdateConfirmDialog;
 class SwUpdateWindow;
-
-// The first item of an update feed as it stands in the XML, before its links are judged.
-struct SwFeedItem {
-    enum Outcome { NoItem, Item, Malformed };
-    Outcome outcome = NoItem;
-    // Where and why the XML broke off, for Malformed.
-    qint64 errorLine = 0;
-    QString errorString;
-    QString title, link, releaseNotesLink, pubDate;
-    // The enclosure for this platform; empty when the item has none.
-    QString enclosureUrl, enclosureVersion, enclosurePlatform, enclosureType;
-    unsigned long enclosureLength = 0;
-};
 
 // Fetches the update feed, reads its first item and, when it offers a newer version that the
 // user has not skipped, opens the update window. One instance per process (updaterInstance).

@@ -65,6 +65,18 @@ int VersionComparator::compareNumbers(const QByteArray &a, const QByteArray &b)
     return 0;
 }
 
+bool VersionComparator::onlyZeroParts(const QList<QByteArray> &parts, qsizetype from)
+{
+    bool zeroNumber = false;
+    for (qsizetype i = from; i < parts.size(); ++i) {
+        const int type = typeOfPart(parts.at(i));
+        if (type == Text || (type == Number && compareNumbers(parts.at(i), "0") != 0))
+            return false;
+        zeroNumber = zeroNumber || type == Number;
+    }
+    return zeroNumber;
+}
+
 int VersionComparator::compare(const QByteArray &a, const QByteArray &b)
 {
     const QList<QByteArray> partsA = split(a);
@@ -97,8 +109,12 @@ int VersionComparator::compare(const QByteArray &a, const QByteArray &b)
     }
     if (partsA.size() == partsB.size())
         return 0;
-    // The longer version is older when it goes on with a text (a pre-release suffix).
     const bool aLonger = partsA.size() > partsB.size();
+    // "3.9.0" is "3.9": trailing zero parts name the same version, so it is never offered as an
+    // update to itself.
+    if (onlyZeroParts(aLonger ? partsA : partsB, common))
+        return 0;
+    // The longer version is older when it goes on with a text (a pre-release suffix).
     const QByteArray &next = aLonger ? partsA.at(common) : partsB.at(common);
     const bool longerIsOlder = typeOfPart(next) == Text;
     if (aLonger)

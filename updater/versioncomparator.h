@@ -14,10 +14,13 @@ public:
     // count as text, so a version in another script never reads as a number or separator.
     static int typeOfPart(const QByteArray &part);
     static QList<QByteArray> split(const QByteArray &version);
-    // -1 when a is older than b, 0 when equal, +1 when a is newer.
+    // -1 when a is older than b, 0 when equal, +1 when a is newer. Versions that differ only by
+    // trailing zero parts ("4.0" and "4.0.0") are equal.
     static int compare(const QByteArray &a, const QByteArray &b);
 
 private:
     static int typeOfByte(unsigned char c);
     static int compareNumbers(const QByteArray &a, const QByteArray &b);
+    // Whether parts[from..] are separators and zeros, with at least one zero.
+    static bool onlyZeroParts(const QList<QByteArray> &parts, qsizetype from);
 };

@@ -402,6 +402,53 @@ private slots:
         QCOMPARE(track_data::scanTrackMap().value(t.id).filepath, file);
     }
 
+    void measuredByFfprobe_data()
+    {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<QString>("codec");
+        QTest::addColumn<int>("seconds");
+        QTest::addColumn<qint64>("cutTo");  // bytes kept, or -1
+        QTest::addColumn<int>("sampleRate");
+        QTest::addColumn<int>("channels");
+        QTest::addColumn<double>("duration");
+        QTest::newRow("raw aac") << "Raw Song.aac"
+                                 << "" << 3 << qint64(-1) << 22050 << 1 << 3.0;
+        QTest::newRow("ac-3 in mp4") << "Dolby.m4a"
+                                     << "ac3" << 3 << qint64(-1) << 44100 << 2 << 3.0;
+        // 300 s at 64 kbit/s cut to 150000 bytes: under 19 s are left of what the header claims.
+        QTest::newRow("cut short") << "Cut.mp3"
+                                   << "" << 300 << qint64(150000) << 22050 << 1 << 18.0;
+    }
+
+    // TagLib reads no raw AAC, measures no AC-3 inside MP4 and believes the header of a file cut
+    // short: ffprobe measures them.
+    void measuredByFfprobe()
+    {
+        QFETCH(QString, name);
+        QFETCH(QString, codec);
+        QFETCH(int, seconds);
+        QFETCH(qint64, cutTo);
+        QFETCH(int, sampleRate);
+        QFETCH(int, channels);
+        QFETCH(double, duration);
+        MediaGen::Audio media;
+        media.seconds = seconds;
+        media.codec = codec;
+        media.sampleRate = sampleRate;
+        media.channels = channels;
+        media.bitrateKbps = 64;
+        const QString file = path("probe/" + name);
+        const QString error = MediaGen::makeAudio(file, media);
+        QVERIFY2(error.isEmpty(), qPrintable(error));
+        QVERIFY(cutTo < 0 || QFile(file).resize(cutTo));
+        track_data data;
+        const track t = build(data, file);
+        QCOMPARE(t.filepath, file);
+        QCOMPARE(t.trackname, QFileInfo(name).completeBaseName());
+        QVERIFY2(qAbs(t.duration - duration) <= 1.0, qPrintable(QString::number(t.duration)));
+        QVERIFY(t.frequency == sampleRate && t.channels == channels && t.bitrate > 0);
+    }
+
     // One album, one cover: a later file's picture never replaces the first one's.
     void coverOncePerAlbum()
     {

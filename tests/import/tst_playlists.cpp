@@ -95,6 +95,44 @@ private slots:
         QCOMPARE(read(name, encode(text, encoding)), expected);
     }
 
+    void playerLines_data()
+    {
+        QTest::addColumn<QString>("line");
+        QTest::addColumn<QString>("expected");
+        const QString folder = m_dir.path() + "/players";
+        write("players/My Song.mp3", "x");
+        write("players/Café.mp3", "x");
+        const auto row = [](const char *name, const QString &line, const QString &expected) {
+            QTest::newRow(name) << line << expected;
+        };
+        // Windows paths are absolute: never joined to the playlist's folder.
+        row("drive, backslashes", "C:\\Music\\a.mp3", "C:/Music/a.mp3");
+        row("drive, slashes", "d:/Music/a.mp3", "d:/Music/a.mp3");
+        row("network share", "\\\\server\\share\\a.mp3", "//server/share/a.mp3");
+        // File URLs are local paths, decoded.
+        row("file url", "file:///home/me/My%20Song.mp3", "/home/me/My Song.mp3");
+        row("file url, localhost", "file://localhost/home/me/Caf%C3%A9.mp3", "/home/me/Café.mp3");
+        row("file url, unencoded", "file:///home/me/My Song.mp3", "/home/me/My Song.mp3");
+        row("file url, drive", "file:///C:/Music/a%20b.mp3", "C:/Music/a b.mp3");
+        row("file url, other host", "file://server/share/a.mp3", "file://server/share/a.mp3");
+        // Percent-encoded relative entries, decoded only where that names a file.
+        row("encoded", "My%20Song.mp3", folder + "/My Song.mp3");
+        row("encoded utf-8", "Caf%C3%A9.mp3", folder + "/Café.mp3");
+        row("encoded, no such file", "Not%20Here.mp3", folder + "/Not%20Here.mp3");
+        row("plain", "My Song.mp3", folder + "/My Song.mp3");
+    }
+
+    // Lines as players and Windows write them, read as a person would read them.
+    void playerLines()
+    {
+        QFETCH(QString, line);
+        QFETCH(QString, expected);
+        QCOMPARE(read("players/list.m3u", ("#EXTM3U\n#EXTINF:1,x\n" + line + "\n").toUtf8()),
+            QStringList{expected});
+        QCOMPARE(
+            read("players/list.pls", ("[playlist]\nFile1=" + line + "\n").toUtf8()), QStringList{expected});
+    }
+
     // Playlists are untrusted: odd bytes, wrong kinds, cut or deep XML and huge files give what
     // could be read, or nothing, and never crash.
     void untrustedFiles()
@@ -118,6 +156,10 @@ private slots:
         QVERIFY(read("text.wpl", "song.mp3\n").isEmpty());
         QVERIFY(read("x.pls", "[a]\nkey=value\n").isEmpty());
         QVERIFY(read("x.wpl", "<a><b src=\"x.mp3\"/></a>").isEmpty());
+        // A streaming manifest is no music playlist.
+        QVERIFY(
+            read("live.m3u8", "#EXTM3U\n#EXT-X-VERSION:3\n#EXT-X-TARGETDURATION:10\n#EXTINF:10,\nseg1.ts\n")
+                .isEmpty());
         // Lines too long to be a path are left out.
         QCOMPARE(
             read("long.m3u", QByteArray(5000, 'a') + ".mp3\nshort.mp3\n"), QStringList{root + "/short.mp3"});

@@ -174,14 +174,20 @@ private slots:
         QTRY_VERIFY(w->ui()->releaseNotesWebView->toPlainText().contains("Better sound."));
         QVERIFY(m_messages.isEmpty());
 
+        // Of several release-notes links (one per language) the first is taken.
         updater()->closeUpdate();
         serve(kFeed,
-            feedWith(item("4.0").replace(
-                "\" length=\"1234", "\" swupdate:version=\"\" length=\"99999999999999999999")));
+            feedWith(
+                item("4.0")
+                    .replace("\" length=\"1234", "\" swupdate:version=\"\" length=\"99999999999999999999")
+                    .replace("</sparkle:releaseNotesLink>",
+                        "</sparkle:releaseNotesLink><sparkle:releaseNotesLink xml:lang=\"de\">"
+                        "http://SERVER/de.html</sparkle:releaseNotesLink>")));
         QVERIFY(check(false));
         QVERIFY(m_messages.isEmpty());
         QCOMPARE(updater()->currentProposal()->enclosureVersion(), "4.0");
         QCOMPARE(updater()->currentProposal()->enclosureLength(), 0ul);
+        QCOMPARE(updater()->currentProposal()->releaseNotesLink(), m_server->url("/notes.html"));
     }
 
     void nothingOffered_data()
@@ -193,6 +199,19 @@ private slots:
             QTest::newRow(name) << kFeed << body << message;
         };
         feed("same version", feedWith(item("3.9")), kNone);
+        feed("same version with a zero part", feedWith(item("3.9.0")), kNone);
+        feed("older, whatever its links",
+            feedWith(item("3.8", "linux", "file:///usr/bin/xterm", "ftp://127.0.0.1/notes.html")), kNone);
+        // Names are known by their namespace, not by the prefix a feed chose.
+        feed("other prefixes",
+            feedWith(item("3.9"))
+                .replace("sparkle:", "s:")
+                .replace("swupdate:", "u:")
+                .replace("xmlns:sparkle=", "xmlns:s=")
+                .replace("xmlns:swupdate=", "xmlns:u="),
+            kNone);
+        feed("usual prefix, other namespace", feedWith(item("4.0")).replace("xml-namespaces/sparkle", "x"),
+            "! Feed error: \"release notes\" link is empty");
         feed("only the first item", feedWith(item("3.8") + item("5.0")), kNone);
         feed("other platform", feedWith(item("4.0", "q_os_mac")), kBadEnclosure);
         feed("no version", feedWith(item("")), kBadEnclosure);

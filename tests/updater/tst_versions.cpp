@@ -19,7 +19,10 @@ private slots:
         };
         row("equal", "3.9", "3.9", 0);
         row("longer number part", "3.9", "3.9.1", -1);
-        row("extra zero part", "4.0.0", "4.0", 1);
+        // Trailing zero parts name the same version; anything else after them does not.
+        row("extra zero part", "4.0.0", "4.0", 0);
+        row("extra zero parts", "3.9", "3.9_0.00", 0);
+        row("zero then more", "3.9.0.1", "3.9", 1);
         row("text suffix is a pre-release", "3.9", "3.9b", 1);
         row("by value not bytes", "3.9", "3.10", -1);
         row("prefix text is older", "1.0b", "1.0beta", -1);
@@ -56,13 +59,13 @@ private slots:
     // an empty text never replace it. Versions are read as UTF-8, not narrowed to "?" separators.
     void skippedVersions()
     {
-        QVERIFY(SWIgnoredVersions::isIgnored("3.9\u03b2"));
+        QVERIFY(SWIgnoredVersions::isIgnored("3.9\u03b2") && SWIgnoredVersions::isIgnored("3.9.0"));
         QVERIFY(!SWIgnoredVersions::isIgnored("4.0\u03b2"));
         QVERIFY(SWIgnoredVersions::isIgnored("\u0664.0"));
         SWIgnoredVersions::ignore("4.0");
         SWIgnoredVersions::ignore("3.9");
         SWIgnoredVersions::ignore(QString());
-        QVERIFY(SWIgnoredVersions::isIgnored("4.0"));
+        QVERIFY(SWIgnoredVersions::isIgnored("4.0") && SWIgnoredVersions::isIgnored("4.0.0"));
         QVERIFY(!SWIgnoredVersions::isIgnored("4.1"));
         SWIgnoredVersions::ignore("4.1");
         QVERIFY(!SWIgnoredVersions::isIgnored("4.0"));
