@@ -85,9 +85,13 @@ public:
     // A repaired track: updates the row of the same original path and playlist (or, without a
     // path, of the same title and folder), else adds one.
     bool upsertRepoTrack(track t);
+    // upsertRepoTrack for many tracks, in their order and in one transaction: all are stored or none.
+    bool upsertRepoTracks(const QList<track> &tracks);
     // The track completed from what the repository rows of its folder agree on; unchanged when
     // the folder has no rows or they cannot be read. Blank or "unknown" texts count as missing.
     track loadRepoFolder(track t);
+    // loadRepoFolder for many tracks, each folder's rows read once.
+    QList<track> loadRepoFolders(QList<track> tracks);
     // Merges one repository row's values into `t` where `t` lacks them; returns a copy.
     track trackFromRepoRecord(track &t, QString albumName, QString artistName, QString title, QString genre,
         qint64 tracknumber, QString playlist);

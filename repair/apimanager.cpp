@@ -1,0 +1,165 @@
+#include "apimanager.h"
+
+#include "taglibbuilder.h"
+
+#include <QCoreApplication>
+#include <QDebug>
+#include <QMutex>
+#include <QNetworkInformation>
+#include <QThread>
+#include <QTimer>
+
+namespace {
+
+ApiManager *g_instance = nullptr;
+
+// The network's last reachability, kept by a connection on the main thread so the run's thread can
+// read it safely.
+std::atomic_bool g_reachable{true};
+
+QMutex &checkMutex()
+{
+    static QMutex mutex;
+    return mutex;
+}
+
+std::function<bool()> &onlineCheck()
+{
+    static std::function<bool()> check;
+    return check;
+}
+
+void watchNetwork()
+{
+    if (!QNetworkInformation::instance() && !QNetworkInformation::loadDefaultBackend())
+        return;  // no backend: the network counts as reachable
+    QNetworkInformation *info = QNetworkInformation::instance();
+    const auto update = [](QNetworkInformation::Reachability reachability) {
+        g_reachable = reachability == QNetworkInformation::Reachability::Online
+            || reachability == QNetworkInformation::Reachability::Unknown;
+    };
+    update(info->reachability());
+    QObject::connect(info, &QNetworkInformation::reachabilityChanged, info, update);
+}
+
+void destroyInstance()
+{
+    delete g_instance;
+    g_instance = nullptr;
+}
+
+bool saveTagsOf(const track &t)
+{
+    return TagLibBuilder().saveTags(t);
+}
+
+}  // namespace
+
+ApiManager *ApiManager::create()
+{
+    if (!g_instance) {
+        if (QCoreApplication::instance()
+            && QThread::currentThread() == QCoreApplication::instance()->thread())
+            watchNetwork();
+        g_instance = new ApiManager(webSources());
+        qAddPostRoutine(destroyInstance);
+    }
+    return g_instance;
+}
+
+ApiManager::Sources ApiManager::webSources()
+{
+    // MusicBrainz, Discogs and the fingerprint look-up are not built yet: the run asks the local
+    // repository alone. Each becomes a factory here.
+    return Sources();
+}
+
+ApiManager::ApiManager(Sources sources)
+    : m_thread(std::make_unique<QThread>())
+    , m_home(QThread::currentThread())
+    , m_factories(std::move(sources))
+    , m_tagWriter(saveTagsOf)
+{
+    registerTrackMetaTypes();
+    m_requestTimer = new QTimer(this);
+    m_requestTimer->setSingleShot(true);
+    connect(m_requestTimer, &QTimer::timeout, this, &ApiManager::onRequestTimeout);
+    m_thread->setObjectName(QStringLiteral("repair run"));
+    moveToThread(m_thread.get());
+    m_thread->start();
+    post([this] { onThreadStarted(); });
+}
+
+ApiManager::~ApiManager()
+{
+    stopOptimisation();
+}
+
+bool ApiManager::isOnline()
+{
+    std::function<bool()> check;
+    {
+        QMutexLocker lock(&checkMutex());
+        check = onlineCheck();
+    }
+    return check ? check() : g_reachable.load();
+}
+
+void ApiManager::setOnlineCheck(std::function<bool()> check)
+{
+    QMutexLocker lock(&checkMutex());
+    onlineCheck() = std::move(check);
+}
+
+void ApiManager::setRequestTimeout(int milliseconds)
+{
+    post([this, milliseconds] { m_requestTimeoutMs = qMax(1, milliseconds); });
+}
+
+void ApiManager::setTagWriter(TagWriter writer)
+{
+    post([this, writer] { m_tagWriter = writer ? writer : TagWriter(saveTagsOf); });
+}
+
+void ApiManager::setDoUpdate(bool doUpdate)
+{
+    qDebug() << "do update......." << doUpdate;
+    m_doUpdate = doUpdate;
+    if (doUpdate)
+        post([this] { scheduleStep(); });
+}
+
+void ApiManager::startOptimisation(const TrackMap &tracks)
+{
+    post([this, tracks] { addInput(tracks, false); });
+}
+
+void ApiManager::startOptimisationSelected(const TrackMap &chosen)
+{
+    post([this, chosen] { addInput(chosen, true); });
+}
+
+void ApiManager::cancelOptimization()
+{
+    // Nothing is left to pause: the folder in hand is finished and the next start runs at once.
+    m_doUpdate = true;
+    m_cancelHint = true;
+    post([this] { onCancel(); });
+}
+
+void ApiManager::stopOptimisation()
+{
+    if (m_stopped.load())
+        return;
+    if (QThread::currentThread() == m_thread.get()) {
+        qWarning() << "The repair run cannot wait for itself to stop";
+        return;
+    }
+    m_cancelHint = true;
+    post([this] {
+        m_shutdownRequested = true;
+        onCancel();
+    });
+    m_thread->wait();
+    m_stopped = true;
+}
