@@ -3,6 +3,7 @@
 #include "modelproperty.h"
 
 #include <QObject>
+#include <QPointer>
 #include <QString>
 
 // The objects QML shows in its lists, each field a KIVO_MODEL_PROPERTY.
@@ -50,6 +51,8 @@ class TrackDataModel : public QObject
     KIVO_MODEL_PROPERTY(bool, isPodcast, setIsPodcast)
     KIVO_MODEL_PROPERTY(bool, isAudiobook, setIsAudiobook)
     KIVO_MODEL_PROPERTY(bool, selected, setSelected)
+    KIVO_MODEL_PROPERTY(QString, subtitle, setSubtitle)  // videos only: no library folder in it
+    KIVO_MODEL_PROPERTY(bool, inLibrary, setInLibrary)  // a browser row the library already holds
 public:
     using QObject::QObject;
 };
@@ -66,14 +69,28 @@ public:
     using QObject::QObject;
 };
 
-// A line of the detail panel: a label and its value.
+// One track of the artist, album or playlist the user opened.
 class DetailedDataModel : public QObject
 {
     Q_OBJECT
-    KIVO_MODEL_PROPERTY(QString, label, setLabel)
-    KIVO_MODEL_PROPERTY(QString, value, setValue)
+    KIVO_MODEL_PROPERTY(qint64, trackid, setTrackid)
+    KIVO_MODEL_PROPERTY(QString, trackname, setTrackname)
+    KIVO_MODEL_PROPERTY(QString, subtitle, setSubtitle)
+    KIVO_MODEL_PROPERTY(int, tracknumber, setTracknumber)
+    KIVO_MODEL_PROPERTY(QString, duration, setDuration)
+    KIVO_MODEL_PROPERTY(QString, cover, setCover)
+    // The library row whose tick this line shows and sets; null for a playlist entry, which is
+    // ticked through its track.
+    Q_PROPERTY(QObject *row READ row CONSTANT)
 public:
-    using QObject::QObject;
+    explicit DetailedDataModel(QObject *row = nullptr, QObject *parent = nullptr)
+        : QObject(parent)
+        , m_row(row)
+    { }
+    QObject *row() const { return m_row; }
+
+private:
+    QPointer<QObject> m_row;
 };
 
 // The video optimiser as the window shows it: the file in hand, how far it is, the time left.

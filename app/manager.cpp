@@ -5,13 +5,11 @@
 #include "database.h"
 #include "datamodels.h"
 #include "ffmpeghandler.h"
-#include "ituneslibrary.h"
 #include "kivodb.h"
 #include "qmlapplicationviewer.h"
 #include "systeminfo.h"
 
 #include <QDir>
-#include <QFileDialog>
 #include <QGuiApplication>
 #include <QHash>
 #include <QQmlContext>
@@ -20,30 +18,20 @@
 #include <QScreen>
 #include <QSet>
 #include <QSettings>
-#include <QStandardPaths>
 #include <QThreadPool>
 #include <QtConcurrent>
 
 #include <algorithm>
 
-namespace {
-
-void clearModel(QList<QObject *> &list)
-{
-    qDeleteAll(list);
-    list.clear();
-}
-
-}  // namespace
-
 manager::manager(QObject *parent, bool storeChecked)
     : QObject(parent)
     , m_storeReady(storeChecked)
 {
-    connect(&m_searchWatcher, &QFutureWatcher<TrackMap>::finished, this, &manager::browsethread);
+    connect(&m_searchWatcher, &QFutureWatcher<ScanResult>::finished, this, &manager::browsethread);
     connect(&m_copyWatcher, &QFutureWatcher<CopyResult>::finished, this, &manager::Copyfinished);
     connect(&m_removeWatcher, &QFutureWatcher<QStringList>::finished, this, &manager::removeFinished);
     connectConversion();
+    connectRepair();
     m_graveyardTimer.setInterval(0);
     connect(&m_graveyardTimer, &QTimer::timeout, this, [this] { clearGraveyard(5000); });
     track_data::loadItunesArtworkIds();
@@ -71,7 +59,8 @@ manager::~manager()
     // The shown track lists are views of the rows, which own them.
     for (QList<QObject *> &rows : m_rows)
         bury(rows);
-    for (QList<QObject *> *list : {&m_artistModel, &m_albumModel, &m_playlistModel, &m_browserModel})
+    for (QList<QObject *> *list :
+        {&m_artistModel, &m_albumModel, &m_playlistModel, &m_browserModel, &m_detailModel})
         bury(*list);
     clearGraveyard(int(m_graveyard.size()));
 }
@@ -85,6 +74,14 @@ bool manager::init(QmlApplicationViewer *viewer, const QString &qmlFile)
 {
     m_viewer = viewer;
     initContextProperties();
+    // The window has its size before the front end is made, so nothing is first laid out at a
+    // size that is not yet known; 1024 x 600 is the least every page is made for.
+    const QSize least(1024, 600);
+    QSize size(1280, 800);
+    if (const QScreen *screen = viewer->screen())
+        size = size.boundedTo(screen->availableSize()).expandedTo(least);
+    viewer->setMinimumSize(least);
+    viewer->resize(size);
     if (!viewer->setMainQmlFile(qmlFile))
         return false;
     viewer->showMaximized();
@@ -120,145 +117,11 @@ void manager::initContextProperties()
         context->setContextProperty(QStringLiteral("drivedetails"), QVariant::fromValue(QList<QObject *>()));
         publishModels();
         publishBrowser();
+        publishDetail();
     } catch (...) {
         writeLog(appLogFile(), QStringLiteral("Exception in initContextProperties"),
             QStringLiteral(" manager.cpp"));
     }
-}
-
-void manager::publishBrowser()
-{
-    if (m_viewer)
-        m_viewer->rootContext()->setContextProperty(
-            QStringLiteral("browserModel"), QVariant::fromValue(m_browserModel));
-}
-
-void manager::searchInMediaSource(const QString &source)
-{
-    if (m_searching) {
-        writeLog(appLogFile(), QStringLiteral("Find Completed, "), source);
-        return;
-    }
-
-    QString folder;
-    int display = DisplayMusic;
-    if (source == QLatin1String("mymusic")) {
-        folder = QStandardPaths::writableLocation(QStandardPaths::MusicLocation);
-    } else if (source == QLatin1String("myvideos")) {
-        folder = QStandardPaths::writableLocation(QStandardPaths::MoviesLocation);
-        display = DisplayVideos;
-    } else if (source == QLatin1String("mypictures")) {
-        folder = QStandardPaths::writableLocation(QStandardPaths::PicturesLocation);
-        display = DisplayPictures;
-    } else if (source == QLatin1String("browse")) {
-        folder = folderChooser ? folderChooser()
-                               : QFileDialog::getExistingDirectory(nullptr, tr("Open Directory"),
-                                   QStandardPaths::writableLocation(QStandardPaths::DesktopLocation));
-        display = DisplayFolder;
-    } else if (source == QLatin1String("itunes")) {
-        display = DisplayItunes;
-    } else {
-        writeLog(appLogFile(), QStringLiteral("Unknown media source: "), source);
-        return;
-    }
-    if (display != DisplayItunes && folder.isEmpty())
-        return;
-
-    writeLog(appLogFile(), QStringLiteral("Search media in "), source);
-    m_browseMap.clear();
-    m_displayType = display;
-    // The video switch is read before anything is parsed, so the iTunes import obeys it too.
-    m_scanner.systemVideoSupported = Combo::systemInfo()->video.supported;
-    m_scanner.videoSupported();
-    m_scanner.clearProtectedFiles();
-    m_scanner.cancelSearch = false;
-    track_data *scanner = &m_scanner;
-
-    QFuture<TrackMap> job;
-    if (display == DisplayItunes) {
-        const QString library = QStandardPaths::writableLocation(QStandardPaths::MusicLocation)
-            + QStringLiteral("/iTunes/iTunes Music Library.xml");
-        if (!QFileInfo::exists(library)) {
-            writeLog(appLogFile(), QStringLiteral("No iTunes library at "), library);
-            refreshBrowser();
-            emit sgShowBrowser(m_displayType);
-            return;
-        }
-        job = QtConcurrent::run([scanner, library] {
-            track_data::setPersistentIdMap(readAlbumPersistentIds(library));
-            return scanner->importItunes(parseItunesLibraryXml(library), TrackMap());
-        });
-    } else {
-        job = QtConcurrent::run([scanner, folder] { return scanner->scanFolder(QDir(folder)); });
-    }
-    m_searching = true;
-    m_searchWatcher.setFuture(job);
-    emit sgShowSearchProgress(QStringLiteral("Searching Files"));
-}
-
-void manager::browsethread()
-{
-    m_searching = false;
-    m_browseMap = m_searchWatcher.future().resultCount() > 0 ? m_searchWatcher.result() : TrackMap();
-    writeLog(
-        appLogFile(), QStringLiteral("Search finished, files found: "), QString::number(m_browseMap.size()));
-    emit sgHideSearchProgress();
-    refreshBrowser();
-    const QStringList protectedFiles = m_scanner.protectedFiles();
-    if (!protectedFiles.isEmpty()) {
-        QStringList names;
-        for (const QString &path : protectedFiles)
-            names << QFileInfo(path).fileName();
-        emit sgShowMessage(m_messages.protectedMedia + QLatin1Char('\n') + names.join(QLatin1Char('\n')));
-    }
-    emit sgShowBrowser(m_displayType);
-}
-
-void manager::refreshBrowser()
-{
-    QList<QObject *> rows;
-    rows.reserve(m_browseMap.size());
-    for (const track &t : std::as_const(m_browseMap))
-        rows << trackRow(t);
-    std::swap(m_browserModel, rows);
-    publishBrowser();
-    clearModel(rows);
-}
-
-void manager::slCancelSearch()
-{
-    m_scanner.cancelSearch = true;
-    ffmpeghandler::cancelTransfer();
-}
-
-void manager::slSelectBrowserItem(const QVariant &trackId, bool selected)
-{
-    const qint64 id = trackId.toLongLong();
-    for (QObject *object : std::as_const(m_browserModel)) {
-        auto *row = static_cast<TrackDataModel *>(object);
-        if (row->trackid() == id)
-            row->setSelected(selected);
-    }
-}
-
-void manager::slSelectAllBrowserItems(bool selected)
-{
-    for (QObject *object : std::as_const(m_browserModel))
-        static_cast<TrackDataModel *>(object)->setSelected(selected);
-}
-
-QList<track> manager::selectedBrowserTracks(bool all) const
-{
-    QList<track> tracks;
-    for (QObject *object : m_browserModel) {
-        const auto *row = static_cast<TrackDataModel *>(object);
-        if (all || row->selected()) {
-            const auto it = m_browseMap.constFind(row->trackid());
-            if (it != m_browseMap.constEnd())
-                tracks << it.value();
-        }
-    }
-    return tracks;
 }
 
 void manager::slAddToLibrary(bool all)
@@ -299,6 +162,8 @@ void manager::Copyfinished()
     CopyResult result = m_copyWatcher.result();
     writeLog(appLogFile(), QStringLiteral("Copy finished, added: "), QString::number(result.added.size()));
     m_added += int(result.added.size());
+    for (const track &t : std::as_const(result.added))
+        m_addedTracks.insert(t.id, t);
     m_addFailures += result.failures;
     // The store decides the artist, album and playlist ids, so the map is the one read back from it.
     if (result.libraryLoaded)
@@ -377,40 +242,6 @@ void manager::slSearchLibrary(const QString &text)
     startModelJob(Build::Search);
 }
 
-void manager::storeInLibrary(const track &changed)
-{
-    track t = changed;
-    qint64 newId = 0;
-    if (!kivoDB().insertTrackSingle(t, &newId)) {
-        writeLog(appLogFile(), QStringLiteral("Track not stored: "),
-            t.filepath + QStringLiteral(" ") + kivoDB::lastError());
-        return;
-    }
-    // The stored row replaced the old one under a new id.
-    m_library.remove(t.id);
-    t.id = newId;
-    m_library.insert(t.id, t);
-}
-
-void manager::updateMainObjectMgr(track t)
-{
-    if (t.id < 1) {
-        m_repairDone = m_repairTotal = 0;
-        setMainValue();
-        emit sgUpdateRepairProgress(0, 0);
-        return;
-    }
-    storeInLibrary(t);
-    UpdateAPIProgress();
-}
-
-void manager::UpdateAPIProgress()
-{
-    if (m_repairDone + 1 < m_repairTotal)
-        ++m_repairDone;
-    emit sgUpdateRepairProgress(m_repairDone, m_repairTotal);
-}
-
 void manager::saveData()
 {
     if (m_saved)
@@ -421,6 +252,7 @@ void manager::saveData()
     ffmpeghandler::cancelTransfer();
     if (m_videoEncoding.isRunning())
         slCancelVideOptimising();
+    stopRepairForClosing();
     // Pool jobs may still be writing to the store or the log; let them end first.
     m_searchWatcher.waitForFinished();
     m_transcodeWatcher.waitForFinished();

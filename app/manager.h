@@ -13,6 +13,7 @@
 #include <QList>
 #include <QObject>
 #include <QPointer>
+#include <QSet>
 #include <QStringList>
 #include <QTimer>
 #include <QVariant>
@@ -25,6 +26,7 @@ class QmlApplicationViewer;
 
 class TrackDataModel;
 class VideoOptimisationModel;
+class ApiManager;
 
 // What the copy into the library did: the tracks now in the library (their `filepath` the library
 // copy and their `id` the new row's) and a line for each file that could not be added.
@@ -35,6 +37,16 @@ struct CopyResult {
     // The library as stored afterwards, read on the worker so the window never waits for it.
     TrackMap library;
     bool libraryLoaded = false;
+};
+
+// What a scan or an iTunes import hands back: the tracks found, the order the browser lists them
+// in (album, disc, track number, title), those the library holds already, and what was left out.
+struct ScanResult {
+    TrackMap tracks;
+    QList<qint64> order;
+    QSet<qint64> inLibrary;
+    ScanSkips skipped;
+    bool stopped = false;
 };
 
 // The controller that serves the front end: it holds the library's track map, the media browser's
@@ -95,6 +107,11 @@ public:
     const QList<QObject *> &audiobookModel() const { return m_audiobookModel; }
     const QList<QObject *> &videoModel() const { return m_videoModel; }
     const QList<QObject *> &browserModel() const { return m_browserModel; }
+    // The tracks of the artist, album or playlist opened, as DetailedDataModel objects.
+    const QList<QObject *> &detailModel() const { return m_detailModel; }
+
+    // Puts the scan's tracks in the browser's order and marks those `library` holds already.
+    static ScanResult orderScan(TrackMap tracks, const TrackMap &library);
 
     // Chooses the folder for the "browse" source; a file dialog unless replaced (tests).
     std::function<QString()> folderChooser;
@@ -115,6 +132,16 @@ signals:
     // Audio converted for the car so far, of the tracks being added.
     void sgUpdateTranscodingCounter(QVariant done, QVariant total);
     void sgCancelVideOptimising();
+    // The browser's line under its title: why nothing was found, what was left out, a cancel.
+    void sgBrowserNote(QVariant text);
+    // The library's line under its title: how an add ended.
+    void sgShowStatus(QVariant text);
+    // The library tab to show: "videos" after videos were added.
+    void sgShowLibraryTab(QVariant tab);
+    // The tracks of an artist, album or playlist are in the detail model.
+    void sgShowDetail(QVariant title, QVariant kind);
+    // Asks before a removal: the question and the ids it is about.
+    void sgAskRemoval(QVariant text, QVariant trackIds);
 
 public slots:
     // Loads the library from the store and builds its models, both off the window's thread; the
@@ -132,8 +159,13 @@ public slots:
     void slAddToLibrary(bool all);
     void Copyfinished();
     void slCancelCopy();
+    // Asks, through sgAskRemoval, before removing the tracks with these ids: how many tracks and
+    // how many files of the library folder go.
+    void slConfirmRemove(const QVariant &trackIds);
     // Removes the library tracks with these ids (a list of numbers).
     void slRemoveFromLibrary(const QVariant &trackIds);
+    // Opens the tracks of an "artist", "album" or "playlist" by its name; an empty kind closes them.
+    void slOpenDetail(const QString &kind, const QString &name);
     void removeFinished();
     // "transfer": hands the library rows the user ticked to the drive code and opens the transfer
     // dialog; a message when none is ticked.
@@ -143,7 +175,14 @@ public slots:
 
     // A repaired track (an id below 1 ends the repair display).
     void updateMainObjectMgr(track t);
-    void UpdateAPIProgress();
+    void UpdateAPIProgress(qint64 done, qint64 total);
+    // The advanced settings open: the repair run waits.
+    void slPopulateAdvancedSettings();
+    // Repairs the library tracks with these ids (a list of numbers) instead of what was waiting.
+    void collectMediaToUpdate(const QVariant &trackIds);
+    // Ends the repair run once the folder in hand is saved.
+    void cancelOptimization();
+    void slPauseRepair(bool paused);
     // The add road after the browser's selection: audio the car cannot play is converted, the
     // rest copied into the library; videos are optimised.
     void addToMainObjectThreadFinished();
@@ -185,6 +224,10 @@ private:
         QList<QObject *> artists, albums, playlists;
     };
     enum class Build { Load, Library, Search };
+    // Which list a track shows in: 0 tracks, 1 podcasts, 2 audio books, 3 videos; -1 for a
+    // playlist entry, which only counts towards its playlist.
+    static int rowKind(const track &t);
+    static QString durationText(double seconds);
     static TrackDataModel *trackRow(const track &t, QHash<qint64, QString> *durations = nullptr);
     // Makes the lists for `library` and `search`; with `rowIds` the rows are those ids' rows.
     static ModelLists buildModelLists(
@@ -198,7 +241,15 @@ private:
     void publishModels();
     void publishBrowser();
     QList<track> selectedBrowserTracks(bool all) const;
+    // The browser shows nothing found, for `reason`.
+    void showEmptyBrowser(const QString &reason);
+    void buildDetail();
+    void publishDetail();
     void storeInLibrary(const track &t);
+    void connectRepair();
+    // Starts the repair of tracks just added, when the web can be reached.
+    void startRepair(const TrackMap &tracks);
+    void stopRepairForClosing();
     void connectConversion();
     void startCopy();
     void startVideoOptimising();
@@ -212,15 +263,17 @@ private:
     TrackMap m_browseMap;
     QString m_searchText;
     int m_displayType = DisplayMusic;
-    int m_repairDone = 0;
-    int m_repairTotal = 0;
+    qint64 m_repairDone = 0;
+    qint64 m_repairTotal = 0;
+    QPointer<ApiManager> m_repair;
+    TrackMap m_addedTracks;  // the add's new library tracks, by library id, for the repair
     bool m_videoOptimisingCancelled = false;
     std::atomic_bool m_cancelCopy{false};
     bool m_searching = false;
     bool m_copying = false;
     bool m_removing = false;
 
-    QFutureWatcher<TrackMap> m_searchWatcher;
+    QFutureWatcher<ScanResult> m_searchWatcher;
     QFutureWatcher<CopyResult> m_copyWatcher;
     QFutureWatcher<QList<track>> m_transcodeWatcher;
     QFutureWatcher<QStringList> m_removeWatcher;
@@ -243,6 +296,11 @@ private:
     QList<QObject *> m_audiobookModel;
     QList<QObject *> m_videoModel;
     QList<QObject *> m_browserModel;
+    QList<qint64> m_browseOrder;
+    QSet<qint64> m_browseInLibrary;
+    QList<QObject *> m_detailModel;
+    QString m_detailKind;  // empty while nothing is open
+    QString m_detailName;
     // The add in progress: its tracks by browser id (`originalPath` the file found, `filepath` its
     // planned place in the library), the planned paths still to copy, and what became of them.
     TrackMap m_adding;

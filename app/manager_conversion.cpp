@@ -78,6 +78,7 @@ void manager::Transcodingfinished()
             }
         }
         m_library.insert(record.id, record);
+        m_addedTracks.insert(record.id, record);
         ++m_added;
     }
     startCopy();
@@ -201,17 +202,24 @@ void manager::finishAdd(bool cancelled)
     writeLog(appLogFile(), QStringLiteral("Add finished, added: "), QString::number(m_added));
     m_adding.clear();
     m_toCopy.clear();
+    // What was added has its gaps filled next, in the background.
+    startRepair(std::exchange(m_addedTracks, TrackMap()));
     // Optimised videos were stored one by one; the store decides their artist and album ids.
     if (m_videosToOptimise.isEmpty() && !m_reloadAfterAdd)
         buildModels();
     else
         setMainValue();
     m_reloadAfterAdd = false;
+    // Videos alone were added: the library opens where they are.
+    if (m_added > 0 && !m_videosToOptimise.isEmpty() && m_videosToOptimise.size() == m_addTotal)
+        emit sgShowLibraryTab(QStringLiteral("videos"));
     m_videosToOptimise.clear();
     emit sgCopyFinished(m_added);
+    // The count is always told, on the library's line; a cancel or a file left out also in a box.
+    const QString count
+        = cancelled ? m_messages.addCancelled.arg(m_added).arg(m_addTotal) : MessageHandler::added(m_added);
+    emit sgShowStatus(count);
     QStringList lines;
-    if (cancelled)
-        lines << m_messages.addCancelled.arg(m_added).arg(m_addTotal);
     if (!m_setAside.isEmpty())
         lines << m_messages.videosSetAside + QLatin1Char('\n') + m_setAside.join(QLatin1Char('\n'));
     if (!m_addFailures.isEmpty()) {
@@ -220,6 +228,8 @@ void manager::finishAdd(bool cancelled)
             failures << QStringLiteral("... and %1 more").arg(m_addFailures.size() - 10);
         lines << m_messages.copyFailed + QLatin1Char('\n') + failures.join(QLatin1Char('\n'));
     }
+    if (cancelled || !lines.isEmpty())
+        lines.prepend(count);
     m_setAside.clear();
     m_addFailures.clear();
     if (!lines.isEmpty())

@@ -7,8 +7,10 @@
 #include "kivodb.h"
 #include "processmemory.h"
 #include "qmlapplicationviewer.h"
+#include "textorder.h"
 
 #include <QCollator>
+#include <QFileInfo>
 #include <QHash>
 #include <QQmlContext>
 #include <QSet>
@@ -21,17 +23,9 @@
 
 namespace {
 
-QString durationText(double seconds)
-{
-    const qint64 whole = qint64(boundedSeconds(seconds) + 0.5);
-    return QStringLiteral("%1:%2").arg(whole / 60).arg(whole % 60, 2, 10, QLatin1Char('0'));
-}
-
 template <typename Model, typename Key> void sortByName(QList<QObject *> &list, Key key)
 {
-    QCollator collator;
-    collator.setCaseSensitivity(Qt::CaseInsensitive);
-    collator.setNumericMode(true);
+    const QCollator collator = nameCollator();
     // Each name is turned into its sort key once, not at every one of the n log n comparisons.
     std::vector<std::pair<QCollatorSortKey, QObject *>> keyed;
     keyed.reserve(std::size_t(list.size()));
@@ -43,18 +37,30 @@ template <typename Model, typename Key> void sortByName(QList<QObject *> &list, 
         list[qsizetype(i)] = keyed[i].second;
 }
 
-bool matches(const track &t, const QString &text)
+// `folded` is the search text through searchFolded.
+bool matches(const track &t, const QString &folded)
 {
-    if (text.isEmpty())
+    if (folded.isEmpty())
         return true;
     for (const QString *field : {&t.trackname, &t.artistname, &t.albumname, &t.genre, &t.playlist}) {
-        if (field->contains(text, Qt::CaseInsensitive))
+        if (containsFolded(*field, folded))
             return true;
     }
     return false;
 }
 
+bool isKnown(const QString &text)
+{
+    return !text.isEmpty() && !text.startsWith(QLatin1String("Unknown"));
+}
+
 }  // namespace
+
+QString manager::durationText(double seconds)
+{
+    const qint64 whole = qint64(boundedSeconds(seconds) + 0.5);
+    return QStringLiteral("%1:%2").arg(whole / 60).arg(whole % 60, 2, 10, QLatin1Char('0'));
+}
 
 TrackDataModel *manager::trackRow(const track &t, QHash<qint64, QString> *durations)
 {
@@ -80,16 +86,27 @@ TrackDataModel *manager::trackRow(const track &t, QHash<qint64, QString> *durati
     row->setPlaylist(t.playlist);
     row->setQuality(t.quality);
     row->setIsVideo(t.isVideo);
+    // A video's second line: its artist and album where they are known, else the name of the
+    // user's file, or just "Video" for the library's own copy; never a folder or a name the
+    // library made. Audio rows show artist and album as they are.
+    if (t.isVideo) {
+        QStringList known;
+        for (const QString *text : {&t.artistname, &t.albumname}) {
+            if (isKnown(*text))
+                known << *text;
+        }
+        if (known.isEmpty())
+            known << (t.filepath.startsWith(kivoDB::libraryRoot() + QLatin1Char('/'))
+                    ? QStringLiteral("Video")
+                    : QFileInfo(t.filepath).fileName());
+        row->setSubtitle(known.join(QStringLiteral(" – ")));
+    }
     row->setIsPodcast(t.isPodcast);
     row->setIsAudiobook(t.isAudiobook);
     return row;
 }
 
-namespace {
-
-// Which list a track shows in: 0 tracks, 1 podcasts, 2 audio books, 3 videos; -1 for a playlist
-// entry, which only counts towards its playlist.
-int rowKind(const track &t)
+int manager::rowKind(const track &t)
 {
     if (t.isVideo)
         return 3;
@@ -100,11 +117,10 @@ int rowKind(const track &t)
     return t.playlist.isEmpty() ? 0 : -1;
 }
 
-}  // namespace
-
 manager::ModelLists manager::buildModelLists(
-    const TrackMap &library, const QString &search, QThread *owner, const RowIds *rowIds)
+    const TrackMap &library, const QString &searchText, QThread *owner, const RowIds *rowIds)
 {
+    const QString search = searchFolded(searchText);
     ModelLists lists;
     if (!rowIds) {
         lists.newRows = true;
@@ -322,6 +338,9 @@ void manager::takeModels(ModelLists lists)
     std::swap(m_albumModel, lists.albums);
     std::swap(m_playlistModel, lists.playlists);
     publishModels();
+    // An open artist, album or playlist shows what the library now holds of it.
+    if (!m_detailKind.isEmpty())
+        buildDetail();
     bury(lists.artists);
     bury(lists.albums);
     bury(lists.playlists);

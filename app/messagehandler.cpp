@@ -1,6 +1,18 @@
 #include "messagehandler.h"
 
 #include "drivemessages.h"
+#include "track_data.h"
+
+#include <QStringList>
+
+namespace {
+
+QString counted(int n, const char *one, const char *many)
+{
+    return QString::number(n) + QLatin1Char(' ') + QLatin1String(n == 1 ? one : many);
+}
+
+}  // namespace
 
 MessageHandler::MessageHandler()
     : driveFull(DriveMessages().driveFull)
@@ -19,7 +31,58 @@ MessageHandler::MessageHandler()
     , addCancelled(QStringLiteral("Adding was cancelled: %1 of %2 added."))
     , videosSetAside(QStringLiteral(
           "These videos have more than two sound channels, which the car cannot play; they were not added:"))
+    , noMediaFound(QStringLiteral("No media found."))
+    , noFolder(QStringLiteral("No media found: the folder %1 does not exist."))
+    , noItunesLibrary(QStringLiteral("No media found: there is no iTunes library at %1."))
+    , noVideo(QStringLiteral("No media found: the %1 plays no video."))
+    , searchCancelled(QStringLiteral("Search cancelled: these are the %1 found until then."))
 { }
+
+QString MessageHandler::leftOut(const ScanSkips &skipped)
+{
+    QStringList parts;
+    if (skipped.tooSmall > 0)
+        parts << counted(skipped.tooSmall, "file", "files") + QStringLiteral(" under 100 KB");
+    if (skipped.unreadable > 0)
+        parts << QString::number(skipped.unreadable) + QStringLiteral(" unreadable");
+    if (skipped.protectedFiles > 0)
+        parts << QString::number(skipped.protectedFiles) + QStringLiteral(" protected");
+    if (skipped.videosNotPlayed > 0)
+        parts << counted(skipped.videosNotPlayed, "video", "videos") + QStringLiteral(" the car cannot play");
+    if (skipped.missingEntries > 0)
+        parts << counted(skipped.missingEntries, "playlist entry", "playlist entries")
+                + QStringLiteral(" not found");
+    if (skipped.unreadableFolders > 0)
+        parts << counted(skipped.unreadableFolders, "folder", "folders")
+                + QStringLiteral(" that cannot be read");
+    return parts.isEmpty() ? QString() : parts.join(QStringLiteral(", ")) + QStringLiteral(" — see the log");
+}
+
+QString MessageHandler::scanNote(
+    const ScanSkips &skipped, int found, bool stopped, const QString &reason) const
+{
+    QStringList lines;
+    if (stopped)
+        lines << searchCancelled.arg(counted(found, "file", "files"));
+    else if (found == 0)
+        lines << (reason.isEmpty() ? noMediaFound : reason);
+    const QString out = leftOut(skipped);
+    if (!out.isEmpty())
+        lines << QStringLiteral("Left out: ") + out + QLatin1Char('.');
+    return lines.join(QLatin1Char(' '));
+}
+
+QString MessageHandler::added(int tracks)
+{
+    return counted(tracks, "track", "tracks") + QStringLiteral(" added to the library.");
+}
+
+QString MessageHandler::removalQuestion(int tracks, int files)
+{
+    return QStringLiteral("Remove %1 from the library? %2 will be deleted from the library folder; "
+                          "your own files stay where they are.")
+        .arg(counted(tracks, "track", "tracks"), counted(files, "file", "files"));
+}
 
 QList<QPair<QString, QString>> MessageHandler::displayTexts()
 {
@@ -48,6 +111,7 @@ QList<QPair<QString, QString>> MessageHandler::displayTexts()
         {QStringLiteral("MessageBox_txtok"), QStringLiteral("OK")},
         {QStringLiteral("Common_txtcancel"), QStringLiteral("Cancel")},
         {QStringLiteral("Common_txttrack"), QStringLiteral("track")},
+        {QStringLiteral("Common_txtback"), QStringLiteral("Back")},
         {QStringLiteral("Header_txtaddmedia"), QStringLiteral("Add media")},
         {QStringLiteral("StartPage_txtaddtitle"), QStringLiteral("Add media to your library")},
         {QStringLiteral("Source_txtmusic"), QStringLiteral("My Music")},
@@ -62,13 +126,26 @@ QList<QPair<QString, QString>> MessageHandler::displayTexts()
         {QStringLiteral("Browser_txtaddselected"), QStringLiteral("Add selected")},
         {QStringLiteral("Browser_txtaddall"), QStringLiteral("Add all")},
         {QStringLiteral("Browser_txtempty"), QStringLiteral("No media found.")},
+        {QStringLiteral("Browser_txtinlibrary"), QStringLiteral("In library")},
         {QStringLiteral("Copy_txtadding"), QStringLiteral("Adding to the library:")},
         {QStringLiteral("Copy_txtconverting"), QStringLiteral("Converted for the car:")},
         {QStringLiteral("Copy_txtoptimising"), QStringLiteral("Optimising videos for the car:")},
         {QStringLiteral("Copy_txttimeleft"), QStringLiteral("Time left:")},
         {QStringLiteral("MediaLibrary_txtsearch"), QStringLiteral("Search the library")},
         {QStringLiteral("MediaLibrary_txtremove"), QStringLiteral("Remove selected")},
+        {QStringLiteral("MediaLibrary_txtconfirmremove"), QStringLiteral("Remove")},
+        {QStringLiteral("MediaLibrary_txtnoresults"), QStringLiteral("No results")},
+        {QStringLiteral("MediaLibrary_txtemptytab"), QStringLiteral("No %1 in the library yet.")},
         {QStringLiteral("MediaLibrary_txtrepairing"), QStringLiteral("Completing tags and covers:")},
+        {QStringLiteral("Repair_txtpause"), QStringLiteral("Pause")},
+        {QStringLiteral("Repair_txtresume"), QStringLiteral("Resume")},
+        {QStringLiteral("Repair_txtstop"), QStringLiteral("Stop")},
+        {QStringLiteral("Repair_txtadvanced"), QStringLiteral("Complete tags and covers…")},
+        {QStringLiteral("Repair_txttitle"), QStringLiteral("Complete tags and covers")},
+        {QStringLiteral("Repair_txtchoose"),
+            QStringLiteral("Tick the tracks whose missing artist, album, title or cover should be looked up. "
+                           "Tags that are there already are kept.")},
+        {QStringLiteral("Repair_txtstart"), QStringLiteral("Repair")},
         {QStringLiteral("MediaLibrary_txtpodcasts"), QStringLiteral("Podcasts")},
         {QStringLiteral("MediaLibrary_txtaudiobooks"), QStringLiteral("Audio books")},
         {QStringLiteral("MediaLibrary_txtvideos"), QStringLiteral("Videos")},

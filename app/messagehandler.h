@@ -4,6 +4,8 @@
 #include <QPair>
 #include <QString>
 
+struct ScanSkips;
+
 // The texts the user reads: the eight messages of the message box and the display texts the
 // front end shows, each published under its key.
 class MessageHandler
@@ -24,6 +26,21 @@ public:
     QString libraryOpening;
     QString addCancelled;  // "%1 of %2 ..."
     QString videosSetAside;
+    QString noMediaFound;
+    QString noFolder;  // "%1": the folder
+    QString noItunesLibrary;  // "%1": where the library file was looked for
+    QString noVideo;  // "%1": the vehicle
+    QString searchCancelled;  // "%1": files found until then
+
+    // "4 files under 100 KB, 1 unreadable — see the log"; empty when nothing was left out.
+    static QString leftOut(const ScanSkips &skipped);
+    // The browser's line after a scan of `found` files: a cancel, why nothing was found (`reason`,
+    // when known), and what was left out.
+    QString scanNote(const ScanSkips &skipped, int found, bool stopped, const QString &reason) const;
+    // "12 tracks added to the library."
+    static QString added(int tracks);
+    // The question before `tracks` tracks, `files` of them copies in the library folder, go.
+    static QString removalQuestion(int tracks, int files);
 
     static QList<QPair<QString, QString>> displayTexts();
 };

@@ -16,6 +16,7 @@
 #include <QApplication>
 #include <QDir>
 #include <QFile>
+#include <QIcon>
 #include <QMessageBox>
 #include <QQuickItem>
 
@@ -69,6 +70,7 @@ KivoApplication::Result KivoApplication::start(const StartOptions &options)
 
     registerTrackMetaTypes();
     initKivoResources();
+    QGuiApplication::setWindowIcon(QIcon(QStringLiteral(":resources/logos/corvane_app_logo.png")));
     m_viewer = std::make_unique<QmlApplicationViewer>();
 
     m_database = std::make_unique<Database>();
@@ -142,6 +144,12 @@ void KivoApplication::connectRoot()
     join(root, SIGNAL(sgCancelCopy()), mgr, SLOT(slCancelCopy()));
     join(root, SIGNAL(sgRemoveFromLibrary(QVariant)), mgr, SLOT(slRemoveFromLibrary(QVariant)));
     join(root, SIGNAL(sgSearchLibrary(QString)), mgr, SLOT(slSearchLibrary(QString)));
+    join(root, SIGNAL(sgPopulateAdvancedSettings()), mgr, SLOT(slPopulateAdvancedSettings()));
+    join(root, SIGNAL(sgCollectMediaToUpdate(QVariant)), mgr, SLOT(collectMediaToUpdate(QVariant)));
+    join(root, SIGNAL(sgCancelOptimization()), mgr, SLOT(cancelOptimization()));
+    join(root, SIGNAL(sgPauseRepair(bool)), mgr, SLOT(slPauseRepair(bool)));
+    join(root, SIGNAL(sgOpenDetail(QString, QString)), mgr, SLOT(slOpenDetail(QString, QString)));
+    join(root, SIGNAL(sgConfirmRemove(QVariant)), mgr, SLOT(slConfirmRemove(QVariant)));
 
     join(mgr, SIGNAL(sgShowMessage(QVariant)), root, SLOT(showmessageBox(QVariant)));
     join(mgr, SIGNAL(sgShowSearchProgress(QVariant)), root, SLOT(slShowSearchProgress(QVariant)));
@@ -156,6 +164,11 @@ void KivoApplication::connectRoot()
         SLOT(slUpdateRepairProgress(QVariant, QVariant)));
     join(mgr, SIGNAL(sgLibraryChanged(QVariant)), root, SLOT(slLibraryChanged(QVariant)));
     join(mgr, SIGNAL(sgLibraryLoading(QVariant)), root, SLOT(slLibraryLoading(QVariant)));
+    join(mgr, SIGNAL(sgBrowserNote(QVariant)), root, SLOT(slBrowserNote(QVariant)));
+    join(mgr, SIGNAL(sgShowStatus(QVariant)), root, SLOT(slShowStatus(QVariant)));
+    join(mgr, SIGNAL(sgShowLibraryTab(QVariant)), root, SLOT(slShowLibraryTab(QVariant)));
+    join(mgr, SIGNAL(sgShowDetail(QVariant, QVariant)), root, SLOT(slShowDetail(QVariant, QVariant)));
+    join(mgr, SIGNAL(sgAskRemoval(QVariant, QVariant)), root, SLOT(slAskRemoval(QVariant, QVariant)));
     join(root, SIGNAL(exeRemoveTransfer(QString)), mgr, SLOT(exeRemoveTransfer(QString)));
     join(mgr, SIGNAL(showTransferBrowser()), root, SLOT(showTransferBrowser()));
 

@@ -44,6 +44,8 @@ TrackMap track_data::importItunes(QList<iTunedata> playlists, TrackMap map)
     AppPaths paths;
     paths.resetFolderAlbumCounts();
     protectedFileList.clear();
+    skipped = ScanSkips();
+    stopped = false;
 
     const bool storeOpen = Database::storeIsOpen();
     kivoDB store;
@@ -75,6 +77,7 @@ TrackMap track_data::importItunes(QList<iTunedata> playlists, TrackMap map)
             t.folderLocation = file.absoluteDir().path();
             const qint64 size = file.size();
             if (size <= kMinimumTrackBytes) {
+                ++(file.exists() ? skipped.tooSmall : skipped.missingEntries);
                 writeLog(appLogFile(),
                     file.exists() ? QStringLiteral("iTunes entry skipped, too small to be a track: ")
                                   : QStringLiteral("iTunes entry skipped, its file is missing: "),
@@ -165,5 +168,6 @@ TrackMap track_data::importItunes(QList<iTunedata> playlists, TrackMap map)
                 store.saveToRepo(t);
         }
     }
+    stopped = cancelSearch;
     return finishCovers(map, false);
 }

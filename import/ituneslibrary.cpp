@@ -255,6 +255,7 @@ bool buildEntry(const QString &key, const QVariantMap &dict, const AppPaths &pat
     t.bitrate = toShort(dict.value(QStringLiteral("Bit Rate")));
     t.frequency = dict.value(QStringLiteral("Sample Rate")).toLongLong();
     t.tracknumber = toShort(dict.value(QStringLiteral("Track Number")));
+    t.reservedShort1 = toShort(dict.value(QStringLiteral("Disc Number")));
     t.year = toShort(dict.value(QStringLiteral("Year")));
     t.duration = boundedSeconds(dict.value(QStringLiteral("Total Time")).toLongLong() / 1000.0);
     t.filesize = dict.value(QStringLiteral("Size")).toLongLong();

@@ -21,6 +21,7 @@
 #include <taglib/infotag.h>
 #include <taglib/mp4file.h>
 #include <taglib/mpegfile.h>
+#include <taglib/tpropertymap.h>
 #include <taglib/wavfile.h>
 
 #include <type_traits>
@@ -51,6 +52,20 @@ qint16 clamp16(long long value)
     return qint16(value < 0 ? 0 : (value > 32767 ? 32767 : value));
 }
 
+// "2" or "2/3", as every tag kind gives it; 0 when absent. Only the file's own map has it: the
+// generic one of a combined tag leaves it out.
+unsigned int discNumber(TagLib::File *file)
+{
+    if (!file)
+        return 0;
+    const TagLib::PropertyMap properties = file->properties();
+    const auto it = properties.find("DISCNUMBER");
+    if (it == properties.end() || it->second.isEmpty())
+        return 0;
+    const QString text = toQString(it->second.front()).section(QLatin1Char('/'), 0, 0).trimmed();
+    return text.toUInt();
+}
+
 void logTagFailure(const QString &path, const QString &why)
 {
     writeLog(appLogFile(), QStringLiteral("Tag read failed (") + why + QStringLiteral("): "), path);
@@ -65,9 +80,11 @@ template <class FileType> bool isEncrypted(FileType &file)
         return false;
 }
 
-// Takes the embedded picture from the file just parsed for its tags, when the caller wants it.
-void takePicture(trackdata::FileExtras *extras, const tagInfo &info, const QString &path, TagLib::File *file)
+// Takes the disc number and, when the caller wants it, the embedded picture from the file just
+// parsed for its tags.
+void takeDiscAndPicture(trackdata::FileExtras *extras, tagInfo &info, const QString &path, TagLib::File *file)
 {
+    info.disc = discNumber(file);
     if (!extras || !extras->wantsPicture || !extras->wantsPicture(info))
         return;
     extras->picture = TagLibBuilder::embeddedPicture(path, file);
@@ -87,7 +104,7 @@ bool readWith(tagInfo &info, const QByteArray &name, const QString &path, trackd
         return false;
     }
     track_data::readTags(info, file.tag(), file.audioProperties());
-    takePicture(extras, info, path, &file);
+    takeDiscAndPicture(extras, info, path, &file);
     return true;
 }
 
@@ -169,6 +186,11 @@ bool track_data::isAudioFile(const QString &suffix)
 bool track_data::isVideoFile(const QString &suffix)
 {
     return videoSupportedFlag && videoSuffixes.contains(suffix.toLower());
+}
+
+bool track_data::isVideoSuffix(const QString &suffix)
+{
+    return videoSuffixes.contains(suffix.toLower());
 }
 
 bool track_data::isPlaylistFile(const QString &suffix)
@@ -313,7 +335,7 @@ bool track_data::readTagLib(tagInfo &info, const QString &path, trackdata::FileE
         const TagLib::Tag *infoTag = file.hasInfoTag() ? file.InfoTag() : nullptr;
         const WavTag combined(id3, infoTag);
         readTags(info, static_cast<const TagLib::Tag *>(&combined), file.audioProperties());
-        takePicture(extras, info, path, &file);
+        takeDiscAndPicture(extras, info, path, &file);
         return true;
     }
 
@@ -327,19 +349,19 @@ bool track_data::readTagLib(tagInfo &info, const QString &path, trackdata::FileE
             copyTag(info, nullptr);
             copyProperties(info, nullptr);
         }
-        takePicture(extras, info, path, ref.file());
+        takeDiscAndPicture(extras, info, path, ref.file());
         return true;
     }
     if (!ref.isNull() && ref.tag() && !ref.tag()->isEmpty()) {
         readTags(info, ref);
-        takePicture(extras, info, path, ref.file());
+        takeDiscAndPicture(extras, info, path, ref.file());
         return true;
     }
     // A file without any tag is still music when it holds real audio: it is taken with the
     // default texts. TagLib calls almost any bytes a valid MPEG file, hence the sample rate test.
     if (!ref.isNull() && ref.audioProperties() && ref.audioProperties()->sampleRate() > 0) {
         readTags(info, ref);
-        takePicture(extras, info, path, ref.file());
+        takeDiscAndPicture(extras, info, path, ref.file());
         return true;
     }
 
@@ -350,7 +372,7 @@ bool track_data::readTagLib(tagInfo &info, const QString &path, trackdata::FileE
         = properties && properties->lengthInMilliseconds() > 0 && properties->sampleRate() > 0;
     if (file.isValid() && file.tag() && (file.hasID3v2Tag() || hasAudio)) {
         readTags(info, file.tag(), file.audioProperties());
-        takePicture(extras, info, path, &file);
+        takeDiscAndPicture(extras, info, path, &file);
         return true;
     }
     // Raw AAC (ADTS) has no TagLib reader: it is taken as a video without one is, with the default
@@ -402,6 +424,7 @@ void track_data::applyTagInfo(track &t, tagInfo info)
     t.bitrate = clamp16(info.bitrate);
     t.channels = clamp16(info.channels);
     t.tracknumber = clamp16(info.track);
+    t.reservedShort1 = clamp16(info.disc);
     t.year = clamp16(info.year);
     t.duration = double(info.length);
     t.frequency = qint64(info.sampleRate);

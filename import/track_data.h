@@ -30,11 +30,22 @@ struct tagInfo {
     TagLib::String genre;
     TagLib::String comment;
     unsigned int track = 0;
+    unsigned int disc = 0;
     unsigned int year = 0;
     int bitrate = 0;  // kbit/s
     int channels = 0;
     unsigned int length = 0;  // whole seconds
     unsigned int sampleRate = 0;  // Hz
+};
+
+// What a scan or an iTunes import left out, by reason; the log names each file.
+struct ScanSkips {
+    int tooSmall = 0;  // media files of 100 KB or less
+    int unreadable = 0;  // no reader accepts them, or a video without a stream
+    int protectedFiles = 0;
+    int videosNotPlayed = 0;  // videos, when the car plays none
+    int missingEntries = 0;  // playlist or iTunes entries whose file is not here
+    int unreadableFolders = 0;
 };
 
 // Texts cross between TagLib and Qt as full Unicode.
@@ -62,6 +73,10 @@ public:
     std::atomic_bool cancelSearch{false};
     QStringList protectedFileList;
     QStringList ignoredPlaylists;
+    // What the last scan or import left out, and whether a stop request ended it early. Written
+    // by the scan's thread; read once its result has been handed over.
+    ScanSkips skipped;
+    bool stopped = false;
 
     // Whether the chosen in-car system plays video. The controller copies the system record's
     // video flag here before it calls videoSupported(); the import does not reach the record.
@@ -69,6 +84,8 @@ public:
 
     static bool isAudioFile(const QString &suffix);
     static bool isVideoFile(const QString &suffix);
+    // A video suffix, whether or not the chosen system plays video.
+    static bool isVideoSuffix(const QString &suffix);
     static bool isPlaylistFile(const QString &suffix);
 
     // Takes systemVideoSupported as the import's video switch and returns it.

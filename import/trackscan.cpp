@@ -347,11 +347,15 @@ private:
         QList<track> rows;
         for (ScanJob &job : chunk) {
             if (job.isProtected) {
+                ++m_owner.skipped.protectedFiles;
                 m_owner.protectedFileList.append(job.path);
                 writeLog(appLogFile(), QStringLiteral("Protected media file: "), job.path);
                 continue;
             }
             if (job.fromPlaylist && !entryWanted(job)) {
+                ++(job.isLocal && job.info.exists() && (job.isAudio || job.isVideo)
+                        ? m_owner.skipped.tooSmall
+                        : m_owner.skipped.missingEntries);
                 if (!job.isLocal && isWindowsAbsolutePath(job.path))
                     logSkipped(QStringLiteral("a playlist entry whose file is missing"), job.path);
                 else if (!job.isLocal)
@@ -364,9 +368,12 @@ private:
                     logSkipped(QStringLiteral("a playlist entry too small to be a track"), job.path);
                 continue;
             }
-            if (!job.tagsRead)
+            if (!job.tagsRead) {
+                ++m_owner.skipped.unreadable;
                 continue;  // the tag reader has logged why
+            }
             if (job.noStreams) {
+                ++m_owner.skipped.unreadable;
                 logSkipped(QStringLiteral("a video file in which ffprobe finds no stream"), job.path);
                 continue;
             }
@@ -404,6 +411,8 @@ TrackMap track_data::scanFolder(const QDir &folder)
     AppPaths paths;
     paths.resetFolderAlbumCounts();
     protectedFileList.clear();
+    skipped = ScanSkips();
+    stopped = false;
     printTimeLine("Start Time.....");
 
     FolderScan scan(*this);
@@ -422,8 +431,10 @@ TrackMap track_data::scanFolder(const QDir &folder)
             continue;
         const QString path = info.absoluteFilePath();
         if (info.isDir()) {
-            if (!info.isSymLink() && (!info.isReadable() || !info.isExecutable()))
+            if (!info.isSymLink() && (!info.isReadable() || !info.isExecutable())) {
+                ++skipped.unreadableFolders;
                 logSkipped(QStringLiteral("a folder that cannot be read"), path);
+            }
             continue;
         }
         const QString suffix = info.suffix().toLower();
@@ -433,6 +444,7 @@ TrackMap track_data::scanFolder(const QDir &folder)
             if (path.contains(kLibraryFolder, Qt::CaseInsensitive))
                 continue;
             if (info.size() <= kMinimumTrackBytes) {
+                ++skipped.tooSmall;
                 logSkipped(QStringLiteral("a media file too small to be a track"), path);
                 continue;
             }
@@ -448,6 +460,11 @@ TrackMap track_data::scanFolder(const QDir &folder)
             job.isAudio = audio;
             job.isVideo = video;
             scan.add(std::move(job));
+        } else if (isVideoSuffix(suffix)) {
+            if (!path.contains(kLibraryFolder, Qt::CaseInsensitive)) {
+                ++skipped.videosNotPlayed;
+                logSkipped(QStringLiteral("a video, as the car plays none"), path);
+            }
         } else if (isPlaylistFile(suffix)) {
             if (path.contains(kLibraryFolder, Qt::CaseInsensitive))
                 continue;
@@ -476,6 +493,7 @@ TrackMap track_data::scanFolder(const QDir &folder)
             }
         }
     }
+    stopped = cancelSearch;
     // What was found before a stop request is still built and cached.
     scan.finish();
 

@@ -55,6 +55,8 @@ public:
     bool albumCount(QSqlDatabase db = QSqlDatabase());
     // False without touching any connection when there is no library file.
     bool libraryHasAlbums();
+    // The artist and album ids the store gave the track row `trackId`.
+    bool trackRowIds(qint64 trackId, qint64 *artistId, qint64 *albumId);
     // Writes each album's cover image from its stored data where the file is missing.
     bool loadCovers(QSqlDatabase db = QSqlDatabase());
     // Removes a folder with its content, only inside the program's data folder and never following

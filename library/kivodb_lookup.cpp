@@ -270,6 +270,23 @@ bool kivoDB::albumCount(QSqlDatabase db)
     return query.value(0).toLongLong() > 0;
 }
 
+bool kivoDB::trackRowIds(qint64 trackId, qint64 *artistId, qint64 *albumId)
+{
+    const QSqlDatabase conn = connectionFor(QSqlDatabase());
+    if (!conn.isValid())
+        return false;
+    QSqlQuery query(conn);
+    if (!prepare(query, QStringLiteral("SELECT artist_id, album_id FROM tracks WHERE id = ?"),
+            "Reading a track's ids"))
+        return false;
+    query.addBindValue(trackId);
+    if (!exec(query, "Reading a track's ids") || !query.next())
+        return false;
+    *artistId = query.value(0).toLongLong();
+    *albumId = query.value(1).toLongLong();
+    return true;
+}
+
 bool kivoDB::libraryHasAlbums()
 {
     const QString file = Database::storeIsOpen() ? Database::storeFilePath() : Database::defaultFilePath();

@@ -26,7 +26,7 @@ struct track {
     qint64 artist_id = 0;
     qint64 album_id = 0;
     qint64 playlistId = 0;
-    qint16 reservedShort1 = 0;
+    qint16 reservedShort1 = 0;  // the disc number
     qint16 source = 0;
     qint16 frequencyShort = 0;
     qint16 tracknumber = 0;

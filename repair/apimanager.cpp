@@ -57,6 +57,12 @@ bool saveTagsOf(const track &t)
 
 ApiManager *ApiManager::create()
 {
+    // A run stopped for a closing controller cannot be started again; a later controller in the
+    // same process (tests start several) gets a new one.
+    if (g_instance && g_instance->isStopped()) {
+        delete g_instance;
+        g_instance = nullptr;
+    }
     if (!g_instance) {
         if (QCoreApplication::instance()
             && QThread::currentThread() == QCoreApplication::instance()->thread())

@@ -144,6 +144,7 @@ private slots:
         QVERIFY(addAndWait(mgr, false));
         QCOMPARE(finished.count(), 1);
         QCOMPARE(finished.first().first().toInt(), 3);
+        QCOMPARE(root->property("statusText").toString(), QStringLiteral("3 tracks added to the library."));
         QCOMPARE(mgr->library().size(), 3);
         QCOMPARE(root->property("currentPage").toString(), QStringLiteral("library"));
 
@@ -234,7 +235,52 @@ private slots:
         QCOMPARE(QDir(kivoDB::libraryRoot() + "/Album One").entryList(QDir::Files).size(), 1);
     }
 
-    void cancelledScanShowsWhatWasFound()
+    // The browser lists by album, disc, track number and title, marks what the library holds, and
+    // says what it left out and, when it found nothing, why.
+    void scanSaysWhatItLeftOutAndWhy()
+    {
+        TestEnv env;
+        KivoApplication app;
+        start(app);  // a vehicle whose car plays no video
+        manager *mgr = app.controller();
+        QObject *root = app.viewer()->rootObject();
+        QVERIFY(scan(mgr, "mymusic"));
+        QCOMPARE(root->property("browserNote").toString(),
+            "No media found: the folder " + env.home() + "/Music does not exist.");
+        QVERIFY(scan(mgr, "myvideos"));
+        QCOMPARE(root->property("browserNote").toString(),
+            "No media found: the " + Combo::systemInfo()->vehicle + " plays no video.");
+
+        makeMusic(env);
+        MediaAudio star = song("Star", "Album One", "1");
+        star.tags.insert("disc", "2/2");
+        QVERIFY(MediaGen::makeAudio(m_music + "/Band/One/00 Star.mp3", star).isEmpty());
+        for (const char *name : {"/beep.mp3", "/blip.mp3"})
+            QVERIFY(MediaGen::makeAudio(m_music + name).isEmpty());
+        QFile broken(m_music + "/broken.mp3");
+        QVERIFY(broken.open(QIODevice::WriteOnly) && broken.write(QByteArray(200000, 0)) == 200000);
+        broken.close();
+        QVERIFY(MediaGen::makeVideo(m_music + "/clip.avi").isEmpty());
+        QVERIFY(scan(mgr, "mymusic"));
+        QCOMPARE(root->property("browserNote").toString(),
+            QStringLiteral(
+                "Left out: 2 files under 100 KB, 1 unreadable, 1 video the car cannot play — see the log."));
+        QStringList order;
+        for (const QObject *row : mgr->browserModel())
+            order << row->property("trackname").toString();
+        QCOMPARE(order, QStringList({"Sun", "Moon", "Star", "Rain", "Snow"}));
+
+        mgr->slSelectBrowserItem(browseIdOf(mgr, "Moon"), true);
+        QVERIFY(addAndWait(mgr, false));
+        QVERIFY(scan(mgr, "mymusic"));
+        QStringList held;
+        for (const QObject *row : mgr->browserModel())
+            if (row->property("inLibrary").toBool())
+                held << row->property("trackname").toString();
+        QCOMPARE(held, QStringList{"Moon"});
+    }
+
+    void cancelledScanAndAddSayHowFarTheyGot()
     {
         TestEnv env;
         const QString music = env.home() + "/Music";
@@ -253,11 +299,26 @@ private slots:
         QVERIFY(QTest::qWaitFor([mgr] { return !mgr->isSearching(); }, 30000));
         QVERIFY(mgr->browseMap().size() < 400);
         QCOMPARE(mgr->browserModel().size(), mgr->browseMap().size());
-        QCOMPARE(app.viewer()->rootObject()->property("currentPage").toString(), QStringLiteral("browser"));
+        QObject *root = app.viewer()->rootObject();
+        QCOMPARE(root->property("currentPage").toString(), QStringLiteral("browser"));
+        QCOMPARE(root->property("browserNote").toString(),
+            QString("Search cancelled: these are the %1 files found until then.")
+                .arg(mgr->browseMap().size()));
 
         // The next search is not stopped by the last one's cancel.
         QVERIFY(scan(mgr, "mymusic"));
         QCOMPARE(mgr->browseMap().size(), 400);
+        QCOMPARE(root->property("browserNote").toString(), QString());
+
+        // A cancelled add tells how many of how many were added.
+        QSignalSpy told(mgr, &manager::sgShowMessage);
+        mgr->slAddToLibrary(true);
+        mgr->slCancelCopy();
+        QVERIFY(settled(mgr));
+        const QString expected = QString("Adding was cancelled: %1 of 400 added.").arg(mgr->library().size());
+        QCOMPARE(root->property("statusText").toString(), expected);
+        QCOMPARE(told.size(), 1);
+        QCOMPARE(told.first().first().toString(), expected);
     }
 
     // The iTunes library: missing, it gives an empty browser; present, its music and podcasts
@@ -271,6 +332,9 @@ private slots:
         QVERIFY(scan(mgr, "itunes"));
         QVERIFY(mgr->browseMap().isEmpty());
         QCOMPARE(app.viewer()->rootObject()->property("currentPage").toString(), QStringLiteral("browser"));
+        QCOMPARE(app.viewer()->rootObject()->property("browserNote").toString(),
+            "No media found: there is no iTunes library at " + env.home()
+                + "/Music/iTunes/iTunes Music Library.xml.");
 
         const QString media = env.root() + "/itunes media";
         QDir().mkpath(media);
@@ -318,19 +382,30 @@ private slots:
     {
         TestEnv env;
         makeMusic(env);
+        // A file without tags beside tagged ones: the repair after the add fills it from them.
+        MediaAudio bare = song("", "", "");
+        bare.tags.clear();
+        QVERIFY(MediaGen::makeAudio(m_music + "/Band/One/03 Nameless.mp3", bare).isEmpty());
         KivoApplication app;
         start(app);
         manager *mgr = app.controller();
         QVERIFY(scan(mgr, "mymusic"));
+        QSignalSpy repair(mgr, &manager::sgUpdateRepairProgress);
         QVERIFY(addAndWait(mgr, true));
-        QCOMPARE(mgr->library().size(), 4);
+        QVERIFY(
+            QTest::qWaitFor([&] { return !repair.isEmpty() && repair.last().value(1).toInt() == 0; }, 30000));
+        QVERIFY(settled(mgr));
+        QCOMPARE(mgr->library().size(), 5);
+        for (const track &t : kivoDB().loadLibrary())
+            if (t.filepath.endsWith("03 Nameless.mp3"))
+                qDebug() << "repaired" << t.albumname << t.artistname << t.trackname;
 
         track repaired = mgr->library().first();
         const qint64 oldId = repaired.id;
         repaired.trackname = QStringLiteral("Sunrise");
         mgr->updateMainObjectMgr(repaired);
         QVERIFY(!mgr->library().contains(oldId));
-        QCOMPARE(mgr->library().size(), 4);
+        QCOMPARE(mgr->library().size(), 5);
         bool found = false;
         for (const track &t : kivoDB().loadLibrary())
             found = found || t.trackname == "Sunrise";
@@ -415,6 +490,7 @@ private slots:
         QVERIFY(QMetaObject::invokeMethod(root, "exeRemoveTransfer", Q_ARG(QString, "transfer")));
         QCOMPARE(root->findChild<QObject *>("messageText")->property("text").toString(),
             MessageHandler().noMediaSelected);
+        QVERIFY(QMetaObject::invokeMethod(root, "slShowLibraryTab", Q_ARG(QVariant, "tracks")));
         QVERIFY(QMetaObject::invokeMethod(root, "selectRows", Q_ARG(QVariant, true)));
         QVERIFY(QMetaObject::invokeMethod(root, "exeRemoveTransfer", Q_ARG(QString, "transfer")));
         QVERIFY(dialog->property("opened").toBool());

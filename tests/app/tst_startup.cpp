@@ -20,6 +20,7 @@
 #include <QSettings>
 #include <QSignalSpy>
 #include <QSqlQuery>
+#include <QtQuickTest/quicktest.h>
 
 namespace {
 
@@ -48,6 +49,55 @@ StartOptions testOptions(bool openAnother = false, QStringList *errors = nullptr
             *errors << text;
     };
     return options;
+}
+
+// A library file holding `tracks`, each given an (empty) file where it has none.
+bool makeLibrary(QList<track> tracks)
+{
+    for (track &t : tracks) {
+        if (t.filepath.isEmpty())
+            return false;
+        QDir().mkpath(QFileInfo(t.filepath).absolutePath());
+        QFile(t.filepath).open(QIODevice::WriteOnly);
+    }
+    Database db;
+    const bool ok = db.open("KivoData", true) && db.initStructure() && kivoDB().insertTracks(tracks);
+    Database::close();
+    return ok;
+}
+
+track libraryTrack(const QString &path, const QString &artist, const QString &album, const QString &title)
+{
+    track t = AppPaths().clearTrack(track());
+    t.filepath = path;
+    t.artistname = artist;
+    t.albumname = album;
+    t.trackname = title;
+    return t;
+}
+
+// The items' rectangles in the window, in the order they stand from left to right.
+QList<QRectF> placesOf(QQuickItem *root, const QList<const char *> &names)
+{
+    QList<QRectF> places;
+    for (const char *name : names) {
+        const auto *item = root->findChild<QQuickItem *>(name);
+        places << (item && item->isVisible() ? item->mapRectToScene(item->boundingRect()) : QRectF());
+    }
+    return places;
+}
+
+// Why the items overlap, leave the window or have no size; empty when they stand side by side.
+QString overlapIn(const QList<QRectF> &places, qreal windowWidth)
+{
+    for (int i = 0; i < places.size(); ++i) {
+        const QRectF &place = places.at(i);
+        if (place.width() < 1 || place.left() < 0 || place.right() > windowWidth + 0.5)
+            return QStringLiteral("item %1 at %2 + %3").arg(i).arg(place.left()).arg(place.width());
+        if (i > 0 && places.at(i - 1).right() > place.left() + 0.5)
+            return QStringLiteral("items %1 and %2 overlap at %3").arg(i - 1).arg(i).arg(place.left());
+    }
+    return {};
 }
 
 }  // namespace
@@ -287,6 +337,123 @@ private slots:
         album->setAlbumname("Renamed");
         album->setAlbumname("Renamed");
         QCOMPARE(spy.count(), 1);
+    }
+
+    // The window's size comes right after the start, before the first arrangement, as a window
+    // manager gives it; whether the start leads to the start page or to the library, the header's
+    // items (and the library's tools) stand side by side inside the window.
+    void headerItemsNeverOverlap_data()
+    {
+        QTest::addColumn<QSize>("size");
+        QTest::newRow("1280 x 800") << QSize(1280, 800);
+        QTest::newRow("1024 x 600") << QSize(1024, 600);
+    }
+    void headerItemsNeverOverlap()
+    {
+        QFETCH(QSize, size);
+        TestEnv env;
+        QVERIFY(makeLibrary({}));
+        const QVariantMap vehicle = Combo::vehicleList().first().toMap();
+        QSettings settings("MyComp", "MyApp");
+        settings.setValue("MainWindows/ModelName", vehicle.value("name"));
+        settings.setValue("MainWindows/ModelYearValue", vehicle.value("lastYear").toString());
+        settings.sync();
+        for (int run = 0; run < 20; ++run) {
+            if (run == 10)
+                QVERIFY(makeLibrary({libraryTrack(env.makePath("media/a.mp3"), "Artist", "Album", "Song")}));
+            KivoApplication app;
+            QCOMPARE(app.start(testOptions()), KivoApplication::Result::Started);
+            QQuickView *view = app.viewer();
+            view->resize(size);
+            QVERIFY(QTest::qWaitForWindowExposed(view));
+            QVERIFY(QTest::qWaitFor([&] { return !app.controller()->isLoading(); }, 30000));
+            QVERIFY(QQuickTest::qWaitForPolish(view));
+            QCOMPARE(view->size(), size);
+            QQuickItem *root = view->rootObject();
+            QCOMPARE(root->property("currentPage").toString(), run < 10 ? "start" : "library");
+            const QString header = overlapIn(
+                placesOf(root,
+                    {"headerLogo", "vehicleLabel", "addMediaButton", "libraryButton", "changeVehicleButton"}),
+                size.width());
+            QVERIFY2(header.isEmpty(), qPrintable(QString("start %1: %2").arg(run).arg(header)));
+            if (run >= 10) {
+                const QString tools = overlapIn(placesOf(root,
+                                                    {"librarySearch", "librarySelectAll", "librarySelectNone",
+                                                        "transferButton", "removeButton"}),
+                    size.width());
+                QVERIFY2(tools.isEmpty(), qPrintable(QString("start %1: %2").arg(run).arg(tools)));
+            }
+        }
+    }
+
+    // Lists sort without case and with numbers in order; a search ignores accents and case; an
+    // opened album or playlist lists its tracks; a removal is asked about with its counts; a
+    // video never shows a library folder.
+    void libraryViewsOrderFindAndOpen()
+    {
+        TestEnv env;
+        const QString root = kivoDB::libraryRoot();
+        QList<track> tracks;
+        const char *artists[] = {"Artist 10", "abba", "Émile", "artist 2", "Beatles"};
+        for (int i = 0; i < 5; ++i) {
+            track t = libraryTrack(root + QString("/Album/%1.mp3").arg(i), artists[i], "Album", "");
+            t.trackname = QStringList{"Song 10", "song 9", "Rós", "Intro", "Outro"}.at(i);
+            t.tracknumber = qint16(5 - i);
+            tracks << t;
+        }
+        track entry = libraryTrack(env.makePath("own/x.mp3"), "abba", "Trip", "Rós");
+        entry.playlist = "Trip";
+        tracks << entry;
+        track video = libraryTrack(
+            root + "/Transcoded Media/Videos/clip.mp4", "Unknown Artist", "Unknown Album", "clip");
+        video.isVideo = true;
+        tracks << video;
+        QVERIFY(makeLibrary(tracks));
+
+        KivoApplication app;
+        QCOMPARE(app.start(testOptions()), KivoApplication::Result::Started);
+        manager *mgr = app.controller();
+        const auto settled = [mgr] { return QTest::qWaitFor([mgr] { return !mgr->isLoading(); }, 30000); };
+        QVERIFY(settled());
+        const auto names = [](const QList<QObject *> &rows, const char *property) {
+            QStringList list;
+            for (const QObject *row : rows)
+                list << row->property(property).toString();
+            return list;
+        };
+        QCOMPARE(names(mgr->artistModel(), "artistname"),
+            QStringList({"abba", "artist 2", "Artist 10", "Beatles", "Émile"}));
+        QCOMPARE(names(mgr->trackModel(), "trackname"),
+            QStringList({"Intro", "Outro", "Rós", "song 9", "Song 10"}));
+        QCOMPARE(names(mgr->videoModel(), "subtitle"), QStringList{"Video"});
+
+        mgr->slSearchLibrary("ROS");
+        QVERIFY(settled());
+        QCOMPARE(names(mgr->trackModel(), "trackname"), QStringList{"Rós"});
+        mgr->slSearchLibrary("emile");
+        QVERIFY(settled());
+        QCOMPARE(names(mgr->artistModel(), "artistname"), QStringList{"Émile"});
+        mgr->slSearchLibrary("");
+        QVERIFY(settled());
+
+        // An album lists by track number and ticks the library's own rows; a playlist its entries.
+        mgr->slOpenDetail("album", "album");
+        QCOMPARE(names(mgr->detailModel(), "trackname"),
+            QStringList({"Outro", "Intro", "Rós", "song 9", "Song 10"}));
+        QVERIFY(mgr->detailModel().first()->property("row").value<QObject *>());
+        QCOMPARE(app.viewer()->rootObject()->property("detailKind").toString(), QStringLiteral("album"));
+        mgr->slOpenDetail("playlist", "Trip");
+        QCOMPARE(mgr->detailModel().size(), 1);
+        QVERIFY(!mgr->detailModel().first()->property("row").value<QObject *>());
+
+        // Seven tracks go, six of their files from the library folder; the user's own file stays.
+        QVariantList ids;
+        for (const track &t : mgr->library())
+            ids << t.id;
+        QSignalSpy asked(mgr, &manager::sgAskRemoval);
+        mgr->slConfirmRemove(ids);
+        QCOMPARE(asked.size(), 1);
+        QVERIFY(asked.first().first().toString().startsWith("Remove 7 tracks from the library? 6 files"));
     }
 
     void missingFrontEndIsReported()
