@@ -1,6 +1,10 @@
 #include "apimanager.h"
 
+#include "discogssource.h"
+#include "fingerprintsource.h"
+#include "musicbrainzsource.h"
 #include "taglibbuilder.h"
+#include "webserviceconfig.h"
 
 #include <QCoreApplication>
 #include <QDebug>
@@ -75,9 +79,17 @@ ApiManager *ApiManager::create()
 
 ApiManager::Sources ApiManager::webSources()
 {
-    // MusicBrainz, Discogs and the fingerprint look-up are not built yet: the run asks the local
-    // repository alone. Each becomes a factory here.
-    return Sources();
+    // Read once, on the calling thread; each source gets its own copy on the run's thread.
+    const WebServiceConfig config = WebServiceConfig::load();
+    Sources sources;
+    if (!config.host(WebServiceConfig::Service::MusicBrainz).isEmpty())
+        sources.musicBrainz = [config] { return std::make_unique<MusicBrainzSource>(config); };
+    if (!config.host(WebServiceConfig::Service::Discogs).isEmpty())
+        sources.discogs = [config] { return std::make_unique<DiscogsSource>(config); };
+    // AcoustID answers nothing without a client key, so no file is fingerprinted without one.
+    if (!config.host(WebServiceConfig::Service::AcoustId).isEmpty() && !config.acoustIdKey.isEmpty())
+        sources.fingerprint = [config] { return std::make_unique<FingerprintSource>(config); };
+    return sources;
 }
 
 ApiManager::ApiManager(Sources sources)

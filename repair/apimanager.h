@@ -52,7 +52,9 @@ public:
     // The process's instance, made with the web sources of webSources() on the first call, which must
     // come from the main thread; it is ended when the application object goes.
     static ApiManager *create();
-    // The web sources the process's instance asks: none yet.
+    // The web sources the process's instance asks, as the settings and environment configure
+    // them (WebServiceConfig): MusicBrainz and Discogs unless switched off, the fingerprint
+    // look-up only with an AcoustID client key.
     static Sources webSources();
 
     explicit ApiManager(Sources sources = Sources());

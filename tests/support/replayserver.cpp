@@ -1,6 +1,7 @@
 #include "replayserver.h"
 
 #include <algorithm>
+#include <chrono>
 
 #include <QHostAddress>
 #include <QTcpServer>
@@ -146,6 +147,9 @@ void ReplayServer::processBuffer(QTcpSocket *socket)
     if (buffer.size() - bodyStart < contentLength)
         return;  // the body is still coming
     request.body = buffer.mid(bodyStart, contentLength);
+    request.receivedUs = std::chrono::duration_cast<std::chrono::microseconds>(
+        std::chrono::steady_clock::now().time_since_epoch())
+                             .count();
     buffer.remove(0, bodyStart + contentLength);
     it->closeAfter
         = request.header("Connection").toLower().contains("close") || requestLine.at(2) == "HTTP/1.0";

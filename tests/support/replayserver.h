@@ -43,6 +43,7 @@ struct RecordedRequest {
     QByteArray target;  // path plus "?query" when there was one
     QList<QPair<QByteArray, QByteArray>> headers;
     QByteArray body;
+    qint64 receivedUs = 0;  // when the request was whole, on a monotonic clock (microseconds)
 
     QByteArray path() const { return target.split('?').first(); }
     QByteArray query() const

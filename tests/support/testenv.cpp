@@ -2,13 +2,20 @@
 
 #include <QDir>
 
+#include <iterator>
+
 namespace {
-const char *const kVariables[] = {"HOME", "XDG_DATA_HOME", "XDG_CONFIG_HOME", "XDG_CACHE_HOME"};
-}
+// The web services of the repair are switched off (and their keys cleared): no test reaches the
+// internet, and a test that wants them points them at its own local server.
+const char *const kVariables[] = {"HOME", "XDG_DATA_HOME", "XDG_CONFIG_HOME", "XDG_CACHE_HOME",
+    "KIVO_MUSICBRAINZ_HOST", "KIVO_DISCOGS_HOST", "KIVO_ACOUSTID_HOST", "KIVO_COVERART_HOST",
+    "KIVO_ACOUSTID_KEY", "KIVO_DISCOGS_TOKEN"};
+constexpr int kCount = int(std::size(kVariables));
+}  // namespace
 
 struct TestEnv::Saved {
-    QByteArray values[4];
-    bool present[4] = {};
+    QByteArray values[kCount];
+    bool present[kCount] = {};
 };
 
 TestEnv::TestEnv()
@@ -16,7 +23,7 @@ TestEnv::TestEnv()
 {
     if (!m_dir.isValid())
         return;
-    for (int i = 0; i < 4; ++i) {
+    for (int i = 0; i < kCount; ++i) {
         m_saved->present[i] = qEnvironmentVariableIsSet(kVariables[i]);
         m_saved->values[i] = qgetenv(kVariables[i]);
     }
@@ -28,13 +35,18 @@ TestEnv::TestEnv()
     qputenv("XDG_DATA_HOME", QFile::encodeName(dataHome()));
     qputenv("XDG_CONFIG_HOME", QFile::encodeName(configHome()));
     qputenv("XDG_CACHE_HOME", QFile::encodeName(root() + QStringLiteral("/cache")));
+    for (const char *host :
+        {"KIVO_MUSICBRAINZ_HOST", "KIVO_DISCOGS_HOST", "KIVO_ACOUSTID_HOST", "KIVO_COVERART_HOST"})
+        qputenv(host, "none");
+    qunsetenv("KIVO_ACOUSTID_KEY");
+    qunsetenv("KIVO_DISCOGS_TOKEN");
 }
 
 TestEnv::~TestEnv()
 {
     if (!m_dir.isValid())
         return;
-    for (int i = 0; i < 4; ++i) {
+    for (int i = 0; i < kCount; ++i) {
         if (m_saved->present[i])
             qputenv(kVariables[i], m_saved->values[i]);
         else

@@ -9,7 +9,8 @@
 
 // A private home for one test: HOME, XDG_DATA_HOME and XDG_CONFIG_HOME point into a fresh
 // temporary folder while the object lives, so no test reads or writes the user's data, settings
-// or music folders, nor those of a test running beside it.
+// or music folders, nor those of a test running beside it. The repair's web services are switched
+// off meanwhile (KIVO_*_HOST "none", no keys), so nothing reaches the internet.
 class TestEnv
 {
 public:

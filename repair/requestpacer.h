@@ -1,0 +1,24 @@
+#pragma once
+
+#include <QString>
+#include <QtGlobal>
+
+// Spaces the requests to one host, whichever source or thread sends them, so all clients of a
+// service together keep to its limit. A request books a turn when it is made (turns follow each
+// other at least the gap apart, in the order they were booked) and claims it when it is about to
+// go out; the claim holds it back until the gap since the host's last request has passed, however
+// late a timer fired for the one before. A turn booked and then not used is lost, which errs on
+// the polite side.
+class RequestPacer
+{
+public:
+    // Books the next turn for `key` and returns how many ms from now it is (0: at once).
+    static qint64 reserve(const QString &key, qint64 intervalMs);
+    // Records a request to `key` going out now and returns 0, or returns how many ms it must still
+    // wait (and records nothing) when the last request went out less than `intervalMs` ago.
+    static qint64 claim(const QString &key, qint64 intervalMs);
+    // The key requests to a host are paced under: its scheme, host and port.
+    static QString keyFor(const QString &scheme, const QString &host, int port);
+    // Forgets every booking.
+    static void reset();
+};
