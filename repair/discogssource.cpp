@@ -80,10 +80,7 @@ void DiscogsSource::start(Request request, const track &item, Reply reply)
 
 void DiscogsSource::answer(const Answer &answer)
 {
-    Reply reply = std::move(m_reply);
-    m_reply = nullptr;
-    if (reply)
-        reply(answer);
+    deliver(m_reply, answer);
 }
 
 void DiscogsSource::cancel()

@@ -46,10 +46,7 @@ void FingerprintSource::start(Request request, const track &item, Reply reply)
 
 void FingerprintSource::answer(const Answer &answer)
 {
-    Reply reply = std::move(m_reply);
-    m_reply = nullptr;
-    if (reply)
-        reply(answer);
+    deliver(m_reply, answer);
 }
 
 void FingerprintSource::cancel()

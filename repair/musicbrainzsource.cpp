@@ -5,14 +5,10 @@ MusicBrainzSource::MusicBrainzSource(const WebServiceConfig &config)
 {
     QObject::connect(m_api.get(), &MusicBrainzApi::MusicBrainzfinished, m_api.get(),
         [this](const track &answered, qint8, bool tagUpdated) {
-            Reply reply = std::move(m_reply);
-            m_reply = nullptr;
-            if (!reply)
-                return;
             Answer answer;
             answer.item = answered;
             answer.tagUpdated = tagUpdated;
-            reply(answer);
+            deliver(m_reply, answer);
         });
 }
 

@@ -49,4 +49,14 @@ public:
     virtual void start(Request request, const track &item, Reply reply) = 0;
     // Drops the request in flight, if any.
     virtual void cancel() = 0;
+
+protected:
+    // Hands `answer` to `reply` and forgets it, so the request is answered exactly once.
+    static void deliver(Reply &reply, const Answer &answer)
+    {
+        const Reply taken = std::move(reply);
+        reply = nullptr;
+        if (taken)
+            taken(answer);
+    }
 };
