@@ -41,8 +41,9 @@ Drive::Drive(QQuickView *view, QObject *parent)
     connect(&m_transferHandler, &ffmpeghandler::sgDiskFull, this, &Drive::slDiskFull, Qt::QueuedConnection);
     connect(&m_transferHandler, &ffmpeghandler::sgDriveRemoved, this, &Drive::slDriveRemoved,
         Qt::QueuedConnection);
-    connect(&m_transferHandler, &ffmpeghandler::sgTransferFinished, this, &Drive::slTransferFinished,
-        Qt::QueuedConnection);
+    // The end is taken from the job's own finish, so the drive is free again when it is told.
+    connect(&m_transferWatcher, &QFutureWatcher<TransferReport>::finished, this,
+        [this] { slTransferFinished(m_transferWatcher.result()); });
     connect(&m_formatWatcher, &QFutureWatcher<FormatOutcome>::finished, this, &Drive::finishFormatDrive);
 }
 
