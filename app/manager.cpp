@@ -150,7 +150,7 @@ void manager::slAddToLibrary(bool all)
         if (t.originalPath.isEmpty())
             t.originalPath = t.filepath;
         t.filepath = libraryFolderFor(t) + QLatin1Char('/') + QFileInfo(t.originalPath).fileName();
-        m_toCopy << t.filepath;
+        m_toCopy.insert(t.filepath);
         m_adding.insert(t.id, t);
     }
     emit sgUpdateCopyProgress(0, m_addTotal);

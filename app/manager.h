@@ -304,7 +304,7 @@ private:
     // The add in progress: its tracks by browser id (`originalPath` the file found, `filepath` its
     // planned place in the library), the planned paths still to copy, and what became of them.
     TrackMap m_adding;
-    QStringList m_toCopy;
+    QSet<QString> m_toCopy;
     TrackMap m_videosToOptimise;
     int m_addTotal = 0;
     int m_added = 0;

@@ -66,16 +66,17 @@ void manager::Transcodingfinished()
 {
     const QList<track> converted = m_transcodeWatcher.result();
     qDebug() << "Transcoding Done...." << converted.size();
+    // The add's entries by planned path, so a large add is not walked once per converted track.
+    QHash<QString, QList<qint64>> byPath;
+    for (auto it = m_adding.cbegin(); it != m_adding.cend(); ++it)
+        byPath[it->filepath] << it.key();
     for (const track &record : converted) {
         if (record.id <= 0)
             continue;
-        for (auto it = m_adding.begin(); it != m_adding.end();) {
-            if (it->filepath == record.originalPath || it->filepath == record.filepath) {
-                m_toCopy.removeAll(it->filepath);
-                it = m_adding.erase(it);
-            } else {
-                ++it;
-            }
+        for (const QString &path : {record.originalPath, record.filepath}) {
+            for (const qint64 key : byPath.take(path))
+                m_adding.remove(key);
+            m_toCopy.remove(path);
         }
         m_library.insert(record.id, record);
         m_addedTracks.insert(record.id, record);
@@ -100,7 +101,7 @@ void manager::slRemoveFileAudio(QString filePath, qint64 trackID, qint64 flag)
     // here. A track that could not be converted is not added at all.
     if (flag == 1)
         m_adding.remove(trackID);
-    m_toCopy.removeAll(filePath);
+    m_toCopy.remove(filePath);
 }
 
 void manager::startCopy()

@@ -295,14 +295,6 @@ TrackMap bareLoad()
     return map;
 }
 
-void printFigures(const char *label, const RunFigures &ours, const RunFigures &baseline)
-{
-    std::printf("%-42s %7.0f ms (%.0f-%.0f)  baseline %6.0f ms (%.0f-%.0f)  ratio %5.2fx  peak RSS %lld MB, "
-                "baseline %lld MB\n",
-        label, ours.median(), ours.least(), ours.most(), baseline.median(), baseline.least(), baseline.most(),
-        ours.median() / baseline.median(), ours.peakMb(), baseline.peakMb());
-}
-
 }  // namespace
 
 int main(int argc, char *argv[])

@@ -130,6 +130,24 @@ private:
     std::unique_ptr<QTimer> m_timer;
 };
 
+// A run whose MusicBrainz source holds each request until the gate is released, and what it sent.
+struct GatedRun {
+    Gate gate;
+    ApiManager run;
+    Sent sent;
+    explicit GatedRun(QObject *context)
+        : run(sources(&gate))
+    {
+        collect(run, sent, context);
+    }
+    static ApiManager::Sources sources(Gate *gate)
+    {
+        ApiManager::Sources all;
+        all.musicBrainz = [gate] { return std::make_unique<GateSource>(gate); };
+        return all;
+    }
+};
+
 track candidate(qint64 id, const QString &album, const QString &title, qint64 score)
 {
     track t;
@@ -149,6 +167,18 @@ class TestRepair : public QObject
 
     std::unique_ptr<TestEnv> m_env;
     std::unique_ptr<Database> m_database;
+
+    // Tracks 1 and 2 in folder p, 3 in q (and 4 in r); their files need not exist.
+    TrackMap twoFolders(bool withFourth = false)
+    {
+        TrackMap tracks;
+        tracks.insert(1, fileTrack(1, m_env->makePath("p/one.mp3"), "One", "Album P"));
+        tracks.insert(2, fileTrack(2, m_env->makePath("p/two.mp3"), "Two", "Album P"));
+        tracks.insert(3, fileTrack(3, m_env->makePath("q/three.mp3"), "Three", "Album Q"));
+        if (withFourth)
+            tracks.insert(4, fileTrack(4, m_env->makePath("r/four.mp3"), "Four", "Album R"));
+        return tracks;
+    }
 
     QString makeFile(const QString &relative, QMap<QString, QString> tags, bool cover = false)
     {
@@ -287,16 +317,9 @@ private slots:
 
     void cancelSavesTheFolderInHandOnly()
     {
-        Gate gate;
-        ApiManager::Sources sources;
-        sources.musicBrainz = [&gate] { return std::make_unique<GateSource>(&gate); };
-        ApiManager run(sources);
-        Sent sent;
-        collect(run, sent, this);
-        TrackMap tracks;
-        tracks.insert(1, fileTrack(1, m_env->makePath("p/one.mp3"), "One", "Album P"));
-        tracks.insert(2, fileTrack(2, m_env->makePath("p/two.mp3"), "Two", "Album P"));
-        tracks.insert(3, fileTrack(3, m_env->makePath("q/three.mp3"), "Three", "Album Q"));
+        GatedRun gated(this);
+        auto &[gate, run, sent] = gated;
+        TrackMap tracks = twoFolders();
         run.startOptimisation(tracks);
         QTRY_COMPARE(gate.starts.load(), 1);
         run.cancelOptimization();
@@ -309,13 +332,9 @@ private slots:
 
     void unansweredRequestTimesOut()
     {
-        Gate gate;
-        ApiManager::Sources sources;
-        sources.musicBrainz = [&gate] { return std::make_unique<GateSource>(&gate); };
-        ApiManager run(sources);
+        GatedRun gated(this);
+        auto &[gate, run, sent] = gated;
         run.setRequestTimeout(50);
-        Sent sent;
-        collect(run, sent, this);
         const QString path = makeFile("alone/Song.mp3", {{"title", "Song"}});
         run.startOptimisation({{1, fileTrack(1, path, "Song", "Some Album")}});
         QTRY_COMPARE_WITH_TIMEOUT(sent.markers, 1, 10000);
@@ -325,17 +344,9 @@ private slots:
 
     void switchingRunsFinishesTheFolderThenRepairsTheChosen()
     {
-        Gate gate;
-        ApiManager::Sources sources;
-        sources.musicBrainz = [&gate] { return std::make_unique<GateSource>(&gate); };
-        ApiManager run(sources);
-        Sent sent;
-        collect(run, sent, this);
-        TrackMap tracks;
-        tracks.insert(1, fileTrack(1, m_env->makePath("p/one.mp3"), "One", "Album P"));
-        tracks.insert(2, fileTrack(2, m_env->makePath("p/two.mp3"), "Two", "Album P"));
-        tracks.insert(3, fileTrack(3, m_env->makePath("q/three.mp3"), "Three", "Album Q"));
-        tracks.insert(4, fileTrack(4, m_env->makePath("r/four.mp3"), "Four", "Album R"));
+        GatedRun gated(this);
+        auto &[gate, run, sent] = gated;
+        const TrackMap tracks = twoFolders(true);
         run.startOptimisation(tracks);
         QTRY_COMPARE(gate.starts.load(), 1);  // track 1 waits for its answer
 

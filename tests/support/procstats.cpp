@@ -3,6 +3,7 @@
 #include <QFile>
 
 #include <algorithm>
+#include <cstdio>
 
 #ifdef __GLIBC__
 #include <malloc.h>
@@ -58,4 +59,12 @@ double RunFigures::most() const
 qint64 RunFigures::peakMb() const
 {
     return peakKb.isEmpty() ? 0 : *std::max_element(peakKb.begin(), peakKb.end()) / 1024;
+}
+
+void printFigures(const char *label, const RunFigures &ours, const RunFigures &baseline)
+{
+    std::printf("%-42s %7.0f ms (%.0f-%.0f)  baseline %6.0f ms (%.0f-%.0f)  ratio %5.2fx  peak RSS %lld MB, "
+                "baseline %lld MB\n",
+        label, ours.median(), ours.least(), ours.most(), baseline.median(), baseline.least(), baseline.most(),
+        ours.median() / baseline.median(), ours.peakMb(), baseline.peakMb());
 }

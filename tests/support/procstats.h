@@ -29,6 +29,10 @@ struct RunFigures {
     qint64 peakMb() const;
 };
 
+// One line of a benchmark: median, fastest and slowest run and peak RSS of ours and of the
+// baseline, and the ratio of the medians.
+void printFigures(const char *label, const RunFigures &ours, const RunFigures &baseline);
+
 // Runs `run` from a fresh peak and records it: the value it returns when that is 0 or more, else
 // its time in ms.
 template <class Run> void measure(RunFigures &figures, Run run)
