@@ -160,9 +160,8 @@ bool ffmpeghandler::copyToUsb(
                     : albumArtPng(run.currentCoverPath),
                 art)))
         run.artDone.insert(folder);
-    if (!run.playlistFile.isEmpty()
-        && !appendM3uEntry({run.playlistFile, run.playlistFolder + QLatin1Char('/') + targetName}))
-        writeLog(appLogFile(), QStringLiteral("Playlist entry not written: ") + run.playlistFile);
+    if (run.playlist)
+        run.playlist->appendM3uEntry(run.playlistFolder + QLatin1Char('/') + targetName);
     ++run.report.handled;
     emit incrementProgress(QStringLiteral("Copying ") + targetName);
     return true;

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "m3ufile.h"
 #include "systeminfo.h"
 #include "transferdetail.h"
 #include "transferstop.h"
@@ -29,7 +30,10 @@ struct TransferRun {
     qint64 spaceRemaining;
     QList<AudioCodec> systemCodecs;
     QSet<QString> playableCodecs;
-    QSet<QString> begunPlaylists;  // playlist files this run has begun
+    // The playlist files of this run, by case-folded path: each is built here and written
+    // whole once its last entry of the run is handled; `playlistEntriesLeft` counts down to that.
+    QHash<QString, M3uFile> playlists;
+    QHash<QString, int> playlistEntriesLeft;
     QHash<QString, QString> written;  // case-folded target path -> the source this run put there
     QSet<QString> artDone;  // folders whose album art is settled
     // Covers made into Folder.png ahead of the copies; each is taken when first used, so a
@@ -38,7 +42,7 @@ struct TransferRun {
     QHash<QString, QFuture<QByteArray>> albumArt;
 
     // The track in hand.
-    QString playlistFile;  // empty when the track is in no playlist
+    M3uFile *playlist = nullptr;  // null when the track is in no playlist
     QString playlistFolder;  // the folder part of its playlist entry
     QString currentCoverPath;  // the cover for the folder's album art; empty for none
 

@@ -52,6 +52,17 @@ Planned plan(const TransferRun &run, const track &t)
     return item;
 }
 
+void writePlaylist(TransferRun &run, const M3uFile &playlist)
+{
+    QString error;
+    if (playlist.write(&error))
+        return;
+    const QString name = QFileInfo(playlist.path()).fileName();
+    writeLog(appLogFile(),
+        QStringLiteral("Playlist not written: ") + playlist.path() + QStringLiteral(": ") + error);
+    run.report.failures << name + QStringLiteral(": ") + error;
+}
+
 // The target is still the volume the run began on, and its media folder can be made.
 bool targetPresent(const TransferRun &run)
 {
@@ -89,8 +100,11 @@ TransferReport ffmpeghandler::transferTracks(
 
     QList<Planned> items;
     items.reserve(list.size());
-    for (const track &t : std::as_const(list))
+    for (const track &t : std::as_const(list)) {
         items << plan(run, t);
+        if (!items.constLast().playlistFile.isEmpty())
+            ++run.playlistEntriesLeft[items.constLast().playlistFile.toCaseFolded()];
+    }
 
     // Probes and transcodes run ahead on their own pool (this job already holds a thread of the
     // global one); the copies below take their results strictly in the walk's order.
@@ -149,15 +163,17 @@ TransferReport ffmpeghandler::transferTracks(
             walked = false;
             break;
         }
-        run.playlistFile = item.playlistFile;
+        const QString playlistKey = item.playlistFile.toCaseFolded();
+        // A playlist is begun once per run, so coming back to it later never loses its entries.
+        run.playlist = nullptr;
+        if (!item.playlistFile.isEmpty()) {
+            auto it = run.playlists.find(playlistKey);
+            if (it == run.playlists.end())
+                it = run.playlists.insert(playlistKey, M3uFile(item.playlistFile));
+            run.playlist = &it.value();
+        }
         run.playlistFolder = item.folderName;
         run.currentCoverPath = item.cover;
-        // A playlist is begun once per run, so coming back to it later never loses its entries.
-        if (!item.playlistFile.isEmpty() && !run.begunPlaylists.contains(item.playlistFile.toCaseFolded())) {
-            run.begunPlaylists.insert(item.playlistFile.toCaseFolded());
-            if (!createM3uFile(item.playlistFile))
-                writeLog(appLogFile(), QStringLiteral("Playlist not written: ") + item.playlistFile);
-        }
         const QString sourceName = QFileInfo(item.t.filepath).fileName();
         switch (prepared.kind) {
         case Prepared::Copy:
@@ -172,6 +188,12 @@ TransferReport ffmpeghandler::transferTracks(
             UnableToProcess(run, sourceName, prepared.error);
             break;
         }
+        run.playlist = nullptr;
+        // The playlist's file replaces the old one only once every entry of this run is handled;
+        // a run that ends before leaves the old file as it was.
+        if (!item.playlistFile.isEmpty() && --run.playlistEntriesLeft[playlistKey] == 0
+            && run.report.stop == TransferReport::Completed)
+            writePlaylist(run, run.playlists.take(playlistKey));
     }
     if (!walked && run.report.stop == TransferReport::Completed)
         run.report.stop = TransferReport::Cancelled;

@@ -1,26 +1,38 @@
 #include "m3ufile.h"
 
+#include "filecopy.h"
+
 #include <QFile>
+#include <QFileInfo>
 
-namespace {
+M3uFile::M3uFile(const QString &path)
+    : m_path(path)
+    , m_text("#EXTM3U:\r\n")
+{ }
 
-bool writeLines(const QString &path, QIODevice::OpenMode mode, const QByteArray &bytes)
+void M3uFile::appendM3uEntry(const QString &pathLine)
 {
-    QFile file(path);
-    return file.open(mode) && file.write(bytes) == bytes.size() && file.flush();
+    m_text += "#EXTINF:\r\n" + pathLine.toUtf8() + "\r\n";
+    ++m_entries;
 }
 
-}  // namespace
-
-bool createM3uFile(const QString &path)
+bool M3uFile::write(QString *error) const
 {
-    return writeLines(path, QIODevice::WriteOnly | QIODevice::Truncate, "#EXTM3U:\r\n");
-}
-
-bool appendM3uEntry(const QStringList &entry)
-{
-    if (entry.size() < 2)
-        return false;
-    return writeLines(entry.at(0), QIODevice::WriteOnly | QIODevice::Append,
-        "#EXTINF:\r\n" + entry.at(1).toUtf8() + "\r\n");
+    const QString temporary
+        = platform::temporaryPath(QFileInfo(m_path).absolutePath(), QStringLiteral("part"));
+    QFile file(temporary);
+    bool written = file.open(QIODevice::WriteOnly) && file.write(m_text) == m_text.size() && file.flush();
+    QString reason = file.errorString();
+    file.close();
+    if (written) {
+        const platform::CopyOutcome placed = platform::replaceFile(temporary, m_path);
+        written = placed.ok();
+        reason = placed.message;
+    }
+    if (!written) {
+        QFile::remove(temporary);
+        if (error)
+            *error = reason;
+    }
+    return written;
 }

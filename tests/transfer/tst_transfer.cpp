@@ -1,3 +1,4 @@
+#include "drivenames.h"
 #include "ffmpeghandler.h"
 #include "mediagen.h"
 #include "testenv.h"
@@ -329,6 +330,89 @@ private slots:
         QCOMPARE(o.progress.size(), 1);
         QCOMPARE(o.removed, 1);
         QCOMPARE(o.report.stop, TransferReport::DriveRemoved);
+    }
+
+    // A stop after the first entry of a playlist of four: the earlier file stays byte for byte,
+    // and nothing is left under a temporary name.
+    void stoppedRunKeepsPlaylist()
+    {
+        const QString a = source("a.mp3");
+        TrackMap map;
+        for (int i = 1; i <= 4; ++i) {
+            const QString path = m_media + QString("/stop%1.mp3").arg(i);
+            QFile::copy(a, path);
+            map.insert(i, song(i, path, "x", "S", "Four"));
+        }
+        ffmpeghandler handler;
+        const QString out = m_dir.filePath("stopm3u"), file = out + "/Example Media/Four.m3u";
+        run(handler, map, detail(out, &m_mp3System));
+        const QByteArray whole = bytes(file);
+        QCOMPARE(whole.count("#EXTINF:\r\n"), 4);
+        QObject guard;
+        connect(&handler, &ffmpeghandler::incrementProgress, &guard, [] { ffmpeghandler::cancelTransfer(); });
+        transferDetail again = detail(out, &m_mp3System);
+        again.overwriteall = true;
+        const Outcome o = run(handler, map, again);
+        QCOMPARE(o.progress.size(), 1);
+        QCOMPARE(o.report.stop, TransferReport::Cancelled);
+        QCOMPARE(bytes(file), whole);
+        QVERIFY(QDir(out + "/Example Media").entryList(QDir::Hidden | QDir::Files).filter(".kivo").isEmpty());
+    }
+
+    // A playlist on a real FAT driver: its file read back with mtools names files that are on the
+    // image, relative to the file, also after names lost FAT's forbidden characters, and again
+    // after a second run under each overwrite option. fusefat refuses names outside ASCII, so
+    // such an entry is left out of the file rather than naming nothing.
+    void playlistOnFat()
+    {
+        if (!QFile::exists("/dev/fuse") || QStandardPaths::findExecutable("fusefat").isEmpty()
+            || getuid() != 0)
+            QSKIP("needs root, /dev/fuse and fusefat to mount a FAT image");
+        qputenv("MTOOLS_SKIP_CHECK", "1");
+        const QString image = m_dir.filePath("pl.img"), mount = m_dir.filePath("plmnt");
+        QDir().mkpath(mount);
+        QCOMPARE(QProcess::execute("truncate", {"-s", "8M", image}), 0);
+        QCOMPARE(QProcess::execute("mkfs.vfat", {"-F", "16", "-s", "1", "-S", "512", "-n", "CAR", image}), 0);
+        const QString a = source("a.mp3"), flac = source("b.flac", tone(1.0, 0, {{"title", "B: side?"}}));
+        const QString odd = m_media + "/Why? \"q\".mp3", accent = m_media + "/é.mp3";
+        QFile::copy(a, odd);
+        QFile::copy(a, accent);
+        const TrackMap map = mapOf({song(1, a, "Alb", "A"), song(2, a, "x", "A", "Road: Trip*"),
+            song(3, odd, "x", "Q", "Road: Trip*"), song(4, accent, "x", "E", "Road: Trip*"),
+            song(5, flac, "x", "B: side?", "Road: Trip*")});
+        const QString expected
+            = "#EXTM3U:\r\n#EXTINF:\r\nRoad Trip/a.mp3\r\n#EXTINF:\r\nRoad Trip/Why q.mp3\r\n"
+              "#EXTINF:\r\nRoad Trip/B side.mp3\r\n";
+        for (int option = 0; option < 4; ++option) {
+            QCOMPARE(QProcess::execute("fusefat", {"-o", "rw+", image, mount}), 0);
+            transferDetail d = detail(mount, &m_mp3System, 6 << 20);
+            d.overwriteall = option == 1;
+            d.overwritenewer = option == 2;
+            d.overwritequality = option == 3;
+            ffmpeghandler handler;
+            const Outcome o = run(handler, map, d);
+            QProcess::execute("fusermount", {"-u", mount});
+            QCOMPARE(o.report.stop, TransferReport::Completed);
+            QCOMPARE(o.failures, QStringList{"é.mp3"});
+            QProcess dir;
+            dir.start("mdir", {"-i", image, "-/", "-a", "-b", "::"});
+            QVERIFY(dir.waitForFinished());
+            const QStringList entries
+                = QString::fromUtf8(dir.readAllStandardOutput()).split('\n', Qt::SkipEmptyParts);
+            QVERIFY2(entries.filter(".kivo").isEmpty(), qPrintable(entries.join(' ')));
+            const QString m3u = QString("::/Example Media/%1.m3u").arg(drivePlaylistName("Road: Trip*"));
+            QVERIFY2(entries.contains(m3u), qPrintable(entries.join(' ')));
+            QProcess type;
+            type.start("mtype", {"-i", image, m3u});
+            QVERIFY(type.waitForFinished());
+            const QByteArray text = type.readAllStandardOutput();
+            QCOMPARE(QString::fromUtf8(text), expected);
+            for (const QByteArray &line : text.split('\n')) {
+                const QString entry = QString::fromUtf8(line).trimmed();
+                if (!entry.isEmpty() && !entry.startsWith('#'))
+                    QVERIFY2(entries.contains("::/Example Media/" + entry), qPrintable(entry));
+            }
+        }
     }
 
     // Through a real FAT driver, with the free space a drive list would give: names FAT refuses
