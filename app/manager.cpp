@@ -146,12 +146,29 @@ void manager::slAddToLibrary(bool all)
     m_setAside.clear();
     m_adding.clear();
     m_toCopy.clear();
-    for (track t : tracks) {
-        if (t.originalPath.isEmpty())
-            t.originalPath = t.filepath;
-        t.filepath = libraryFolderFor(t) + QLatin1Char('/') + QFileInfo(t.originalPath).fileName();
-        m_toCopy.insert(t.filepath);
-        m_adding.insert(t.id, t);
+    m_addedCounts = {};
+    // A file met as an album track and as playlist entries is copied, and converted, once: its
+    // entries share the track's place in the library (the first entry's when no track has it).
+    QHash<QString, QString> placeOf;
+    for (const bool entries : {false, true}) {
+        for (track t : tracks) {
+            if (t.playlist.isEmpty() == entries)
+                continue;
+            if (t.originalPath.isEmpty())
+                t.originalPath = t.filepath;
+            const QString own = libraryFolderFor(t) + QLatin1Char('/') + QFileInfo(t.originalPath).fileName();
+            // A video is optimised into a file of its own, which no entry shares.
+            if (t.isVideo) {
+                t.filepath = own;
+            } else {
+                QString &place = placeOf[QDir::cleanPath(t.originalPath)];
+                if (place.isEmpty())
+                    place = own;
+                t.filepath = place;
+            }
+            m_toCopy.insert(t.filepath);
+            m_adding.insert(t.id, t);
+        }
     }
     emit sgUpdateCopyProgress(0, m_addTotal);
     addToMainObjectThreadFinished();
@@ -161,9 +178,10 @@ void manager::Copyfinished()
 {
     CopyResult result = m_copyWatcher.result();
     writeLog(appLogFile(), QStringLiteral("Copy finished, added: "), QString::number(result.added.size()));
-    m_added += int(result.added.size());
-    for (const track &t : std::as_const(result.added))
+    for (const track &t : std::as_const(result.added)) {
+        countAdded(t);
         m_addedTracks.insert(t.id, t);
+    }
     m_addFailures += result.failures;
     // The store decides the artist, album and playlist ids, so the map is the one read back from it.
     if (result.libraryLoaded)

@@ -77,8 +77,9 @@ public:
     bool init(QmlApplicationViewer *viewer, const QString &qmlFile);
     void initContextProperties();
 
-    // Copies the tracks' files into the library folder, one folder per album, and stores each
-    // copy. Runs on a pool thread: it reads only its arguments and the cancel flag.
+    // Copies each track's file (`originalPath`) to its planned place in the library folder
+    // (`filepath`; its album's folder when that is the source itself) and stores each copy. Runs on a pool
+    // thread: it reads only its arguments and the cancel flag.
     static CopyResult copyToLibrary(QList<track> tracks, const std::atomic_bool *cancel,
         const std::function<void(int done, int total)> &progress = {});
     // Removes the library rows (and library copies) of the paths; returns the paths removed.
@@ -255,6 +256,9 @@ private:
     void startVideoOptimising();
     // The add's end, however it went: one report to the window.
     void finishAdd(bool cancelled);
+    // A converted track of the add, stored: into the library, the repair and the counts.
+    void takeAdded(const track &t);
+    void countAdded(const track &t);
 
     AppPaths m_paths;
     MessageHandler m_messages;
@@ -307,7 +311,13 @@ private:
     QSet<QString> m_toCopy;
     TrackMap m_videosToOptimise;
     int m_addTotal = 0;
-    int m_added = 0;
+    int m_added = 0;  // rows stored
+    // What the add's end message counts: tracks and videos of albums, and playlists.
+    struct AddedCounts {
+        int tracks = 0;
+        int videos = 0;
+        QSet<QString> playlists;
+    } m_addedCounts;
     int m_transcodeDone = 0;
     bool m_reloadAfterAdd = false;  // the add's end reads the library from the store again
     QStringList m_addFailures;

@@ -46,8 +46,20 @@ void manager::addToMainObjectThreadFinished()
     }
     TrackMap audio;
     m_videosToOptimise.clear();
-    for (auto it = m_adding.cbegin(); it != m_adding.cend(); ++it)
-        (it->isVideo ? m_videosToOptimise : audio).insert(it.key(), it.value());
+    // One conversion per library file, made for an album's track where one shares the file; the
+    // entries sharing it get their rows when it is made.
+    QHash<QString, qint64> converterOf;
+    for (auto it = m_adding.cbegin(); it != m_adding.cend(); ++it) {
+        if (it->isVideo) {
+            m_videosToOptimise.insert(it.key(), it.value());
+            continue;
+        }
+        const auto found = converterOf.constFind(it->filepath);
+        if (found == converterOf.cend() || (it->playlist.isEmpty() && !m_adding[*found].playlist.isEmpty()))
+            converterOf.insert(it->filepath, it.key());
+    }
+    for (const qint64 key : std::as_const(converterOf))
+        audio.insert(key, m_adding.value(key));
     if (audio.isEmpty()) {
         startVideoOptimising();
         return;
@@ -70,19 +82,57 @@ void manager::Transcodingfinished()
     QHash<QString, QList<qint64>> byPath;
     for (auto it = m_adding.cbegin(); it != m_adding.cend(); ++it)
         byPath[it->filepath] << it.key();
+    kivoDB store;
     for (const track &record : converted) {
         if (record.id <= 0)
             continue;
+        QList<track> sharing;
         for (const QString &path : {record.originalPath, record.filepath}) {
-            for (const qint64 key : byPath.take(path))
-                m_adding.remove(key);
+            for (const qint64 key : byPath.take(path)) {
+                const track entry = m_adding.take(key);
+                if (entry.playlist != record.playlist || entry.albumname != record.albumname)
+                    sharing << entry;
+            }
             m_toCopy.remove(path);
         }
-        m_library.insert(record.id, record);
-        m_addedTracks.insert(record.id, record);
-        ++m_added;
+        takeAdded(record);
+        // The entries of the same file point at this one conversion.
+        for (track entry : std::as_const(sharing)) {
+            entry.originalPath = record.originalPath;
+            entry.filepath = record.filepath;
+            entry.codec = record.codec;
+            entry.filesize = record.filesize;
+            entry.bitrate = record.bitrate;
+            entry.quality = record.quality;
+            qint64 id = 0;
+            if (!store.insertTrackSingle(entry, &id)) {
+                m_addFailures << QFileInfo(entry.filepath).fileName() + QStringLiteral(": ")
+                        + kivoDB::lastError();
+                continue;
+            }
+            entry.id = id;
+            takeAdded(entry);
+        }
     }
     startCopy();
+}
+
+void manager::takeAdded(const track &t)
+{
+    m_library.insert(t.id, t);
+    m_addedTracks.insert(t.id, t);
+    countAdded(t);
+}
+
+void manager::countAdded(const track &t)
+{
+    ++m_added;
+    if (!t.playlist.isEmpty())
+        m_addedCounts.playlists.insert(t.playlist);
+    else if (t.isVideo)
+        ++m_addedCounts.videos;
+    else
+        ++m_addedCounts.tracks;
 }
 
 void manager::slUpdateObjectTranscoding(QList<track>) { }
@@ -99,8 +149,9 @@ void manager::slRemoveFileAudio(QString filePath, qint64 trackID, qint64 flag)
         return;
     // The library map is keyed by stored ids, the add by browser ids: only the add is touched
     // here. A track that could not be converted is not added at all.
+    // The entries sharing the file are left out with it.
     if (flag == 1)
-        m_adding.remove(trackID);
+        m_adding.removeIf([&filePath](const auto &item) { return item.value().filepath == filePath; });
     m_toCopy.remove(filePath);
 }
 
@@ -158,7 +209,7 @@ void manager::slupdateMainObjectVideo(track t)
     }
     t.id = newId;
     m_library.insert(newId, t);
-    ++m_added;
+    countAdded(t);
     m_videoProgress->setDone(m_videoProgress->done() + 1);
 }
 
@@ -217,8 +268,9 @@ void manager::finishAdd(bool cancelled)
     m_videosToOptimise.clear();
     emit sgCopyFinished(m_added);
     // The count is always told, on the library's line; a cancel or a file left out also in a box.
-    const QString count
-        = cancelled ? m_messages.addCancelled.arg(m_added).arg(m_addTotal) : MessageHandler::added(m_added);
+    const QString count = cancelled ? m_messages.addCancelled.arg(m_added).arg(m_addTotal)
+                                    : MessageHandler::added(m_addedCounts.tracks, m_addedCounts.videos,
+                                        int(m_addedCounts.playlists.size()));
     emit sgShowStatus(count);
     QStringList lines;
     if (!m_setAside.isEmpty())

@@ -110,7 +110,11 @@ CopyResult manager::copyToLibrary(
         track t = tracks.at(i);
         const QString source = t.originalPath.isEmpty() ? t.filepath : t.originalPath;
         const QFileInfo sourceInfo(source);
-        const QString folder = libraryFolderFor(t);
+        // The planned place, which the entries of a playlist share with the album's track.
+        const QString planned = t.filepath != source
+            ? t.filepath
+            : libraryFolderFor(t) + QLatin1Char('/') + sourceInfo.fileName();
+        const QString folder = QFileInfo(planned).absolutePath();
         if (!sourceInfo.isFile()) {
             result.failures << source + QStringLiteral(": the file is no longer there");
         } else if (!QDir().mkpath(folder)) {
@@ -118,8 +122,7 @@ CopyResult manager::copyToLibrary(
         } else {
             // The same file added again (or listed in a playlist too) shares its library copy; a
             // different file of the same name gets a free name, and nothing is overwritten.
-            const QString target
-                = libraryTarget(source, folder + QLatin1Char('/') + sourceInfo.fileName(), claimed);
+            const QString target = libraryTarget(source, planned, claimed);
             QString temporary;
             platform::CopyOutcome copied;
             if (!claimed.contains(target) && !QFileInfo::exists(target)) {

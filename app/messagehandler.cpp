@@ -72,9 +72,19 @@ QString MessageHandler::scanNote(
     return lines.join(QLatin1Char(' '));
 }
 
-QString MessageHandler::added(int tracks)
+QString MessageHandler::added(int tracks, int videos, int playlists)
 {
-    return counted(tracks, "track", "tracks") + QStringLiteral(" added to the library.");
+    QStringList parts;
+    if (tracks > 0 || (videos == 0 && playlists == 0))
+        parts << counted(tracks, "track", "tracks");
+    if (videos > 0)
+        parts << counted(videos, "video", "videos");
+    if (playlists > 0)
+        parts << counted(playlists, "playlist", "playlists");
+    const QString last = parts.takeLast();
+    const QString list
+        = parts.isEmpty() ? last : parts.join(QStringLiteral(", ")) + QStringLiteral(" and ") + last;
+    return list + QStringLiteral(" added to the library.");
 }
 
 QString MessageHandler::removalQuestion(int tracks, int files)

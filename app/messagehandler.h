@@ -37,8 +37,9 @@ public:
     // The browser's line after a scan of `found` files: a cancel, why nothing was found (`reason`,
     // when known), and what was left out.
     QString scanNote(const ScanSkips &skipped, int found, bool stopped, const QString &reason) const;
-    // "12 tracks added to the library."
-    static QString added(int tracks);
+    // "21 tracks, 2 videos and 2 playlists added to the library."; the parts that are 0 are left
+    // out, and "0 tracks" stands when all are.
+    static QString added(int tracks, int videos = 0, int playlists = 0);
     // The question before `tracks` tracks, `files` of them copies in the library folder, go.
     static QString removalQuestion(int tracks, int files);
 

@@ -75,6 +75,14 @@ class TestMainRoad : public QObject
         }
     }
 
+    // "Road Trip.m3u" beside the albums, naming Sun and `second` (relative to the music folder).
+    void makePlaylist(const QString &second)
+    {
+        QFile list(m_music + "/Road Trip.m3u");
+        QVERIFY(list.open(QIODevice::WriteOnly));
+        list.write("#EXTM3U\nBand/One/01 Sun.mp3\n" + second.toUtf8() + "\n");
+    }
+
     // Started, with a vehicle chosen as the welcome page does it (a new library file has just
     // reset any earlier choice).
     static void start(KivoApplication &app, int vehicleIndex = 0)
@@ -444,33 +452,48 @@ private slots:
         QDir().mkpath(env.home() + "/Videos");
         QVERIFY(MediaGen::makeVideo(env.home() + "/Videos/clip.avi", clip).isEmpty());
 
+        // A playlist names a copied and a converted track: each file is copied or converted once
+        // and the entries point at that one file.
+        makePlaylist("Band/Three/01 Wave.wav");
+
         KivoApplication app;
         start(app, 1);
         manager *mgr = app.controller();
         QSignalSpy counter(mgr, &manager::sgUpdateTranscodingCounter);
         QVERIFY(scan(mgr, "mymusic"));
         QVERIFY(addAndWait(mgr, true));
-        QCOMPARE(mgr->library().size(), 5);
+        QCOMPARE(mgr->library().size(), 7);
+        QCOMPARE(app.viewer()->rootObject()->property("statusText").toString(),
+            QStringLiteral("5 tracks and 1 playlist added to the library."));
         QCOMPARE(counter.last().first().toInt(), 1);
-        QStringList paths;
+        QStringList paths, entries;
         for (const track &t : kivoDB().loadLibrary())
-            paths << t.filepath;
+            (t.playlist.isEmpty() ? paths : entries) << t.filepath;
         const QStringList converted = paths.filter("/Transcoded Media/Album Three/");
         QCOMPARE(converted.size(), 1);
         QVERIFY(QFile::exists(converted.first()) && QFileInfo(converted.first()).suffix() != "wav");
         QVERIFY(!QDir(kivoDB::libraryRoot() + "/Album Three").exists());
+        entries.sort();
+        QCOMPARE(entries, QStringList({kivoDB::libraryRoot() + "/Album One/01 Sun.mp3", converted.first()}));
+        QStringList files;
+        QDirIterator it(kivoDB::libraryRoot(), QDir::Files | QDir::Hidden, QDirIterator::Subdirectories);
+        while (it.hasNext())
+            files << it.next();
+        QCOMPARE(files.size(), 5);
 
         QVERIFY(scan(mgr, "myvideos"));
         QCOMPARE(mgr->displayType(), int(manager::DisplayVideos));
         QVERIFY(addAndWait(mgr, true));
         QVERIFY(settled(mgr));
         const TrackMap stored = kivoDB().loadLibrary();
-        QCOMPARE(stored.size(), 6);
+        QCOMPARE(stored.size(), 8);
         bool optimised = false;
         for (const track &t : stored)
             optimised = optimised || (t.isVideo && t.filepath.contains("/Transcoded Media/Videos/"));
         QVERIFY(optimised);
-        QCOMPARE(mgr->library().size(), 6);
+        QCOMPARE(mgr->library().size(), 8);
+        QCOMPARE(app.viewer()->rootObject()->property("statusText").toString(),
+            QStringLiteral("1 video added to the library."));
     }
 
     // From the library's ticked rows through the transfer dialog to a finished transfer into a
