@@ -65,6 +65,8 @@ class TrackList : public QObject
     KIVO_MODEL_PROPERTY(QString, name, setName)
     KIVO_MODEL_PROPERTY(QString, cover, setCover)
     KIVO_MODEL_PROPERTY(int, trackCount, setTrackCount)
+    // Every entry of the playlist is ticked for the car; set through the controller.
+    KIVO_MODEL_PROPERTY(bool, selected, setSelected)
 public:
     using QObject::QObject;
 };
@@ -79,8 +81,8 @@ class DetailedDataModel : public QObject
     KIVO_MODEL_PROPERTY(int, tracknumber, setTracknumber)
     KIVO_MODEL_PROPERTY(QString, duration, setDuration)
     KIVO_MODEL_PROPERTY(QString, cover, setCover)
-    // The library row whose tick this line shows and sets; null for a playlist entry, which is
-    // ticked through its track.
+    // The object whose tick this line shows and sets: the library's own row for a track of an
+    // artist or album, a tick of the entry's own for a playlist entry.
     Q_PROPERTY(QObject *row READ row CONSTANT)
 public:
     explicit DetailedDataModel(QObject *row = nullptr, QObject *parent = nullptr)

@@ -110,6 +110,9 @@ public:
     const QList<QObject *> &browserModel() const { return m_browserModel; }
     // The tracks of the artist, album or playlist opened, as DetailedDataModel objects.
     const QList<QObject *> &detailModel() const { return m_detailModel; }
+    // What "Transfer to vehicle" hands to the drive: the ticked rows the views show and the
+    // ticked playlist entries, by library id.
+    TrackMap transferSelection() const;
 
     // Puts the scan's tracks in the browser's order and marks those `library` holds already.
     static ScanResult orderScan(TrackMap tracks, const TrackMap &library);
@@ -143,6 +146,8 @@ signals:
     void sgShowDetail(QVariant title, QVariant kind);
     // Asks before a removal: the question and the ids it is about.
     void sgAskRemoval(QVariant text, QVariant trackIds);
+    // How many tracks are ticked for the car, as a line for the window; empty for none.
+    void sgShowTicked(QVariant text);
 
 public slots:
     // Loads the library from the store and builds its models, both off the window's thread; the
@@ -173,6 +178,10 @@ public slots:
     void exeRemoveTransfer(const QString &action);
     // Keeps only library entries whose texts contain `text` (all with an empty text).
     void slSearchLibrary(const QString &text);
+    // Ticks or clears every entry of the playlist `name`.
+    void slSelectPlaylist(const QString &name, bool selected);
+    // The window changed ticks of library rows: the count it shows follows.
+    void slSelectionChanged();
 
     // A repaired track (an id below 1 ends the repair display).
     void updateMainObjectMgr(track t);
@@ -246,6 +255,11 @@ private:
     void showEmptyBrowser(const QString &reason);
     void buildDetail();
     void publishDetail();
+    // A playlist entry's tick changed; the playlist rows and the count follow.
+    void tickEntry(qint64 id, bool selected);
+    // The ticks of playlist entries kept to the library as it is, shown on the playlist rows,
+    // and the count told to the window.
+    void syncTicks();
     void storeInLibrary(const track &t);
     void connectRepair();
     // Starts the repair of tracks just added, when the web can be reached.
@@ -305,6 +319,7 @@ private:
     QList<QObject *> m_detailModel;
     QString m_detailKind;  // empty while nothing is open
     QString m_detailName;
+    QSet<qint64> m_tickedEntries;  // playlist entries ticked for the car, by library id
     // The add in progress: its tracks by browser id (`originalPath` the file found, `filepath` its
     // planned place in the library), the planned paths still to copy, and what became of them.
     TrackMap m_adding;

@@ -59,7 +59,19 @@ void manager::buildDetail()
                 rowOf.insert(m_rowIds[0].at(i), m_rows[0].at(i));
         }
         for (const track *t : chosen) {
-            auto *line = new DetailedDataModel(rowOf.value(t->id));
+            // A playlist entry has no row in the tabs; its line holds a tick of its own.
+            TrackDataModel *tick = nullptr;
+            if (playlist) {
+                tick = new TrackDataModel;
+                tick->setTrackid(t->id);
+                tick->setSelected(m_tickedEntries.contains(t->id));
+            }
+            auto *line = new DetailedDataModel(tick ? tick : rowOf.value(t->id));
+            if (tick) {
+                tick->setParent(line);
+                connect(tick, &TrackDataModel::selectedChanged, this,
+                    [this, tick, id = t->id] { tickEntry(id, tick->selected()); });
+            }
             line->setTrackid(t->id);
             line->setTrackname(t->trackname);
             // A playlist entry's album is the playlist itself.

@@ -346,6 +346,7 @@ void manager::takeModels(ModelLists lists)
     bury(lists.playlists);
     for (QList<QObject *> &rows : oldRows)
         bury(rows);
+    syncTicks();
     emit sgLibraryChanged(!m_library.isEmpty());
     emit sgLibraryLoading(false);
 }

@@ -87,6 +87,11 @@ QString MessageHandler::added(int tracks, int videos, int playlists)
     return list + QStringLiteral(" added to the library.");
 }
 
+QString MessageHandler::ticked(int tracks)
+{
+    return tracks > 0 ? counted(tracks, "track", "tracks") + QStringLiteral(" ticked") : QString();
+}
+
 QString MessageHandler::removalQuestion(int tracks, int files)
 {
     return QStringLiteral("Remove %1 from the library? %2 will be deleted from the library folder; "

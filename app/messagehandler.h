@@ -40,6 +40,8 @@ public:
     // "21 tracks, 2 videos and 2 playlists added to the library."; the parts that are 0 are left
     // out, and "0 tracks" stands when all are.
     static QString added(int tracks, int videos = 0, int playlists = 0);
+    // "12 tracks ticked" for the library's line of ticks; empty when none is.
+    static QString ticked(int tracks);
     // The question before `tracks` tracks, `files` of them copies in the library folder, go.
     static QString removalQuestion(int tracks, int files);
 

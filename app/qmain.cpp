@@ -150,6 +150,8 @@ void KivoApplication::connectRoot()
     join(root, SIGNAL(sgPauseRepair(bool)), mgr, SLOT(slPauseRepair(bool)));
     join(root, SIGNAL(sgOpenDetail(QString, QString)), mgr, SLOT(slOpenDetail(QString, QString)));
     join(root, SIGNAL(sgConfirmRemove(QVariant)), mgr, SLOT(slConfirmRemove(QVariant)));
+    join(root, SIGNAL(sgSelectPlaylist(QString, bool)), mgr, SLOT(slSelectPlaylist(QString, bool)));
+    join(root, SIGNAL(sgSelectionChanged()), mgr, SLOT(slSelectionChanged()));
 
     join(mgr, SIGNAL(sgShowMessage(QVariant)), root, SLOT(showmessageBox(QVariant)));
     join(mgr, SIGNAL(sgShowSearchProgress(QVariant)), root, SLOT(slShowSearchProgress(QVariant)));
@@ -169,6 +171,7 @@ void KivoApplication::connectRoot()
     join(mgr, SIGNAL(sgShowLibraryTab(QVariant)), root, SLOT(slShowLibraryTab(QVariant)));
     join(mgr, SIGNAL(sgShowDetail(QVariant, QVariant)), root, SLOT(slShowDetail(QVariant, QVariant)));
     join(mgr, SIGNAL(sgAskRemoval(QVariant, QVariant)), root, SLOT(slAskRemoval(QVariant, QVariant)));
+    join(mgr, SIGNAL(sgShowTicked(QVariant)), root, SLOT(slShowTicked(QVariant)));
     join(root, SIGNAL(exeRemoveTransfer(QString)), mgr, SLOT(exeRemoveTransfer(QString)));
     join(mgr, SIGNAL(showTransferBrowser()), root, SLOT(showTransferBrowser()));
 

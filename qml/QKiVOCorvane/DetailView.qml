@@ -39,6 +39,7 @@ ColumnLayout {
         emptyText: MediaLibrary_txtnoresults
         delegate: ListRow {
             item: modelData.row
+            onTicked: view.app.sgSelectionChanged()
             title: (modelData.tracknumber > 0 && view.app.detailKind === "album" ? modelData.tracknumber + ". " : "")
                    + modelData.trackname
             subtitle: modelData.subtitle

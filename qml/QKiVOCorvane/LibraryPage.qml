@@ -11,27 +11,30 @@ ColumnLayout {
     readonly property var tabNames: [MediaLibrary_txtartists, MediaLibrary_txtalbums, MediaLibrary_txttracks,
         MediaLibrary_txtplaylists, MediaLibrary_txtpodcasts, MediaLibrary_txtaudiobooks, MediaLibrary_txtvideos]
     readonly property bool detailOpen: app.detailKind !== ""
-    // The tabs whose rows have check boxes: tracks, podcasts, audio books, videos.
+    // The tabs whose rows are tracks with check boxes: tracks, podcasts, audio books, videos.
     function tickable(tab) { return tab === 2 || tab >= 4 }
     function tabList(tab) {
         return [artistModel, albumModel, trackModel, playlistModel, podcastModel, audiobookModel, videoModel][tab]
     }
-    readonly property bool canSelect: detailOpen ? app.detailKind !== "playlist" && detailModel.length > 0
-                                                 : tickable(tabs.currentIndex) && tabList(tabs.currentIndex).length > 0
+    readonly property bool canSelect: detailOpen ? detailModel.length > 0 : tabList(tabs.currentIndex).length > 0
 
-    // Ticks or clears the rows of the view in front: the open artist or album, or the tab.
+    // Ticks or clears the rows of the view in front: the open artist, album or playlist, the
+    // playlists of their tab, the tracks behind the artists or albums shown, or the tab's rows.
     function selectShown(selected) {
         if (detailOpen) {
             for (var i = 0; i < detailModel.length; ++i)
                 if (detailModel[i].row)
                     detailModel[i].row.selected = selected
+        } else if (tabs.currentIndex === 3) {
+            for (var k = 0; k < playlistModel.length; ++k)
+                app.sgSelectPlaylist(playlistModel[k].name, selected)
             return
+        } else {
+            var rows = tabList(tickable(tabs.currentIndex) ? tabs.currentIndex : 2)
+            for (var j = 0; j < rows.length; ++j)
+                rows[j].selected = selected
         }
-        if (!tickable(tabs.currentIndex))
-            return
-        var rows = tabList(tabs.currentIndex)
-        for (var j = 0; j < rows.length; ++j)
-            rows[j].selected = selected
+        app.sgSelectionChanged()
     }
     function emptyText(tab) {
         if (app.librarySearchText !== "")
@@ -70,6 +73,13 @@ ColumnLayout {
                     page.app.sgSearchLibrary(librarySearch.text)
                 }
             }
+        }
+        Label {
+            objectName: "tickedCount"
+            visible: text !== ""
+            text: page.app.tickedText
+            color: "#f0c860"
+            font.pixelSize: 14
         }
         Button {
             objectName: "librarySelectAll"
@@ -204,6 +214,7 @@ ColumnLayout {
             emptyText: page.emptyText(2)
             delegate: ListRow {
                 item: modelData
+                onTicked: page.app.sgSelectionChanged()
                 title: modelData.trackname
                 subtitle: modelData.artistname + " – " + modelData.albumname
                 detail: modelData.duration
@@ -215,30 +226,33 @@ ColumnLayout {
             model: playlistModel
             emptyText: page.emptyText(3)
             delegate: ListRow {
+                item: modelData
+                opensOnClick: true
                 title: modelData.name
                 subtitle: page.app.trackCountText(modelData.trackCount)
                 image: modelData.cover
                 detail: "›"
                 onOpened: page.app.openDetail("playlist", modelData.name)
+                onTicked: function(checked) { page.app.sgSelectPlaylist(modelData.name, checked) }
             }
         }
         LibraryList {
             objectName: "podcastList"
             model: podcastModel
             emptyText: page.emptyText(4)
-            delegate: ListRow { item: modelData; title: modelData.trackname; subtitle: modelData.albumname; detail: modelData.duration; image: modelData.cover }
+            delegate: ListRow { item: modelData; onTicked: page.app.sgSelectionChanged(); title: modelData.trackname; subtitle: modelData.albumname; detail: modelData.duration; image: modelData.cover }
         }
         LibraryList {
             objectName: "audiobookList"
             model: audiobookModel
             emptyText: page.emptyText(5)
-            delegate: ListRow { item: modelData; title: modelData.trackname; subtitle: modelData.artistname; detail: modelData.duration; image: modelData.cover }
+            delegate: ListRow { item: modelData; onTicked: page.app.sgSelectionChanged(); title: modelData.trackname; subtitle: modelData.artistname; detail: modelData.duration; image: modelData.cover }
         }
         LibraryList {
             objectName: "videoList"
             model: videoModel
             emptyText: page.emptyText(6)
-            delegate: ListRow { item: modelData; title: modelData.trackname; subtitle: modelData.subtitle; detail: modelData.duration; image: modelData.cover }
+            delegate: ListRow { item: modelData; onTicked: page.app.sgSelectionChanged(); title: modelData.trackname; subtitle: modelData.subtitle; detail: modelData.duration; image: modelData.cover }
         }
         DetailView { app: page.app }
     }

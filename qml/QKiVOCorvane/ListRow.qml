@@ -3,7 +3,8 @@ import QtQuick.Controls
 import QtQuick.Layouts
 
 // One row of a list: an optional check box, a picture, two lines of text and a detail on the
-// right. A click anywhere on a row with a check box toggles it; on any other row it opens it.
+// right. A click anywhere on a row with a check box toggles it, unless the row also opens (a
+// playlist): then the box ticks and the rest of the row opens. On any other row a click opens it.
 Rectangle {
     id: row
     property string title
@@ -17,7 +18,10 @@ Rectangle {
     // The object whose `selected` the check box shows and sets; none for a row without one.
     property var item: null
     readonly property bool selectable: !!item
+    property bool opensOnClick: false
     signal opened()
+    // The user changed the tick; `checked` is its new state.
+    signal ticked(bool checked)
 
     width: ListView.view ? ListView.view.width : 400
     height: 52
@@ -28,10 +32,12 @@ Rectangle {
         anchors.fill: parent
         cursorShape: Qt.PointingHandCursor
         onClicked: {
-            if (row.selectable)
+            if (row.selectable && !row.opensOnClick) {
                 row.item.selected = !row.item.selected
-            else
+                row.ticked(row.item.selected)
+            } else {
                 row.opened()
+            }
         }
     }
 
@@ -42,8 +48,12 @@ Rectangle {
         spacing: 10
         CheckBox {
             visible: row.selectable
+            objectName: "rowTick"
             checked: row.selectable && row.item.selected
-            onToggled: row.item.selected = checked
+            onToggled: {
+                row.item.selected = checked
+                row.ticked(checked)
+            }
         }
         Image {
             Layout.preferredWidth: 40

@@ -29,6 +29,8 @@ Rectangle {
     signal sgCancelOptimization()
     signal sgPauseRepair(bool paused)
     signal sgOpenDetail(string kind, string name)
+    signal sgSelectPlaylist(string name, bool selected)
+    signal sgSelectionChanged()
     signal exeRemoveTransfer(string action)
     signal transferTomedia(int flag)
     signal sgProgressStoped(int flag)
@@ -108,6 +110,8 @@ Rectangle {
         removalBox.subject = ids
         removalBox.open()
     }
+    function slShowTicked(text) { tickedText = text }
+    property string tickedText: ""
     property bool libraryLoading: typeof libraryLoadingAtStart !== "undefined" ? libraryLoadingAtStart : false
 
     // The transfer to the car.

@@ -502,6 +502,7 @@ private slots:
     {
         TestEnv env;
         makeMusic(env);
+        makePlaylist("Band/Two/02 Snow.mp3");
         KivoApplication app;
         start(app);
         manager *mgr = app.controller();
@@ -515,9 +516,21 @@ private slots:
             MessageHandler().noMediaSelected);
         QVERIFY(QMetaObject::invokeMethod(root, "slShowLibraryTab", Q_ARG(QVariant, "tracks")));
         QVERIFY(QMetaObject::invokeMethod(root, "selectRows", Q_ARG(QVariant, true)));
+        QCOMPARE(root->property("tickedText").toString(), QStringLiteral("4 tracks ticked"));
+        // The playlists tab ticks whole playlists; an open one shows its entries ticked.
+        QVERIFY(QMetaObject::invokeMethod(root, "slShowLibraryTab", Q_ARG(QVariant, "playlists")));
+        QVERIFY(QMetaObject::invokeMethod(root, "selectRows", Q_ARG(QVariant, true)));
+        QCOMPARE(mgr->playlistModel().size(), 1);
+        QVERIFY(static_cast<TrackList *>(mgr->playlistModel().first())->selected());
+        QCOMPARE(root->property("tickedText").toString(), QStringLiteral("6 tracks ticked"));
+        QVERIFY(QMetaObject::invokeMethod(
+            root, "openDetail", Q_ARG(QVariant, "playlist"), Q_ARG(QVariant, "Road Trip")));
+        QCOMPARE(mgr->detailModel().size(), 2);
+        for (QObject *line : mgr->detailModel())
+            QVERIFY(static_cast<DetailedDataModel *>(line)->row()->property("selected").toBool());
         QVERIFY(QMetaObject::invokeMethod(root, "exeRemoveTransfer", Q_ARG(QString, "transfer")));
         QVERIFY(dialog->property("opened").toBool());
-        QCOMPARE(Drive::transferMap().size(), 4);
+        QCOMPARE(Drive::transferMap().size(), 6);
 
         const QString target = env.makePath("stick");
         QDir().mkpath(target);
@@ -532,15 +545,19 @@ private slots:
         QVERIFY(ended.wait(30000));
 
         const QString media = target + "/" + root->property("vehicleName").toString() + " Media/";
-        for (const char *file : {"Album One/01 Sun.mp3", "Album One/02 Moon.mp3", "Album Two/02 Snow.mp3"})
+        for (const char *file : {"Album One/01 Sun.mp3", "Album One/02 Moon.mp3", "Album Two/02 Snow.mp3",
+                 "Road Trip/01 Sun.mp3", "Road Trip/02 Snow.mp3"})
             QVERIFY2(QFile::exists(media + file), qPrintable(media + file));
-        QCOMPARE(root->property("transferCount").toInt(), 4);
-        QCOMPARE(root->property("transferTotal").toInt(), 4);
+        QCOMPARE(readFile(media + "Road Trip.m3u"),
+            QStringLiteral(
+                "#EXTM3U:\r\n#EXTINF:\r\nRoad Trip/01 Sun.mp3\r\n#EXTINF:\r\nRoad Trip/02 Snow.mp3\r\n"));
+        QCOMPARE(root->property("transferCount").toInt(), 6);
+        QCOMPARE(root->property("transferTotal").toInt(), 6);
         QVERIFY(!root->findChild<QObject *>("transferProgress")->property("opened").toBool());
         QVERIFY(root->findChild<QObject *>("messageText")
                     ->property("text")
                     .toString()
-                    .startsWith("Transfer complete: 4 of 4"));
+                    .startsWith("Transfer complete: 6 of 6"));
         QVERIFY(!app.drive()->isPolling());
     }
 
