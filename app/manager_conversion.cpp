@@ -82,36 +82,29 @@ void manager::Transcodingfinished()
     QHash<QString, QList<qint64>> byPath;
     for (auto it = m_adding.cbegin(); it != m_adding.cend(); ++it)
         byPath[it->filepath] << it.key();
-    kivoDB store;
     for (const track &record : converted) {
         if (record.id <= 0)
             continue;
-        QList<track> sharing;
+        QList<QPair<qint64, track>> sharing;
         for (const QString &path : {record.originalPath, record.filepath}) {
             for (const qint64 key : byPath.take(path)) {
                 const track entry = m_adding.take(key);
                 if (entry.playlist != record.playlist || entry.albumname != record.albumname)
-                    sharing << entry;
+                    sharing << qMakePair(key, entry);
             }
             m_toCopy.remove(path);
         }
         takeAdded(record);
-        // The entries of the same file point at this one conversion.
-        for (track entry : std::as_const(sharing)) {
-            entry.originalPath = record.originalPath;
-            entry.filepath = record.filepath;
+        // The entries of the same file point at this one conversion; the copy stores their rows
+        // with the other entries, so a playlist keeps its order.
+        for (auto [key, entry] : std::as_const(sharing)) {
+            entry.originalPath = entry.filepath = record.filepath;
             entry.codec = record.codec;
             entry.filesize = record.filesize;
             entry.bitrate = record.bitrate;
             entry.quality = record.quality;
-            qint64 id = 0;
-            if (!store.insertTrackSingle(entry, &id)) {
-                m_addFailures << QFileInfo(entry.filepath).fileName() + QStringLiteral(": ")
-                        + kivoDB::lastError();
-                continue;
-            }
-            entry.id = id;
-            takeAdded(entry);
+            m_adding.insert(key, entry);
+            m_toCopy.insert(entry.filepath);
         }
     }
     startCopy();

@@ -117,6 +117,9 @@ CopyResult manager::copyToLibrary(
         const QString folder = QFileInfo(planned).absolutePath();
         if (!sourceInfo.isFile()) {
             result.failures << source + QStringLiteral(": the file is no longer there");
+        } else if (t.filepath == source && source.startsWith(kivoDB::libraryRoot() + QLatin1Char('/'))) {
+            // Already in the library (a conversion an entry shares): only its row is stored.
+            pending << Pending{t, source, {}};
         } else if (!QDir().mkpath(folder)) {
             result.failures << source + QStringLiteral(": the library folder cannot be made");
         } else {
