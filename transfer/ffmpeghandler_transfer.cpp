@@ -54,6 +54,9 @@ Planned plan(const TransferRun &run, const track &t)
 
 void writePlaylist(TransferRun &run, const M3uFile &playlist)
 {
+    // None of its files reached the drive this time: what an earlier run wrote is kept.
+    if (playlist.entries() == 0 && QFileInfo::exists(playlist.path()))
+        return;
     QString error;
     if (playlist.write(&error))
         return;

@@ -357,6 +357,10 @@ private slots:
         QCOMPARE(o.report.stop, TransferReport::Cancelled);
         QCOMPARE(bytes(file), whole);
         QVERIFY(QDir(out + "/Example Media").entryList(QDir::Hidden | QDir::Files).filter(".kivo").isEmpty());
+        // A run that brings none of its files leaves the file as it was too.
+        QObject::disconnect(&handler, nullptr, &guard, nullptr);
+        run(handler, mapOf({song(1, m_media + "/gone.mp3", "x", "G", "Four")}), detail(out, &m_mp3System));
+        QCOMPARE(bytes(file), whole);
     }
 
     // A playlist on a real FAT driver: its file read back with mtools names files that are on the
