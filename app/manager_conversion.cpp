@@ -141,8 +141,7 @@ void manager::slRemoveFileAudio(QString filePath, qint64 trackID, qint64 flag)
     if (trackID <= 0 || flag < 1 || flag > 3)
         return;
     // The library map is keyed by stored ids, the add by browser ids: only the add is touched
-    // here. A track that could not be converted is not added at all.
-    // The entries sharing the file are left out with it.
+    // here. A track that could not be converted is not added at all, nor the entries sharing it.
     if (flag == 1)
         m_adding.removeIf([&filePath](const auto &item) { return item.value().filepath == filePath; });
     m_toCopy.remove(filePath);
