@@ -4,6 +4,7 @@
 
 #include "applog.h"
 #include "coverfiles.h"
+#include "tempfiles.h"
 #include "track_data.h"
 
 #include <QBuffer>
@@ -13,7 +14,6 @@
 #include <QImage>
 #include <QImageReader>
 #include <QSaveFile>
-#include <QTemporaryFile>
 
 #include <taglib/aifffile.h>
 #include <taglib/apefile.h>
@@ -313,12 +313,13 @@ bool TagLibBuilder::saveTags(track t)
     }
 
     // Work on a copy beside the original, so the final rename stays on one file system.
-    QTemporaryFile temp(original.absolutePath() + QStringLiteral("/.kivo-tags-XXXXXX.") + suffix);
-    temp.setAutoRemove(true);
-    if (!temp.open()) {
+    // Named by the one temporary scheme, so the start-up sweep clears what a killed write left.
+    QFile temp;
+    if (!platform::openTemporaryFile(temp, original.absolutePath(), suffix)) {
         writeLog(appLogFile(), QStringLiteral("Tag save failed (no temporary copy): "), t.filepath);
         return false;
     }
+    platform::TemporaryFileRemover removeTemp(temp.fileName());
     QFile source(original.absoluteFilePath());
     bool copied = source.open(QIODevice::ReadOnly);
     while (copied) {
@@ -358,7 +359,7 @@ bool TagLibBuilder::saveTags(track t)
         writeLog(appLogFile(), QStringLiteral("Tag save failed (cannot replace the file): "), t.filepath);
         return false;
     }
-    temp.setAutoRemove(false);
+    removeTemp.keep();
     return true;
 }
 

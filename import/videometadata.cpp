@@ -1,13 +1,13 @@
 #include "videometadata.h"
 
 #include "applog.h"
+#include "tempfiles.h"
 #include "toolpaths.h"
 
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QImageReader>
-#include <QTemporaryFile>
 
 #include <taglib/asffile.h>
 #include <taglib/mp4file.h>
@@ -89,12 +89,13 @@ QString VideoMetadata::grabThumbnail(
         return QStringLiteral("");
     }
     // ffmpeg writes into a temporary name; only a complete image is renamed into place.
-    QTemporaryFile temp(folder + QStringLiteral("/.thumb-XXXXXX.png"));
-    if (!temp.open()) {
+    QFile temp;
+    if (!platform::openTemporaryFile(temp, folder, QStringLiteral("png"))) {
         writeLog(appLogFile(), QStringLiteral("Cannot create a thumbnail file in: "), folder);
         return QStringLiteral("");
     }
     temp.close();
+    platform::TemporaryFileRemover removeTemp(temp.fileName());
 
     QStringList arguments = {QStringLiteral("-nostdin"), QStringLiteral("-y"), QStringLiteral("-i"), video,
         QStringLiteral("-r"), QStringLiteral("1")};
@@ -115,7 +116,7 @@ QString VideoMetadata::grabThumbnail(
     }
     // Another thread may have made the same thumbnail meanwhile; its file is kept.
     if (!QFile::exists(image) && temp.rename(image)) {
-        temp.setAutoRemove(false);
+        removeTemp.keep();
         return image;
     }
     return QFile::exists(image) ? image : QStringLiteral("");

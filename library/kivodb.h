@@ -35,9 +35,9 @@ public:
     static QString lastError();
     // "<data folder>/Music/Corvane Zorad Urizaderi": the only folder whose files the store deletes.
     static QString libraryRoot();
-    // Clears what a killed add or conversion left in the library folder: files still under a
-    // temporary name whose writer no longer runs, then the folders that leaves empty. Returns how
-    // many files went.
+    // Clears what a killed add, conversion, tag write or cover download left in the library and
+    // artwork folders: files still under a temporary name whose writer no longer runs, then the
+    // library folders that leaves empty. Returns how many files went.
     static int sweepLibraryFolder();
 
     // Look-ups used inside a track insert: find the row or add it, on `query`'s connection, within

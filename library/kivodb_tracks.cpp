@@ -295,35 +295,44 @@ bool kivoDB::deleteTrackByPath(QSqlDatabase db, const QString &path)
 
 int kivoDB::sweepLibraryFolder()
 {
-    const QString root = QFileInfo(libraryRoot()).canonicalFilePath();
-    if (root.isEmpty())
-        return 0;
-    // Named by platform::temporaryPath: ".kivo-<pid>-<n>.<suffix>".
-    static const QRegularExpression temporary(QStringLiteral("^\\.kivo-(\\d+)-\\d+\\."));
+    // Tag writes of builds before the one naming scheme: ".kivo-tags-XXXXXX.<suffix>". No writer
+    // of that name runs any more.
+    static const QRegularExpression oldTagCopy(QStringLiteral("^\\.kivo-tags-[A-Za-z0-9]{6}\\."));
+    // Files of this process may belong to an add that runs now; they are kept.
+    const auto stale = [](const QString &name) {
+        return platform::isStaleTemporary(name, platform::OwnTemporaries::InUse)
+            || oldTagCopy.match(name).hasMatch();
+    };
+    // Covers and thumbnails are written under the same scheme into the artwork folder.
     int removed = 0;
-    // A folder made after the sweep began may be an add's that runs now; it is left alone.
-    const QDateTime began = QDateTime::currentDateTime();
-    QStringList folders;
-    QDirIterator it(
-        root, QDir::Files | QDir::Dirs | QDir::Hidden | QDir::NoDotAndDotDot, QDirIterator::Subdirectories);
-    while (it.hasNext()) {
-        it.next();
-        const QFileInfo info = it.fileInfo();
-        if (info.isSymLink())
-            continue;
-        if (info.isDir()) {
-            if (info.lastModified() < began)
-                folders.prepend(info.absoluteFilePath());
-            continue;
+    const QString artwork = QFileInfo(AppPaths::dataLocation() + AppPaths().artworkDir).canonicalFilePath();
+    if (!artwork.isEmpty())
+        removed += platform::removeStaleTemporaries(artwork, platform::OwnTemporaries::InUse);
+
+    const QString root = QFileInfo(libraryRoot()).canonicalFilePath();
+    if (!root.isEmpty()) {
+        // A folder made after the sweep began may be an add's that runs now; it is left alone.
+        const QDateTime began = QDateTime::currentDateTime();
+        QStringList folders;
+        QDirIterator it(root, QDir::Files | QDir::Dirs | QDir::Hidden | QDir::NoDotAndDotDot,
+            QDirIterator::Subdirectories);
+        while (it.hasNext()) {
+            it.next();
+            const QFileInfo info = it.fileInfo();
+            if (info.isSymLink())
+                continue;
+            if (info.isDir()) {
+                if (info.lastModified() < began)
+                    folders.prepend(info.absoluteFilePath());
+                continue;
+            }
+            if (stale(info.fileName()) && QFile::remove(info.absoluteFilePath()))
+                ++removed;
         }
-        const QRegularExpressionMatch match = temporary.match(info.fileName());
-        if (match.hasMatch() && !platform::processIsRunning(match.captured(1).toLongLong())
-            && QFile::remove(info.absoluteFilePath()))
-            ++removed;
+        // Deepest first; a folder that still holds anything stays.
+        for (const QString &folder : std::as_const(folders))
+            QDir().rmdir(folder);
     }
-    // Deepest first; a folder that still holds anything stays.
-    for (const QString &folder : std::as_const(folders))
-        QDir().rmdir(folder);
     if (removed > 0)
         writeLog(appLogFile(), QStringLiteral("Left-over copies removed: "), QString::number(removed));
     return removed;

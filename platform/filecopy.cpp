@@ -171,17 +171,6 @@ quint64 volumeIdOf(const QString &path)
     return quint64(info.st_dev);
 }
 
-QString temporaryPath(const QString &folder, const QString &suffix)
-{
-    static std::atomic<quint64> counter{0};
-    return folder + QStringLiteral("/.kivo-%1-%2.").arg(::getpid()).arg(++counter) + suffix;
-}
-
-bool processIsRunning(qint64 pid)
-{
-    return pid > 0 && (::kill(pid_t(pid), 0) == 0 || errno == EPERM);
-}
-
 qint64 maxFileSizeOn(const QString &folder)
 {
     const QString type = QString::fromLatin1(QStorageInfo(folder).fileSystemType()).toLower();

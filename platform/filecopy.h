@@ -1,5 +1,7 @@
 #pragma once
 
+#include "tempfiles.h"
+
 #include <QString>
 
 // Copying onto removable drives, where the reason a write fails decides what the user is told:
@@ -25,14 +27,6 @@ CopyOutcome replaceFile(const QString &from, const QString &to);
 // An id of the volume that holds `path`; 0 when the path cannot be read. A drive that was
 // unmounted leaves its mount folder on another volume, so the id tells the two apart.
 quint64 volumeIdOf(const QString &path);
-
-// A hidden name in `folder` for a file being written, ".kivo-<pid>-<n>.<suffix>": unique within
-// the process, and telling which process wrote it, so a left-over one can be recognised.
-QString temporaryPath(const QString &folder, const QString &suffix);
-
-// Whether the process with this id still runs; temporary files carry their writer's id, so a
-// file of a process that is gone can be cleared away.
-bool processIsRunning(qint64 pid);
 
 // The largest file the volume holding `folder` can store: 4 GiB - 1 on FAT, else -1 (no limit).
 qint64 maxFileSizeOn(const QString &folder);

@@ -95,6 +95,10 @@ TransferReport ffmpeghandler::transferTracks(
         ? 0
         : platform::volumeIdOf(root.isEmpty() ? QStringLiteral("/") : root);
     run.maxFileSize = platform::maxFileSizeOn(root);
+    // What a killed or unplugged earlier transfer left half-written; only one transfer runs at a
+    // time, so no file of this process is being written there now.
+    if (run.volume != 0)
+        platform::removeStaleTemporaries(run.mediaRoot, platform::OwnTemporaries::Stale);
     run.systemCodecs = loadSystemInfo(QString::fromStdString(system.name));
     for (const AudioCodec &codec : std::as_const(run.systemCodecs))
         run.playableCodecs.insert(QString::fromStdString(codec.name));
