@@ -49,6 +49,7 @@ Drive::Drive(QQuickView *view, QObject *parent)
 
 Drive::~Drive()
 {
+    detachPoll();
     // The jobs use this object's handler and formatter; neither may outlive it.
     if (m_transferWatcher.isRunning())
         ffmpeghandler::cancelTransfer();
@@ -94,6 +95,8 @@ void Drive::dropUnused(const QList<DriveData *> &candidates)
 
 void Drive::clearLists()
 {
+    // A poll still reading reports lists that are gone.
+    ++m_pollGeneration;
     const QList<DriveData *> listed = m_driveMap.values();
     m_driveMap.clear();
     m_drivePaths.clear();

@@ -16,6 +16,7 @@
 #include <QVariant>
 
 #include <functional>
+#include <memory>
 
 class QQuickView;
 struct SystemInfo;
@@ -24,17 +25,35 @@ struct SystemInfo;
 // reads the drive list the poll changes.
 struct FormatJob {
     bool format = false;
-    QString device;
+    bool listedDrive = false;  // a listed stick or card, not a chosen folder
     QString mountPath;
-    QString label;
+    // Folders whose disks are never formatted: the system's root, the data and program folders.
+    QStringList keptPaths;
     platform::FileSystemKind kind = platform::FileSystemKind::Fat32;
+    // Filled by the guard:
+    QString device;
+    QString label;
 };
 
 struct FormatOutcome {
     bool formatted = false;
+    QString refusal;  // the guard refused the format: nothing is formatted or transferred
     QString error;  // the format failed: nothing is transferred
-    QString mountPath;  // where the formatted volume is mounted now
+    QString mountPath;  // where the target is mounted now
+    qint64 bytesFree = 0;  // its free space now (a drive, not a chosen folder)
 };
+
+// What one poll read off the main thread: a slow or hung mount never holds the window.
+struct DrivePoll {
+    quint64 generation = 0;
+    QStringList listed;  // the listed paths the poll looked at
+    QStringList present;  // those of them that still exist
+    QList<platform::MountedVolume> removable;
+    QList<platform::MountedVolume> added;  // volumes not listed yet, with settled sizes
+    bool unsettled = false;  // a new volume's size changed between reads: nothing is published
+};
+
+struct DrivePollLink;
 
 // Serves the transfer-and-sync dialog: lists the removable drives and a chosen folder once a
 // second while it is open, formats the chosen drive when asked, starts the transfer and turns its
@@ -78,6 +97,8 @@ signals:
     void sgHideFormatWait();
     // The transfer this Drive started has ended, however it ended.
     void sgTransferEnded(TransferReport report);
+    // A poll's reading has been taken into the lists.
+    void drivesRead();
 
 public slots:
     // 1 starts polling with empty lists, 0 stops it and publishes the emptied lists.
@@ -97,9 +118,14 @@ public slots:
     void slTransferFinished(const TransferReport &report);
 
 private:
-    FormatOutcome formatDrive(const FormatJob &job) const;
-    // Why the listed target may not be formatted; "" when it may, with `job` filled.
-    QString formatRefusal(const QString &drive, FormatJob *job) const;
+    FormatOutcome formatDrive(FormatJob job) const;
+    // Why the target may not be formatted; "" when it may, with `job` filled. Reads the mount
+    // table and sysfs: runs in the format job, never on the main thread.
+    QString formatRefusal(FormatJob *job) const;
+    static DrivePoll readDrives(const platform::VolumeProvider &provider, const QStringList &listed);
+    void takePoll(const DrivePoll &poll);
+    // The poll thread no longer reports to this object.
+    void detachPoll();
     DriveData *listedEntry(const QString &path) const;
     void clearLists();
     // Deletes the entries that neither list holds any more.
@@ -120,6 +146,9 @@ private:
     QMap<qint64, DriveData *> m_driveMap;
     QMap<qint64, DriveData *> m_folderMap;
     qint64 m_nextDriveKey = 1;
+    std::shared_ptr<DrivePollLink> m_pollLink;
+    bool m_pollRunning = false;
+    quint64 m_pollGeneration = 0;
     QFutureWatcher<FormatOutcome> m_formatWatcher;
     QFutureWatcher<TransferReport> m_transferWatcher;
     ffmpeghandler m_transferHandler;

@@ -31,57 +31,79 @@ void Drive::ContinueDrive(
     m_systemInfo = ::systemInfo();
     FormatJob job;
     const DriveData *entry = listedEntry(drive);
-    // A chosen folder is never formatted; anything else must pass the guard.
-    if (format != 0 && !(entry && entry->isSystem() == 1)) {
-        const QString refusal = formatRefusal(drive, &job);
-        if (!refusal.isEmpty()) {
-            writeLog(
-                appLogFile(), QStringLiteral("Format refused: "), drive + QStringLiteral(": ") + refusal);
-            emit showMessageBox(m_messages.formatRefused + QLatin1Char('\n') + refusal);
-            return;
-        }
-        job.format = true;
-    }
+    job.listedDrive = entry && entry->isSystem() == 0;
+    job.mountPath = drive;
+    // A chosen folder is never formatted; anything else must pass the guard, in the job, since
+    // it reads the mount table and sysfs.
+    job.format = format != 0 && !(entry && entry->isSystem() == 1);
+    job.keptPaths = {QStringLiteral("/"), AppPaths().dataDir, QCoreApplication::applicationDirPath()};
+    job.kind = platform::fileSystemFor(
+        m_systemInfo ? QString::fromStdString(m_systemInfo->filingSystems.filingSystem) : QString());
     m_formatJob = job;
     emit sgShowFormatWait();
     m_formatWatcher.setFuture(QtConcurrent::run([this, job] { return formatDrive(job); }));
 }
 
-QString Drive::formatRefusal(const QString &drive, FormatJob *job) const
+QString Drive::formatRefusal(FormatJob *job) const
 {
-    const DriveData *entry = listedEntry(drive);
-    if (!entry || entry->isSystem() != 0)
+    const QString &drive = job->mountPath;
+    if (!job->listedDrive)
         return tr("%1 is not a listed drive.").arg(drive);
     const platform::MountedVolume volume = m_provider.volumeAt(drive);
-    if (volume.device.isEmpty() || volume.readOnly || !m_provider.isRemovable(volume.device))
+    if (volume.device.isEmpty() || volume.readOnly)
         return tr("%1 is not a writable USB stick or SD card.").arg(drive);
-    const QString disk = m_provider.diskOf(volume.device);
-    if (disk.isEmpty())
+    // The mount table's text may name another device than the one mounted here; only a block
+    // device standing for the device number under the mount path is formatted.
+    const std::optional<platform::FileIdentity> mounted = m_provider.identity(drive);
+    if (!mounted || !m_provider.isMountedFrom(volume.device, drive))
+        return tr("The device mounted at %1 cannot be told.").arg(drive);
+    const QStringList disks = m_provider.disksOf(mounted->device);
+    if (disks.isEmpty())
         return tr("The disk of %1 cannot be told.").arg(drive);
-    for (const QString &kept :
-        {QStringLiteral("/"), AppPaths().dataDir, QCoreApplication::applicationDirPath()}) {
-        if (m_provider.diskOf(m_provider.volumeHolding(kept).device) == disk)
-            return tr("%1 lies on the disk that holds %2.").arg(drive, kept);
+    if (!m_provider.onRemovableDisks(mounted->device))
+        return tr("%1 is not a writable USB stick or SD card.").arg(drive);
+    // A disk that cannot be told might be the target's: the format is refused.
+    for (const QString &kept : std::as_const(job->keptPaths)) {
+        const QStringList keptDisks = m_provider.disksHolding(kept);
+        if (keptDisks.isEmpty())
+            return tr("The disk that holds %1 cannot be told.").arg(kept);
+        for (const QString &disk : keptDisks) {
+            if (disks.contains(disk))
+                return tr("%1 lies on the disk that holds %2.").arg(drive, kept);
+        }
     }
     job->device = volume.device;
-    job->mountPath = drive;
     job->label = volume.label;
-    job->kind = platform::fileSystemFor(
-        m_systemInfo ? QString::fromStdString(m_systemInfo->filingSystems.filingSystem) : QString());
     return {};
 }
 
-FormatOutcome Drive::formatDrive(const FormatJob &job) const
+FormatOutcome Drive::formatDrive(FormatJob job) const
 {
     FormatOutcome outcome;
-    if (!job.format)
-        return outcome;
-    std::cout << "formattig drive ........" << qPrintable(job.device) << std::endl;
-    const platform::FormatResult result = formatter.format(job.device, job.mountPath, job.kind, job.label);
-    std::cout << "format completed drive ........" << qPrintable(job.mountPath) << std::endl;
-    outcome.formatted = result.ok;
-    outcome.error = result.ok ? QString() : result.error;
-    outcome.mountPath = result.mountPath;
+    outcome.mountPath = job.mountPath;
+    if (job.format) {
+        outcome.refusal = formatRefusal(&job);
+        if (!outcome.refusal.isEmpty())
+            return outcome;
+        std::cout << "formattig drive ........" << qPrintable(job.device) << std::endl;
+        const platform::FormatResult result
+            = formatter.format(job.device, job.mountPath, job.kind, job.label);
+        std::cout << "format completed drive ........" << qPrintable(job.mountPath) << std::endl;
+        outcome.formatted = result.ok;
+        outcome.error = result.ok ? QString() : result.error;
+        if (!result.ok)
+            return outcome;
+        // The volume may come back under another path; take it from the mount table anew.
+        outcome.mountPath.clear();
+        for (const platform::MountedVolume &v : m_provider.removableVolumes()) {
+            if (v.device == job.device)
+                outcome.mountPath = v.rootPath;
+        }
+    }
+    // Free space now, not when the drive was first listed: it may have been formatted or
+    // written to since. Read here, since a slow drive must not hold the window.
+    if (job.listedDrive && !outcome.mountPath.isEmpty())
+        outcome.bytesFree = m_provider.volumeAt(outcome.mountPath).bytesFree;
     return outcome;
 }
 
@@ -89,18 +111,19 @@ void Drive::finishFormatDrive()
 {
     emit sgHideFormatWait();
     const FormatOutcome outcome = m_formatWatcher.result();
+    if (!outcome.refusal.isEmpty()) {
+        writeLog(appLogFile(), QStringLiteral("Format refused: "),
+            m_drive + QStringLiteral(": ") + outcome.refusal);
+        emit showMessageBox(m_messages.formatRefused + QLatin1Char('\n') + outcome.refusal);
+        return;
+    }
     if (!outcome.error.isEmpty()) {
         writeLog(appLogFile(), QStringLiteral("Format failed: "), outcome.error);
         emit showMessageBox(m_messages.formatFailed + QLatin1Char('\n') + outcome.error);
         return;
     }
     if (outcome.formatted) {
-        // The volume may come back under another path; take it from the mount table anew.
-        QString mounted;
-        for (const platform::MountedVolume &v : m_provider.removableVolumes()) {
-            if (v.device == m_formatJob.device)
-                mounted = v.rootPath;
-        }
+        const QString &mounted = outcome.mountPath;
         if (DriveData *entry = listedEntry(m_drive); entry && !mounted.isEmpty()) {
             entry->setDriveletter(mounted);
             for (QString &path : m_drivePaths) {
@@ -120,9 +143,7 @@ void Drive::finishFormatDrive()
     transferDetail detail;
     if (const DriveData *entry = listedEntry(m_drive)) {
         detail.ignoreSpaceLimit = entry->isSystem() == 1;
-        // Free space now, not when the drive was first listed: it may have been formatted or
-        // written to since.
-        detail.availableSpace = detail.ignoreSpaceLimit ? total + 1 : m_provider.volumeAt(m_drive).bytesFree;
+        detail.availableSpace = detail.ignoreSpaceLimit ? total + 1 : outcome.bytesFree;
     }
     detail.destination = m_drive;
     detail.overwriteall = m_overwriteall != 0;

@@ -5,6 +5,9 @@
 #include <QFileInfo>
 #include <QStandardPaths>
 
+#include <mutex>
+#include <thread>
+
 namespace {
 
 QString gib(qint64 bytes)
@@ -19,19 +22,94 @@ bool Drive::isUsbDrive(const QString &path) const
     return m_provider.isRemovable(m_provider.volumeAt(path).device);
 }
 
+// How the poll thread reaches its Drive: the Drive clears `owner` when it goes, under the lock
+// the thread holds while it posts the result.
+struct DrivePollLink {
+    std::mutex lock;
+    Drive *owner = nullptr;
+};
+
+void Drive::detachPoll()
+{
+    if (!m_pollLink)
+        return;
+    const std::lock_guard<std::mutex> hold(m_pollLink->lock);
+    m_pollLink->owner = nullptr;
+}
+
 void Drive::GetDriveDetail()
 {
+    // One reading at a time: a hung mount holds one thread, never one more per second.
+    if (m_pollRunning)
+        return;
+    if (!m_pollLink) {
+        m_pollLink = std::make_shared<DrivePollLink>();
+        m_pollLink->owner = this;
+    }
+    m_pollRunning = true;
+    QStringList listed = m_drivePaths;
+    listed.removeAll(QStringLiteral("No Drive"));
+    // Its own thread, not the pool: a mount that never answers must not hold a pool thread, nor
+    // the program's exit, which waits for the pool.
+    std::thread([link = m_pollLink, provider = m_provider, listed, generation = m_pollGeneration] {
+        DrivePoll poll = readDrives(provider, listed);
+        poll.generation = generation;
+        const std::lock_guard<std::mutex> hold(link->lock);
+        if (Drive *owner = link->owner)
+            QMetaObject::invokeMethod(
+                owner, [owner, poll] { owner->takePoll(poll); }, Qt::QueuedConnection);
+    }).detach();
+}
+
+DrivePoll Drive::readDrives(const platform::VolumeProvider &provider, const QStringList &listed)
+{
+    DrivePoll poll;
+    poll.listed = listed;
+    for (const QString &path : listed) {
+        if (QFileInfo::exists(path))
+            poll.present << path;
+    }
+    poll.removable = provider.removableVolumes();
+    for (const platform::MountedVolume &volume : std::as_const(poll.removable)) {
+        if (listed.contains(volume.rootPath))
+            continue;
+        // A drive still settling reports changing sizes; it is listed by a later poll.
+        platform::MountedVolume reads[5];
+        for (platform::MountedVolume &read : reads)
+            read = provider.volumeAt(volume.rootPath);
+        if (reads[0].bytesTotal != reads[1].bytesTotal || reads[2].bytesTotal != reads[3].bytesTotal
+            || reads[0].bytesTotal != reads[4].bytesTotal) {
+            poll.unsettled = true;
+            return poll;
+        }
+        platform::MountedVolume added = volume;
+        added.bytesTotal = reads[0].bytesTotal;
+        added.bytesFree = reads[4].bytesFree;
+        poll.added << added;
+    }
+    return poll;
+}
+
+void Drive::takePoll(const DrivePoll &poll)
+{
+    m_pollRunning = false;
+    if (poll.generation != m_pollGeneration) {
+        emit drivesRead();
+        return;
+    }
     // Targets that have gone leave both lists in the same poll.
-    const QList<platform::MountedVolume> removable = m_provider.removableVolumes();
-    const auto isListedVolume = [&removable](const QString &path) {
-        return std::any_of(removable.begin(), removable.end(),
+    const auto isListedVolume = [&poll](const QString &path) {
+        return std::any_of(poll.removable.begin(), poll.removable.end(),
             [&path](const platform::MountedVolume &v) { return v.rootPath == path; });
     };
     QList<DriveData *> dropped;
     for (const QString &path : QStringList(m_drivePaths)) {
+        // A path listed after the reading began is judged by the next poll.
+        if (path != QLatin1String("No Drive") && !poll.listed.contains(path))
+            continue;
         const DriveData *entry = listedEntry(path);
         const bool present
-            = QFileInfo::exists(path) && (!entry || entry->isSystem() == 1 || isListedVolume(path));
+            = poll.present.contains(path) && (!entry || entry->isSystem() == 1 || isListedVolume(path));
         if (present)
             continue;
         for (auto it = m_driveMap.begin(); it != m_driveMap.end();) {
@@ -46,21 +124,18 @@ void Drive::GetDriveDetail()
     }
     dropUnused(dropped);
 
-    for (const platform::MountedVolume &volume : removable) {
+    for (const platform::MountedVolume &volume : poll.added) {
         if (m_drivePaths.contains(volume.rootPath))
             continue;
-        // A drive still settling reports changing sizes; it is listed by a later poll.
-        platform::MountedVolume reads[5];
-        for (platform::MountedVolume &read : reads)
-            read = m_provider.volumeAt(volume.rootPath);
-        if (reads[0].bytesTotal != reads[1].bytesTotal || reads[2].bytesTotal != reads[3].bytesTotal
-            || reads[0].bytesTotal != reads[4].bytesTotal)
-            return;
-        const qint64 total = reads[0].bytesTotal, free = reads[4].bytesFree;
+        const qint64 total = volume.bytesTotal, free = volume.bytesFree;
         m_drivePaths << volume.rootPath;
         m_driveMap.insert(m_nextDriveKey++,
             new DriveData(gib(total), gib(free), 0, free, gib(total - free), volume.rootPath, volume.label,
                 volume.fileSystem, this));
+    }
+    if (poll.unsettled) {
+        emit drivesRead();
+        return;
     }
 
     if (!m_chosenFolder.isEmpty() && !m_drivePaths.contains(m_chosenFolder)) {
@@ -72,6 +147,7 @@ void Drive::GetDriveDetail()
     if (m_drivePaths.isEmpty())
         m_drivePaths << QStringLiteral("No Drive");
     publish();
+    emit drivesRead();
 }
 
 void Drive::openDialog()
