@@ -2,12 +2,14 @@
 #include "coverfiles.h"
 #include "database.h"
 #include "kivodb.h"
+#include "tempfiles.h"
 #include "testenv.h"
 
 #include <QApplication>
 #include <QDir>
 #include <QFile>
 #include <QImage>
+#include <QProcess>
 #include <QSqlQuery>
 #include <QSqlRecord>
 #include <QThread>
@@ -268,6 +270,33 @@ private slots:
         // Outside the program's folder, or given as a link: refused.
         QVERIFY(!m_store.removeDir(userFolder) && !m_store.removeDir(data + "/pictures-link"));
         QVERIFY(QFileInfo::exists(userFile));
+    }
+
+    // What killed writers left under a temporary name goes at start-up, with the folders it
+    // leaves empty; the files of writers still at work stay.
+    void sweepClearsLeftoverTemporaries()
+    {
+        QProcess gone;
+        gone.start("true");
+        QVERIFY(gone.waitForStarted());
+        const QString dead = QString::number(gone.processId());
+        QVERIFY(gone.waitForFinished());
+        const QString artwork = AppPaths::dataLocation() + AppPaths().artworkDir;
+        // A killed tag write, one of an older build, a killed add, a killed cover download, and
+        // one whose id now names another program (the id came back after a reboot).
+        const QStringList stale = {lib("Album/.kivo-" + dead + "-4.mp3"), lib("Album/.kivo-tags-aB3xY9.m4a"),
+            lib("Gone/.kivo-" + dead + "-1.part"), artwork + "/.kivo-" + dead + "-2.png",
+            lib("Album/.kivo-1-9.mp3")};
+        const QStringList kept = {lib("Album/song.mp3"), platform::temporaryPath(lib("Album"), "mp3"),
+            lib("Album/.kivo-notes.txt"), artwork + "/Album.png"};
+        touch(stale + kept);
+        const int swept = kivoDB::sweepLibraryFolder();
+        for (const QString &path : stale)
+            QVERIFY2(!QFileInfo::exists(path), qPrintable(path));
+        QCOMPARE(swept, stale.size());
+        for (const QString &path : kept)
+            QVERIFY2(QFileInfo::exists(path), qPrintable(path));
+        QVERIFY(!QFileInfo::exists(lib("Gone")));
     }
 
     void failedInsertRollsBackWholeOperation()

@@ -10,6 +10,7 @@
 #include <QProcess>
 #include <QStandardPaths>
 
+#include <signal.h>
 #include <unistd.h>
 
 // A transfer run against a folder target and a FAT image, with media made by the real ffmpeg.
@@ -466,7 +467,109 @@ private slots:
             QVERIFY(type.readAllStandardOutput() == bytes(a));
         }
     }
+
+    // A transfer killed mid-copy, then run again: what the killed run left under a temporary name
+    // goes, and every file arrives whole.
+    void killedTransfer()
+    {
+        if (!QFile::exists("/dev/fuse") || QStandardPaths::findExecutable("fusefat").isEmpty()
+            || getuid() != 0)
+            QSKIP("needs root, /dev/fuse and fusefat to mount a FAT image");
+        qputenv("MTOOLS_SKIP_CHECK", "1");
+        const QString image = m_dir.filePath("killed.img"), mount = m_dir.filePath("killed");
+        QDir().mkpath(mount);
+        QCOMPARE(QProcess::execute("truncate", {"-s", "300M", image}), 0);
+        QCOMPARE(QProcess::execute("mkfs.vfat", {"-F", "32", "-n", "CAR", image}), 0);
+        QCOMPARE(QProcess::execute("fusefat", {"-o", "rw+", image, mount}), 0);
+        QStringList videos;
+        TrackMap map;
+        for (int i = 1; i <= 3; ++i) {
+            videos << m_media + QString("/clip%1.mp4").arg(i);
+            QFile file(videos.last());
+            QVERIFY(file.open(QIODevice::WriteOnly));
+            QByteArray block(1 << 20, char('a' + i));
+            for (int mb = 0; mb < 64; ++mb) {
+                block[0] = char(mb);
+                file.write(block);
+            }
+            map.insert(i, song(i, videos.last(), "V"));
+            map[i].isVideo = true;
+        }
+
+        QProcess child;
+        child.start(QCoreApplication::applicationFilePath(), QStringList{"--transfer-child", mount} + videos);
+        QVERIFY(child.waitForStarted());
+        const QDir folder(mount + "/Example Media/Videos");
+        const bool caught = QTest::qWaitFor(
+            [&] {
+                const QFileInfoList parts = folder.entryInfoList({".kivo-*"}, QDir::Files | QDir::Hidden);
+                return !parts.isEmpty() && parts.first().size() > 0;
+            },
+            60000);
+        ::kill(pid_t(child.processId()), SIGKILL);
+        QVERIFY(child.waitForFinished());
+        QVERIFY2(caught && child.exitStatus() == QProcess::CrashExit, "the child was not caught mid-copy");
+        QVERIFY(!folder.entryList({".kivo-*"}, QDir::Files | QDir::Hidden).isEmpty());
+
+        ffmpeghandler handler;
+        const Outcome o = run(handler, map, detail(mount, &m_mp3System));
+        QProcess::execute("fusermount", {"-u", mount});
+        QCOMPARE(o.report.stop, TransferReport::Completed);
+        QProcess dir;
+        dir.start("mdir", {"-i", image, "-/", "-a", "-b", "::"});
+        QVERIFY(dir.waitForFinished());
+        const QStringList entries
+            = QString::fromUtf8(dir.readAllStandardOutput()).split('\n', Qt::SkipEmptyParts);
+        QVERIFY2(entries.filter(".kivo").isEmpty(), qPrintable(entries.join(' ')));
+        for (int i = 1; i <= 3; ++i) {
+            QProcess type;
+            type.start("mtype", {"-i", image, QString("::/Example Media/Videos/clip%1.mp4").arg(i)});
+            QVERIFY(type.waitForFinished());
+            QVERIFY(type.readAllStandardOutput() == bytes(videos.at(i - 1)));
+        }
+    }
 };
 
-KIVO_TEST_MAIN(TestTransfer)
+// The transfer of the killed-transfer test, in a child process: "--transfer-child <target> <video>...".
+static int transferChild(int argc, char *argv[])
+{
+    TestEnv env;
+    QCoreApplication app(argc, argv);
+    initKivoResources();
+    SystemInfo system;
+    QFile xml(":resources/xml/systems.xml");
+    if (!xml.open(QIODevice::ReadOnly) || !readSystemInfo(&xml, "CMS-1100", &system))
+        return 2;
+    system.vehicle = "Example";
+    TrackMap map;
+    for (int i = 3; i < argc; ++i) {
+        track t;
+        t.id = qint16(i);
+        t.filepath = QString::fromLocal8Bit(argv[i]);
+        t.albumname = "V";
+        t.isVideo = true;
+        map.insert(t.id, t);
+    }
+    transferDetail d;
+    d.destination = QString::fromLocal8Bit(argv[2]);
+    d.availableSpace = 1LL << 40;
+    d.systemInfo = &system;
+    ffmpeghandler handler;
+    return handler.transferTracks(map, d).stop == TransferReport::Completed ? 0 : 1;
+}
+
+int main(int argc, char *argv[])
+{
+    if (argc >= 3 && qstrcmp(argv[1], "--transfer-child") == 0)
+        return transferChild(argc, argv);
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    TestEnv kivoTestEnv;
+    if (!kivoTestEnv.isValid())
+        return 2;
+    QApplication app(argc, argv);
+    TestTransfer tc;
+    QTEST_SET_MAIN_SOURCE_PATH
+    return QTest::qExec(&tc, argc, argv);
+}
 #include "tst_transfer.moc"
