@@ -63,6 +63,7 @@ public:
     // The file system mounted at `mountPath` is on `device`: the device node is a block device
     // standing for the device number that holds `mountPath`.
     bool isMountedFrom(const QString &device, const QString &mountPath) const;
+    // What stat says of `path`; nothing when it cannot be read.
     std::optional<FileIdentity> identity(const QString &path) const;
 
 private:

@@ -103,6 +103,8 @@ signals:
 public slots:
     // 1 starts polling with empty lists, 0 stops it and publishes the emptied lists.
     void timerexe(int flag);
+    // Starts one reading of the drives on a thread of its own, unless one is still reading; the
+    // lists change and are published when it reports (drivesRead).
     void GetDriveDetail();
     QString createDriveName(const QString &Name);
     void ContinueDrive(
