@@ -1,5 +1,9 @@
 #include "toolpaths.h"
 
+#include "childprocess.h"
+#include "toolhealth.h"
+#include "toolwatchdog.h"
+
 #include <QDeadlineTimer>
 #include <QDir>
 #include <QFileInfo>
@@ -71,56 +75,126 @@ ToolPath locateTool(Tool tool)
             .arg(name, key, toolRelativePath(tool))};
 }
 
-ToolResult runTool(
-    Tool tool, const QStringList &arguments, int timeoutMs, const std::function<bool()> &cancelled)
+namespace {
+
+constexpr qsizetype kStreamedTail = 64 * 1024;
+constexpr qsizetype kMostKept = 16 * 1024 * 1024;
+
+void keep(QByteArray &into, const QByteArray &chunk, qsizetype most)
+{
+    into += chunk;
+    if (into.size() > most)
+        into.remove(0, into.size() - most / 2);
+}
+
+ToolResult noteFailure(ToolResult result, Tool tool, ToolHealth *health)
+{
+    result.broken = true;
+    if (health && health->noteBroken(tool)) {
+        result.justSetAside = true;
+        result.error += QStringLiteral("; ") + ToolHealth::setAsideNotice(tool);
+    }
+    return result;
+}
+
+}  // namespace
+
+ToolResult runTool(Tool tool, const QStringList &arguments, const RunOptions &options)
 {
     ToolResult result;
+    const QString name = toolName(tool);
+    if (options.health && !options.health->usable(tool)) {
+        result.setAside = true;
+        result.error = ToolHealth::setAsideText(tool);
+        return result;
+    }
     const ToolPath located = locateTool(tool);
     if (!located.found()) {
         result.error = located.error;
-        return result;
+        return noteFailure(result, tool, options.health);
     }
 
     QProcess process;
     process.setProgram(located.path);
     process.setArguments(arguments);
+    if (options.mergeChannels)
+        process.setProcessChannelMode(QProcess::MergedChannels);
+    bindChildToProgram(process);
     process.start(QIODevice::ReadOnly);
-    if (!process.waitForStarted(timeoutMs < 0 ? 30000 : timeoutMs)) {
+    if (!process.waitForStarted(options.timeoutMs < 0 ? 30000 : options.timeoutMs)) {
         result.error = QStringLiteral("%1 did not start: %2").arg(located.path, process.errorString());
-        return result;
+        killChild(process);
+        return noteFailure(result, tool, options.health);
     }
     result.started = true;
-    const QDeadlineTimer deadline(timeoutMs < 0 ? QDeadlineTimer::Forever : QDeadlineTimer(timeoutMs));
+    const QDeadlineTimer deadline(
+        options.timeoutMs < 0 ? QDeadlineTimer::Forever : QDeadlineTimer(options.timeoutMs));
+    ToolWatchdog watchdog(options.stallLimitMs, options.watchedFile);
+    const qsizetype most = options.onOutput ? kStreamedTail : kMostKept;
+    const auto drain = [&] {
+        const QByteArray out = process.readAllStandardOutput();
+        const QByteArray err = options.mergeChannels ? QByteArray() : process.readAllStandardError();
+        if (out.isEmpty() && err.isEmpty())
+            return;
+        watchdog.noteOutput();
+        keep(result.standardOutput, out, most);
+        keep(result.standardError, err, most);
+        if (options.onOutput) {
+            if (!out.isEmpty())
+                options.onOutput(out);
+            if (!err.isEmpty())
+                options.onOutput(err);
+        }
+    };
+    const bool polled = options.cancelled || options.stallLimitMs > 0 || options.onOutput;
     for (;;) {
-        qint64 wait = cancelled ? 100 : -1;
+        qint64 wait = polled ? 100 : -1;
         if (!deadline.isForever())
             wait = wait < 0 ? deadline.remainingTime() : std::min(wait, deadline.remainingTime());
-        if (process.waitForFinished(int(wait)) || process.state() == QProcess::NotRunning)
+        const bool ended = process.waitForFinished(int(wait)) || process.state() == QProcess::NotRunning;
+        drain();
+        if (ended)
             break;
-        if (cancelled && cancelled()) {
+        if (options.cancelled && options.cancelled()) {
             result.cancelled = true;
             result.error = QStringLiteral("%1 was stopped").arg(located.path);
         } else if (deadline.hasExpired()) {
             result.timedOut = true;
-            result.error = QStringLiteral("%1 did not finish within %2 ms").arg(located.path).arg(timeoutMs);
+            result.error
+                = QStringLiteral("%1 did not finish within %2 ms").arg(located.path).arg(options.timeoutMs);
+        } else if (watchdog.stalled()) {
+            result.stalled = true;
+            result.error = options.subject.isEmpty()
+                ? QStringLiteral("%1 stopped responding").arg(name)
+                : QStringLiteral("%1 stopped responding on %2").arg(name, options.subject);
         } else {
             continue;
         }
-        process.kill();
+        killChild(process);
         process.waitForFinished(2000);
         break;
     }
-    result.standardOutput = process.readAllStandardOutput();
-    result.standardError = process.readAllStandardError();
-    if (result.timedOut || result.cancelled)
+    drain();
+    if (result.cancelled)
         return result;
+    if (result.timedOut || result.stalled)
+        return noteFailure(result, tool, options.health);
     if (process.exitStatus() != QProcess::NormalExit) {
         result.crashed = true;
         result.error = QStringLiteral("%1 crashed").arg(located.path);
-        return result;
+        return noteFailure(result, tool, options.health);
     }
     result.exitCode = process.exitCode();
     return result;
+}
+
+ToolResult runTool(
+    Tool tool, const QStringList &arguments, int timeoutMs, const std::function<bool()> &cancelled)
+{
+    RunOptions options;
+    options.timeoutMs = timeoutMs;
+    options.cancelled = cancelled;
+    return runTool(tool, arguments, options);
 }
 
 int isWow64()

@@ -11,6 +11,8 @@
 // copies through the environment.
 namespace platform {
 
+class ToolHealth;
+
 enum class Tool { Ffmpeg, Ffprobe, Fpcalc };
 
 struct ToolPath {
@@ -34,8 +36,12 @@ ToolPath locateTool(Tool tool);
 struct ToolResult {
     bool started = false;
     bool timedOut = false;
+    bool stalled = false;  // showed no sign of work for the watchdog's limit, and was killed
     bool crashed = false;
     bool cancelled = false;
+    bool setAside = false;  // not run: the run's health record had set the tool aside
+    bool broken = false;  // failed on its own account (missing, crashed, hung), not the file's
+    bool justSetAside = false;  // this failure set the tool aside: the run tells the user now
     int exitCode = -1;
     QByteArray standardOutput;
     QByteArray standardError;
@@ -43,8 +49,23 @@ struct ToolResult {
     bool ok() const { return error.isEmpty() && exitCode == 0; }
 };
 
-// Runs a tool to completion with an argument list (never a shell); kills it after timeoutMs (a
-// negative time: no limit) or as soon as `cancelled` says so, which is asked every 100 ms.
+struct RunOptions {
+    int timeoutMs = 30000;  // the whole run; negative: no limit
+    // Quiet for this long (no output, no growth of `watchedFile`): the tool is hung. 0: never.
+    qint64 stallLimitMs = 0;
+    QString watchedFile;
+    QString subject;  // the file the tool works on, named in messages
+    std::function<bool()> cancelled;  // asked every 100 ms
+    // Every piece of output as it comes; only the last 64 KiB of each channel are kept then.
+    std::function<void(const QByteArray &)> onOutput;
+    bool mergeChannels = false;  // standard error read as standard output
+    ToolHealth *health = nullptr;  // the run's record: consulted before, told of failures after
+};
+
+// Runs a tool to completion with an argument list (never a shell) under the options' limits.
+// The child is bound to this program (platform/childprocess.h) and killed with its group.
+ToolResult runTool(Tool tool, const QStringList &arguments, const RunOptions &options);
+// The same with a time limit (negative: none) and a cancel asked every 100 ms.
 ToolResult runTool(Tool tool, const QStringList &arguments, int timeoutMs = 30000,
     const std::function<bool()> &cancelled = {});
 

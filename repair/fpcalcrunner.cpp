@@ -1,5 +1,7 @@
 #include "fpcalcrunner.h"
 
+#include "applog.h"
+#include "childprocess.h"
 #include "toolpaths.h"
 
 #include <QFileInfo>
@@ -34,6 +36,8 @@ FpcalcRunner::FpcalcRunner(QObject *parent)
 {
     m_limit.setSingleShot(true);
     connect(&m_limit, &QTimer::timeout, this, &FpcalcRunner::onTimeLimit);
+    m_watch.setInterval(100);
+    connect(&m_watch, &QTimer::timeout, this, &FpcalcRunner::onWatch);
 }
 
 FpcalcRunner::~FpcalcRunner()
@@ -59,12 +63,18 @@ void FpcalcRunner::start(const QString &filePath)
             0, this, [this, filePath] { end(failure(QStringLiteral("no such file: ") + filePath)); });
         return;
     }
+    if (!m_health.usable(platform::Tool::Fpcalc)) {
+        QTimer::singleShot(
+            0, this, [this] { end(failure(platform::ToolHealth::setAsideText(platform::Tool::Fpcalc))); });
+        return;
+    }
     const platform::ToolPath tool = platform::locateTool(platform::Tool::Fpcalc);
     if (!tool.found()) {
-        QTimer::singleShot(0, this, [this, error = tool.error] { end(failure(error)); });
+        QTimer::singleShot(0, this, [this, error = tool.error] { end(broken(failure(error))); });
         return;
     }
     m_process = new QProcess(this);
+    platform::bindChildToProgram(*m_process);
     m_process->setProgram(tool.path);
     // An absolute path never reads as an option, whatever the file is called.
     m_process->setArguments({file.absoluteFilePath()});
@@ -83,14 +93,38 @@ void FpcalcRunner::start(const QString &filePath)
 
 void FpcalcRunner::onStarted()
 {
-    m_limit.start(m_finishLimitMs);
+    m_limit.stop();
+    // fpcalc prints nothing until it is done, so its quiet is bounded by the watchdog alone.
+    m_watchdog = std::make_unique<platform::ToolWatchdog>(m_finishLimitMs > 0
+            ? qint64(m_finishLimitMs)
+            : platform::ToolWatchdog::limitFor(platform::Tool::Fpcalc));
+    m_watch.start();
+}
+
+void FpcalcRunner::onWatch()
+{
+    if (m_process && m_watchdog && m_watchdog->stalled())
+        onTimeLimit();
+}
+
+FpcalcResult FpcalcRunner::broken(FpcalcResult result)
+{
+    if (m_health.noteBroken(platform::Tool::Fpcalc)) {
+        const QString notice = platform::ToolHealth::setAsideNotice(platform::Tool::Fpcalc);
+        writeLog(appLogFile(), QStringLiteral("Fingerprints: "), notice);
+        result.error += QStringLiteral("; ") + notice;
+    }
+    return result;
 }
 
 void FpcalcRunner::onOutput()
 {
     if (!m_process)
         return;
-    m_output += m_process->readAllStandardOutput();
+    const QByteArray more = m_process->readAllStandardOutput();
+    if (!more.isEmpty() && m_watchdog)
+        m_watchdog->noteOutput();
+    m_output += more;
     if (m_output.size() > kMaxOutputBytes && !m_tooMuch) {
         m_tooMuch = true;
         m_process->kill();
@@ -102,17 +136,17 @@ void FpcalcRunner::onTimeLimit()
     if (!m_process)
         return;
     if (m_process->state() != QProcess::Running) {
-        end(failure(QStringLiteral("fpcalc did not start in time")));
+        end(broken(failure(QStringLiteral("fpcalc did not start in time"))));
         return;
     }
     m_killedAtLimit = true;
-    m_process->kill();
+    platform::killChild(*m_process);
 }
 
 void FpcalcRunner::onFailedToStart()
 {
-    end(failure(
-        QStringLiteral("fpcalc did not start: ") + (m_process ? m_process->errorString() : QString())));
+    end(broken(failure(
+        QStringLiteral("fpcalc did not start: ") + (m_process ? m_process->errorString() : QString()))));
 }
 
 void FpcalcRunner::onProcessFinished(int exitCode, int exitStatus)
@@ -124,11 +158,12 @@ void FpcalcRunner::onProcessFinished(int exitCode, int exitStatus)
     }
     FpcalcResult result = parseOutput(m_output);
     if (!m_killedAtLimit && exitStatus != QProcess::NormalExit) {
-        result = failure(QStringLiteral("fpcalc crashed"));
+        result = broken(failure(QStringLiteral("fpcalc crashed")));
     } else if (!m_killedAtLimit && exitCode != 0 && exitCode != 3) {
         result = failure(QStringLiteral("fpcalc ended with exit code %1").arg(exitCode));
     } else if (!result.ok && m_killedAtLimit) {
-        result.error = QStringLiteral("fpcalc ran past its time limit");
+        result.error = QStringLiteral("fpcalc stopped responding");
+        result = broken(result);
     } else if (!result.ok) {
         result.error = QStringLiteral("fpcalc gave no fingerprint (exit code %1)").arg(exitCode);
     }
@@ -138,6 +173,8 @@ void FpcalcRunner::onProcessFinished(int exitCode, int exitStatus)
 void FpcalcRunner::end(const FpcalcResult &result)
 {
     m_limit.stop();
+    m_watch.stop();
+    m_watchdog.reset();
     dropProcess();
     emit finished(result);
 }
@@ -145,6 +182,8 @@ void FpcalcRunner::end(const FpcalcResult &result)
 void FpcalcRunner::cancel()
 {
     m_limit.stop();
+    m_watch.stop();
+    m_watchdog.reset();
     dropProcess();
 }
 
@@ -156,7 +195,7 @@ void FpcalcRunner::dropProcess()
     m_process = nullptr;
     process->disconnect(this);
     if (process->state() != QProcess::NotRunning) {
-        process->kill();
+        platform::killChild(*process);
         process->waitForFinished(1000);
     }
     process->deleteLater();

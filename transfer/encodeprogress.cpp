@@ -35,6 +35,13 @@ bool EncodeProgress::feed(const QByteArray &bytes)
     return changed;
 }
 
+namespace {
+
+// Frames encoded a second; far above what any encoder here reaches.
+constexpr double kMaxSpeed = 1e7;
+
+}  // namespace
+
 bool EncodeProgress::takeLine(const QString &line)
 {
     static const QRegularExpression duration(QStringLiteral("Duration:\\s*(\\d+:\\d+:\\d+(?:\\.\\d+)?)"));
@@ -63,9 +70,13 @@ bool EncodeProgress::takeLine(const QString &line)
 
     // fps is the encoder's speed, so frames over it are seconds of work. Under one frame a
     // second it tells nothing yet.
-    const qint64 frames = frameMatch.captured(1).toLongLong();
-    const qint64 speed = qint64(fps.match(line).captured(1).toDouble());
-    if (speed > 0) {
+    // Figures out of any real range (twenty digits of "fps=") are junk and tell nothing; they are
+    // kept from every cast and sum.
+    bool counted = false;
+    const qint64 frames = frameMatch.captured(1).toLongLong(&counted);
+    const double rate = fps.match(line).captured(1).toDouble();
+    const qint64 speed = std::isfinite(rate) && rate >= 1.0 && rate <= kMaxSpeed ? qint64(rate) : 0;
+    if (counted && speed > 0) {
         m_status.fileSecondsLeft = std::max<qint64>(0, m_fileFrames - frames) / speed;
         m_status.queueSecondsLeft = std::max<qint64>(0, m_queueFrames - frames) / speed;
     }

@@ -11,6 +11,9 @@
 
 class kivoDB;
 struct TransferRun;
+namespace platform {
+class ToolHealth;
+}
 
 // What one transcode produced.
 struct TranscodeResult {
@@ -76,12 +79,16 @@ public:
     // Transcodes `source` into `target` + "." + the extension, trying `fallback` in order when an
     // attempt fails. Written under a temporary name and renamed when ffmpeg succeeded; a transcode
     // at least as new as its source is reused. A crash skips the file (the transfer's rule).
+    // ffmpeg quiet for longer than the watchdog allows is killed and the file fails; `health`,
+    // the run's record of broken tools, sets it aside after two such failures.
     TranscodeResult fileTrancodinMethod(const QString &source, const QString &target, const QString &setCodec,
-        const QString &extension, QList<AudioCodec> fallback, const StopToken &stop) const;
+        const QString &extension, QList<AudioCodec> fallback, const StopToken &stop,
+        platform::ToolHealth *health = nullptr) const;
     // The library's variant: a crash also moves on to the next codec, and the outcome is told
     // through sgRemoveFile for `current` (1 no codec could, 2 reused, 3 transcoded now).
     TranscodeResult fileTranscodeOnOk(const track &current, const QString &source, const QString &target,
-        const QString &setCodec, const QString &extension, QList<AudioCodec> fallback, const StopToken &stop);
+        const QString &setCodec, const QString &extension, QList<AudioCodec> fallback, const StopToken &stop,
+        platform::ToolHealth *health = nullptr);
     // Copies title, artist, album, genre, year and track number from `source` into `target`.
     static void UpdateTag(const QString &sourcefilePath, const QString &targetfilePath);
 
@@ -121,6 +128,7 @@ signals:
 private:
     static bool writeAlbumArt(const QByteArray &png, const QString &targetImage);
     TranscodeResult transcode(const QString &source, const QString &target, QString codec, QString extension,
-        QList<AudioCodec> fallback, const StopToken &stop, bool retryAfterCrash) const;
+        QList<AudioCodec> fallback, const StopToken &stop, bool retryAfterCrash,
+        platform::ToolHealth *health = nullptr) const;
     void endRun(TransferRun &run, TransferReport::Stop why, const QString &fileName, const QString &reason);
 };

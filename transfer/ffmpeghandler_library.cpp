@@ -3,6 +3,7 @@
 #include "applog.h"
 #include "drivenames.h"
 #include "kivodb.h"
+#include "toolhealth.h"
 
 #include <QDebug>
 #include <QDir>
@@ -34,6 +35,7 @@ QList<track> ffmpeghandler::transcodeTracks(const TrackMap &tracks, const transf
 {
     qDebug() << "TranscodeOnOK...called";
     StopToken stop(detail.stopsBefore);
+    platform::ToolHealth tools;
     QList<track> converted;
     const QList<track> present = existingSourceTracks(tracks, &stop);
     const SystemInfo system = detail.systemInfo ? *detail.systemInfo : SystemInfo();
@@ -55,7 +57,7 @@ QList<track> ffmpeghandler::transcodeTracks(const TrackMap &tracks, const transf
         const QString base = libraryTranscodeBase(entry);
         createFolder(QFileInfo(base).absolutePath());
         writeLog(appLogFile(), QStringLiteral("Transcoding File.."), entry.originalPath);
-        result.made = transcode(entry.originalPath, base, codec, extension, codecs, stop, true);
+        result.made = transcode(entry.originalPath, base, codec, extension, codecs, stop, true, &tools);
         result.kind = result.made.ok() ? Converted::Made
             : result.made.cancelled    ? Converted::Cancelled
                                        : Converted::Failed;

@@ -2,6 +2,7 @@
 
 #include "m3ufile.h"
 #include "systeminfo.h"
+#include "toolhealth.h"
 #include "transferdetail.h"
 #include "transferstop.h"
 
@@ -47,4 +48,5 @@ struct TransferRun {
     QString currentCoverPath;  // the cover for the folder's album art; empty for none
 
     TransferReport report;
+    platform::ToolHealth tools;  // ffmpeg found broken twice is not tried again in this run
 };

@@ -1,7 +1,9 @@
 #include "ffmpeghandler.h"
 
 #include "filecopy.h"
+#include "toolhealth.h"
 #include "toolpaths.h"
+#include "toolwatchdog.h"
 
 #include <QDateTime>
 #include <QDebug>
@@ -41,6 +43,13 @@ bool isUpToDate(const QString &transcoded, const QString &source)
     return made.isFile() && made.size() > 0 && made.lastModified() >= QFileInfo(source).lastModified();
 }
 
+// The source's length in seconds, for the watchdog's limit; 0 when TagLib cannot tell.
+double lengthOf(const QString &source)
+{
+    const TagLib::FileRef file(QFile::encodeName(source).constData(), true, TagLib::AudioProperties::Fast);
+    return file.isNull() || !file.audioProperties() ? 0.0 : file.audioProperties()->lengthInSeconds();
+}
+
 QString lastLine(const QByteArray &output)
 {
     const QList<QByteArray> lines = output.trimmed().split('\n');
@@ -50,9 +59,11 @@ QString lastLine(const QByteArray &output)
 }  // namespace
 
 TranscodeResult ffmpeghandler::transcode(const QString &source, const QString &target, QString codec,
-    QString extension, QList<AudioCodec> fallback, const StopToken &stop, bool retryAfterCrash) const
+    QString extension, QList<AudioCodec> fallback, const StopToken &stop, bool retryAfterCrash,
+    platform::ToolHealth *health) const
 {
     TranscodeResult result;
+    const qint64 stallLimit = platform::ToolWatchdog::limitFor(platform::Tool::Ffmpeg, lengthOf(source));
     for (;;) {
         QString encoder = encoderFor(codec);
         const QString lower = source.toLower();
@@ -74,11 +85,20 @@ TranscodeResult ffmpeghandler::transcode(const QString &source, const QString &t
         const QFileInfo destinationInfo(destination);
         const QString temporary
             = platform::temporaryPath(destinationInfo.absolutePath(), destinationInfo.suffix());
+        // No limit on the whole run (a long file takes long), but one on silence: ffmpeg that
+        // neither prints its status nor grows its output has stopped responding.
+        platform::RunOptions options;
+        options.timeoutMs = -1;
+        options.stallLimitMs = stallLimit;
+        options.watchedFile = temporary;
+        options.subject = QFileInfo(source).fileName();
+        options.cancelled = [&stop] { return stop.stopped(); };
+        options.health = health;
         const platform::ToolResult run = platform::runTool(platform::Tool::Ffmpeg,
             {QStringLiteral("-y"), QStringLiteral("-i"), QFileInfo(source).absoluteFilePath(),
                 QStringLiteral("-vn"), QStringLiteral("-acodec"), encoder, QStringLiteral("-ab"),
                 kAudioBitrate + QLatin1Char('k'), QStringLiteral("-ar"), kAudioSampleRate, temporary},
-            -1, [&stop] { return stop.stopped(); });
+            options);
         qDebug() << "IS TransCode" << run.exitCode;
         if (run.ok() && QFileInfo(temporary).size() > 0) {
             UpdateTag(source, temporary);
@@ -95,7 +115,9 @@ TranscodeResult ffmpeghandler::transcode(const QString &source, const QString &t
         QFile::remove(temporary);
         result.cancelled = run.cancelled;
         result.crashed = run.crashed;
-        if (run.cancelled || (run.crashed && !retryAfterCrash) || fallback.isEmpty())
+        // Another codec cannot help a tool that is missing, hung or set aside.
+        const bool toolFailed = (run.broken && !run.crashed) || run.setAside;
+        if (run.cancelled || toolFailed || (run.crashed && !retryAfterCrash) || fallback.isEmpty())
             return result;
         const AudioCodec next = fallback.takeFirst();
         codec = QString::fromStdString(next.name);
@@ -104,18 +126,18 @@ TranscodeResult ffmpeghandler::transcode(const QString &source, const QString &t
 }
 
 TranscodeResult ffmpeghandler::fileTrancodinMethod(const QString &source, const QString &target,
-    const QString &setCodec, const QString &extension, QList<AudioCodec> fallback,
-    const StopToken &stop) const
+    const QString &setCodec, const QString &extension, QList<AudioCodec> fallback, const StopToken &stop,
+    platform::ToolHealth *health) const
 {
-    return transcode(source, target, setCodec, extension, std::move(fallback), stop, false);
+    return transcode(source, target, setCodec, extension, std::move(fallback), stop, false, health);
 }
 
 TranscodeResult ffmpeghandler::fileTranscodeOnOk(const track &current, const QString &source,
     const QString &target, const QString &setCodec, const QString &extension, QList<AudioCodec> fallback,
-    const StopToken &stop)
+    const StopToken &stop, platform::ToolHealth *health)
 {
     const TranscodeResult result
-        = transcode(source, target, setCodec, extension, std::move(fallback), stop, true);
+        = transcode(source, target, setCodec, extension, std::move(fallback), stop, true, health);
     if (!result.cancelled)
         emit sgRemoveFile(current.filepath, current.id, result.ok() ? (result.reused ? 2 : 3) : 1);
     return result;

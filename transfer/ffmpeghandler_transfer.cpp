@@ -123,8 +123,8 @@ TransferReport ffmpeghandler::transferTracks(
             return Prepared{Prepared::Failed, {}, tr("the file is no longer there")};
         if (item.t.isVideo || run.playableCodecs.contains(audioCodecOf(source)))
             return Prepared{Prepared::Copy, source, {}};
-        const TranscodeResult made
-            = fileTrancodinMethod(source, item.transcodeBase, codec, extension, run.systemCodecs, run.stop);
+        const TranscodeResult made = fileTrancodinMethod(
+            source, item.transcodeBase, codec, extension, run.systemCodecs, run.stop, &run.tools);
         if (made.ok())
             return Prepared{Prepared::Transcoded, made.path, {}};
         if (made.cancelled)

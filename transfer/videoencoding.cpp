@@ -2,12 +2,12 @@
 
 #include "applog.h"
 #include "filecopy.h"
+#include "toolhealth.h"
 #include "toolpaths.h"
+#include "toolwatchdog.h"
 
 #include <QDebug>
 #include <QDir>
-#include <QElapsedTimer>
-#include <QProcess>
 
 VideoEncoding::VideoEncoding(QObject *parent)
     : QThread(parent)
@@ -39,6 +39,7 @@ void VideoEncoding::onCanclePressed()
 void VideoEncoding::run()
 {
     streamInfo.clear();
+    m_tools.reset();
     totalFrames = 0;
     totalDuration = 0;
     encodeLoop();
@@ -161,48 +162,36 @@ void VideoEncoding::encodeFile(const QString &sourcePath)
 
 bool VideoEncoding::encode(const QString &sourcePath, const QString &temporary, QString *error)
 {
-    const platform::ToolPath ffmpeg = platform::locateTool(platform::Tool::Ffmpeg);
-    if (!ffmpeg.found()) {
-        *error = ffmpeg.error;
-        return false;
-    }
     const VideoStreamInfo &info = streamInfo[videoQueue.firstKey()];
     progress.startFile(info.frameCount, totalFrames);
     lastPercent = -1;
 
-    QProcess process;
-    process.setProcessChannelMode(QProcess::MergedChannels);
-    process.start(ffmpeg.path, encodeArguments(QFileInfo(sourcePath).absoluteFilePath(), temporary));
-    if (!process.waitForStarted(30000)) {
-        *error = tr("ffmpeg could not be started: %1").arg(process.errorString());
+    // No limit on the whole encode (a film takes long), but one on silence: ffmpeg prints its
+    // status twice a second while it works, so one that neither prints nor grows its output hung.
+    platform::RunOptions options;
+    options.timeoutMs = -1;
+    options.stallLimitMs = platform::ToolWatchdog::limitFor(platform::Tool::Ffmpeg, info.duration);
+    options.watchedFile = temporary;
+    options.subject = QFileInfo(sourcePath).fileName();
+    options.mergeChannels = true;
+    options.cancelled = [this] { return cancelled.load(); };
+    options.onOutput = [this](const QByteArray &chunk) { ffmpeg_progress_Output(chunk); };
+    options.health = &m_tools;
+    const platform::ToolResult run = platform::runTool(platform::Tool::Ffmpeg,
+        encodeArguments(QFileInfo(sourcePath).absoluteFilePath(), temporary), options);
+    if (run.cancelled || cancelled)
+        return false;
+    if (!run.error.isEmpty()) {
+        *error = run.crashed ? tr("ffmpeg stopped unexpectedly") : run.error;
+        if (run.crashed && run.justSetAside)
+            *error += QStringLiteral("; ") + platform::ToolHealth::setAsideNotice(platform::Tool::Ffmpeg);
         return false;
     }
-    QByteArray tail;
-    while (process.state() != QProcess::NotRunning) {
-        if (cancelled) {
-            process.kill();
-            process.waitForFinished(-1);
-            break;
-        }
-        process.waitForReadyRead(100);
-        const QByteArray chunk = process.readAll();
-        if (!chunk.isEmpty()) {
-            ffmpeg_progress_Output(chunk);
-            tail = (tail + chunk).right(2048);
-        }
-    }
-    const QByteArray rest = process.readAll();
-    tail = (tail + rest).right(2048);
-    if (cancelled)
-        return false;
-    if (process.exitStatus() != QProcess::NormalExit || process.exitCode() != 0
-        || QFileInfo(temporary).size() <= 0) {
-        const QList<QByteArray> lines = tail.trimmed().split('\n');
-        *error = process.exitStatus() != QProcess::NormalExit
-            ? tr("ffmpeg stopped unexpectedly")
-            : tr("ffmpeg ended with code %1: %2")
-                  .arg(process.exitCode())
-                  .arg(QString::fromUtf8(lines.isEmpty() ? QByteArray() : lines.last()).trimmed());
+    if (run.exitCode != 0 || QFileInfo(temporary).size() <= 0) {
+        const QList<QByteArray> lines = run.standardOutput.trimmed().split('\n');
+        *error = tr("ffmpeg ended with code %1: %2")
+                     .arg(run.exitCode)
+                     .arg(QString::fromUtf8(lines.isEmpty() ? QByteArray() : lines.last()).trimmed());
         return false;
     }
     return true;

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "encodeprogress.h"
+#include "toolhealth.h"
 #include "track.h"
 #include "transferdetail.h"
 #include "videostreaminfo.h"
@@ -11,8 +12,6 @@
 #include <QThread>
 
 #include <atomic>
-
-class QProcess;
 
 // The video optimiser: one thread that turns each video of an add into a file the head unit
 // plays. It probes the whole queue first (for the totals behind the time left), then takes the
@@ -86,4 +85,5 @@ private:
     track currentTrack;
     EncodeProgress progress;
     qint64 lastPercent = -1;
+    platform::ToolHealth m_tools;  // this run's record of a broken ffmpeg
 };

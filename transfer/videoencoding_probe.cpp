@@ -7,14 +7,43 @@
 
 #include <QRegularExpression>
 
+#include <algorithm>
+
 namespace {
+
+// Beyond these a probe's figures are junk, not video: no film runs at more frames a second, and
+// a week at that rate has fewer frames. Keeping within them leaves every sum and cast defined.
+constexpr qint64 kMaxFrameRate = 1000;
+constexpr qint64 kMaxFrames = qint64(kMaxMediaSeconds) * kMaxFrameRate;
+constexpr qint64 kMaxSide = 1 << 16;
+constexpr qint64 kMaxChannels = 1024;
 
 // "30000/1001" as whole frames per second; `current` when the fraction tells nothing.
 qint64 frameRateOf(const QString &fraction, qint64 current)
 {
     const qint64 numerator = fraction.section(QLatin1Char('/'), 0, 0).toLongLong();
     const qint64 denominator = fraction.section(QLatin1Char('/'), 1, 1).toLongLong();
-    return numerator > 1 && denominator > 0 ? numerator / denominator : current;
+    if (numerator <= 1 || denominator <= 0)
+        return current;
+    const qint64 rate = numerator / denominator;
+    return rate <= kMaxFrameRate ? rate : current;
+}
+
+// A figure read from ffprobe within [0, most]; anything outside counts as 0, as junk does.
+qint64 within(const QString &text, qint64 most, bool *read = nullptr)
+{
+    bool ok = false;
+    const qint64 value = text.toLongLong(&ok);
+    ok = ok && value >= 0 && value <= most;
+    if (read)
+        *read = ok;
+    return ok ? value : 0;
+}
+
+// Frames of a film `seconds` long at `rate`, both already bounded.
+qint64 framesOf(qint64 rate, double seconds)
+{
+    return std::clamp<qint64>(qint64(double(rate) * boundedSeconds(seconds)), 0, kMaxFrames);
 }
 
 }  // namespace
@@ -31,22 +60,20 @@ VideoStreamInfo VideoEncoding::parseStreams(const QByteArray &listing)
         if (type == QLatin1String("video") && !picture && !haveVideo) {
             haveVideo = true;
             info.videoCodec = stream.value(QStringLiteral("codec_name"));
-            info.width = stream.value(QStringLiteral("width")).toLongLong();
-            info.height = stream.value(QStringLiteral("height")).toLongLong();
+            info.width = within(stream.value(QStringLiteral("width")), kMaxSide);
+            info.height = within(stream.value(QStringLiteral("height")), kMaxSide);
             info.frameRate = frameRateOf(stream.value(QStringLiteral("r_frame_rate")), 0);
             info.avgFrameRate = frameRateOf(stream.value(QStringLiteral("avg_frame_rate")), 0);
             info.duration = boundedSeconds(stream.value(QStringLiteral("duration")).toDouble());
-            const QString frames = stream.value(QStringLiteral("nb_frames"));
             bool counted = false;
-            info.frameCount = frames.toLongLong(&counted);
-            if (!counted) {
-                const qint64 rate = info.frameRate > 0 ? info.frameRate : info.avgFrameRate;
-                info.frameCount = qint64(double(rate) * info.duration);
-            }
+            info.frameCount = within(stream.value(QStringLiteral("nb_frames")), kMaxFrames, &counted);
+            if (!counted)
+                info.frameCount
+                    = framesOf(info.frameRate > 0 ? info.frameRate : info.avgFrameRate, info.duration);
         } else if (type == QLatin1String("audio") && !haveAudio) {
             haveAudio = true;
             info.audioCodec = stream.value(QStringLiteral("codec_name"));
-            info.channels = stream.value(QStringLiteral("channels")).toLongLong();
+            info.channels = within(stream.value(QStringLiteral("channels")), kMaxChannels);
         }
         stream.clear();
     };
@@ -78,10 +105,9 @@ VideoStreamInfo VideoEncoding::probeStreams(const QString &path)
         const double measured = runInfo(path);
         if (measured > info.duration)
             info.duration = measured;
-        if (info.frameCount <= 0) {
-            const qint64 rate = info.frameRate > 0 ? info.frameRate : info.avgFrameRate;
-            info.frameCount = qint64(double(rate) * info.duration);
-        }
+        if (info.frameCount <= 0)
+            info.frameCount
+                = framesOf(info.frameRate > 0 ? info.frameRate : info.avgFrameRate, info.duration);
     }
     return info;
 }
