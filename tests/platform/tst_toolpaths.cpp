@@ -1,9 +1,14 @@
+#include "childprocess.h"
 #include "testenv.h"
+#include "toolhealth.h"
 #include "toolpaths.h"
 
 #include <QApplication>
 #include <QDir>
 #include <QFile>
+#include <QProcess>
+
+#include <csignal>
 
 using platform::Tool;
 
@@ -23,6 +28,28 @@ private:
         file.close();
         file.setPermissions(file.permissions() | QFileDevice::ExeOwner);
         return QFileInfo(path).absoluteFilePath();
+    }
+
+    static QString makeScript(const QString &path, const QByteArray &body)
+    {
+        QFile file(path);
+        if (!file.open(QIODevice::WriteOnly))
+            return {};
+        file.write("#!/bin/sh\n" + body + "\n");
+        file.close();
+        file.setPermissions(file.permissions() | QFileDevice::ExeOwner);
+        return path;
+    }
+
+    // A process that is gone, or dead and only waiting to be reaped.
+    static bool isGone(qint64 pid)
+    {
+        QFile stat(QStringLiteral("/proc/%1/stat").arg(pid));
+        if (!stat.open(QIODevice::ReadOnly))
+            return true;
+        const QByteArray line = stat.readAll();
+        const qsizetype close = line.lastIndexOf(')');
+        return close < 0 || line.mid(close + 2, 1) == "Z";
     }
 
     QString m_savedPath;
@@ -126,6 +153,82 @@ private slots:
         const platform::ToolResult hung = platform::runTool(Tool::Ffmpeg, {"hang"}, 300);
         QVERIFY(hung.timedOut);
         QVERIFY(!hung.ok());
+    }
+
+    // A tool that goes quiet is ended by the watchdog even with no limit on the whole run, while
+    // one that keeps printing runs past that limit; two failures of its own set it aside.
+    void quietToolsAreEndedAndSetAside()
+    {
+        TestEnv env;
+        const QString script = makeScript(env.root() + "/tool",
+            "case \"$1\" in hang) exec sleep 30;; chatty) for i in 1 2 3 4 5 6 7 8 9 10; do echo x; "
+            "sleep 0.1; done;; esac\nexit 0");
+        qputenv("KIVO_FFMPEG", QFile::encodeName(script));
+        platform::ToolHealth health;
+        platform::RunOptions options;
+        options.timeoutMs = -1;
+        options.stallLimitMs = 400;
+        options.subject = "song.flac";
+        options.health = &health;
+
+        const platform::ToolResult chatty = platform::runTool(Tool::Ffmpeg, {"chatty"}, options);
+        QVERIFY2(chatty.ok(), qPrintable(chatty.error));
+        QCOMPARE(chatty.standardOutput.count('x'), 10);
+
+        const platform::ToolResult hung = platform::runTool(Tool::Ffmpeg, {"hang"}, options);
+        QVERIFY(hung.stalled && hung.broken && !hung.justSetAside);
+        QVERIFY2(hung.error.startsWith("ffmpeg stopped responding on song.flac"), qPrintable(hung.error));
+        QVERIFY(health.usable(Tool::Ffmpeg));
+        const platform::ToolResult again = platform::runTool(Tool::Ffmpeg, {"hang"}, options);
+        QVERIFY(again.stalled && again.justSetAside);
+        QVERIFY(again.error.contains("not tried again"));
+        const platform::ToolResult skipped = platform::runTool(Tool::Ffmpeg, {"chatty"}, options);
+        QVERIFY(skipped.setAside && !skipped.started && !skipped.ok());
+        QCOMPARE(platform::runningChildCount(), 0);
+
+        // A missing tool counts as well; another tool is not touched by it.
+        qputenv("KIVO_FPCALC", "/nonexistent/fpcalc");
+        QVERIFY(platform::runTool(Tool::Fpcalc, {}, options).broken);
+        QVERIFY(platform::runTool(Tool::Fpcalc, {}, options).justSetAside);
+        QVERIFY(!health.usable(Tool::Fpcalc));
+        QVERIFY(health.usable(Tool::Ffprobe));
+    }
+
+    // Run as a helper by childrenDieWithTheProgram: holds a tool that never ends.
+    void childHoldsTool()
+    {
+        const QString pidFile = qEnvironmentVariable("KIVO_CHILD_TOOL");
+        if (pidFile.isEmpty())
+            QSKIP("only as a helper process");
+        const QString script
+            = makeScript(pidFile + ".sh", "echo $$ > \"" + QFile::encodeName(pidFile) + "\"\nexec sleep 300");
+        qputenv("KIVO_FFMPEG", QFile::encodeName(script));
+        platform::runTool(Tool::Ffmpeg, {}, -1);
+    }
+
+    // A program killed outright takes its running tool with it.
+    void childrenDieWithTheProgram()
+    {
+        TestEnv env;
+        const QString pidFile = env.root() + "/tool.pid";
+        QProcess helper;
+        QProcessEnvironment helperEnv = QProcessEnvironment::systemEnvironment();
+        helperEnv.insert("KIVO_CHILD_TOOL", pidFile);
+        helper.setProcessEnvironment(helperEnv);
+        helper.start(QCoreApplication::applicationFilePath(), {"childHoldsTool"});
+        QVERIFY(helper.waitForStarted());
+        qint64 pid = 0;
+        QTRY_VERIFY_WITH_TIMEOUT(
+            [&] {
+                QFile file(pidFile);
+                pid = file.open(QIODevice::ReadOnly) ? file.readAll().trimmed().toLongLong() : 0;
+                return pid > 0;
+            }(),
+            20000);
+        QVERIFY(!isGone(pid));
+        ::kill(pid_t(helper.processId()), SIGKILL);
+        QVERIFY(helper.waitForFinished());
+        QTRY_VERIFY_WITH_TIMEOUT(isGone(pid), 10000);
     }
 
     void realToolsAreFoundOnThisMachine()

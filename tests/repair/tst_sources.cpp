@@ -10,6 +10,7 @@
 #include "requestpacer.h"
 #include "sourcefixtures.h"
 #include "testenv.h"
+#include "toolwatchdog.h"
 
 #include <QApplication>
 #include <QDir>
@@ -421,6 +422,27 @@ private slots:
             }
             qunsetenv("KIVO_FPCALC");
         }
+    }
+
+    // fpcalc that never answers is waited on twice, not once per track: then it is set aside.
+    void hungFpcalcIsSetAside()
+    {
+        TestEnv env;
+        const QString log = env.makePath("starts.log");
+        const QString script = writeScript(env, "fpcalc", "echo start >> \"" + log + "\"; exec sleep 300");
+        qputenv("KIVO_FPCALC", QFile::encodeName(script));
+        platform::ToolWatchdog::setLimitCeiling(300);
+        FingerprintSource source(config());
+        for (int i = 1; i <= 4; ++i) {
+            track t = known("", "", QString("Track %1").arg(i));
+            t.filepath = script;  // any file that exists
+            QVERIFY(ask(source, RepairSource::Request::Track, t).candidates.isEmpty());
+        }
+        platform::ToolWatchdog::setLimitCeiling(0);
+        qunsetenv("KIVO_FPCALC");
+        QFile starts(log);
+        QVERIFY(starts.open(QIODevice::ReadOnly));
+        QCOMPARE(starts.readAll().count('\n'), 2);
     }
 
     void fingerprintLookup()

@@ -1,8 +1,10 @@
+#include "childprocess.h"
 #include "drivenames.h"
 #include "ffmpeghandler.h"
 #include "mediagen.h"
 #include "testenv.h"
 #include "toolpaths.h"
+#include "toolwatchdog.h"
 
 #include <QApplication>
 #include <QDir>
@@ -301,6 +303,51 @@ private slots:
         QVERIFY(
             QDir(m_dir.filePath("none") + "/Example Media/Al").entryList(QDir::Hidden | QDir::Files).size()
             == 1);
+    }
+
+    // ffmpeg that never answers on one file: that file fails naming it, the others arrive. Hanging
+    // twice sets ffmpeg aside for the rest of the run, and no hung child is left behind.
+    void hungFfmpegFailsOnlyItsFile()
+    {
+        const QString a = source("w1.flac"), hang = source("zzhang1.flac"), b = source("w2.flac");
+        const QString hang2 = source("zzhang2.flac"), c = source("w3.flac");
+        const QString path = m_dir.filePath("ffmpeg-hangs.sh");
+        QFile stub(path);
+        QVERIFY(stub.open(QIODevice::WriteOnly));
+        stub.write(
+            QString("#!/bin/sh\necho \"$*\" >> %1/hang.log\ncase \"$*\" in *zzhang*) exec sleep 300;; esac\n"
+                    "exec %2 \"$@\"\n")
+                .arg(m_dir.path(), platform::locateTool(platform::Tool::Ffmpeg).path)
+                .toUtf8());
+        stub.close();
+        stub.setPermissions(stub.permissions() | QFileDevice::ExeOwner);
+        qputenv("KIVO_FFMPEG", QFile::encodeName(path));
+        platform::ToolWatchdog::setLimitCeiling(1000);
+        ffmpeghandler handler;
+        handler.parallelJobs = 1;
+        Outcome o = run(handler,
+            mapOf({song(1, a, "W", "One"), song(2, hang, "W", "Hang"), song(3, b, "W", "Two")}),
+            detail(m_dir.filePath("hang"), &m_mp3System));
+        const QString root = m_dir.filePath("hang") + "/Example Media/W/";
+        QCOMPARE(o.report.stop, TransferReport::Completed);
+        QVERIFY(QFileInfo(root + "One.mp3").size() > 0 && QFileInfo(root + "Two.mp3").size() > 0);
+        QCOMPARE(o.failures, QStringList{"zzhang1.flac"});
+        QCOMPARE(o.report.failures.size(), 1);
+        QVERIFY2(o.report.failures.first().contains("ffmpeg stopped responding on zzhang1.flac"),
+            qPrintable(o.report.failures.first()));
+
+        // A second hang sets ffmpeg aside: the file after it is not tried, and told so.
+        QFile::remove(m_dir.filePath("hang.log"));
+        o = run(handler,
+            mapOf({song(1, hang, "W", "Hang"), song(2, hang2, "W", "Hang2"), song(3, c, "W", "Three")}),
+            detail(m_dir.filePath("hang2"), &m_mp3System));
+        platform::ToolWatchdog::setLimitCeiling(0);
+        qunsetenv("KIVO_FFMPEG");
+        QCOMPARE(o.failures, QStringList({"zzhang1.flac", "zzhang2.flac", "w3.flac"}));
+        QVERIFY(o.report.failures.at(1).contains("not tried again"));
+        QVERIFY(o.report.failures.at(2).contains("set aside"));
+        QCOMPARE(bytes(m_dir.filePath("hang.log")).count('\n'), 2);
+        QCOMPARE(platform::runningChildCount(), 0);
     }
 
     // A stop before the run starts is kept; one mid-run ends it after the file in hand; a request
