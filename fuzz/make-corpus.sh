@@ -225,6 +225,179 @@ target("vehicles", {
     "deep.xml": "<Vehicles>" + "<Brand>" * 200,
     "empty": b"",
 })
+
+# ffmpeg's status while encoding: eight bytes of frame counts (file, queue), then the text.
+def frames(file_frames, queue_frames):
+    return struct.pack("<ii", file_frames, queue_frames)
+
+encode_head = ("Input #0, mov,mp4,m4a,3gp,3g2,mj2, from 'clip.mov':\n  Metadata:\n    major_brand     : qt\n"
+               "  Duration: 00:01:40.00, start: 0.000000, bitrate: 2116 kb/s\n"
+               "  Stream #0:0(und): Video: h264 (High) (avc1 / 0x31637661), yuv420p, 1920x1080, 25 fps\n"
+               "Output #0, mp4, to '.kivo-1-1.mp4':\n")
+status = "frame={:5d} fps={} q=28.0 size=    1024kB time={} bitrate= 838.9kbits/s speed=1.02x\r"
+target("encode_progress", {
+    "encode": frames(2500, 7500) + (encode_head + status.format(250, "25", "00:00:10.00")
+                                    + status.format(1250, "24.8", "00:00:50.00")
+                                    + status.format(2500, "25", "00:01:40.00")
+                                    + "\nvideo:9800kB audio:1600kB subtitle:0kB\n").encode(),
+    "slow-start": frames(100, 100) + (encode_head + status.format(0, "0.0", "00:00:00.00")
+                                      + status.format(3, "0.5", "00:00:00.12")).encode(),
+    "fps-20-digits": frames(2500, 2500) + (encode_head + status.format(
+        10, "99999999999999999999", "00:00:01.00")).encode(),
+    "fps-exponent-like": frames(1, 1) + b"frame=1 fps=1e308 time=00:00:02.00\rframe=2 fps=.5 time=1:2:3\r",
+    "frame-huge": frames(-1, 2147483647) + b"frame=99999999999999999999999 fps=30 time=00:00:05.00\n",
+    "time-past-duration": frames(10, 10) + b"Duration: 00:00:01.00\nframe=10 fps=10 time=99:59:59.99\r",
+    "no-line-end": frames(5, 5) + b"frame=" + b"1" * 70000,
+    "crlf-mixed": frames(50, 50) + b"Duration: 00:00:02.00\r\nframe=25 fps=25 time=00:00:01.00\r\n\r",
+    "empty": frames(0, 0),
+})
+
+# ffprobe -show_streams listings.
+def stream(**fields):
+    return "[STREAM]\n" + "".join(f"{k}={v}\n" for k, v in fields.items()) + "[/STREAM]\n"
+
+video = dict(index=0, codec_name="h264", codec_type="video", width=1920, height=1080,
+             r_frame_rate="25/1", avg_frame_rate="25/1", duration="100.000000", nb_frames=2500)
+audio = dict(index=1, codec_name="aac", codec_type="audio", sample_rate=44100, channels=2,
+             duration="100.000000")
+target("ffprobe_streams", {
+    "mp4": stream(**video) + stream(**audio),
+    "cover-first": stream(index=0, codec_name="mjpeg", codec_type="video", width=500, height=500,
+                          **{"DISPOSITION:attached_pic": 1}) + stream(**video),
+    "ntsc-no-count": stream(**dict(video, r_frame_rate="30000/1001", nb_frames="N/A")),
+    "rate-huge": stream(**dict(video, r_frame_rate="99999999999999999999/1", nb_frames="N/A",
+                               duration="604800")),
+    "rate-max-int64": stream(**dict(video, r_frame_rate="9223372036854775807/1", nb_frames="N/A",
+                                    avg_frame_rate="0/0", duration="1e300")),
+    "negatives": stream(**dict(video, width=-1920, height="-0", nb_frames=-5, duration="-3")) +
+                 stream(**dict(audio, channels=-2)),
+    "six-channels": stream(**video) + stream(**dict(audio, channels=6, channel_layout="5.1(side)")),
+    "unterminated": "[STREAM]\ncodec_type=video\nwidth=640\nheight=480\nduration=nan\nnb_frames=",
+    "crlf": (stream(**video) + stream(**audio)).replace("\n", "\r\n"),
+    "empty": b"",
+})
+
+# fpcalc output.
+target("fpcalc", {
+    "debian": "DURATION=215\nFINGERPRINT=AQADtEmUKEkiJUmSJEkSJUmSZEkSJUmSJEmSJEkSJUmSJEmSJEmSJEkS\n",
+    "with-file-crlf": "FILE=/music/a=b.mp3\r\nFINGERPRINT=AQAB-_x\r\nDURATION=45\r\n",
+    "error": "ERROR: Could not open the input file (No such file or directory)\n",
+    "cut-off": "DURATION=215\nFINGERPRINT=AQAB",
+    "duration-huge": "DURATION=99999999999999999999\nFINGERPRINT=AQAB\n",
+    "duration-negative": "DURATION=-5\nFINGERPRINT=AQAB\n",
+    "fingerprint-spaces": "DURATION=5\nFINGERPRINT=AQ AB\n",
+    "twice": "DURATION=5\nFINGERPRINT=AQAB\nDURATION=x\nFINGERPRINT=\n",
+    "nul": b"DURATION=5\x00\nFINGERPRINT=AQ\x00AB\n",
+    "empty": b"",
+})
+
+# JSON as the web services answer it.
+release = ('{"id": 1004, "title": "Fields & Woods", "year": 1999, "genres": ["Rock", "Pop"],\n'
+           ' "artists": [{"name": "Jean-Luc \\u00c5ster (2)", "join": ""}],\n'
+           ' "tracklist": [{"position": "A1", "title": "Opening", "duration": "3:45"},\n'
+           '  {"position": "A2", "title": "Dawn", "duration": "4:05"},\n'
+           '  {"position": "", "type_": "heading", "title": "Side B"},\n'
+           '  {"position": "B1", "title": "Dusk", "duration": "1:02:03"}]}')
+search = ('{"pagination": {"page": 1, "pages": 1, "per_page": 50, "items": 3}, "results": [\n'
+          ' {"title": "\\u00c5ster - Fields & Woods", "id": 1001, "type": "release", "thumb": '
+          '"https://img.invalid/t/1001.jpg", "format": ["CD", "Album"], "year": "1999", "genre": ["Rock"]},\n'
+          ' {"title": "No separator", "id": 1002, "thumb": "", "format": ["CD", "Promo"]},\n'
+          ' {"title": "Jean-Luc \\u00c5ster - Fields & Woods", "id": 1004, "thumb": '
+          '"https://img.invalid/t/1004.jpg", "format": ["Vinyl", "LP", "Compilation"], "year": 2001,'
+          ' "genre": ["Rock", "Pop"], "style": ["Folk Rock"]}]}')
+target("json", {
+    "release": release,
+    "search": search,
+    "numbers": '[0, -0, 1.5e308, -1e-400, 18446744073709551615, 18446744073709551616, '
+               '-9223372036854775808, -9223372036854775809, 1e, -, .5, 0x10]',
+    "escapes": '{"a": "\\ud83c\\udfb5 \\u00e9\\n\\t\\"\\\\\\/", "lone": "\\ud800", "bad": "\\uZZZZ"}',
+    "no-commas": '{"a": 1 "b": [1 2 3] "c": {"d": null}}',
+    "deep": "[" * 70 + "]" * 70,
+    "deep-objects": '{"a":' * 70 + "1" + "}" * 70,
+    "unterminated": '{"title": "Fields',
+    "error-reply": '{"message": "You are making requests too quickly."}',
+    "empty": b"",
+})
+target("discogs", {
+    "search": search,
+    "release": release,
+    "search-odd-types": '{"pagination": {"items": "x"}, "results": [{"title": 5, "id": "abc", '
+                        '"thumb": ["x"], "format": "CD", "genre": {"a": 1}}, null, 7]}',
+    "release-odd-durations": '{"title": "T", "artists": [{"name": "A"}], "tracklist": ['
+                             '{"title": "x", "duration": "99999999999999999999:00"}, '
+                             '{"title": "y", "duration": "-3:-5"}, {"title": "z", "duration": ":::"}, '
+                             '{"title": "w", "duration": 245}]}',
+    "not-an-object": "[1, 2, 3]",
+    "empty": b"",
+})
+
+# MusicBrainz recording searches (XML).
+def mb(recordings):
+    return ('<?xml version="1.0" encoding="UTF-8"?><metadata xmlns="http://musicbrainz.org/ns/mmd-2.0#" '
+            'xmlns:ext="http://musicbrainz.org/ns/ext#-2.0"><recording-list count="2" offset="0">'
+            + recordings + "</recording-list></metadata>")
+
+def mb_recording(title, length, artist):
+    return (f'<recording id="0f4b-{title}" ext:score="100"><title>{title}</title><length>{length}</length>'
+            f'<artist-credit><name-credit><artist id="a1"><name>{artist}</name><sort-name>{artist}</sort-name>'
+            f'</artist></name-credit></artist-credit><release-list><release id="r1"><title>Northern Fields'
+            f'</title><artist-credit><name-credit><artist><name>Various</name></artist></name-credit>'
+            f'</artist-credit></release></release-list></recording>')
+
+target("musicbrainz", {
+    "search": mb(mb_recording("Dawn", 245000, "Åster") + mb_recording("Dawn (live)", 251333, "Åster & Kai")),
+    "lengths": mb(mb_recording("A", 99999999999999999999, "X") + mb_recording("B", -5, "Y")
+                  + mb_recording("C", "x", "Z")),
+    "latin1": b'<?xml version="1.0" encoding="ISO-8859-1"?><metadata><recording-list><recording>'
+              b'<title>Caf\xe9</title></recording></recording-list></metadata>',
+    "unclosed": mb("<recording><title>Dawn</title>"),
+    "deep": mb("<recording>" + "<x>" * 300),
+    "entities": '<!DOCTYPE m [<!ENTITY a "aaaaaaaaaaaaaaaa">]><metadata><recording-list><recording><title>'
+                '&a;&a;&a;</title></recording></recording-list></metadata>',
+    "error": "<error><text>Invalid query</text></error>",
+    "empty": b"",
+})
+
+# AcoustID look-ups (XML).
+lookup = ("<?xml version='1.0' encoding='UTF-8'?><response><status>ok</status><results><result>"
+          "<id>9ff43b6a</id><recordings><recording><id>cd2e7c47</id>"
+          "<artists><artist><id>a1</id><name>Åster</name><joinphrase> &amp; </joinphrase></artist>"
+          "<artist><id>a2</id><name>Kai</name></artist></artists><duration>215.7</duration>"
+          "<title>Dawn</title><releasegroups><releasegroup><id>g1</id><type>Album</type>"
+          "<title>Northern Fields</title><releases><release><id>rel-a</id><date><year>2001</year>"
+          "<month>5</month></date><track_count>12</track_count><mediums><medium><position>1</position>"
+          "<tracks><track><id>t3</id><position>3</position><title>Dawn</title></track></tracks></medium>"
+          "</mediums></release></releases></releasegroup></releasegroups></recording></recordings>"
+          "<score>0.987654</score></result></results></response>")
+target("acoustid", {
+    "lookup": lookup,
+    "error": "<?xml version='1.0' encoding='UTF-8'?><response><status>error</status><error><code>4</code>"
+             "<message>invalid API key</message></error></response>",
+    "no-results": "<response><status>ok</status><results/></response>",
+    "odd-numbers": lookup.replace("215.7", "1e400").replace("0.987654", "-inf").replace(
+        "<position>3</position>", "<position>99999999999999999999</position>").replace(
+        "<year>2001</year>", "<year>-70000</year>").replace("<track_count>12", "<track_count>x"),
+    "truncated": lookup[:600],
+    "deep": "<response><status>ok</status><results>" + "<result>" * 300,
+    "empty": b"",
+})
+
+# Names for a FAT drive: tags and file names as they come.
+target("fat_names", {
+    "plain": "Greatest Hits Vol. 1",
+    "forbidden": 'AC/DC: "Live" <1991> | What? * \\ end. . ',
+    "controls": b"Tab\there\x01\x1f\x7f",
+    "unicode": "Ünïcødé 日本語 🎵 Ωμέγα",
+    "dots-only": "...",
+    "spaces-only": "   ",
+    "long-ascii": "x" * 300 + ".mp3",
+    "long-emoji": "🎵" * 200 + ".flac",
+    "long-suffix": "a." + "b" * 300,
+    "reserved": "CON",
+    "lone-surrogate-utf8": b"\xed\xa0\x80abc",
+    "invalid-utf8": b"\xff\xfe\xfd",
+    "empty": b"",
+})
 EOF
 
 find corpus -type f -printf '%s\n' | awk '{ bytes += $1 } END { print "corpus: " NR " files, " bytes " bytes" }'
