@@ -1,5 +1,6 @@
 #include "childprocess.h"
 
+#include <QCoreApplication>
 #include <QMutex>
 #include <QProcess>
 #include <QSet>
@@ -44,6 +45,12 @@ void bindChildToProgram(QProcess &process)
         children();  // made before the handler is registered, so it outlives it
         std::atexit(killRunningChildren);
     });
+    // Ended as the event loop ends, so no job waits on a tool while the program closes.
+    static std::once_flag atQuit;
+    if (QCoreApplication *app = QCoreApplication::instance()) {
+        std::call_once(atQuit,
+            [app] { QObject::connect(app, &QCoreApplication::aboutToQuit, app, killRunningChildren); });
+    }
     const pid_t parent = ::getpid();
     // Runs in the child between fork and exec: async-signal-safe calls only.
     process.setChildProcessModifier([parent] {
