@@ -18,17 +18,20 @@ void EncodeProgress::startFile(qint64 frames, qint64 queueFrames)
 
 bool EncodeProgress::feed(const QByteArray &bytes)
 {
+    // Only the new bytes can hold a line end, and what was taken is dropped once: a long line
+    // fed in small reads, or many lines in one read, never costs more than its length.
+    const qsizetype from = m_pending.size();
     m_pending += bytes;
     bool changed = false;
-    for (;;) {
-        const auto end = std::find_if(
-            m_pending.cbegin(), m_pending.cend(), [](char c) { return c == '\r' || c == '\n'; });
-        if (end == m_pending.cend())
-            break;
-        const qsizetype length = end - m_pending.cbegin();
-        changed |= takeLine(QString::fromUtf8(m_pending.constData(), length));
-        m_pending.remove(0, length + 1);
+    qsizetype start = 0;
+    for (qsizetype i = from; i < m_pending.size(); ++i) {
+        const char c = m_pending.at(i);
+        if (c != '\r' && c != '\n')
+            continue;
+        changed |= takeLine(QString::fromUtf8(m_pending.constData() + start, i - start));
+        start = i + 1;
     }
+    m_pending.remove(0, start);
     // A status line is short; anything longer without a line end is not one worth keeping.
     if (m_pending.size() > 64 * 1024)
         m_pending.clear();
