@@ -167,7 +167,7 @@ private slots:
         platform::ToolHealth health;
         platform::RunOptions options;
         options.timeoutMs = -1;
-        options.stallLimitMs = 400;
+        options.stallLimitMs = 1000;
         options.subject = "song.flac";
         options.health = &health;
 

@@ -310,7 +310,8 @@ private slots:
     void hungFfmpegFailsOnlyItsFile()
     {
         const QString a = source("w1.flac"), hang = source("zzhang1.flac"), b = source("w2.flac");
-        const QString hang2 = source("zzhang2.flac"), c = source("w3.flac");
+        const QString hang2 = source("zzhang2.flac"), hang3 = source("zzhang3.flac"),
+                      hang4 = source("zzhang4.flac");
         const QString path = m_dir.filePath("ffmpeg-hangs.sh");
         QFile stub(path);
         QVERIFY(stub.open(QIODevice::WriteOnly));
@@ -322,7 +323,7 @@ private slots:
         stub.close();
         stub.setPermissions(stub.permissions() | QFileDevice::ExeOwner);
         qputenv("KIVO_FFMPEG", QFile::encodeName(path));
-        platform::ToolWatchdog::setLimitCeiling(1000);
+        platform::ToolWatchdog::setLimitCeiling(2000);
         ffmpeghandler handler;
         handler.parallelJobs = 1;
         Outcome o = run(handler,
@@ -336,17 +337,19 @@ private slots:
         QVERIFY2(o.report.failures.first().contains("ffmpeg stopped responding on zzhang1.flac"),
             qPrintable(o.report.failures.first()));
 
-        // A second hang sets ffmpeg aside: the file after it is not tried, and told so.
+        // Two hangs set ffmpeg aside for the rest of the run, told once. At most two transcodes run
+        // at once here, so the fourth file begins after two hangs and is not tried.
         QFile::remove(m_dir.filePath("hang.log"));
         o = run(handler,
-            mapOf({song(1, hang, "W", "Hang"), song(2, hang2, "W", "Hang2"), song(3, c, "W", "Three")}),
+            mapOf({song(1, hang, "W", "Hang"), song(2, hang2, "W", "Hang2"), song(3, hang3, "W", "Hang3"),
+                song(4, hang4, "W", "Hang4")}),
             detail(m_dir.filePath("hang2"), &m_mp3System));
         platform::ToolWatchdog::setLimitCeiling(0);
         qunsetenv("KIVO_FFMPEG");
-        QCOMPARE(o.failures, QStringList({"zzhang1.flac", "zzhang2.flac", "w3.flac"}));
-        QVERIFY(o.report.failures.at(1).contains("not tried again"));
-        QVERIFY(o.report.failures.at(2).contains("set aside"));
-        QCOMPARE(bytes(m_dir.filePath("hang.log")).count('\n'), 2);
+        QCOMPARE(o.failures, QStringList({"zzhang1.flac", "zzhang2.flac", "zzhang3.flac", "zzhang4.flac"}));
+        QCOMPARE(o.report.failures.filter("not tried again").size(), 1);
+        QVERIFY(o.report.failures.last().contains("set aside"));
+        QVERIFY(bytes(m_dir.filePath("hang.log")).count('\n') <= 3);
         QCOMPARE(platform::runningChildCount(), 0);
     }
 
