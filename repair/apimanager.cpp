@@ -11,11 +11,15 @@
 #include <QMutex>
 #include <QNetworkInformation>
 #include <QThread>
+#include <QThreadPool>
 #include <QTimer>
 
 namespace {
 
 ApiManager *g_instance = nullptr;
+
+// Two files written side by side keep the disk busy; more only take threads from other work.
+constexpr int kTagWriteThreads = 2;
 
 // The network's last reachability, kept by a connection on the main thread so the run's thread can
 // read it safely.
@@ -99,6 +103,9 @@ ApiManager::ApiManager(Sources sources)
     , m_tagWriter(saveTagsOf)
 {
     registerTrackMetaTypes();
+    qRegisterMetaType<RepairSummary>("RepairSummary");
+    m_tagPool = std::make_unique<QThreadPool>();
+    m_tagPool->setMaxThreadCount(kTagWriteThreads);
     m_requestTimer = new QTimer(this);
     m_requestTimer->setSingleShot(true);
     connect(m_requestTimer, &QTimer::timeout, this, &ApiManager::onRequestTimeout);
@@ -163,6 +170,39 @@ void ApiManager::cancelOptimization()
     m_doUpdate = true;
     m_cancelHint = true;
     post([this] { onCancel(); });
+}
+
+void ApiManager::forgetFiles(const QStringList &paths)
+{
+    {
+        QMutexLocker lock(&m_forgottenMutex);
+        for (const QString &path : paths)
+            m_forgotten.insert(path);
+    }
+    post([this, paths] {
+        const QSet<QString> gone(paths.cbegin(), paths.cend());
+        for (TrackMap *map : {&m_inputTracks, &m_folderQueue, &m_results, &m_albumBatch}) {
+            for (auto it = map->begin(); it != map->end();) {
+                if (gone.contains(it->filepath)) {
+                    if (map == &m_inputTracks)
+                        m_inputTracksByFolder[it->folderLocation].removeOne(it.key());
+                    it = map->erase(it);
+                } else {
+                    ++it;
+                }
+            }
+        }
+        for (TrackMap &batch : m_albumBatches) {
+            for (auto it = batch.begin(); it != batch.end();)
+                it = gone.contains(it->filepath) ? batch.erase(it) : std::next(it);
+        }
+    });
+}
+
+bool ApiManager::isForgotten(const QString &path) const
+{
+    QMutexLocker lock(&m_forgottenMutex);
+    return m_forgotten.contains(path);
 }
 
 void ApiManager::stopOptimisation()

@@ -9,8 +9,10 @@
 #include <QFuture>
 #include <QHash>
 #include <QList>
+#include <QMutex>
 #include <QObject>
 #include <QSet>
+#include <QStringList>
 
 #include <atomic>
 #include <deque>
@@ -19,7 +21,21 @@
 #include <optional>
 
 class QThread;
+class QThreadPool;
 class QTimer;
+
+// What one run did, told once at its end (before the end marker).
+struct RepairSummary {
+    bool stopped = false;  // ended by cancelOptimization
+    qint64 done = 0;  // tracks completed
+    qint64 total = 0;  // tracks the run was given
+    qint64 titles = 0;  // tracks whose title, artist, album or cover the run filled
+    qint64 artists = 0;
+    qint64 albums = 0;
+    qint64 covers = 0;
+    QStringList hostsGivenUp;  // web hosts left alone after failing again and again
+};
+Q_DECLARE_METATYPE(RepairSummary)
 
 // The repair run: fills the missing artists, albums, titles and covers of library tracks, folder by
 // folder, from the local repository cache first and then from the web sources, gives every album
@@ -86,6 +102,8 @@ public slots:
     // Ends the run: the folder being repaired is finished from the local source alone and saved,
     // nothing else is asked, then the end marker is sent. Also ends a pause.
     void cancelOptimization();
+    // These files left the library: nothing of them is stored, written or handed back any more.
+    void forgetFiles(const QStringList &paths);
     // For closing: cancelOptimization, then returns when the folder is saved, its tags written, the
     // end marker sent (when a run was going) and the run's thread ended.
     void stopOptimisation();
@@ -96,6 +114,8 @@ signals:
     void updateTrackToManager(track trackobj);
     // Tracks done of the run's total; at most every 100 ms, and at once when all are done.
     void UpdateProgress(qint64 done, qint64 total);
+    // Once at the end of every run, just before the end marker.
+    void repairEnded(RepairSummary summary);
 
 private:
     enum class Phase { Idle, Repairing, Covers };
@@ -120,6 +140,7 @@ private:
     void route(qint8 from, const track &t, bool tagUpdated);
     void storeResult(const track &t);
     void finishOptimisation();
+    void keepTitlesDistinct();
     void endFolder();
     void endRun();
     void onCancel();
@@ -153,6 +174,8 @@ private:
     void flushRepository();
     void writeTags(const QList<track> &tracks);
     void waitForTagWrites();
+    bool isForgotten(const QString &path) const;
+    void countFilled(const track &original, const track &saved);
 
     // Set on the calling thread, read by the run.
     std::atomic_bool m_doUpdate{true};
@@ -205,6 +228,12 @@ private:
         QSet<QString> files;
     };
     std::deque<TagWrite> m_tagWrites;
+    // The tag writes' own threads: whole-file rewrites must not take the pool that scans,
+    // transfers and model builds share.
+    std::unique_ptr<QThreadPool> m_tagPool;
+    mutable QMutex m_forgottenMutex;
+    QSet<QString> m_forgotten;
+    RepairSummary m_summary;
 };
 
 template <class Work> void ApiManager::post(Work work)

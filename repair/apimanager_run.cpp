@@ -1,6 +1,7 @@
 #include "apimanager.h"
 
 #include "apppaths.h"
+#include "hosthealth.h"
 #include "repairfields.h"
 
 #include <QThread>
@@ -30,6 +31,15 @@ void ApiManager::onThreadStarted()
 
 void ApiManager::addInput(const TrackMap &tracks, bool replace)
 {
+    if (!m_runActive) {
+        // A new run: every host is asked again and nothing a source kept is taken for new.
+        m_summary = RepairSummary();
+        HostHealth::reset();
+        for (RepairSource *web : {m_musicBrainz.get(), m_discogs.get(), m_fingerprint.get()}) {
+            if (web)
+                web->beginRun();
+        }
+    }
     if (replace) {
         m_inputTracks.clear();
         m_inputTracksByFolder.clear();
@@ -49,6 +59,7 @@ void ApiManager::addInput(const TrackMap &tracks, bool replace)
     }
     // Every start ends with the end marker, even one that brought nothing to do.
     m_runActive = true;
+    m_summary.total = m_done + remaining();
     scheduleStep();
 }
 
@@ -196,8 +207,31 @@ void ApiManager::finishOptimisation()
                 t.tracknumber = clampCount(paths.splitLeadingNumber(t.filename));
         }
     }
+    keepTitlesDistinct();
     makeAlbumBatches();
     m_phase = Phase::Covers;
+}
+
+// Within one album a recording names one track: a title the repair found for two tracks of the
+// same album, or for one whose album already has a track of that title, is taken back from each.
+void ApiManager::keepTitlesDistinct()
+{
+    QHash<QString, int> holders;  // album and title, compared loosely, to the tracks that hold it
+    const auto keyOf = [](const track &t) {
+        return comparableName(t.albumname) + QLatin1Char('\n') + comparableName(t.trackname);
+    };
+    for (const track &t : std::as_const(m_results)) {
+        if (isRealText(t.albumname) && isRealTitle(t.trackname))
+            ++holders[keyOf(t)];
+    }
+    for (track &t : m_results) {
+        const track original = m_originals.value(t.id, t);
+        const bool filled = !isRealTitle(original.trackname) && isRealTitle(t.trackname);
+        if (filled && isRealText(t.albumname) && holders.value(keyOf(t)) > 1) {
+            t.trackname = original.trackname;
+            t.hasTitle = false;
+        }
+    }
 }
 
 void ApiManager::endFolder()
@@ -217,6 +251,11 @@ void ApiManager::endRun()
     flushRepository();
     waitForTagWrites();
     reportProgress(true);
+    m_summary.done = m_done;
+    m_summary.stopped = m_cancelling;
+    m_summary.total = qMax(m_summary.total, m_done);
+    m_summary.hostsGivenUp = HostHealth::givenUp();
+    emit repairEnded(m_summary);
     track marker;
     marker.id = -1;
     emit updateTrackToManager(marker);

@@ -3,7 +3,9 @@
 #include "applog.h"
 #include "repairfields.h"
 
+#include <QFileInfo>
 #include <QThread>
+#include <QThreadPool>
 #include <QtConcurrent>
 
 namespace {
@@ -23,8 +25,11 @@ void ApiManager::saveBatch()
     QList<track> tracks;
     QList<track> retag;
     for (const track &batched : std::as_const(m_albumBatch)) {
+        if (isForgotten(batched.filepath))
+            continue;  // removed from the library meanwhile
         // The cover step has just settled hasCover.
         const track t = withHonestTextFlags(batched);
+        countFilled(m_originals.value(t.id, t), t);
         tracks.append(t);
         if (tagsDiffer(m_originals.value(t.id, t), t))
             retag.append(t);
@@ -72,19 +77,31 @@ void ApiManager::writeTags(const QList<track> &tracks)
             break;
         }
     }
-    while (m_tagWrites.size() >= size_t(qMax(2, QThread::idealThreadCount()))) {
+    while (m_tagWrites.size() >= 2 * size_t(m_tagPool->maxThreadCount())) {
         m_tagWrites.front().done.waitForFinished();
         m_tagWrites.pop_front();
     }
     const TagWriter writer = m_tagWriter;
     m_tagWrites.push_back(
-        {QtConcurrent::run([writer, tracks] {
-             for (const track &t : tracks) {
-                 if (!writer(t))
-                     writeLog(appLogFile(), QStringLiteral("Repair: tags not written: "), t.filepath);
-             }
-         }),
+        {QtConcurrent::run(m_tagPool.get(),
+             [this, writer, tracks] {
+                 for (const track &t : tracks) {
+                     // A file removed since its album was saved is not made again by its tag write.
+                     if (isForgotten(t.filepath) || !QFileInfo::exists(t.filepath))
+                         continue;
+                     if (!writer(t))
+                         writeLog(appLogFile(), QStringLiteral("Repair: tags not written: "), t.filepath);
+                 }
+             }),
             files});
+}
+
+void ApiManager::countFilled(const track &original, const track &saved)
+{
+    m_summary.titles += !isRealTitle(original.trackname) && saved.hasTitle;
+    m_summary.artists += !isRealText(original.artistname) && saved.hasArtist;
+    m_summary.albums += !isRealText(original.albumname) && saved.hasAlbum;
+    m_summary.covers += !isRealCover(original.cover) && saved.hasCover && isRealCover(saved.cover);
 }
 
 void ApiManager::waitForTagWrites()

@@ -124,7 +124,9 @@ WebRequest *DiscogsApi::get(const QUrl &url, const WebRequest::Options &options)
 
 void DiscogsApi::sendSearch()
 {
-    WebRequest *search = get(buildSearchUrl(separator), m_service.apiOptions());
+    WebRequest::Options options = m_service.apiOptions();
+    options.cache = m_replies;
+    WebRequest *search = get(buildSearchUrl(separator), options);
     connect(search, &WebRequest::finished, this, &DiscogsApi::slot_parse);
     search->start();
 }
@@ -136,7 +138,9 @@ void DiscogsApi::requestRelease()
         finish(currentTrack, m_filled);
         return;
     }
-    WebRequest *release = get(address, m_service.apiOptions());
+    WebRequest::Options options = m_service.apiOptions();
+    options.cache = m_replies;
+    WebRequest *release = get(address, options);
     connect(release, &WebRequest::finished, this, &DiscogsApi::slot_parse_search_response_SecondApi);
     release->start();
 }

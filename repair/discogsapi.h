@@ -41,6 +41,9 @@ public:
     void searchAlbum(track t);
     // Ends the lookup in flight without an answer.
     void cancel();
+    // Searches and releases are asked once per run: the track, album and cover steps of a folder
+    // ask for the same addresses, and the service allows only a few requests a minute.
+    void forgetReplies() { m_replies->clear(); }
     // The last lookup ended on a failed request (not on an answer that held no match).
     bool lookupFailed() const { return m_failed; }
 
@@ -91,6 +94,7 @@ private:
     DiscogsService m_service;
     QNetworkAccessManager *m_network = nullptr;
     QPointer<WebRequest> m_request;  // the search, release or cover request in flight
+    std::shared_ptr<WebReplyCache> m_replies = std::make_shared<WebReplyCache>();
 
     track currentTrack;
     QString coverPath;

@@ -118,22 +118,37 @@ void DiscogsApi::slot_parse_search_response_SecondApi(const WebResult &result)
     applyRelease();
 }
 
-// The track takes what it lacks from the first entry that agrees with it on a known value: its
-// title, its number or its length.
+// The track takes what it lacks from the one entry that fits it: on the track's album when it has
+// one, of a close length when both are known, of the same title when the track has one, and
+// agreeing on its title, its number or its length. Two entries that fit equally well give nothing.
 void DiscogsApi::applyRelease()
 {
     track &t = currentTrack;
     const DiscogsReleaseInfo *match = nullptr;
+    bool tied = false;
+    int bestAgreeing = 0;
+    const bool knownTitle = isRealTitle(t.trackname);
     for (const DiscogsReleaseInfo &entry : std::as_const(releaseTracks)) {
-        const bool title
-            = isRealTitle(t.trackname) && entry.title.contains(t.trackname.trimmed(), Qt::CaseInsensitive);
+        if (!albumFits(t, entry.album) || !lengthsFit(t.duration, double(entry.duration)))
+            continue;
+        const bool title = knownTitle && comparableName(entry.title).contains(comparableName(t.trackname));
+        if (knownTitle && !title)
+            continue;
         const bool number = t.tracknumber > 0 && entry.trackNumber == t.tracknumber;
-        const bool length = t.duration > 0 && entry.duration > 0 && double(entry.duration) == t.duration;
-        if (title || number || length) {
+        const bool length = t.duration > 0 && entry.duration > 0;
+        const int agreeing = int(title) * 4 + int(number) * 2 + int(length);
+        if (agreeing == 0)
+            continue;
+        if (agreeing > bestAgreeing) {
             match = &entry;
-            break;
+            bestAgreeing = agreeing;
+            tied = false;
+        } else if (agreeing == bestAgreeing && comparableName(entry.title) != comparableName(match->title)) {
+            tied = true;
         }
     }
+    if (tied)
+        match = nullptr;
     if (match) {
         writeLog(appLogFile(), QStringLiteral("Discogs Api - ") + t.originalPath, QString());
         const track before = t;

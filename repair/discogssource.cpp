@@ -88,3 +88,9 @@ void DiscogsSource::cancel()
     m_reply = nullptr;
     m_api->cancel();
 }
+
+void DiscogsSource::beginRun()
+{
+    m_albums.clear();
+    m_api->forgetReplies();
+}

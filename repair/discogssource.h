@@ -20,6 +20,7 @@ public:
 
     void start(Request request, const track &item, Reply reply) override;
     void cancel() override;
+    void beginRun() override;
 
     DiscogsApi &api() { return *m_api; }
 

@@ -1,5 +1,7 @@
 #include "json.h"
 
+#include <cmath>
+
 namespace Json {
 
 namespace {
@@ -120,7 +122,7 @@ QVariant parseValue(const QString &json, int &index, bool &success, int depth)
     case String:
         return parseString(json, index, success);
     case Number:
-        return parseNumber(json, index);
+        return parseNumber(json, index, success);
     case True:
         nextToken(json, index);
         return QVariant(true);
@@ -260,6 +262,14 @@ QVariant parseString(const QString &json, int &index, bool &success)
 
 QVariant parseNumber(const QString &json, int &index)
 {
+    bool success = true;
+    return parseNumber(json, index, success);
+}
+
+// An integer too large for 64 bits is kept as the double nearest to it; a text that reads as no
+// number, or a double beyond range, fails: never a made-up 0.
+QVariant parseNumber(const QString &json, int &index, bool &success)
+{
     skipWhitespace(json, index);
     static const QString kNumberChars = QStringLiteral("0123456789+-.eE");
     const int start = index;
@@ -268,16 +278,22 @@ QVariant parseNumber(const QString &json, int &index)
         ++index;
     const QString run = json.mid(start, index - start);
     bool ok = false;
-    if (run.contains(QLatin1Char('.')) || run.contains(QLatin1Char('e')) || run.contains(QLatin1Char('E'))) {
-        const double value = run.toDouble(&ok);
-        return QVariant(ok ? value : 0.0);
-    }
-    if (run.startsWith(QLatin1Char('-'))) {
+    const bool integral = !run.contains(QLatin1Char('.')) && !run.contains(QLatin1Char('e'))
+        && !run.contains(QLatin1Char('E'));
+    if (integral && run.startsWith(QLatin1Char('-'))) {
         const qlonglong value = run.toLongLong(&ok, 10);
-        return QVariant(ok ? value : qlonglong(0));
+        if (ok)
+            return QVariant(value);
+    } else if (integral) {
+        const qulonglong value = run.toULongLong(&ok, 10);
+        if (ok)
+            return QVariant(value);
     }
-    const qulonglong value = run.toULongLong(&ok, 10);
-    return QVariant(ok ? value : qulonglong(0));
+    const double value = run.toDouble(&ok);
+    if (ok && std::isfinite(value))
+        return QVariant(value);
+    success = false;
+    return QVariant();
 }
 
 }  // namespace Json

@@ -4,10 +4,10 @@
 #include <QVariant>
 
 // A small, forgiving JSON reader for web service replies: objects become QVariantMap, arrays
-// QVariantList, strings QString, numbers double (with a fraction or exponent), qlonglong (with a
-// leading "-") or qulonglong, true and false bool, null an invalid QVariant. Commas between
-// members and elements are optional. Failure shows only as `success` false and empty containers
-// at every level around the failure. Nesting deeper than kMaxDepth fails, so no reply can exhaust
+// QVariantList, strings QString, numbers double (with a fraction or exponent, or an integer beyond
+// 64 bits), qlonglong (with a leading "-") or qulonglong, true and false bool, null an invalid QVariant.
+// Commas between members and elements are optional. Failure shows only as `success` false and empty
+// containers at every level around the failure. Nesting deeper than kMaxDepth fails, so no reply can exhaust
 // the stack. Pure functions, safe on any thread.
 namespace Json {
 
@@ -45,5 +45,7 @@ QVariant parseObject(const QString &json, int &index, bool &success, int depth =
 QVariant parseArray(const QString &json, int &index, bool &success, int depth = 0);
 QVariant parseString(const QString &json, int &index, bool &success);
 QVariant parseNumber(const QString &json, int &index);
+// The same; a number out of every range or that does not read sets `success` false.
+QVariant parseNumber(const QString &json, int &index, bool &success);
 
 }  // namespace Json

@@ -170,7 +170,10 @@ void MusicBrainzApi::readRecording(QXmlStreamReader &xml, Recording &recording)
             }
             recording.artist = credit.trimmed();
         } else if (name == QLatin1String("release-list") || name == QLatin1String("release")) {
-            readRelease(xml);
+            if (name == QLatin1String("release-list"))
+                readReleases(xml, recording.albums);
+            else
+                xml.skipCurrentElement();
         } else {
             xml.skipCurrentElement();
         }
@@ -187,10 +190,30 @@ void MusicBrainzApi::readArtist(QXmlStreamReader &xml, QString &name)
     }
 }
 
-// The releases a recording appears on: their titles and artists are not the recording's.
-void MusicBrainzApi::readRelease(QXmlStreamReader &xml)
+// The releases a recording appears on: only their titles and their groups' titles are kept, as
+// albums the recording belongs to (their artists are not the recording's).
+void MusicBrainzApi::readReleases(QXmlStreamReader &xml, QStringList &albums)
 {
-    xml.skipCurrentElement();
+    while (xml.readNextStartElement()) {
+        if (xml.name() != QLatin1String("release")) {
+            xml.skipCurrentElement();
+            continue;
+        }
+        while (xml.readNextStartElement()) {
+            if (xml.name() == QLatin1String("title")) {
+                albums << xml.readElementText(QXmlStreamReader::IncludeChildElements).trimmed();
+            } else if (xml.name() == QLatin1String("release-group")) {
+                while (xml.readNextStartElement()) {
+                    if (xml.name() == QLatin1String("title"))
+                        albums << xml.readElementText(QXmlStreamReader::IncludeChildElements).trimmed();
+                    else
+                        xml.skipCurrentElement();
+                }
+            } else {
+                xml.skipCurrentElement();
+            }
+        }
+    }
 }
 
 // The number of names of the track that agree with the recording. The album was part of the
@@ -208,45 +231,62 @@ qint16 MusicBrainzApi::agreeingNames(const Recording &recording) const
     return count;
 }
 
-// The recording lasts the track's length give or take a second, or one of the two is not known.
-bool MusicBrainzApi::lengthFits(const Recording &recording) const
+// The recording may be the track's: its length within the tolerance when both are known, and one
+// of its releases the track's album when the track has one.
+bool MusicBrainzApi::fits(const Recording &recording) const
 {
-    const double seconds = requestTrack.duration;
-    if (seconds <= 0 || recording.lengthMs <= 0)
+    if (!lengthsFit(requestTrack.duration, recording.lengthMs / 1000.0))
+        return false;
+    if (!requestTrack.hasAlbum || !isRealText(requestTrack.albumname))
         return true;
-    const double length = std::floor(recording.lengthMs / 1000.0);
-    return std::floor(seconds - 1) <= length && length <= std::floor(seconds + 1);
+    for (const QString &album : recording.albums) {
+        if (albumFits(requestTrack, album))
+            return true;
+    }
+    return false;
 }
 
-// The service lists the best-scored recordings first: the first whose names agree and whose length
-// fits is taken, else the first whose names agree.
+// Of the recordings whose names agree and that fit, the one closest in length; when another
+// recording of a different title is as close, neither: a wrong title is worse than none.
 void MusicBrainzApi::applyMatch(const QList<Recording> &recordings)
 {
     matchCount = 0;
     const Recording *chosen = nullptr;
+    bool tied = false;
+    qint64 chosenGap = 0;
+    const auto gapOf = [this](const Recording &r) {
+        if (!(requestTrack.duration > 0) || r.lengthMs <= 0)
+            return qint64(0);
+        return qint64(std::llround(std::abs(requestTrack.duration - r.lengthMs / 1000.0)));
+    };
     for (const Recording &recording : recordings) {
         const qint16 agreeing = agreeingNames(recording);
-        if (agreeing < 2)
+        if (agreeing < 2 || !fits(recording))
             continue;
-        const bool fits = lengthFits(recording);
-        if (!chosen || fits) {
+        const qint64 gap = gapOf(recording);
+        if (!chosen || agreeing > matchCount || (agreeing == matchCount && gap < chosenGap)) {
             chosen = &recording;
             matchCount = agreeing;
+            chosenGap = gap;
+            tied = false;
+        } else if (agreeing == matchCount && gap == chosenGap
+            && comparableName(recording.title) != comparableName(chosen->title)) {
+            tied = true;
         }
-        if (fits)
-            break;
     }
-    if (!chosen) {
+    if (!chosen || tied) {
+        matchCount = 0;
         report(requestTrack);
         return;
     }
-    if (isRealTitle(chosen->title)) {
+    if (isRealTitle(chosen->title) && !(requestTrack.hasTitle && isRealTitle(requestTrack.trackname))) {
         resultTrack.trackname = chosen->title.trimmed();
         resultTrack.hasTitle = true;
     }
-    if (chosen->lengthMs > 0)
+    // The file's own measured length stays.
+    if (chosen->lengthMs > 0 && !(resultTrack.duration > 0))
         resultTrack.duration = chosen->lengthMs / 1000.0;
-    if (isRealText(chosen->artist)) {
+    if (isRealText(chosen->artist) && !(requestTrack.hasArtist && isRealText(requestTrack.artistname))) {
         resultTrack.artistname = chosen->artist.trimmed();
         resultTrack.hasArtist = true;
     }

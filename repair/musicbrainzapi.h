@@ -30,6 +30,8 @@ public:
         QString title;
         qint64 lengthMs = 0;
         QString artist;
+        // The titles of the releases and release groups the recording appears on.
+        QStringList albums;
     };
     struct Reply {
         QList<Recording> recordings;
@@ -61,11 +63,11 @@ private:
     // The match test over the reply's recordings, and the report.
     void applyMatch(const QList<Recording> &recordings);
     qint16 agreeingNames(const Recording &recording) const;
-    bool lengthFits(const Recording &recording) const;
+    bool fits(const Recording &recording) const;
     void report(const track &t);
     static void readRecording(QXmlStreamReader &xml, Recording &recording);
     static void readArtist(QXmlStreamReader &xml, QString &name);
-    static void readRelease(QXmlStreamReader &xml);
+    static void readReleases(QXmlStreamReader &xml, QStringList &albums);
 
     WebServiceConfig m_config;
     qint16 matchCount = 0;

@@ -6,6 +6,7 @@
 #include <QRegularExpression>
 
 #include <algorithm>
+#include <cmath>
 #include <limits>
 
 bool isPlaceholder(const QString &text)
@@ -100,4 +101,40 @@ bool libraryValuesDiffer(const track &original, const track &repaired)
         || original.tracknumber != repaired.tracknumber || original.duration != repaired.duration
         || original.hasArtist != repaired.hasArtist || original.hasAlbum != repaired.hasAlbum
         || original.hasTitle != repaired.hasTitle || original.hasCover != repaired.hasCover;
+}
+
+bool lengthsFit(double trackSeconds, double candidateSeconds)
+{
+    if (!(trackSeconds > 0) || !(candidateSeconds > 0))
+        return true;
+    return std::abs(trackSeconds - candidateSeconds) <= kLengthToleranceSeconds;
+}
+
+QString comparableName(const QString &name)
+{
+    const QString decomposed = name.normalized(QString::NormalizationForm_KD);
+    QString out;
+    out.reserve(decomposed.size());
+    bool blank = false;
+    for (const QChar c : decomposed) {
+        if (c.isMark())
+            continue;
+        if (c.isLetterOrNumber()) {
+            if (blank && !out.isEmpty())
+                out += QLatin1Char(' ');
+            blank = false;
+            out += c;
+        } else {
+            blank = true;
+        }
+    }
+    return out.toCaseFolded();
+}
+
+bool albumFits(const track &local, const QString &candidateAlbum)
+{
+    if (!local.hasAlbum || !isRealText(local.albumname))
+        return true;
+    const QString own = comparableName(local.albumname);
+    return !own.isEmpty() && own == comparableName(candidateAlbum);
 }

@@ -38,3 +38,17 @@ bool isComplete(const track &t);
 bool tagsDiffer(const track &original, const track &repaired);
 // Whether `repaired` differs from `original` in a value the library keeps.
 bool libraryValuesDiffer(const track &original, const track &repaired);
+
+// How far apart, in seconds, a candidate's length and the track's may be for the candidate to be
+// the same recording: a decoder's estimate of a VBR file without a length header, encoder padding
+// and a release's slightly longer fade all stay within it, while the tracks of one album hardly
+// ever come that close to one another.
+constexpr double kLengthToleranceSeconds = 3.0;
+// Whether two lengths may be of one recording: true when either is unknown (0 or less).
+bool lengthsFit(double trackSeconds, double candidateSeconds);
+// A name as two spellings of it compare: without case, accents, punctuation and extra blanks
+// ("Les Étoiles (Live)" and "les etoiles live" give the same).
+QString comparableName(const QString &name);
+// Whether a candidate's album may be the track's: true when the track has no real album; else
+// the candidate's album must name the same album.
+bool albumFits(const track &local, const QString &candidateAlbum);

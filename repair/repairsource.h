@@ -49,6 +49,8 @@ public:
     virtual void start(Request request, const track &item, Reply reply) = 0;
     // Drops the request in flight, if any.
     virtual void cancel() = 0;
+    // A new run begins: answers kept from an earlier run are forgotten.
+    virtual void beginRun() { }
 
 protected:
     // Hands `answer` to `reply` and forgets it, so the request is answered exactly once.

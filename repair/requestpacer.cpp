@@ -11,6 +11,7 @@ struct Host {
     qint64 lastTurnUs = 0;
     qint64 lastSentUs = 0;
     bool sent = false;
+    qint64 notBeforeUs = 0;
 };
 
 struct Bookings {
@@ -45,7 +46,7 @@ qint64 RequestPacer::reserve(const QString &key, qint64 intervalMs)
     const qint64 current = nowUs();
     const auto found = b.hosts.find(key);
     if (found == b.hosts.end()) {
-        b.hosts.insert(key, Host{current, 0, false});
+        b.hosts.insert(key, Host{current, 0, false, 0});
         return 0;
     }
     const qint64 turn = qMax(current, found->lastTurnUs + qMax<qint64>(0, intervalMs) * 1000);
@@ -59,6 +60,8 @@ qint64 RequestPacer::claim(const QString &key, qint64 intervalMs)
     QMutexLocker lock(&b.mutex);
     const qint64 current = nowUs();
     Host &host = b.hosts[key];
+    if (current < host.notBeforeUs)
+        return toMsRoundedUp(host.notBeforeUs - current);
     if (host.sent) {
         const qint64 due = host.lastSentUs + qMax<qint64>(0, intervalMs) * 1000;
         if (current < due)
@@ -68,6 +71,26 @@ qint64 RequestPacer::claim(const QString &key, qint64 intervalMs)
     host.lastSentUs = current;
     host.lastTurnUs = qMax(host.lastTurnUs, current);
     return 0;
+}
+
+void RequestPacer::markSent(const QString &key)
+{
+    Bookings &b = bookings();
+    QMutexLocker lock(&b.mutex);
+    Host &host = b.hosts[key];
+    const qint64 current = nowUs();
+    host.sent = true;
+    host.lastSentUs = qMax(host.lastSentUs, current);
+    host.lastTurnUs = qMax(host.lastTurnUs, current);
+}
+
+void RequestPacer::holdOff(const QString &key, qint64 ms)
+{
+    Bookings &b = bookings();
+    QMutexLocker lock(&b.mutex);
+    Host &host = b.hosts[key];
+    host.notBeforeUs = qMax(host.notBeforeUs, nowUs() + qMax<qint64>(0, ms) * 1000);
+    host.lastTurnUs = qMax(host.lastTurnUs, host.notBeforeUs);
 }
 
 QString RequestPacer::keyFor(const QString &scheme, const QString &host, int port)

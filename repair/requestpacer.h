@@ -7,8 +7,9 @@
 // service together keep to its limit. A request books a turn when it is made (turns follow each
 // other at least the gap apart, in the order they were booked) and claims it when it is about to
 // go out; the claim holds it back until the gap since the host's last request has passed, however
-// late a timer fired for the one before. A turn booked and then not used is lost, which errs on
-// the polite side.
+// late a timer fired for the one before. The gap counts from when the request really left (or its
+// reply began: markSent), not from when it was handed to the network, which may first have to
+// connect. A turn booked and then not used is lost, which errs on the polite side.
 class RequestPacer
 {
 public:
@@ -17,6 +18,10 @@ public:
     // Records a request to `key` going out now and returns 0, or returns how many ms it must still
     // wait (and records nothing) when the last request went out less than `intervalMs` ago.
     static qint64 claim(const QString &key, qint64 intervalMs);
+    // The request claimed last for `key` has left now: the gap counts from here.
+    static void markSent(const QString &key);
+    // The host asked not to be asked again for `ms` (a Retry-After): no turn before then.
+    static void holdOff(const QString &key, qint64 ms);
     // The key requests to a host are paced under: its scheme, host and port.
     static QString keyFor(const QString &scheme, const QString &host, int port);
     // Forgets every booking.

@@ -91,17 +91,24 @@ track TrackMerger::mergeBestCandidate(const track &local, CandidateMap &candidat
 {
     track result = local;
     result.score = 0;
-    qint64 best = kMinimumScore;
-    const track *chosen = nullptr;
-    for (auto it = candidates.begin(); it != candidates.end(); ++it) {
+    for (auto it = candidates.begin(); it != candidates.end(); ++it)
         it->score = matchScore(local, *it);
-        // Strictly greater: on equal scores the entry met first stays.
-        if (it->score > best) {
-            best = it->score;
-            chosen = &*it;
-        }
-    }
+    // A candidate that does not fit is never taken, and a tie between two recordings takes neither.
+    const track *chosen = choose(std::as_const(candidates).cbegin(), std::as_const(candidates).cend(),
+        [&local](const track &c) { return fits(local, c); });
     if (chosen)
         mergeTrack(result, *chosen);
     return result;
+}
+
+bool TrackMerger::fits(const track &local, const track &candidate)
+{
+    return lengthsFit(local.duration, candidate.duration) && albumFits(local, candidate.albumname);
+}
+
+bool TrackMerger::sameRecording(const track &a, const track &b)
+{
+    return comparableName(a.trackname) == comparableName(b.trackname)
+        && comparableName(a.artistname) == comparableName(b.artistname)
+        && comparableName(a.albumname) == comparableName(b.albumname);
 }

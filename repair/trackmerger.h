@@ -59,9 +59,37 @@ public:
     static QString largestGroupKey(const AlbumGroups &groups);
     // The best-scoring candidate of `id` on `album` above kMinimumScore; a track with id 0 and
     // null texts when there is none.
-    static track bestCandidateOnAlbum(const CandidateMap &candidates, const QString &album, qint64 id);
+    static track bestCandidateOnAlbum(
+        const CandidateMap &candidates, const QString &album, qint64 id, const track *local = nullptr);
+    // Whether `candidate` may be the recording of `local` at all: lengths within
+    // kLengthToleranceSeconds when both are known, and the same album when the track has one.
+    static bool fits(const track &local, const track &candidate);
+    // Of the scored entries in [first, last) that `accept` lets through and that are above
+    // kMinimumScore, the best; none when another entry naming a different recording scores as well.
+    template <class It, class Accept> static const track *choose(It first, It last, Accept accept);
 
 private:
+    static bool sameRecording(const track &a, const track &b);
+
     AlbumGroups albumTracks;
     AppPaths paths;
 };
+
+template <class It, class Accept> const track *TrackMerger::choose(It first, It last, Accept accept)
+{
+    const track *chosen = nullptr;
+    bool tied = false;
+    qint64 best = kMinimumScore;
+    for (It it = first; it != last; ++it) {
+        if (!accept(*it))
+            continue;
+        if (it->score > best) {
+            best = it->score;
+            chosen = &*it;
+            tied = false;
+        } else if (chosen && it->score == best && !sameRecording(*chosen, *it)) {
+            tied = true;
+        }
+    }
+    return tied ? nullptr : chosen;
+}

@@ -30,7 +30,8 @@ TrackMap TrackMerger::matchResults(TrackMap &locals, CandidateMap &candidates)
     // Albums across the folder: only candidates good enough to be taken, on a real album, count.
     AlbumGroups groups;
     for (auto it = candidates.cbegin(); it != candidates.cend(); ++it) {
-        if (it->score <= kMinimumScore || !isRealText(it->albumname))
+        if (it->score <= kMinimumScore || !isRealText(it->albumname) || !locals.contains(it.key())
+            || !fits(locals.value(it.key()), *it))
             continue;
         QList<qint64> &group = groups[folded(it->albumname)];
         if (!group.contains(it.key()))
@@ -39,8 +40,10 @@ TrackMap TrackMerger::matchResults(TrackMap &locals, CandidateMap &candidates)
     const AlbumGroups chosen = assignAlbums(groups, ids);
     for (auto album = chosen.cbegin(); album != chosen.cend(); ++album) {
         for (const qint64 id : album.value()) {
-            const track best = bestCandidateOnAlbum(candidates, album.key(), id);
-            if (best.id == id && locals.contains(id))
+            if (!locals.contains(id))
+                continue;
+            const track best = bestCandidateOnAlbum(candidates, album.key(), id, &locals[id]);
+            if (best.id == id)
                 mergeTrack(locals[id], best);
         }
     }
@@ -90,7 +93,7 @@ TrackMap TrackMerger::mergeEachTrack(TrackMap &locals, const CandidateMap &candi
         QMap<QString, qint64> sums;
         const auto range = candidates.equal_range(it.key());
         for (auto c = range.first; c != range.second; ++c) {
-            if (c->score > kMinimumScore && isRealText(c->albumname))
+            if (c->score > kMinimumScore && isRealText(c->albumname) && fits(local, *c))
                 sums[folded(c->albumname)] += c->score;
         }
         QString bestAlbum;
@@ -102,16 +105,11 @@ TrackMap TrackMerger::mergeEachTrack(TrackMap &locals, const CandidateMap &candi
             }
         }
         // Its best candidate on that album; without any album, its best candidate that has none.
-        const track *chosen = nullptr;
-        qint64 bestScore = kMinimumScore;
-        for (auto c = range.first; c != range.second; ++c) {
+        const track *chosen = choose(range.first, range.second, [&](const track &c) {
             const bool onAlbum
-                = bestAlbum.isNull() ? !isRealText(c->albumname) : folded(c->albumname) == bestAlbum;
-            if (onAlbum && c->score > bestScore) {
-                bestScore = c->score;
-                chosen = &*c;
-            }
-        }
+                = bestAlbum.isNull() ? !isRealText(c.albumname) : folded(c.albumname) == bestAlbum;
+            return onAlbum && fits(local, c);
+        });
         track merged = local;
         if (chosen)
             mergeTrack(merged, *chosen);
@@ -163,17 +161,16 @@ QString TrackMerger::largestGroupKey(const AlbumGroups &groups)
     return key;
 }
 
-track TrackMerger::bestCandidateOnAlbum(const CandidateMap &candidates, const QString &album, qint64 id)
+track TrackMerger::bestCandidateOnAlbum(
+    const CandidateMap &candidates, const QString &album, qint64 id, const track *local)
 {
     track result;
-    qint64 best = kMinimumScore;
     const auto range = candidates.equal_range(id);
-    for (auto it = range.first; it != range.second; ++it) {
-        if (folded(it->albumname) == album && it->score > best) {
-            best = it->score;
-            result = *it;
-            result.id = id;
-        }
+    const track *chosen = choose(range.first, range.second,
+        [&](const track &c) { return folded(c.albumname) == album && (!local || fits(*local, c)); });
+    if (chosen) {
+        result = *chosen;
+        result.id = id;
     }
     return result;
 }

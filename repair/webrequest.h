@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QByteArray>
+#include <QHash>
 #include <QList>
 #include <QObject>
 #include <QPair>
@@ -8,6 +9,8 @@
 #include <QString>
 #include <QTimer>
 #include <QUrl>
+
+#include <memory>
 
 class QNetworkAccessManager;
 class QNetworkReply;
@@ -20,10 +23,19 @@ struct WebResult {
     QString error;  // why it failed, for the debug log
 };
 
+// Answers already had in a run, by address, so one address is asked once.
+using WebReplyCache = QHash<QString, WebResult>;
+
 // One GET to a web service, as the repair's clients all send them: it waits for its host's turn
 // (RequestPacer), names the program and its version, ends after a time limit and at a size limit,
 // and ends with exactly one finished(), never from inside start(). abort() and the destructor end it
 // without one. Only http and https addresses are fetched.
+//
+// A 503 or 429 is asked again once, after the Retry-After the host gave (or, without one, a
+// backing-off wait), and no request goes to that host before then. The body is read as it comes and
+// the request refused as soon as the declared or the received size passes the limit, so a large
+// reply is never held whole. Every outcome counts for the host's health (HostHealth); a host given
+// up on is not asked.
 class WebRequest : public QObject
 {
     Q_OBJECT
@@ -34,7 +46,15 @@ public:
         int timeoutMs = 15000;  // from sending to the last byte
         qint64 maxBytes = 4 * 1024 * 1024;
         QList<QPair<QByteArray, QByteArray>> headers;
+        // When set, an address answered before is answered from here, and answers are kept here.
+        std::shared_ptr<WebReplyCache> cache;
     };
+    // The longest Retry-After waited for; a longer one ends the request (the host is still spared).
+    static constexpr qint64 kMaxRetryWaitMs = 30000;
+    // The wait before the one retry of a 503 or 429 that gave no Retry-After.
+    static qint64 backOffMs(qint64 intervalMs) { return qMax<qint64>(2000, 2 * intervalMs); }
+    // A Retry-After value (seconds, or an HTTP date) in ms from now; -1 when it reads as neither.
+    static qint64 retryAfterMs(const QByteArray &value);
 
     WebRequest(
         QNetworkAccessManager *network, const QUrl &url, const Options &options, QObject *parent = nullptr);
@@ -51,7 +71,11 @@ private:
     void send();
     void onTurn();
     void onReplyFinished();
-    void fail(const QString &reason);
+    void onMetaData();
+    void onReadyRead();
+    void markSent();
+    void waitTurn(qint64 ms);
+    void fail(const QString &reason, bool hostFailed = false);
     void end(const WebResult &result);
     void dropReply();
 
@@ -61,6 +85,10 @@ private:
     QNetworkReply *m_reply = nullptr;
     QTimer m_timer;  // the host's turn, then the time limit
     QString m_paceKey;
+    QByteArray m_body;
     bool m_started = false;
+    bool m_retried = false;
+    bool m_sentMarked = false;
+    bool m_fromCache = false;
     bool m_ended = false;
 };
