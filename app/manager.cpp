@@ -1,5 +1,8 @@
 #include "manager.h"
 
+#include "apimanager.h"
+#include "storewriter.h"
+
 #include "applog.h"
 #include "combo.h"
 #include "database.h"
@@ -236,6 +239,9 @@ void manager::slRemoveFromLibrary(const QVariant &trackIds)
         return;
     }
     m_removing = true;
+    // A repair in flight neither stores nor writes these files again.
+    if (m_repair)
+        m_repair->forgetFiles(paths);
     m_removeWatcher.setFuture(QtConcurrent::run(&manager::removeAll, paths));
 }
 

@@ -21,12 +21,15 @@
 #include <array>
 #include <atomic>
 #include <functional>
+#include <memory>
 
 class QmlApplicationViewer;
 
 class TrackDataModel;
 class VideoOptimisationModel;
 class ApiManager;
+class StoreWriter;
+struct RepairSummary;
 
 // What the copy into the library did: the tracks now in the library (their `filepath` the library
 // copy and their `id` the new row's) and a line for each file that could not be added.
@@ -261,6 +264,8 @@ private:
     // and the count told to the window.
     void syncTicks();
     void storeInLibrary(const track &t);
+    // The end of a repair run: what it filled, or how far it came when stopped.
+    void repairEnded(const RepairSummary &summary);
     void connectRepair();
     // Starts the repair of tracks just added, when the web can be reached.
     void startRepair(const TrackMap &tracks);
@@ -283,7 +288,10 @@ private:
     int m_displayType = DisplayMusic;
     qint64 m_repairDone = 0;
     qint64 m_repairTotal = 0;
+    bool m_repairChosen = false;  // the run repairs tracks the user chose
     QPointer<ApiManager> m_repair;
+    // Store writes of the repair and of optimised videos, off the window's thread.
+    std::unique_ptr<StoreWriter> m_storeWriter;
     TrackMap m_addedTracks;  // the add's new library tracks, by library id, for the repair
     bool m_videoOptimisingCancelled = false;
     std::atomic_bool m_cancelCopy{false};

@@ -1,5 +1,7 @@
 #include "manager.h"
 
+#include "storewriter.h"
+
 #include "applog.h"
 #include "datamodels.h"
 #include "kivodb.h"
@@ -194,15 +196,21 @@ void manager::slupdateMainObjectVideo(track t)
     // The optimiser tells only of whole files, so one finished just before a cancel still counts.
     if (t.id < 1 || t.filesize == -1)
         return;
-    qint64 newId = 0;
-    if (!kivoDB().insertTrackSingle(t, &newId)) {
-        m_addFailures << QFileInfo(t.filepath).fileName() + QStringLiteral(": ") + kivoDB::lastError();
-        return;
-    }
-    t.id = newId;
-    m_library.insert(newId, t);
-    countAdded(t);
-    m_videoProgress->setDone(m_videoProgress->done() + 1);
+    // Stored off the window's thread; a busy store is waited for, not given up on.
+    const auto newId = std::make_shared<qint64>(0);
+    m_storeWriter->submit(
+        [t, newId] { return StoreWriter::outcomeOf(kivoDB().insertTrackSingle(t, newId.get())); }, this,
+        [this, t, newId](bool ok) mutable {
+            if (!ok) {
+                m_addFailures << QFileInfo(t.filepath).fileName() + QStringLiteral(": ")
+                        + kivoDB::lastError();
+                return;
+            }
+            t.id = *newId;
+            m_library.insert(t.id, t);
+            countAdded(t);
+            m_videoProgress->setDone(m_videoProgress->done() + 1);
+        });
 }
 
 void manager::slVideoAproxTime(qint64 seconds)
@@ -236,7 +244,9 @@ void manager::slAllFileCompleteVideo()
     // The thread ends by itself once the queue is done; this only waits for that moment.
     m_videoEncoding.wait();
     m_videoProgress->setRunning(false);
-    finishAdd(m_videoOptimisingCancelled || m_cancelCopy);
+    // The add ends once the optimised videos are stored: the writer keeps their order.
+    m_storeWriter->submit(
+        StoreWriter::Job(), this, [this](bool) { finishAdd(m_videoOptimisingCancelled || m_cancelCopy); });
 }
 
 void manager::finishAdd(bool cancelled)

@@ -3,13 +3,36 @@
 #include "apimanager.h"
 #include "applog.h"
 #include "kivodb.h"
+#include "storewriter.h"
 
 #include <QCoreApplication>
 
+namespace {
+
+// What the window says when a run ends.
+QString repairEndText(const RepairSummary &summary)
+{
+    if (summary.stopped)
+        return QStringLiteral("Repair stopped: %1 of %2 tracks completed")
+            .arg(summary.done)
+            .arg(summary.total);
+    QString text = QStringLiteral("Repair finished: filled %1 titles, %2 artists, %3 albums and %4 covers")
+                       .arg(summary.titles)
+                       .arg(summary.artists)
+                       .arg(summary.albums)
+                       .arg(summary.covers);
+    return text;
+}
+
+}  // namespace
+
 void manager::connectRepair()
 {
+    if (!m_storeWriter)
+        m_storeWriter = std::make_unique<StoreWriter>();
     m_repair = ApiManager::create();
     connect(m_repair, &ApiManager::updateTrackToManager, this, &manager::updateMainObjectMgr);
+    connect(m_repair, &ApiManager::repairEnded, this, &manager::repairEnded);
     connect(m_repair, &ApiManager::UpdateProgress, this, &manager::UpdateAPIProgress);
 }
 
@@ -46,6 +69,7 @@ void manager::collectMediaToUpdate(const QVariant &trackIds)
         emit sgShowMessage(m_messages.noMediaSelected);
         return;
     }
+    m_repairChosen = true;
     m_repairTotal = qint64(chosen.size());
     m_repairDone = 0;
     emit sgUpdateRepairProgress(0, m_repairTotal);
@@ -72,6 +96,10 @@ void manager::stopRepairForClosing()
     m_repair->stopOptimisation();
     // The last repaired tracks are still queued to this object: store them before the store closes.
     QCoreApplication::sendPostedEvents(this, QEvent::MetaCall);
+    if (m_storeWriter) {
+        m_storeWriter->waitForIdle();
+        QCoreApplication::sendPostedEvents(this, QEvent::MetaCall);
+    }
 }
 
 void manager::UpdateAPIProgress(qint64 done, qint64 total)
@@ -86,31 +114,65 @@ void manager::updateMainObjectMgr(track t)
     if (t.id < 1) {
         m_repairDone = m_repairTotal = 0;
         emit sgUpdateRepairProgress(0, 0);
-        if (!m_saved)
-            setMainValue();
+        // Shown once the run's last updates are stored: the writer keeps their order.
+        m_storeWriter->submit(StoreWriter::Job(), this, [this](bool) {
+            if (!m_saved)
+                setMainValue();
+        });
         return;
     }
     storeInLibrary(t);
 }
 
+void manager::repairEnded(const RepairSummary &summary)
+{
+    const bool chosen = std::exchange(m_repairChosen, false);
+    // A run after an add that found nothing to fill leaves the add's own count on the line.
+    if (!chosen && !summary.stopped && summary.hostsGivenUp.isEmpty()
+        && summary.titles + summary.artists + summary.albums + summary.covers == 0)
+        return;
+    QString text = repairEndText(summary);
+    if (!summary.hostsGivenUp.isEmpty())
+        text += QStringLiteral(". Not asked again after repeated failures: ")
+            + summary.hostsGivenUp.join(QStringLiteral(", "));
+    writeLog(appLogFile(), QStringLiteral("Repair: "), text);
+    emit sgShowStatus(text);
+}
+
+// The row keeps its id, so the window's rows, ticks and searches go on naming it. A track removed
+// meanwhile stays removed.
 void manager::storeInLibrary(const track &changed)
 {
-    track t = changed;
-    qint64 newId = 0;
-    if (!kivoDB().insertTrackSingle(t, &newId)) {
-        writeLog(appLogFile(), QStringLiteral("Track not stored: "),
-            t.filepath + QStringLiteral(" ") + kivoDB::lastError());
+    if (!m_library.contains(changed.id))
         return;
-    }
-    // The store files the row under the artist and album its texts name now.
-    qint64 artistId = 0, albumId = 0;
-    if (kivoDB().trackRowIds(newId, &artistId, &albumId)) {
-        t.artist_id = artistId;
-        t.album_id = albumId;
-        t.playlistId = t.playlist.isEmpty() ? 0 : albumId;
-    }
-    // The stored row replaced the old one under a new id.
-    m_library.remove(t.id);
-    t.id = newId;
-    m_library.insert(t.id, t);
+    struct Stored {
+        bool gone = false;
+        qint64 artistId = 0;
+        qint64 albumId = 0;
+    };
+    const auto stored = std::make_shared<Stored>();
+    const track t = changed;
+    m_storeWriter->submit(
+        [t, stored] {
+            kivoDB store;
+            const bool ok = store.updateTrack(t, &stored->gone);
+            if (ok)
+                store.trackRowIds(t.id, &stored->artistId, &stored->albumId);
+            if (!ok && !stored->gone && !kivoDB::lastFailureBusy())
+                writeLog(appLogFile(), QStringLiteral("Track not stored: "),
+                    t.filepath + QStringLiteral(" ") + kivoDB::lastError());
+            return stored->gone ? StoreWriter::Outcome::Failed : StoreWriter::outcomeOf(ok);
+        },
+        this,
+        [this, t, stored](bool ok) {
+            const auto it = m_library.find(t.id);
+            if (!ok || it == m_library.end())
+                return;
+            track kept = t;
+            // The store files the row under the artist and album its texts name now.
+            kept.artist_id = stored->artistId;
+            kept.album_id = stored->albumId;
+            kept.playlistId = kept.playlist.isEmpty() ? 0 : stored->albumId;
+            *it = kept;
+        });
 }

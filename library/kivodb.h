@@ -33,6 +33,8 @@ public:
 
     // The reason the calling thread's last store operation failed.
     static QString lastError();
+    // Whether it failed only because another connection held the file: trying again may succeed.
+    static bool lastFailureBusy();
     // "<data folder>/Music/Corvane Zorad Urizaderi": the only folder whose files the store deletes.
     static QString libraryRoot();
     // Clears what a killed add, conversion, tag write or cover download left in the library and
@@ -68,6 +70,10 @@ public:
     bool insertTrack(TrackMap::iterator entry, const QString &path, qint64 *newId = nullptr);
     // The same for a changed track stored under its own `filepath`.
     bool insertTrackSingle(track t, qint64 *newId = nullptr);
+    // A changed track written over its own row, found by `id`, which it keeps: the window's rows,
+    // ticks and selections go on naming it. False when nothing was written; then `gone` tells
+    // whether that was because the row no longer exists (the track was removed meanwhile).
+    bool updateTrack(const track &t, bool *gone = nullptr);
     // Many tracks (each under its own `filepath`) in one transaction: all are stored or none.
     bool insertTracks(const QList<track> &tracks, QList<qint64> *newIds = nullptr);
     bool deleteTrackById(QSqlDatabase db, qint64 id);

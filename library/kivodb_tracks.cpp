@@ -36,6 +36,7 @@ class TrackWriter
 public:
     TrackWriter(kivoDB *store, QSqlDatabase db)
         : m_store(store)
+        , m_db(db)
         , m_lookup(db)
         , m_deleteDuplicates(db)
         , m_insert(db)
@@ -55,6 +56,45 @@ public:
                     "year_id, isAudiobook, ReleaseDate, playlist, isVideo, VideoImage) VALUES (?, ?, ?, "
                     "?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)"),
                 "Adding a track");
+    }
+
+    // The row `t.id` takes `t`'s values in place; 0 when there is no such row, nullopt on failure.
+    std::optional<int> update(const track &t)
+    {
+        static const QString sql = QStringLiteral(
+            "UPDATE tracks SET filename = ?, trackname = ?, codec = ?, filesize = ?, frequency = ?, "
+            "bitrate = ?, source = ?, tracknumber = ?, duration = ?, artist_id = ?, album_id = ?, "
+            "genre_id = ?, isPodcast = ?, year_id = ?, isAudiobook = ?, ReleaseDate = ?, isVideo = ?, "
+            "VideoImage = ? WHERE id = ?");
+        QSqlQuery check(m_db);
+        if (!prepare(check, QStringLiteral("SELECT 1 FROM tracks WHERE id = ?"), "Finding a track"))
+            return std::nullopt;
+        check.addBindValue(t.id);
+        if (!exec(check, "Finding a track"))
+            return std::nullopt;
+        if (!check.next())
+            return 0;  // removed meanwhile: nothing is made again
+        const std::optional<qint64> genreId = genre(t.genre);
+        const std::optional<qint64> artistId = genreId ? artist(t.artistname) : std::nullopt;
+        const std::optional<qint64> albumId
+            = artistId ? album(t.albumname, t.cover, t.year, *artistId) : std::nullopt;
+        const std::optional<qint64> yearId = albumId ? year(t.year) : std::nullopt;
+        if (!yearId)
+            return std::nullopt;
+        QSqlQuery query(m_db);
+        if (!prepare(query, sql, "Updating a track"))
+            return std::nullopt;
+        const QVariant values[] = {text(t.filename), text(t.trackname), text(t.codec),
+            QVariant(qlonglong(t.filesize)), QVariant(qlonglong(t.frequency)), QVariant(int(t.bitrate)),
+            QVariant(int(t.source)), QVariant(int(t.tracknumber)), QVariant(boundedSeconds(t.duration)),
+            QVariant(*artistId), QVariant(*albumId), QVariant(*genreId), QVariant(t.isPodcast),
+            QVariant(*yearId), QVariant(t.isAudiobook), text(t.releaseDate), QVariant(t.isVideo),
+            t.isVideo ? text(t.cover) : QVariant(QStringLiteral("")), QVariant(qlonglong(t.id))};
+        for (int i = 0; i < int(std::size(values)); ++i)
+            query.bindValue(i, values[i]);
+        if (!exec(query, "Updating a track"))
+            return std::nullopt;
+        return query.numRowsAffected();
     }
 
     std::optional<qint64> write(const track &t, const QString &path)
@@ -145,6 +185,7 @@ private:
     }
 
     kivoDB *m_store;
+    QSqlDatabase m_db;
     QSqlQuery m_lookup;
     QSqlQuery m_deleteDuplicates;
     QSqlQuery m_insert;
@@ -227,6 +268,25 @@ bool kivoDB::insertTrackSingle(track t, qint64 *newId)
     if (newId)
         *newId = ids.value(0);
     return true;
+}
+
+bool kivoDB::lastFailureBusy()
+{
+    return storesql::lastFailureBusy();
+}
+
+bool kivoDB::updateTrack(const track &t, bool *gone)
+{
+    bool missing = false;
+    const bool updated = t.id > 0 && inTransaction(QSqlDatabase(), true, [&](const QSqlDatabase &conn) {
+        TrackWriter writer(this, conn);
+        const std::optional<int> rows = writer.update(t);
+        missing = rows && *rows == 0;
+        return rows && *rows > 0;
+    });
+    if (gone)
+        *gone = missing || t.id <= 0;
+    return updated;
 }
 
 bool kivoDB::insertTracks(const QList<track> &tracks, QList<qint64> *newIds)

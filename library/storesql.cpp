@@ -10,7 +10,15 @@ namespace storesql {
 
 namespace {
 thread_local QString t_lastError;
+thread_local bool t_lastBusy = false;
+
+// Whether the failure was another connection holding the file: worth trying again later.
+void noteFailure(const QSqlError &error)
+{
+    const int code = sqliteCode(error);
+    t_lastBusy = code == 5 || code == 6;
 }
+}  // namespace
 
 int sqliteCode(const QSqlError &error)
 {
@@ -22,6 +30,7 @@ int sqliteCode(const QSqlError &error)
 void reportError(const QString &message)
 {
     t_lastError = message;
+    t_lastBusy = false;
     writeLog(appLogFile(), QStringLiteral("Library store: "), message);
 }
 
@@ -30,9 +39,15 @@ QString lastError()
     return t_lastError;
 }
 
+bool lastFailureBusy()
+{
+    return t_lastBusy;
+}
+
 void clearError()
 {
     t_lastError.clear();
+    t_lastBusy = false;
 }
 
 bool prepare(QSqlQuery &query, const QString &sql, const char *what)
@@ -40,6 +55,7 @@ bool prepare(QSqlQuery &query, const QString &sql, const char *what)
     if (query.prepare(sql))
         return true;
     reportError(QStringLiteral("%1 failed: %2").arg(QLatin1String(what), query.lastError().text()));
+    noteFailure(query.lastError());
     return false;
 }
 
@@ -48,6 +64,7 @@ bool exec(QSqlQuery &query, const char *what)
     if (query.exec())
         return true;
     reportError(QStringLiteral("%1 failed: %2").arg(QLatin1String(what), query.lastError().text()));
+    noteFailure(query.lastError());
     return false;
 }
 
@@ -57,6 +74,7 @@ bool execText(QSqlDatabase db, const QString &sql, const char *what)
     if (query.exec(sql))
         return true;
     reportError(QStringLiteral("%1 failed: %2").arg(QLatin1String(what), query.lastError().text()));
+    noteFailure(query.lastError());
     return false;
 }
 

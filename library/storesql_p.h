@@ -28,6 +28,8 @@ int sqliteCode(const QSqlError &error);
 // Records `message` as the calling thread's last store error and writes it to the debug log.
 void reportError(const QString &message);
 QString lastError();
+// Whether the last failure was the file being busy (locked by another connection).
+bool lastFailureBusy();
 void clearError();
 
 // Prepares (when `sql` is given) and executes; on failure reports `what` with the driver's text.

@@ -24,11 +24,13 @@ inline QByteArray mbReply(const QByteArray &recordings)
         + recordings + "</recording-list></metadata>";
 }
 
-inline QByteArray mbRecording(const QByteArray &title, int ms, const QByteArray &artist)
+inline QByteArray mbRecording(
+    const QByteArray &title, int ms, const QByteArray &artist, const QByteArray &release = "Elsewhere")
 {
     return "<recording><title>" + title + "</title><length>" + QByteArray::number(ms)
         + "</length><artist-credit><name-credit><artist><name>" + artist
-        + "</name></artist></name-credit></artist-credit><release-list><release><title>Elsewhere</title>"
+        + "</name></artist></name-credit></artist-credit><release-list><release><title>" + release
+        + "</title>"
           "<artist-credit><name-credit><artist><name>Other</name></artist></name-credit></artist-credit>"
           "</release></release-list></recording>";
 }

@@ -382,13 +382,17 @@ private slots:
         near.tracknumber = 7;
         QCOMPARE(merger.matchScore(local, near), qint64(50 + 210 + 78 + 60));
 
-        // Equal scores: the entry met first (under one key, the one inserted last) is taken.
+        // Equal scores for two different releases: neither is taken, a guess is worse than nothing.
         CandidateMap candidates;
         candidates.insert(7, candidate(7, "First In", "Intro", 0));
         candidates.insert(7, candidate(7, "Second In", "Intro", 0));
         candidates.insert(7, candidate(7, "Weak", "Unrelated", 60));
-        const track merged = merger.mergeBestCandidate(local, candidates);
-        QCOMPARE(merged.albumname, QString("Second In"));
+        QCOMPARE(merger.mergeBestCandidate(local, candidates).albumname, QString("Unknown Album"));
+        CandidateMap apart;
+        apart.insert(7, candidate(7, "First In", "Intro", 0));
+        apart.insert(7, candidate(7, "Third In", "Intro", 1));
+        const track merged = merger.mergeBestCandidate(local, apart);
+        QCOMPARE(merged.albumname, QString("Third In"));
         QVERIFY(merged.hasAlbum);
         QCOMPARE(merged.artistname, QString("Known Artist"));
         QCOMPARE(merged.trackname, QString("07 Intro"));
@@ -433,7 +437,9 @@ private slots:
         CandidateMap same;
         same.insert(3, candidate(3, "X", "older", 300));
         same.insert(3, candidate(3, "X", "newer", 300));
-        QCOMPARE(TrackMerger::bestCandidateOnAlbum(same, "x", 3).trackname, QString("newer"));
+        QVERIFY(TrackMerger::bestCandidateOnAlbum(same, "x", 3).trackname.isEmpty());  // a tie
+        same.insert(3, candidate(3, "X", "newest", 301));
+        QCOMPARE(TrackMerger::bestCandidateOnAlbum(same, "x", 3).trackname, QString("newest"));
 
         // Three tracks take the album path; a track on two albums keeps the first album's text.
         TrackMerger batch;

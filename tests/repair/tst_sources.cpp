@@ -117,7 +117,7 @@ private slots:
             {"commas optional", "{'a':1 'b':[1 2,,],}", "{a:1u,b:[1u,2u]}", true},
             {"key without quote", "{1key':1}", "{key:1u}", true},
             {"unicode escapes", "['\\u00e9\\u00zz\\q']", "[\"é\\0\"]", true},
-            {"too large", "18446744073709551616", "0u", true},
+            {"too large", "18446744073709551616", "18446744073709552000d", true},
             {"text after value", "{'a':1} {'b':2}", "{a:1u}", true},
             {"keyword then letters", "[truex]", "[]", false},
             {"white space only", " \t\r\n", "-", false},
@@ -198,7 +198,7 @@ private slots:
         // Of two agreeing recordings, the one of the track's length; nothing of its releases.
         QCOMPARE(a.item.trackname, QString("Dawn & Dusk #1+"));
         QCOMPARE(a.item.artistname, QString("Åster"));
-        QCOMPARE(a.item.duration, 215.0);
+        QCOMPARE(a.item.duration, 215.4);  // the file's own measured length stays
         QVERIFY(!a.item.fingerprintRequested && !a.tagUpdated && !a.item.hasAlbum);
 
         QCOMPARE(m_server.requestCount(), 1);
@@ -290,7 +290,7 @@ private slots:
             J("{'results': [{'title': 'A - B', 'id': 1, 'thumb': 'http://i/x.jpg', 'format': ['CD']},"
               "               {'title': 'C - D', 'id': 2, 'thumb': 'http://i/y.jpg', 'format': ['LP']}]}"))
                                             << 1;
-        QTest::newRow("error status") << ReplayReply::error(429, J("{'message': 'slow down'}")) << 1;
+        QTest::newRow("error status") << ReplayReply::error(429, J("{'message': 'slow down'}")) << 2;
         QTest::newRow("truncated") << ReplayReply::ok(J("{'results': [{'title': 'Åster - Fields'")) << 2;
         QTest::newRow("malformed") << ReplayReply::ok("<html><body>Service Unavailable</body></html>") << 2;
         QTest::newRow("time-out") << ReplayReply::silence() << 1;
@@ -308,8 +308,11 @@ private slots:
         QCOMPARE(a.item.trackname, QString("Dawn"));
         QFETCH(int, requests);
         QCOMPARE(m_server.requestCount(), requests);
+        // A 429 is asked again once, the same; an empty answer leads to the looser search.
+        const bool retried = QByteArray(QTest::currentDataTag()) == "error status";
         if (m_server.requestCount() == 2)
-            QCOMPARE(queryValue(m_server.requests()[1], "q"), QByteArray("album:Fields artist:Åster"));
+            QCOMPARE(queryValue(m_server.requests()[1], "q"),
+                retried ? queryValue(m_server.requests()[0], "q") : QByteArray("album:Fields artist:Åster"));
         m_server.dropConnections();
     }
 
@@ -582,7 +585,8 @@ private slots:
     void runAsksTheConfiguredSources()
     {
         qputenv("KIVO_MUSICBRAINZ_HOST", m_server.url("/mb").toEncoded());
-        m_server.get("/mb/ws/2/recording", ReplayReply::ok(mbReply(mbRecording("Dawn", 1000, "Åster"))));
+        m_server.get("/mb/ws/2/recording",
+            ReplayReply::ok(mbReply(mbRecording("Dawn", 1000, "Åster", "Northern Fields"))));
         const ApiManager::Sources sources = ApiManager::webSources();
         qputenv("KIVO_MUSICBRAINZ_HOST", "none");
         QVERIFY(sources.musicBrainz && !sources.discogs && !sources.fingerprint);
