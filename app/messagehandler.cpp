@@ -161,6 +161,12 @@ QList<QPair<QString, QString>> MessageHandler::displayTexts()
             QStringLiteral("Tick the tracks whose missing artist, album, title or cover should be looked up. "
                            "Tags that are there already are kept.")},
         {QStringLiteral("Repair_txtstart"), QStringLiteral("Repair")},
+        {QStringLiteral("Repair_txtselectall"), QStringLiteral("Select all")},
+        {QStringLiteral("Repair_txtlacks"), QStringLiteral("lacks")},
+        {QStringLiteral("Repair_txtlacktitle"), QStringLiteral("title")},
+        {QStringLiteral("Repair_txtlackartist"), QStringLiteral("artist")},
+        {QStringLiteral("Repair_txtlackalbum"), QStringLiteral("album")},
+        {QStringLiteral("Repair_txtlackcover"), QStringLiteral("cover")},
         {QStringLiteral("MediaLibrary_txtpodcasts"), QStringLiteral("Podcasts")},
         {QStringLiteral("MediaLibrary_txtaudiobooks"), QStringLiteral("Audio books")},
         {QStringLiteral("MediaLibrary_txtvideos"), QStringLiteral("Videos")},

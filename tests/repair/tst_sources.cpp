@@ -3,6 +3,7 @@
 #include "database.h"
 #include "discogssource.h"
 #include "fingerprintsource.h"
+#include "hosthealth.h"
 #include "json.h"
 #include "mediagen.h"
 #include "musicbrainzsource.h"
@@ -11,12 +12,16 @@
 #include "sourcefixtures.h"
 #include "testenv.h"
 #include "toolwatchdog.h"
+#include "webrequest.h"
 
 #include <QApplication>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QImage>
+#include <QNetworkAccessManager>
 #include <QSettings>
+#include <QTcpServer>
+#include <QTcpSocket>
 #include <QUrlQuery>
 
 #include <memory>
@@ -94,6 +99,7 @@ private slots:
         m_server.clearRoutes();
         m_server.clearRequests();
         RequestPacer::reset();
+        HostHealth::reset();
         QDir(AppPaths::dataLocation() + AppPaths().artworkDir).removeRecursively();
     }
 
@@ -605,6 +611,159 @@ private slots:
         ApiManager::setOnlineCheck({});
         QCOMPARE(saved.first().trackname, QString("Dawn"));
         QCOMPARE(m_server.requestCount(), 1);
+    }
+    // A recording of another length, or on another album, is no candidate for the track.
+    void musicBrainzRefusesWhatDoesNotFit()
+    {
+        m_server.get("/mb/ws/2/recording",
+            ReplayReply::ok(mbReply(mbRecording("Thief of Hearts", 198000, "Åster", "Northern Fields")
+                + mbRecording("Dawn", 30000, "Åster", "Elsewhere"))));
+        MusicBrainzSource source(config());
+        track t = known("Åster", "Northern Fields", "");
+        t.duration = 30;
+        RepairSource::Answer a = ask(source, RepairSource::Request::Track, t);
+        QVERIFY(!a.item.hasTitle && a.item.trackname.isEmpty());
+
+        // The same album spelt otherwise, at a close length, fits.
+        m_server.get("/mb/ws/2/recording",
+            ReplayReply::ok(mbReply(mbRecording("Thief of Hearts", 198000, "Åster", "Northern Fields")
+                + mbRecording("Dusk", 31500, "Åster", "northern fields!"))));
+        a = ask(source, RepairSource::Request::Track, t);
+        QCOMPARE(a.item.trackname, QString("Dusk"));
+    }
+
+    // One album's tracks asked one by one: each recording names at most one of them.
+    void burstOfOneAlbumGetsDistinctTitles()
+    {
+        m_server.get("/mb/ws/2/recording",
+            ReplayReply::ok(mbReply(mbRecording("Alpha", 20000, "Åster", "Fields")
+                + mbRecording("Beta", 30000, "Åster", "Fields")
+                + mbRecording("Gamma", 40000, "Åster", "Fields"))));
+        const WebServiceConfig c = config();
+        ApiManager::Sources sources;
+        sources.musicBrainz = [c] { return std::make_unique<MusicBrainzSource>(c); };
+        ApiManager::setOnlineCheck([] { return true; });
+        QList<track> saved;
+        {
+            ApiManager run(sources);
+            run.setTagWriter([](const track &) { return true; });
+            connect(&run, &ApiManager::updateTrackToManager, this, [&saved](const track &t) { saved << t; });
+            TrackMap tracks;
+            const double seconds[] = {20, 30, 40, 41};
+            for (int i = 0; i < 4; ++i) {
+                track t = known("Åster", "Fields", "");
+                t.id = 10 + i;
+                t.duration = seconds[i];
+                t.folderLocation = "/music/fields";
+                t.filepath = t.originalPath = QString("/music/fields/%1.mp3").arg(i);
+                tracks.insert(t.id, t);
+            }
+            run.startOptimisation(tracks);
+            QTRY_VERIFY_WITH_TIMEOUT(!saved.isEmpty() && saved.last().id == -1, 10000);
+        }
+        ApiManager::setOnlineCheck({});
+        QMap<qint64, QString> titles;
+        for (const track &t : std::as_const(saved))
+            titles.insert(t.id, t.hasTitle ? t.trackname : QString());
+        QCOMPARE(titles.value(10), QString("Alpha"));
+        QCOMPARE(titles.value(11), QString("Beta"));
+        // Gamma fits both 40 s and 41 s: it names neither.
+        QVERIFY(titles.value(12).isEmpty() && titles.value(13).isEmpty());
+        QCOMPARE(m_server.requestCount(), 4);
+    }
+
+    // A host that never answers costs a few time-outs a run, not one per track, and is named once.
+    void deadHostIsLeftAlone()
+    {
+        m_server.get("/mb/ws/2/recording", ReplayReply::silence());
+        const WebServiceConfig c = config(200);
+        ApiManager::Sources sources;
+        sources.musicBrainz = [c] { return std::make_unique<MusicBrainzSource>(c); };
+        ApiManager::setOnlineCheck([] { return true; });
+        QList<RepairSummary> ends;
+        bool ended = false;
+        {
+            ApiManager run(sources);
+            run.setTagWriter([](const track &) { return true; });
+            connect(&run, &ApiManager::repairEnded, this, [&ends](const RepairSummary &s) { ends << s; });
+            connect(&run, &ApiManager::updateTrackToManager, this,
+                [&ended](const track &t) { ended = t.id == -1; });
+            TrackMap tracks;
+            for (int i = 0; i < 10; ++i) {
+                track t = known("Åster", "Fields", "");
+                t.id = 20 + i;
+                t.folderLocation = QString("/music/%1").arg(i);
+                tracks.insert(t.id, t);
+            }
+            run.startOptimisation(tracks);
+            QTRY_VERIFY_WITH_TIMEOUT(ended, 20000);
+        }
+        ApiManager::setOnlineCheck({});
+        m_server.dropConnections();
+        QCOMPARE(m_server.requestCount(), HostHealth::kFailuresInARow);
+        QCOMPARE(ends.size(), 1);
+        QCOMPARE(ends.first().hostsGivenUp, QStringList{"127.0.0.1"});
+        QCOMPARE(ends.first().done, qint64(10));
+    }
+
+    // A 503 with Retry-After is asked again once, no sooner than it said.
+    void retryAfterIsWaitedFor()
+    {
+        m_server.get("/x", ReplayReply::error(503).withHeader("Retry-After", "1"));
+        connect(
+            &m_server, &ReplayServer::requestReceived, this,
+            [this] { m_server.get("/x", ReplayReply::ok("fine")); }, Qt::QueuedConnection);
+        QNetworkAccessManager network;
+        WebRequest request(&network, m_server.url("/x"), WebRequest::Options());
+        QList<WebResult> results;
+        connect(&request, &WebRequest::finished, this, [&results](const WebResult &r) { results << r; });
+        request.start();
+        QTRY_COMPARE_WITH_TIMEOUT(results.size(), 1, 5000);
+        m_server.disconnect(this);
+        QVERIFY(results.first().ok);
+        QCOMPARE(results.first().body, QByteArray("fine"));
+        QCOMPARE(m_server.requestCount(), 2);
+        QVERIFY(m_server.requests()[1].receivedUs - m_server.requests()[0].receivedUs >= 1000 * 1000);
+    }
+
+    // A reply without a declared size is refused once what arrived passes the limit: the rest is
+    // never fetched, so a huge reply never sits in memory.
+    void oversizedReplyIsCutShort()
+    {
+        QTcpServer endless;
+        QVERIFY(endless.listen(QHostAddress::LocalHost));
+        qint64 written = 0;
+        constexpr qint64 kOffered = 64 * 1024 * 1024;
+        connect(&endless, &QTcpServer::newConnection, this, [&] {
+            QTcpSocket *socket = endless.nextPendingConnection();
+            const QByteArray chunk(64 * 1024, 'x');
+            const auto feed = [socket, chunk, &written] {
+                // Only as fast as the other side reads: what it leaves unread stays unsent.
+                while (written < kOffered && socket->bytesToWrite() < 256 * 1024) {
+                    socket->write(QByteArray::number(chunk.size(), 16) + "\r\n" + chunk + "\r\n");
+                    written += chunk.size();
+                }
+            };
+            connect(socket, &QTcpSocket::readyRead, socket, [socket, feed] {
+                socket->readAll();
+                socket->write("HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n");
+                feed();
+            });
+            connect(socket, &QTcpSocket::bytesWritten, socket, feed);
+        });
+        QNetworkAccessManager network;
+        WebRequest::Options options;
+        options.maxBytes = 1024 * 1024;
+        WebRequest request(
+            &network, QUrl(QString("http://127.0.0.1:%1/big").arg(endless.serverPort())), options);
+        QList<WebResult> results;
+        connect(&request, &WebRequest::finished, this, [&results](const WebResult &r) { results << r; });
+        request.start();
+        QTRY_COMPARE_WITH_TIMEOUT(results.size(), 1, 10000);
+        QVERIFY(!results.first().ok && results.first().body.isEmpty());
+        QVERIFY(results.first().error.contains("larger"));
+        QTest::qWait(200);
+        QVERIFY2(written < 16 * 1024 * 1024, qPrintable(QString::number(written)));
     }
 };
 
