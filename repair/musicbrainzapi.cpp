@@ -88,6 +88,7 @@ void MusicBrainzApi::sendRequest(const QString &address)
     options.intervalMs = m_config.musicBrainzIntervalMs;
     options.timeoutMs = m_config.timeoutMs;
     options.headers.append({QByteArrayLiteral("Accept"), QByteArrayLiteral("application/xml")});
+    options.cache = m_replies;
     searchReply = new WebRequest(
         networkManager, QUrl::fromEncoded(address.toUtf8(), QUrl::StrictMode), options, this);
     connect(searchReply, &WebRequest::finished, this, &MusicBrainzApi::onReplyFinishedMusicBrainz);

@@ -51,6 +51,9 @@ public:
     // The recordings of a reply body, read from its bytes (the XML says its own encoding).
     static Reply parseReply(const QByteArray &xml);
 
+    // The tracks of one album ask the same search: it is sent once per run.
+    void forgetReplies() { m_replies->clear(); }
+
 public slots:
     // Ends the search in flight with a failure report.
     void CancelRequestTimeout();
@@ -75,4 +78,5 @@ private:
     track resultTrack;  // the track as a match completes it
     QNetworkAccessManager *networkManager = nullptr;
     QPointer<WebRequest> searchReply;
+    std::shared_ptr<WebReplyCache> m_replies = std::make_shared<WebReplyCache>();
 };

@@ -15,6 +15,7 @@ public:
 
     void start(Request request, const track &item, Reply reply) override;
     void cancel() override;
+    void beginRun() override { m_api->forgetReplies(); }
 
     MusicBrainzApi &api() { return *m_api; }
 

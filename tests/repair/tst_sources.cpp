@@ -15,6 +15,7 @@
 #include "webrequest.h"
 
 #include <QApplication>
+#include <QDateTime>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QImage>
@@ -342,7 +343,7 @@ private slots:
         m_server.get("/discogs/releases/1004", ReplayReply::ok(kReleaseReply));
         DiscogsSource source(config());
         track t = known("Åster", "Fields & Woods", "Dawn");
-        t.folderLocation = "/music/fields";
+        t.folderLocation = "/music/burst";
         const RepairSource::Answer first = ask(source, RepairSource::Request::Album, t);
         t.trackname = "Dusk";
         const RepairSource::Answer second = ask(source, RepairSource::Request::Album, t);
@@ -561,8 +562,10 @@ private slots:
             connect(client.get(), &MusicBrainzApi::MusicBrainzfinished, this, [&answers] { ++answers; });
         for (int round = 0; round < 3; ++round) {
             const int before = answers;
-            for (auto &client : clients)
+            for (auto &client : clients) {
+                client->forgetReplies();
                 client->searchTrack(known("Åster", "Fields", ""));
+            }
             QTRY_COMPARE_WITH_TIMEOUT(answers, before + 3, 5000);
         }
         const auto gaps = [](const QList<RecordedRequest> &requests) {
@@ -625,6 +628,7 @@ private slots:
         QVERIFY(!a.item.hasTitle && a.item.trackname.isEmpty());
 
         // The same album spelt otherwise, at a close length, fits.
+        source.api().forgetReplies();
         m_server.get("/mb/ws/2/recording",
             ReplayReply::ok(mbReply(mbRecording("Thief of Hearts", 198000, "Åster", "Northern Fields")
                 + mbRecording("Dusk", 31500, "Åster", "northern fields!"))));
@@ -650,12 +654,14 @@ private slots:
             connect(&run, &ApiManager::updateTrackToManager, this, [&saved](const track &t) { saved << t; });
             TrackMap tracks;
             const double seconds[] = {20, 30, 40, 41};
+            // A folder of its own: the repository keeps what earlier runs of this test saved.
+            const QString folder = QString("/music/burst-%1").arg(QDateTime::currentMSecsSinceEpoch());
             for (int i = 0; i < 4; ++i) {
                 track t = known("Åster", "Fields", "");
                 t.id = 10 + i;
                 t.duration = seconds[i];
-                t.folderLocation = "/music/fields";
-                t.filepath = t.originalPath = QString("/music/fields/%1.mp3").arg(i);
+                t.folderLocation = folder;
+                t.filepath = t.originalPath = QString("%1/%2.mp3").arg(folder).arg(i);
                 tracks.insert(t.id, t);
             }
             run.startOptimisation(tracks);
@@ -669,7 +675,7 @@ private slots:
         QCOMPARE(titles.value(11), QString("Beta"));
         // Gamma fits both 40 s and 41 s: it names neither.
         QVERIFY(titles.value(12).isEmpty() && titles.value(13).isEmpty());
-        QCOMPARE(m_server.requestCount(), 4);
+        QCOMPARE(m_server.requestCount(), 1);  // one album, one search, asked once in the run
     }
 
     // A host that never answers costs a few time-outs a run, not one per track, and is named once.
