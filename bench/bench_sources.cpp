@@ -87,8 +87,9 @@ QByteArray musicBrainzReply(int run)
 
 QByteArray discogsSearch(int run, const ReplayServer &images)
 {
-    return QStringLiteral("{\"results\": [{\"title\": \"%1 - %2\", \"id\": 9001, \"thumb\": \"%3\", \"year\": "
-                          "\"2001\", \"format\": [\"CD\", \"Album\"], \"genre\": [\"Rock\"]}]}")
+    return QStringLiteral(
+        "{\"results\": [{\"title\": \"%1 - %2\", \"id\": 9001, \"thumb\": \"%3\", \"year\": "
+        "\"2001\", \"format\": [\"CD\", \"Album\"], \"genre\": [\"Rock\"]}]}")
         .arg(artist(kAlbums), albumName(run, kAlbums), images.url(QStringLiteral("/noimage.png")).toString())
         .toUtf8();
 }
@@ -104,8 +105,9 @@ QByteArray discogsRelease(int run)
                       .arg(s / 60)
                       .arg(s % 60, 2, 10, QChar('0'));
     }
-    return QStringLiteral("{\"title\": \"%1\", \"year\": 2001, \"genres\": [\"Rock\"], \"artists\": [{\"name\": "
-                          "\"%2\"}], \"tracklist\": [%3]}")
+    return QStringLiteral(
+        "{\"title\": \"%1\", \"year\": 2001, \"genres\": [\"Rock\"], \"artists\": [{\"name\": "
+        "\"%2\"}], \"tracklist\": [%3]}")
         .arg(albumName(run, kAlbums), artist(kAlbums), tracks.join(','))
         .toUtf8();
 }
@@ -182,7 +184,8 @@ int main(int argc, char *argv[])
                 t.cover = paths.noArtworkUrl;
                 t.genre = paths.unknownGenre;
                 t.duration = seconds(album, n);
-                t.trackname = album < kAlbums ? QStringLiteral("Track %1").arg(n, 2, 10, QChar('0')) : title(album, n);
+                t.trackname = album < kAlbums ? QStringLiteral("Track %1").arg(n, 2, 10, QChar('0'))
+                                              : title(album, n);
                 t.artistname = artist(album);
                 t.albumname = albumName(run, album);
                 t.hasTitle = album == kAlbums;
@@ -208,8 +211,8 @@ int main(int argc, char *argv[])
         mb = countOf(musicBrainz);
         dc = countOf(discogs);
         im = countOf(images);
-        const double bound = qMax(0, mb.distinct - 1) * kMusicBrainzGapMs + qMax(0, dc.distinct - 1) * kDiscogsGapMs
-            + qMax(0, im.distinct - 1) * kImageGapMs
+        const double bound = qMax(0, mb.distinct - 1) * kMusicBrainzGapMs
+            + qMax(0, dc.distinct - 1) * kDiscogsGapMs + qMax(0, im.distinct - 1) * kImageGapMs
             + kDelayMs * ((mb.distinct > 0) + (dc.distinct > 0) + (im.distinct > 0));
         least.values << bound;
         least.peakKb << 0;
@@ -218,7 +221,8 @@ int main(int argc, char *argv[])
             titled += t.trackname.startsWith(QLatin1String("Song ")) ? 1 : 0;
             covered += t.hasCover ? 1 : 0;
         }
-        std::printf("run %d: %.0f ms against %.0f ms least (%.3fx); %d tracks saved, %d titled, %d with covers\n",
+        std::printf(
+            "run %d: %.0f ms against %.0f ms least (%.3fx); %d tracks saved, %d titled, %d with covers\n",
             run, ours.values.last(), bound, ours.values.last() / bound, int(saved.size()), titled, covered);
     }
     std::printf("\n%-12s %14s %18s\n", "host", "requests sent", "distinct needed");
