@@ -712,6 +712,44 @@ private slots:
         QCOMPARE(ends.first().done, qint64(10));
     }
 
+    // Stop ends the run at once: the request in flight is dropped, nothing more is asked, and the
+    // end tells how far it came.
+    void stopEndsTheRun()
+    {
+        m_server.get("/mb/ws/2/recording", ReplayReply::silence());
+        const WebServiceConfig c = config(10000);
+        ApiManager::Sources sources;
+        sources.musicBrainz = [c] { return std::make_unique<MusicBrainzSource>(c); };
+        ApiManager::setOnlineCheck([] { return true; });
+        QList<RepairSummary> ends;
+        bool ended = false;
+        {
+            ApiManager run(sources);
+            run.setTagWriter([](const track &) { return true; });
+            connect(&run, &ApiManager::repairEnded, this, [&ends](const RepairSummary &s) { ends << s; });
+            connect(&run, &ApiManager::updateTrackToManager, this,
+                [&ended](const track &t) { ended = t.id == -1; });
+            TrackMap tracks;
+            for (int i = 0; i < 10; ++i) {
+                track t = known("Åster", "Fields", "");
+                t.id = 40 + i;
+                t.folderLocation = QString("/music/stop-%1").arg(i);
+                tracks.insert(t.id, t);
+            }
+            run.startOptimisation(tracks);
+            QTRY_COMPARE_WITH_TIMEOUT(m_server.requestCount(), 1, 5000);
+            run.cancelOptimization();
+            QTRY_VERIFY_WITH_TIMEOUT(ended, 5000);
+        }
+        ApiManager::setOnlineCheck({});
+        m_server.dropConnections();
+        QCOMPARE(m_server.requestCount(), 1);
+        QCOMPARE(ends.size(), 1);
+        QVERIFY(ends.first().stopped);
+        QCOMPARE(ends.first().total, qint64(10));
+        QCOMPARE(ends.first().done, qint64(1));
+    }
+
     // A 503 with Retry-After is asked again once, no sooner than it said.
     void retryAfterIsWaitedFor()
     {
