@@ -582,7 +582,8 @@ private slots:
         // few ms, but never accumulates.
         qint64 span = 0;
         for (const qint64 gap : slowGaps) {
-            QVERIFY2(gap >= 235 && gap < 400, qPrintable(QString::number(gap)));
+            // The gap counts from when the request left, which a busy machine may report late.
+            QVERIFY2(gap >= 235 && gap < 500, qPrintable(QString::number(gap)));
             span += gap;
         }
         QVERIFY2(span >= 5 * 250 - 15, qPrintable(QString::number(span)));
