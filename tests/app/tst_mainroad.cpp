@@ -441,6 +441,19 @@ private slots:
             return shown;
         }());
 
+        // The choice of tracks to repair: what lacks something is ticked, "Select all" ticks every
+        // row, Esc closes it without stopping anything.
+        QObject *chooser = app.viewer()->rootObject()->findChild<QObject *>("advancedSettings");
+        QVERIFY(chooser);
+        QVERIFY(QMetaObject::invokeMethod(chooser, "open"));
+        QTRY_VERIFY(chooser->property("opened").toBool());
+        const int rows = int(mgr->trackModel().size());
+        QVERIFY(chooser->property("count").toInt() > 0);  // "03 Nameless" lacks its tags
+        QVERIFY(QMetaObject::invokeMethod(chooser, "selectAll"));
+        QCOMPARE(chooser->property("count").toInt(), rows);
+        QTest::keyClick(app.viewer(), Qt::Key_Escape);
+        QTRY_VERIFY(!chooser->property("visible").toBool());
+
         track video = mgr->library().first();
         video.filesize = -1;
         video.trackname = QStringLiteral("Not made");
