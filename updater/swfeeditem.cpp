@@ -6,11 +6,13 @@
 
 namespace {
 
-// Feed names are matched by namespace, whatever prefix a feed binds it to: "sparkle:" for
-// Sparkle's, "swupdate:" for the updater's own ("platform", "version") by custom. The RSS
-// elements and the enclosure's plain attributes have none.
+// Sparkle's names are matched by namespace, whatever prefix a feed binds it to. The updater's
+// own ("platform", "version") have no published address: feeds bind "swupdate:" to addresses of
+// their own, so that prefix counts whatever it is bound to, and so does the program's own address
+// under any prefix. The RSS elements and the enclosure's plain attributes have none.
 const QLatin1String kSparkleNamespace("http://www.andymatuschak.org/xml-namespaces/sparkle");
 const QLatin1String kSwUpdateNamespace("http://swupdate.invalid/ns");
+const QLatin1String kSwUpdatePrefix("swupdate");
 
 // The attribute `name` of `ns` ("" for an attribute without a namespace); null when absent.
 QStringView attribute(const QXmlStreamAttributes &attributes, QLatin1String ns, QLatin1String name)
@@ -22,9 +24,19 @@ QStringView attribute(const QXmlStreamAttributes &attributes, QLatin1String ns, 
     return QStringView();
 }
 
+// The updater's own attribute `name`; null when absent.
+QStringView ownAttribute(const QXmlStreamAttributes &attributes, QLatin1String name)
+{
+    for (const QXmlStreamAttribute &a : attributes) {
+        if (a.name() == name && (a.prefix() == kSwUpdatePrefix || a.namespaceUri() == kSwUpdateNamespace))
+            return a.value();
+    }
+    return QStringView();
+}
+
 void readEnclosure(const QXmlStreamAttributes &attributes, SwFeedItem &item)
 {
-    const QStringView platformValue = attribute(attributes, kSwUpdateNamespace, QLatin1String("platform"));
+    const QStringView platformValue = ownAttribute(attributes, QLatin1String("platform"));
     if (platformValue.isNull())
         return;
     QString platform = platformValue.toString().trimmed();
@@ -41,7 +53,7 @@ void readEnclosure(const QXmlStreamAttributes &attributes, SwFeedItem &item)
             qDebug() << "1111...." << item.enclosureVersion << candidate;
         }
     }
-    const QStringView ownVersion = attribute(attributes, kSwUpdateNamespace, QLatin1String("version"));
+    const QStringView ownVersion = ownAttribute(attributes, QLatin1String("version"));
     if (!ownVersion.isNull()) {
         const QString candidate = ownVersion.toString().trimmed();
         if (!candidate.isEmpty()) {

@@ -188,6 +188,15 @@ private slots:
         QCOMPARE(updater()->currentProposal()->enclosureVersion(), "4.0");
         QCOMPARE(updater()->currentProposal()->enclosureLength(), 0ul);
         QCOMPARE(updater()->currentProposal()->releaseNotesLink(), m_server->url("/notes.html"));
+
+        // Feeds bind the updater's prefix to addresses of their own.
+        updater()->closeUpdate();
+        serve(kFeed,
+            feedWith(item("4.2").replace("\" length", "\" swupdate:version=\"4.3\" length"))
+                .replace("http://swupdate.invalid/ns", "https://updates.example.invalid/swupdate/1.0"));
+        QVERIFY(check(true));
+        QVERIFY(updater()->updateWindow());
+        QCOMPARE(updater()->currentProposal()->enclosureVersion(), "4.3");
     }
 
     void nothingOffered_data()
