@@ -16,6 +16,7 @@
 #include <QApplication>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QIcon>
 #include <QMessageBox>
 #include <QQuickItem>
@@ -38,6 +39,22 @@ QString KivoApplication::lockFilePath()
 QString KivoApplication::debugLogPath()
 {
     return QDir(AppPaths().dataDir).filePath(QStringLiteral("debug.log"));
+}
+
+QString KivoApplication::frontEndPath(const QString &qmlFile, const QString &programDir)
+{
+    if (QFileInfo(qmlFile).isAbsolute() || QFileInfo::exists(qmlFile))
+        return qmlFile;
+    QStringList folders{programDir, programDir + QStringLiteral("/../share/kivo")};
+#ifdef KIVO_INSTALL_DATADIR
+    folders << QStringLiteral(KIVO_INSTALL_DATADIR);
+#endif
+    for (const QString &folder : std::as_const(folders)) {
+        const QString candidate = QDir::cleanPath(folder + QLatin1Char('/') + qmlFile);
+        if (!folder.isEmpty() && QFileInfo::exists(candidate))
+            return candidate;
+    }
+    return qmlFile;
 }
 
 KivoApplication::Result KivoApplication::start(const StartOptions &options)
@@ -93,7 +110,9 @@ KivoApplication::Result KivoApplication::start(const StartOptions &options)
                 m_viewer->close();
             QCoreApplication::exit(1);
         });
-    if (!m_manager->init(m_viewer.get(), options.qmlFile)) {
+    const QString programDir
+        = options.programDir.isEmpty() ? QCoreApplication::applicationDirPath() : options.programDir;
+    if (!m_manager->init(m_viewer.get(), frontEndPath(options.qmlFile, programDir))) {
         showError(m_viewer->errorText());
         return Result::FrontEndFailed;
     }

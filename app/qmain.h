@@ -13,7 +13,11 @@ class manager;
 class QmlApplicationViewer;
 
 struct StartOptions {
+    // A relative path is looked for under the working directory, then beside the program and in
+    // its installed data folder (frontEndPath).
     QString qmlFile = QStringLiteral("qml/QKiVOCorvane/main.qml");
+    // The program's own folder; empty for the executable's.
+    QString programDir;
     // Asked when another instance holds the lock; true lets this one start too.
     std::function<bool()> askOpenAnother;
     // Tells the user why the program cannot start.
@@ -45,6 +49,10 @@ public:
     int connectionCount() const { return m_connectionCount; }
 
     static QString lockFilePath();
+    // Where the front end `qmlFile` is: the first of the working directory, `programDir`, and the
+    // data folder of an install around it ("../share/kivo") or at the configured prefix that holds
+    // it; `qmlFile` itself when none does, so the error names the usual place.
+    static QString frontEndPath(const QString &qmlFile, const QString &programDir);
     static QString debugLogPath();
 
 private:

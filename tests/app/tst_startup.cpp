@@ -469,6 +469,31 @@ private slots:
         QCOMPARE(errors.size(), 1);
         QVERIFY(errors.first().contains("main.qml"));
     }
+
+    // Installed, and started from a folder that has no front end: it is found beside the program.
+    void frontEndFoundBesideTheProgram()
+    {
+        TestEnv env;
+        const QString source = KIVO_SOURCE_DIR "/qml/QKiVOCorvane";
+        const QString installed = env.root() + "/prefix/share/kivo/qml/QKiVOCorvane";
+        QVERIFY(QDir().mkpath(installed) && QDir().mkpath(env.root() + "/prefix/bin")
+            && QDir().mkpath(env.root() + "/elsewhere"));
+        for (const QString &name : QDir(source).entryList(QDir::Files))
+            QVERIFY(QFile::copy(source + "/" + name, installed + "/" + name));
+        const QString before = QDir::currentPath();
+        QVERIFY(QDir::setCurrent(env.root() + "/elsewhere"));
+        StartOptions options = testOptions();
+        options.qmlFile = StartOptions().qmlFile;
+        options.programDir = env.root() + "/prefix/bin";
+        KivoApplication::Result result;
+        {
+            KivoApplication app;
+            result = app.start(options);
+            QVERIFY(result != KivoApplication::Result::Started || app.viewer()->isVisible());
+        }
+        QDir::setCurrent(before);
+        QCOMPARE(result, KivoApplication::Result::Started);
+    }
 };
 
 KIVO_TEST_MAIN(TestStartup)
