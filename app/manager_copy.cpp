@@ -3,6 +3,7 @@
 #include "applog.h"
 #include "filecopy.h"
 #include "kivodb.h"
+#include "namefit.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -23,22 +24,23 @@ bool sameContent(const QString &a, const QString &b)
     return true;
 }
 
-// Where `source` goes in the library: `target`, or "name (2).mp3", "name (3).mp3", ... The first
-// name that is free, that already holds the same bytes (the file was added before), or that this
-// add gave the same source, wins. `claimed` holds the names this add gave, by source.
+// Where `source` goes in the library: `target`, cut to fit, or "name (2).mp3", "name (3).mp3", ...
+// The first name that is free, that already holds the same bytes (the file was added before), or
+// that this add gave the same source, wins. `claimed` holds the names this add gave, by source.
 QString libraryTarget(const QString &source, const QString &target, const QHash<QString, QString> &claimed)
 {
-    const QFileInfo info(target);
-    const QString suffix = info.suffix().isEmpty() ? QString() : QLatin1Char('.') + info.suffix();
-    QString candidate = target;
-    for (int n = 2;; ++n) {
-        const auto it = claimed.constFind(candidate);
-        if (it != claimed.cend() ? *it == source
-                                 : (!QFileInfo::exists(candidate) || sameContent(source, candidate)))
-            return candidate;
-        candidate = info.absolutePath() + QLatin1Char('/') + info.completeBaseName()
-            + QStringLiteral(" (%1)").arg(n) + suffix;
-    }
+    const QString folder = QFileInfo(target).absolutePath();
+    const QString name = QFileInfo(target).fileName();
+    const QString suffix = nameSuffix(name);
+    QString candidate;
+    uniqueName(
+        name.left(name.size() - suffix.size()), suffix, NameUnits::Utf8Bytes, [&](const QString &fileName) {
+            candidate = folder + QLatin1Char('/') + fileName;
+            const auto it = claimed.constFind(candidate);
+            return it != claimed.cend() ? *it == source
+                                        : (!QFileInfo::exists(candidate) || sameContent(source, candidate));
+        });
+    return candidate;
 }
 
 }  // namespace

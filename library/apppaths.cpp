@@ -48,10 +48,10 @@ double boundedSeconds(double seconds)
     return std::isfinite(seconds) && seconds >= 0 && seconds <= kMaxMediaSeconds ? seconds : 0;
 }
 
-QString albumFolderName(const QString &album)
+QString albumFolderName(const QString &album, NameUnits units)
 {
     static const QRegularExpression unsafe(QStringLiteral("[!/:*?<>|+.\"]"));
-    const QString name = QString(album).remove(unsafe).trimmed();
+    const QString name = fitName(QString(album).remove(unsafe).trimmed(), units).trimmed();
     return name.isEmpty() ? QStringLiteral("Unknown Album") : name;
 }
 

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "namefit.h"
 #include "track.h"
 
 #include <QString>
@@ -15,8 +16,9 @@ constexpr double kMaxMediaSeconds = 7 * 24 * 3600.0;
 double boundedSeconds(double seconds);
 
 // The folder an album's files go into, in the library and on the drive: the name without the
-// characters of "[!/\\:*?<>|+.]" and double quotes, trimmed; "Unknown Album" when nothing is left.
-QString albumFolderName(const QString &album);
+// characters of "[!/\\:*?<>|+.]" and double quotes, trimmed, cut to fit a name of the file system
+// (`units`); "Unknown Album" when nothing is left.
+QString albumFolderName(const QString &album, NameUnits units = NameUnits::Utf8Bytes);
 
 // The shared path constants and default texts, with the small helpers every subsystem calls.
 // Each user holds its own instance; all instances hold the same values.

@@ -2,17 +2,11 @@
 
 #include "apppaths.h"
 
-#include <QCryptographicHash>
 #include <QFileInfo>
 #include <QRegularExpression>
+#include <QStorageInfo>
 
-namespace {
-
-constexpr int kMaxName = 255;
-
-}  // namespace
-
-QString fatSafeName(const QString &name, const QString &fallback)
+QString fatSafeName(const QString &name, const QString &fallback, NameUnits units)
 {
     QString clean;
     clean.reserve(name.size());
@@ -23,27 +17,46 @@ QString fatSafeName(const QString &name, const QString &fallback)
     clean = clean.trimmed();
     while (clean.endsWith(QLatin1Char('.')) || clean.endsWith(QLatin1Char(' ')))
         clean.chop(1);
-    if (clean.isEmpty())
-        return fallback;
-    if (clean.size() > kMaxName) {
-        const int dot = clean.lastIndexOf(QLatin1Char('.'));
-        const QString suffix = dot > 0 && clean.size() - dot <= 10 ? clean.mid(dot) : QString();
-        QString base = clean.left(kMaxName - suffix.size());
-        if (base.back().isHighSurrogate())
-            base.chop(1);
-        clean = base.trimmed() + suffix;
+    // Cut before the last strip: a cut name that ended in a dot would lose it on FAT.
+    clean = fitFileName(clean, units);
+    return clean.isEmpty() ? fallback : clean;
+}
+
+QString driveFolderName(const QString &name, NameUnits units)
+{
+    return fatSafeName(albumFolderName(name, units), QStringLiteral("Unknown Album"), units);
+}
+
+QString drivePlaylistName(const QString &playlist, NameUnits units)
+{
+    return fatSafeName(playlist, QStringLiteral("Playlist"), units);
+}
+
+QString drivePlaylistFileName(const QString &playlist, NameUnits units)
+{
+    const QString suffix = QStringLiteral(".m3u");
+    QString name = fitName(drivePlaylistName(playlist, units), units, nameLength(suffix, units));
+    if (name.isEmpty())
+        name = QStringLiteral("Playlist");
+    return name + suffix;
+}
+
+NameUnits nameUnitsOn(const QString &folder)
+{
+    // A target folder may not be made yet: its nearest existing parent tells.
+    QString existing = QFileInfo(folder).absoluteFilePath();
+    while (!QFileInfo::exists(existing)) {
+        const QString up = QFileInfo(existing).absolutePath();
+        if (up == existing)
+            break;
+        existing = up;
     }
-    return clean;
-}
-
-QString driveFolderName(const QString &name)
-{
-    return fatSafeName(albumFolderName(name), QStringLiteral("Unknown Album"));
-}
-
-QString drivePlaylistName(const QString &playlist)
-{
-    return fatSafeName(playlist, QStringLiteral("Playlist"));
+    const QString type = QString::fromLatin1(QStorageInfo(existing).fileSystemType()).toLower();
+    // FAT, exFAT and NTFS count UTF-16 units; the computer's own file systems count bytes.
+    return type.contains(QLatin1String("fat")) || type.contains(QLatin1String("ntfs"))
+            || type == QLatin1String("fuseblk")
+        ? NameUnits::Utf16Units
+        : NameUnits::Utf8Bytes;
 }
 
 QString transcodeTitle(const track &t)
@@ -53,11 +66,4 @@ QString transcodeTitle(const track &t)
     if (title.isEmpty())
         title = QFileInfo(t.originalPath.isEmpty() ? t.filepath : t.originalPath).completeBaseName();
     return fatSafeName(title, QStringLiteral("Track"));
-}
-
-QString sourceTag(const QString &path)
-{
-    const QByteArray hash
-        = QCryptographicHash::hash(QFileInfo(path).absoluteFilePath().toUtf8(), QCryptographicHash::Sha1);
-    return QString::fromLatin1(hash.toHex().left(8));
 }

@@ -58,7 +58,8 @@ public:
     // Finishes one conversion: the track's record for the made file, stored. False when it is not.
     bool OnProcessOutputReadyUpdatePath(
         const track &entry, const TranscodeResult &made, kivoDB &store, track *record);
-    // Where the library conversion puts a track's transcode, without suffix.
+    // Where the library conversion puts a track's transcode, without suffix: the plain title, marked
+    // only when another source has that name (TranscodeNames). The name is given to the source.
     static QString libraryTranscodeBase(const track &t);
 
     // The tracks whose `filepath` (`originalPath`) exists, in key order; what was found so far

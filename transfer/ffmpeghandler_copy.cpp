@@ -22,21 +22,20 @@ struct Claim {
 // file there under that name (FAT does not tell letter cases apart), then "name (2).mp3", ...
 Claim claimTarget(TransferRun &run, const QString &folder, const QString &name, const QString &source)
 {
-    const QFileInfo info(name);
-    const QString suffix = info.suffix().isEmpty() ? QString() : QLatin1Char('.') + info.suffix();
-    QString candidate = folder + QLatin1Char('/') + name;
-    for (int n = 2;; ++n) {
-        const QString key = candidate.toCaseFolded();
+    const QString suffix = nameSuffix(name);
+    Claim claim;
+    uniqueName(name.left(name.size() - suffix.size()), suffix, run.nameUnits, [&](const QString &candidate) {
+        claim.path = folder + QLatin1Char('/') + candidate;
+        const QString key = claim.path.toCaseFolded();
         const auto it = run.written.constFind(key);
         if (it == run.written.constEnd()) {
             run.written.insert(key, source);
-            return {candidate, false};
+            return true;
         }
-        if (it.value() == source)
-            return {candidate, true};
-        candidate
-            = folder + QLatin1Char('/') + info.completeBaseName() + QStringLiteral(" (%1)").arg(n) + suffix;
-    }
+        claim.again = it.value() == source;
+        return claim.again;
+    });
+    return claim;
 }
 
 // Whether a file already on the target gives way to the source, by the run's options.
@@ -92,8 +91,8 @@ bool ffmpeghandler::writeAlbumArt(const QByteArray &png, const QString &targetIm
 bool ffmpeghandler::copyToUsb(
     TransferRun &run, const QString &source, const QString &folder, const QString &name)
 {
-    const QString fileName
-        = fatSafeName(name.isEmpty() ? QFileInfo(source).fileName() : name, QStringLiteral("Track"));
+    const QString fileName = fatSafeName(
+        name.isEmpty() ? QFileInfo(source).fileName() : name, QStringLiteral("Track"), run.nameUnits);
     const Claim claim = claimTarget(run, folder, fileName, source);
     const QString &target = claim.path;
     const QString targetName = QFileInfo(target).fileName();

@@ -4,6 +4,7 @@
 #include "drivenames.h"
 #include "kivodb.h"
 #include "toolhealth.h"
+#include "transcodenames.h"
 
 #include <QDebug>
 #include <QDir>
@@ -26,9 +27,8 @@ struct Converted {
 
 QString ffmpeghandler::libraryTranscodeBase(const track &t)
 {
-    return kivoDB::libraryRoot() + QStringLiteral("/Transcoded Media/") + albumFolderName(t.albumname)
-        + QLatin1Char('/') + transcodeTitle(t) + QStringLiteral(" [") + sourceTag(t.originalPath)
-        + QLatin1Char(']');
+    return TranscodeNames::claim(kivoDB::libraryRoot() + QStringLiteral("/Transcoded Media"),
+        albumFolderName(t.albumname), transcodeTitle(t), t.originalPath);
 }
 
 QList<track> ffmpeghandler::transcodeTracks(const TrackMap &tracks, const transferDetail &detail)

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "m3ufile.h"
+#include "namefit.h"
 #include "systeminfo.h"
 #include "toolhealth.h"
 #include "transferdetail.h"
@@ -28,6 +29,7 @@ struct TransferRun {
     QString transcodeRoot;  // "<library>/Transcoded Media"
     quint64 volume = 0;  // the volume the destination was on when the run began
     qint64 maxFileSize = -1;
+    NameUnits nameUnits = NameUnits::Utf16Units;  // how the target counts a name's length
     qint64 spaceRemaining;
     QList<AudioCodec> systemCodecs;
     QSet<QString> playableCodecs;

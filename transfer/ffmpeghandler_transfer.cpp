@@ -6,6 +6,7 @@
 #include "filecopy.h"
 #include "kivodb.h"
 #include "m3ufile.h"
+#include "transcodenames.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -22,7 +23,6 @@ struct Planned {
     QString folderName;
     QString playlistFile;
     QString cover;
-    QString transcodeBase;  // the cached transcode, without suffix
 };
 
 // What the work ahead of the copies found for one track.
@@ -41,14 +41,12 @@ Planned plan(const TransferRun &run, const track &t)
     if (!t.playlist.isEmpty()) {
         name = t.playlist;
         item.playlistFile
-            = run.mediaRoot + QLatin1Char('/') + drivePlaylistName(t.playlist) + QStringLiteral(".m3u");
+            = run.mediaRoot + QLatin1Char('/') + drivePlaylistFileName(t.playlist, run.nameUnits);
     }
-    item.folderName = driveFolderName(name);
+    item.folderName = driveFolderName(name, run.nameUnits);
     item.folder = run.mediaRoot + QLatin1Char('/') + item.folderName;
     if (!t.albumname.contains(QLatin1String("Unknown")))
         item.cover = t.cover;
-    item.transcodeBase = run.transcodeRoot + QLatin1Char('/') + item.folderName + QLatin1Char('/')
-        + transcodeTitle(t) + QStringLiteral(" [") + sourceTag(t.filepath) + QLatin1Char(']');
     return item;
 }
 
@@ -88,8 +86,9 @@ TransferReport ffmpeghandler::transferTracks(
         root.chop(1);
     run.transferRoot = root;
     const SystemInfo system = detail.systemInfo ? *detail.systemInfo : SystemInfo();
+    run.nameUnits = nameUnitsOn(root.isEmpty() ? QStringLiteral("/") : root);
     run.mediaRoot = root + QLatin1Char('/')
-        + fatSafeName(system.vehicle + QStringLiteral(" Media"), QStringLiteral("Media"));
+        + fatSafeName(system.vehicle + QStringLiteral(" Media"), QStringLiteral("Media"), run.nameUnits);
     run.transcodeRoot = kivoDB::libraryRoot() + QStringLiteral("/Transcoded Media");
     run.volume = detail.destination.isEmpty()
         ? 0
@@ -123,8 +122,13 @@ TransferReport ffmpeghandler::transferTracks(
             return Prepared{Prepared::Failed, {}, tr("the file is no longer there")};
         if (item.t.isVideo || run.playableCodecs.contains(audioCodecOf(source)))
             return Prepared{Prepared::Copy, source, {}};
-        const TranscodeResult made = fileTrancodinMethod(
-            source, item.transcodeBase, codec, extension, run.systemCodecs, run.stop, &run.tools);
+        // Cached under the library, named on the computer's own terms, not the target's.
+        const QString base = TranscodeNames::claim(run.transcodeRoot,
+            driveFolderName(item.t.playlist.isEmpty() ? item.t.albumname.trimmed() : item.t.playlist,
+                NameUnits::Utf8Bytes),
+            transcodeTitle(item.t), source);
+        const TranscodeResult made
+            = fileTrancodinMethod(source, base, codec, extension, run.systemCodecs, run.stop, &run.tools);
         if (made.ok())
             return Prepared{Prepared::Transcoded, made.path, {}};
         if (made.cancelled)

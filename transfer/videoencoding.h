@@ -41,7 +41,8 @@ public:
     static bool isCarCompatible(const QFileInfo &source, const VideoStreamInfo &info);
     // ffmpeg's arguments for the encode of `source` into `output`.
     static QStringList encodeArguments(const QString &source, const QString &output);
-    // Where the optimised copy of a track's video goes.
+    // Where the optimised copy of a track's video goes: the plain title, marked only when another
+    // source has that name (TranscodeNames). The name is given to the source.
     static QString outputPathFor(const track &t);
 
 public slots:

@@ -4,6 +4,7 @@
 #include "drivenames.h"
 #include "kivodb.h"
 #include "toolpaths.h"
+#include "transcodenames.h"
 
 #include <QRegularExpression>
 
@@ -149,6 +150,7 @@ QStringList VideoEncoding::encodeArguments(const QString &source, const QString 
 
 QString VideoEncoding::outputPathFor(const track &t)
 {
-    return kivoDB::libraryRoot() + QStringLiteral("/Transcoded Media/Videos/") + transcodeTitle(t)
-        + QStringLiteral(" [") + sourceTag(t.originalPath) + QStringLiteral("].mp4");
+    return TranscodeNames::claim(kivoDB::libraryRoot() + QStringLiteral("/Transcoded Media"),
+               QStringLiteral("Videos"), transcodeTitle(t), t.originalPath)
+        + QStringLiteral(".mp4");
 }
