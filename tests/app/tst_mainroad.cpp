@@ -469,12 +469,16 @@ private slots:
     {
         TestEnv env;
         makeMusic(env);
-        MediaAudio wave = song("Wave", "Album Three", "1");
+        // An album of 301 UTF-8 bytes and a title of 360, longer than a file name may be.
+        const QString longAlbum = "A" + QString(100, QChar(0x97f3)), longTitle = QString(120, QChar(0x6f22));
+        MediaAudio wave = song(longTitle, longAlbum, "1");
         wave.seconds = 3;
         wave.sampleRate = 44100;
         wave.channels = 2;
         QDir().mkpath(m_music + "/Band/Three");
         QVERIFY(MediaGen::makeAudio(m_music + "/Band/Three/01 Wave.wav", wave).isEmpty());
+        QVERIFY(
+            MediaGen::makeAudio(m_music + "/Band/Three/02 Calm.mp3", song("Calm", longAlbum, "2")).isEmpty());
         MediaVideo clip;
         clip.size = QSize(1280, 720);
         clip.seconds = 4;
@@ -491,36 +495,40 @@ private slots:
         QSignalSpy counter(mgr, &manager::sgUpdateTranscodingCounter);
         QVERIFY(scan(mgr, "mymusic"));
         QVERIFY(addAndWait(mgr, true));
-        QCOMPARE(mgr->library().size(), 7);
+        QCOMPARE(mgr->library().size(), 8);
         QCOMPARE(app.viewer()->rootObject()->property("statusText").toString(),
-            QStringLiteral("5 tracks and 1 playlist added to the library."));
+            QStringLiteral("6 tracks and 1 playlist added to the library."));
         QCOMPARE(counter.last().first().toInt(), 1);
         QStringList paths, entries;
         for (const track &t : kivoDB().loadLibrary())
             (t.playlist.isEmpty() ? paths : entries) << t.filepath;
-        const QStringList converted = paths.filter("/Transcoded Media/Album Three/");
+        const QString cutAlbum = albumFolderName(longAlbum);
+        const QStringList converted = paths.filter("/Transcoded Media/" + cutAlbum + "/");
         QCOMPARE(converted.size(), 1);
+        QCOMPARE(QFileInfo(converted.first()).completeBaseName(), QString(83, QChar(0x6f22)));
         QVERIFY(QFile::exists(converted.first()) && QFileInfo(converted.first()).suffix() != "wav");
-        QVERIFY(!QDir(kivoDB::libraryRoot() + "/Album Three").exists());
+        QVERIFY(QFile::exists(kivoDB::libraryRoot() + "/" + cutAlbum + "/02 Calm.mp3"));
         // In the playlist's order, the converted entry too.
         QCOMPARE(entries, QStringList({kivoDB::libraryRoot() + "/Album One/01 Sun.mp3", converted.first()}));
         QStringList files;
         QDirIterator it(kivoDB::libraryRoot(), QDir::Files | QDir::Hidden, QDirIterator::Subdirectories);
         while (it.hasNext())
             files << it.next();
-        QCOMPARE(files.size(), 5);
+        // Besides the media, the record of which source each converted name was given to.
+        QVERIFY(files.removeOne(kivoDB::libraryRoot() + "/Transcoded Media/.sources"));
+        QCOMPARE(files.size(), 6);
 
         QVERIFY(scan(mgr, "myvideos"));
         QCOMPARE(mgr->displayType(), int(manager::DisplayVideos));
         QVERIFY(addAndWait(mgr, true));
         QVERIFY(settled(mgr));
         const TrackMap stored = kivoDB().loadLibrary();
-        QCOMPARE(stored.size(), 8);
+        QCOMPARE(stored.size(), 9);
         bool optimised = false;
         for (const track &t : stored)
             optimised = optimised || (t.isVideo && t.filepath.contains("/Transcoded Media/Videos/"));
         QVERIFY(optimised);
-        QCOMPARE(mgr->library().size(), 8);
+        QCOMPARE(mgr->library().size(), 9);
         QCOMPARE(app.viewer()->rootObject()->property("statusText").toString(),
             QStringLiteral("1 video added to the library."));
     }

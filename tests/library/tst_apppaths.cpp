@@ -91,6 +91,36 @@ private slots:
         }
     }
 
+    // Names cut to what a file system holds: whole characters, the suffix kept and counted, no
+    // trailing dot or space left by the cut, and a mark when two cut names meet.
+    void namesFit()
+    {
+        const QString cjk = QString(100, QChar(0x97f3));  // three UTF-8 bytes each
+        const QString album = albumFolderName("A" + cjk);  // 301 bytes
+        QCOMPARE(album, "A" + cjk.left(84));
+        QCOMPARE(albumFolderName("A" + cjk, NameUnits::Utf16Units), "A" + cjk);
+        QCOMPARE(albumFolderName(QString(300, '.')), QString("Unknown Album"));
+
+        const QString title = QString(120, QChar(0x6f22)) + ".flac";
+        const QString fitted = fitFileName(title, NameUnits::Utf8Bytes);
+        QVERIFY(fitted.endsWith(".flac") && fitted.toUtf8().size() <= 255 && fitted.toUtf8().size() > 250);
+        QCOMPARE(fitFileName(title, NameUnits::Utf16Units), title);
+        // An emoji (a surrogate pair) with its skin tone is not split.
+        const QString emoji = QString::fromUtf8("\xF0\x9F\x91\x8D\xF0\x9F\x8F\xBD");
+        QCOMPARE(fitName(QString(252, 'x') + emoji, NameUnits::Utf16Units), QString(252, 'x'));
+        QCOMPARE(fitName(QString(253, 'x') + " . yz", NameUnits::Utf8Bytes), QString(253, 'x'));
+        QCOMPARE(fitName("short. ", NameUnits::Utf8Bytes), QString("short. "));
+
+        QSet<QString> taken{"x.mp3"};
+        for (int i = 0; i < 3; ++i)
+            taken.insert(uniqueName(QString(300, 'x'), ".mp3", NameUnits::Utf8Bytes,
+                [&](const QString &name) { return !taken.contains(name); }));
+        for (const QString &name : taken)
+            QVERIFY(name == "x.mp3" || (name.size() == 255 && name.endsWith(".mp3")));
+        QVERIFY(taken.contains(QString(247, 'x') + " (3).mp3"));
+        QCOMPARE(taken.size(), 4);
+    }
+
     // Each number read from a text or a border value, where a plausible slip gives a wrong figure.
     void numberBorders()
     {

@@ -114,6 +114,7 @@ private slots:
         tracks.insert(5, entry(5, flac));
         tracks.insert(6, entry(6, mp3));
         tracks.insert(7, entry(7, m_dir.filePath("missing.wav")));
+        tracks[4].trackname = tracks[5].trackname = "Song";
         transferDetail detail;
         detail.systemInfo = &m_mp3System;
 
@@ -146,6 +147,30 @@ private slots:
         QCOMPARE(again.size(), 2);
         QCOMPARE(again.at(0).filepath, made.at(0).filepath);
         QCOMPARE(QFileInfo(made.at(0).filepath).lastModified(), before);
+
+        // Plain titles, marked only where two sources meet; a file no source was given is left
+        // alone, and names too long for the file system are cut.
+        QStringList names{
+            QFileInfo(made.at(0).filepath).fileName(), QFileInfo(made.at(1).filepath).fileName()};
+        names.sort();
+        QCOMPARE(names, QStringList({"Song (2).mp3", "Song.mp3"}));
+        const QString folder = kivoDB::libraryRoot() + "/Transcoded Media/Album/";
+        QFile foreign(folder + "one.mp3");
+        QVERIFY(foreign.open(QIODevice::WriteOnly) && foreign.write("mine") == 4);
+        foreign.close();
+        tracks.remove(5);
+        tracks[4].trackname = "one";
+        tracks[6].originalPath = m_dir.filePath("long.flac");
+        QVERIFY(MediaGen::makeAudio(tracks[6].originalPath).isEmpty());
+        tracks[6].albumname = "A" + QString(100, QChar(0x97f3));
+        tracks[6].trackname = QString(120, QChar(0x6f22));
+        const QList<track> third = handler.transcodeTracks(tracks, detail);
+        QCOMPARE(third.size(), 2);
+        QCOMPARE(third.at(0).filepath, folder + "one (2).mp3");
+        QCOMPARE(QFileInfo(third.at(1).filepath).absolutePath(),
+            kivoDB::libraryRoot() + "/Transcoded Media/A" + QString(84, QChar(0x97f3)));
+        QCOMPARE(QFileInfo(third.at(1).filepath).fileName(), QString(83, QChar(0x6f22)) + ".mp3");
+        QCOMPARE(foreign.size(), 4);
     }
 
     // Large pictures fit into 1024 x 600 with the aspect kept and even sizes, as H.264 main with

@@ -353,6 +353,39 @@ private slots:
         QCOMPARE(platform::runningChildCount(), 0);
     }
 
+    // Names longer than a file system holds: a 301-byte album, a 360-byte title converted, a
+    // 300-character playlist, into a folder (bytes counted) and as FAT counts them.
+    void longNames()
+    {
+        const QString album = "A" + QString(100, QChar(0x97f3)), title = QString(120, QChar(0x6f22));
+        const QString playlist = QString(300, 'P');
+        const QString flac = source("long.flac", tone(1.0, 0, {{"title", title}}));
+        const QString mp3 = source("a.mp3");
+        ffmpeghandler handler;
+        const QString out = m_dir.filePath("long");
+        const Outcome o = run(handler,
+            mapOf({song(1, flac, album, title), song(2, mp3, album, "A"), song(3, mp3, "x", "A", playlist)}),
+            detail(out, &m_mp3System));
+        QCOMPARE(o.report.failures, QStringList());
+        QCOMPARE(o.report.transcoded, 1);
+        const QString root = out + "/Example Media/";
+        const QString folder = root + "A" + QString(84, QChar(0x97f3));
+        QVERIFY(QFile::exists(folder + "/a.mp3"));
+        const QStringList made = QDir(folder).entryList({"*.mp3"});
+        QCOMPARE(made.size(), 2);
+        const QString converted = made.filter(QChar(0x6f22)).value(0);
+        QVERIFY(converted.endsWith(".mp3") && converted.toUtf8().size() <= 255);
+        QCOMPARE(ffmpeghandler::probeCodec(folder + "/" + converted), QString("mp3"));
+        QVERIFY(QFile::exists(root + QString(251, 'P') + ".m3u"));
+
+        // FAT counts UTF-16 units; a cut never leaves a dot FAT would drop.
+        QCOMPARE(driveFolderName(album), album);
+        QCOMPARE(drivePlaylistFileName(playlist), QString(251, 'P') + ".m3u");
+        QCOMPARE(fatSafeName(QString(254, 'a') + "." + QString(20, 'b'), "x"), QString(254, 'a'));
+        QCOMPARE(fatSafeName(QString(250, 'a') + QString(" .").repeated(9) + ".mp3", "x"),
+            QString(250, 'a') + ".mp3");
+    }
+
     // A stop before the run starts is kept; one mid-run ends it after the file in hand; a request
     // made after a stop is not stopped by it. A vanished target ends the run.
     void stopAndRemoval()
