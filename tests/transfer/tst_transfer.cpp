@@ -521,7 +521,8 @@ private slots:
         QVERIFY(sparse.open(QIODevice::WriteOnly) && sparse.resize((1LL << 32) + 1));
         sparse.close();
         const QString a = source("fat.mp3", tone(20.0, 192));
-        TrackMap map = mapOf({song(1, a, "A:B*?"), song(2, big, "V"), song(3, a, "Ünï")});
+        TrackMap map = mapOf(
+            {song(0, a, QString(300, 'L')), song(1, a, "A:B*?"), song(2, big, "V"), song(3, a, "Ünï")});
         map[2].isVideo = true;
         for (int i = 4; i < 14; ++i)
             map.insert(i, song(i, a, QString("Fill %1").arg(i)));
@@ -530,8 +531,9 @@ private slots:
         QProcess::execute("fusermount", {"-u", mount});
         QCOMPARE(o.report.stop, TransferReport::DiskFull);
         QCOMPARE(o.diskFull, 1);
-        QCOMPARE(o.progress.mid(0, 4),
-            QStringList({"Copying fat.mp3", "Skip File big.mp4", "Skip File fat.mp3", "Copying fat.mp3"}));
+        QCOMPARE(o.progress.mid(0, 5),
+            QStringList({"Copying fat.mp3", "Copying fat.mp3", "Skip File big.mp4", "Skip File fat.mp3",
+                "Copying fat.mp3"}));
         QCOMPARE(QProcess::execute("fsck.fat", {"-n", image}), 0);
         // Every file on the image is complete and none is left under a temporary name.
         QProcess dir;
@@ -541,6 +543,7 @@ private slots:
             = QString::fromUtf8(dir.readAllStandardOutput()).split('\n', Qt::SkipEmptyParts);
         QVERIFY2(entries.filter(".kivo").isEmpty(), qPrintable(entries.join(' ')));
         QVERIFY(entries.contains("::/Example Media/AB/fat.mp3"));
+        QVERIFY(entries.contains("::/Example Media/" + QString(255, 'L') + "/fat.mp3"));
         QCOMPARE(entries.filter(".mp3").size(), o.report.copied);
         QCOMPARE(o.report.copied, o.progress.filter("Copying").size());
         for (const QString &file : entries.filter(".mp3")) {
