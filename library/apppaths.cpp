@@ -51,7 +51,7 @@ double boundedSeconds(double seconds)
 QString albumFolderName(const QString &album, NameUnits units)
 {
     static const QRegularExpression unsafe(QStringLiteral("[!/:*?<>|+.\"]"));
-    const QString name = fitName(QString(album).remove(unsafe).trimmed(), units).trimmed();
+    const QString name = fitNameMarked(QString(album).remove(unsafe).trimmed(), units);
     return name.isEmpty() ? QStringLiteral("Unknown Album") : name;
 }
 
@@ -204,7 +204,10 @@ bool AppPaths::isMixedFolder(const QString &folder, bool skipFileCount) const
 
 QString AppPaths::artworkCachePath(const QString &name) const
 {
-    return dataLocation() + artworkDir + QLatin1Char('/') + sanitizeName(name) + QStringLiteral(".png");
+    const QString suffix = QStringLiteral(".png");
+    const QString file
+        = fitNameMarked(sanitizeName(name), NameUnits::Utf8Bytes, nameLength(suffix, NameUnits::Utf8Bytes));
+    return dataLocation() + artworkDir + QLatin1Char('/') + file + suffix;
 }
 
 QString AppPaths::copyFolderArt(const QString &folder, const QString &target) const

@@ -16,8 +16,8 @@ constexpr double kMaxMediaSeconds = 7 * 24 * 3600.0;
 double boundedSeconds(double seconds);
 
 // The folder an album's files go into, in the library and on the drive: the name without the
-// characters of "[!/\\:*?<>|+.]" and double quotes, trimmed, cut to fit a name of the file system
-// (`units`); "Unknown Album" when nothing is left.
+// characters of "[!/\\:*?<>|+.]" and double quotes, trimmed; "Unknown Album" when nothing is left.
+// A name too long for the file system (`units`) is cut and marked (fitNameMarked).
 QString albumFolderName(const QString &album, NameUnits units = NameUnits::Utf8Bytes);
 
 // The shared path constants and default texts, with the small helpers every subsystem calls.
@@ -56,7 +56,8 @@ public:
     // differ from the audio files in the folder.
     bool isMixedFolder(const QString &folder, bool skipFileCount) const;
 
-    // The cover file for a name in the artwork cache: <data>/<artworkDir>/<sanitized name>.png.
+    // The cover file for a name in the artwork cache: <data>/<artworkDir>/<sanitized name>.png; a
+    // name too long for a file name is cut and marked (fitNameMarked).
     QString artworkCachePath(const QString &name) const;
     // Copies "folder.jpg" (else "folder.png") of the folder to target + ".png" unless a file is
     // there already; the path of the cover file, or "" when there is none.

@@ -1,5 +1,6 @@
 #include "namefit.h"
 
+#include <QCryptographicHash>
 #include <QTextBoundaryFinder>
 
 int nameLength(const QString &name, NameUnits units)
@@ -28,6 +29,16 @@ QString fitName(const QString &name, NameUnits units, int reserve)
     while (cut.endsWith(QLatin1Char('.')) || cut.endsWith(QLatin1Char(' ')))
         cut.chop(1);
     return cut;
+}
+
+QString fitNameMarked(const QString &name, NameUnits units, int reserve)
+{
+    if (nameLength(name, units) + reserve <= kMaxNameLength)
+        return name;
+    const QString mark = QLatin1Char(' ')
+        + QString::fromLatin1(
+            QCryptographicHash::hash(name.toUtf8(), QCryptographicHash::Sha1).toHex().left(8));
+    return fitName(name, units, reserve + nameLength(mark, units)) + mark;
 }
 
 QString nameSuffix(const QString &fileName)

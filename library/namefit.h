@@ -17,6 +17,10 @@ int nameLength(const QString &name, NameUnits units);
 // returned as it is.
 QString fitName(const QString &name, NameUnits units, int reserve = 0);
 
+// `name` as fitName, but a cut name ends in a mark made from the whole name (" 1a2b3c4d"), so two
+// long names that begin alike stay apart wherever they are cut, run after run.
+QString fitNameMarked(const QString &name, NameUnits units, int reserve = 0);
+
 // The suffix of a file name, dot included ("" when there is none): what follows the last dot,
 // when that is at most 10 units and not the whole name.
 QString nameSuffix(const QString &fileName);

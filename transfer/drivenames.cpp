@@ -6,7 +6,10 @@
 #include <QRegularExpression>
 #include <QStorageInfo>
 
-QString fatSafeName(const QString &name, const QString &fallback, NameUnits units)
+namespace {
+
+// Without what FAT refuses, and without the trailing dots and spaces it would drop.
+QString fatClean(const QString &name)
 {
     QString clean;
     clean.reserve(name.size());
@@ -17,9 +20,16 @@ QString fatSafeName(const QString &name, const QString &fallback, NameUnits unit
     clean = clean.trimmed();
     while (clean.endsWith(QLatin1Char('.')) || clean.endsWith(QLatin1Char(' ')))
         clean.chop(1);
-    // Cut before the last strip: a cut name that ended in a dot would lose it on FAT.
-    clean = fitFileName(clean, units);
-    return clean.isEmpty() ? fallback : clean;
+    return clean;
+}
+
+}  // namespace
+
+QString fatSafeName(const QString &name, const QString &fallback, NameUnits units)
+{
+    // A cut is stripped again: a cut name ending in a dot would lose it on FAT and meet another.
+    const QString fitted = fitFileName(fatClean(name), units);
+    return fitted.isEmpty() ? fallback : fitted;
 }
 
 QString driveFolderName(const QString &name, NameUnits units)
@@ -35,10 +45,10 @@ QString drivePlaylistName(const QString &playlist, NameUnits units)
 QString drivePlaylistFileName(const QString &playlist, NameUnits units)
 {
     const QString suffix = QStringLiteral(".m3u");
-    QString name = fitName(drivePlaylistName(playlist, units), units, nameLength(suffix, units));
+    QString name = fatClean(playlist);
     if (name.isEmpty())
         name = QStringLiteral("Playlist");
-    return name + suffix;
+    return fitNameMarked(name, units, nameLength(suffix, units)) + suffix;
 }
 
 NameUnits nameUnitsOn(const QString &folder)

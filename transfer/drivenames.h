@@ -20,7 +20,8 @@ QString driveFolderName(const QString &name, NameUnits units = NameUnits::Utf16U
 
 // A playlist file's name without suffix: the playlist's full name, dots kept.
 QString drivePlaylistName(const QString &playlist, NameUnits units = NameUnits::Utf16Units);
-// The playlist file's name, ".m3u" included and counted within the limit.
+// The playlist file's name, ".m3u" included and counted within the limit; a cut name is marked
+// (fitNameMarked), so two long playlists never share a file.
 QString drivePlaylistFileName(const QString &playlist, NameUnits units = NameUnits::Utf16Units);
 
 // How names are counted on the file system that holds `folder`.

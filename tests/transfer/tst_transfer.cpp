@@ -369,18 +369,21 @@ private slots:
         QCOMPARE(o.report.failures, QStringList());
         QCOMPARE(o.report.transcoded, 1);
         const QString root = out + "/Example Media/";
-        const QString folder = root + "A" + QString(84, QChar(0x97f3));
+        const QString folder = root + driveFolderName(album, NameUnits::Utf8Bytes);
+        QVERIFY(folder.toUtf8().size() - root.toUtf8().size() <= 255);
         QVERIFY(QFile::exists(folder + "/a.mp3"));
         const QStringList made = QDir(folder).entryList({"*.mp3"});
         QCOMPARE(made.size(), 2);
         const QString converted = made.filter(QChar(0x6f22)).value(0);
         QVERIFY(converted.endsWith(".mp3") && converted.toUtf8().size() <= 255);
         QCOMPARE(ffmpeghandler::probeCodec(folder + "/" + converted), QString("mp3"));
-        QVERIFY(QFile::exists(root + QString(251, 'P') + ".m3u"));
+        QVERIFY(QFile::exists(root + drivePlaylistFileName(playlist, NameUnits::Utf8Bytes)));
 
         // FAT counts UTF-16 units; a cut never leaves a dot FAT would drop.
         QCOMPARE(driveFolderName(album), album);
-        QCOMPARE(drivePlaylistFileName(playlist), QString(251, 'P') + ".m3u");
+        const QString m3u = drivePlaylistFileName(playlist);
+        QVERIFY(m3u.size() == 255 && m3u.startsWith(QString(242, 'P') + " ") && m3u.endsWith(".m3u"));
+        QVERIFY(m3u != drivePlaylistFileName(playlist + "Q"));
         QCOMPARE(fatSafeName(QString(254, 'a') + "." + QString(20, 'b'), "x"), QString(254, 'a'));
         QCOMPARE(fatSafeName(QString(250, 'a') + QString(" .").repeated(9) + ".mp3", "x"),
             QString(250, 'a') + ".mp3");
@@ -543,7 +546,8 @@ private slots:
             = QString::fromUtf8(dir.readAllStandardOutput()).split('\n', Qt::SkipEmptyParts);
         QVERIFY2(entries.filter(".kivo").isEmpty(), qPrintable(entries.join(' ')));
         QVERIFY(entries.contains("::/Example Media/AB/fat.mp3"));
-        QVERIFY(entries.contains("::/Example Media/" + QString(255, 'L') + "/fat.mp3"));
+        QVERIFY(entries.contains("::/Example Media/" + driveFolderName(QString(300, 'L')) + "/fat.mp3"));
+        QCOMPARE(driveFolderName(QString(300, 'L')).size(), 255);
         QCOMPARE(entries.filter(".mp3").size(), o.report.copied);
         QCOMPARE(o.report.copied, o.progress.filter("Copying").size());
         for (const QString &file : entries.filter(".mp3")) {
