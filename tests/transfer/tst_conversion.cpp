@@ -207,7 +207,7 @@ private slots:
 
         QCOMPARE(run.complete.at(0).id, 1000001);
         const QString bigOut = run.complete.at(0).filepath;
-        QVERIFY(bigOut.startsWith(kivoDB::libraryRoot() + "/Transcoded Media/Videos/"));
+        QCOMPARE(bigOut, kivoDB::libraryRoot() + "/Transcoded Media/Videos/big.mp4");
         QCOMPARE(probe(bigOut, "v:0", "codec_name,profile,width,height"), QString("h264,Main,800,600"));
         QCOMPARE(probe(bigOut, "a:0", "codec_name,sample_rate,channels"), QString("aac,44100,2"));
         const QStringList scopeSize = probe(run.complete.at(1).filepath, "v:0", "width,height").split(',');
