@@ -38,5 +38,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     check(fatSafeName(text, QStringLiteral("Unknown")), "fatSafeName", bytes);
     check(driveFolderName(text), "driveFolderName", bytes);
     check(drivePlaylistName(text), "drivePlaylistName", bytes);
+    check(drivePlaylistFileName(text), "drivePlaylistFileName", bytes);
     return 0;
 }
