@@ -16,6 +16,8 @@
 
 #include <memory>
 
+#include <sys/time.h>
+
 namespace {
 
 // Quotes, apostrophes, SQL wildcards and characters beyond Latin-1.
@@ -290,6 +292,10 @@ private slots:
         const QStringList kept = {lib("Album/song.mp3"), platform::temporaryPath(lib("Album"), "mp3"),
             lib("Album/.kivo-notes.txt"), artwork + "/Album.png"};
         touch(stale + kept);
+        // A folder made in the same instant the sweep begins counts as new; this one is older.
+        const timeval past[2]
+            = {{QDateTime::currentSecsSinceEpoch() - 60, 0}, {QDateTime::currentSecsSinceEpoch() - 60, 0}};
+        QCOMPARE(::utimes(QFile::encodeName(lib("Gone")).constData(), past), 0);
         const int swept = kivoDB::sweepLibraryFolder();
         for (const QString &path : stale)
             QVERIFY2(!QFileInfo::exists(path), qPrintable(path));
