@@ -20,6 +20,11 @@ SystemInfo *Combo::systemInfo()
     return ::systemInfo();
 }
 
+SystemInfo Combo::systemInfoCopy()
+{
+    return ::systemInfoCopy();
+}
+
 bool Combo::loadSystemInfo(const QString &vehicleName)
 {
     return ::loadSystemInfo(vehicleName);

@@ -17,6 +17,8 @@ public:
 
     // The process-wide record of the chosen system; never null.
     static SystemInfo *systemInfo();
+    // A copy of it that a vehicle chosen meanwhile cannot change; what jobs take.
+    static SystemInfo systemInfoCopy();
     static bool loadSystemInfo(const QString &vehicleName);
     // The vehicles the user can choose from, as maps of name, brand, firstYear and lastYear.
     static QVariantList vehicleList();

@@ -7,6 +7,7 @@
 #include "combo.h"
 #include "database.h"
 #include "datamodels.h"
+#include "drive.h"
 #include "ffmpeghandler.h"
 #include "kivodb.h"
 #include "qmlapplicationviewer.h"
@@ -45,8 +46,7 @@ manager::~manager()
 {
     // The jobs work on members of this object; none may outlive it.
     m_scanner.cancelSearch = true;
-    m_cancelCopy = true;
-    ffmpeghandler::cancelTransfer();
+    m_addStop->raise();
     m_videoEncoding.onCanclePressed();
     m_searchWatcher.waitForFinished();
     m_transcodeWatcher.waitForFinished();
@@ -141,7 +141,7 @@ void manager::slAddToLibrary(bool all)
         return;
     }
     writeLog(appLogFile(), QStringLiteral("Add to library: "), QString::number(tracks.size()));
-    m_cancelCopy = false;
+    m_addStop = std::make_shared<StopToken>();
     m_copying = true;
     m_addTotal = int(tracks.size());
     m_added = 0;
@@ -191,17 +191,17 @@ void manager::Copyfinished()
         m_library = std::move(result.library);
     else
         m_reloadAfterAdd = true;
-    if (!m_videosToOptimise.isEmpty() && !result.cancelled && !m_cancelCopy) {
+    if (!m_videosToOptimise.isEmpty() && !result.cancelled && !m_addStop->stopped()) {
         startVideoOptimising();
         return;
     }
-    finishAdd(result.cancelled || m_cancelCopy);
+    finishAdd(result.cancelled || m_addStop->stopped());
 }
 
 void manager::slCancelCopy()
 {
-    m_cancelCopy = true;
-    ffmpeghandler::cancelTransfer();
+    // The add's own stop: a transfer or a scan running beside it goes on.
+    m_addStop->raise();
     if (m_videoEncoding.isRunning())
         slCancelVideOptimising();
 }
@@ -271,13 +271,10 @@ void manager::saveData()
     if (m_saved)
         return;
     m_saved = true;
-    m_scanner.cancelSearch = true;
-    m_cancelCopy = true;
-    ffmpeghandler::cancelTransfer();
-    if (m_videoEncoding.isRunning())
-        slCancelVideOptimising();
+    stopAllJobs();
     stopRepairForClosing();
-    // Pool jobs may still be writing to the store or the log; let them end first.
+    // Pool jobs may still be writing to the store or the log; let them end first. Each was
+    // stopped above and ends at its next chunk or check, so this is short.
     m_searchWatcher.waitForFinished();
     m_transcodeWatcher.waitForFinished();
     m_videoEncoding.wait();
@@ -288,10 +285,22 @@ void manager::saveData()
     closeLogFile(appLogFile());
 }
 
+void manager::stopAllJobs()
+{
+    m_scanner.cancelSearch = true;
+    m_addStop->raise();
+    if (m_videoEncoding.isRunning())
+        slCancelVideOptimising();
+    Drive::instance()->stopJobs();
+}
+
 void manager::exeClose()
 {
-    saveData();
+    // The window goes first: the jobs are told to stop at once, and what is left of them ends
+    // out of the user's sight.
+    stopAllJobs();
     if (m_viewer)
         m_viewer->close();
+    saveData();
     QCoreApplication::quit();
 }

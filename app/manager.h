@@ -6,6 +6,7 @@
 #include "messagehandler.h"
 #include "track.h"
 #include "track_data.h"
+#include "transferstop.h"
 #include "videoencoding.h"
 
 #include <QFutureWatcher>
@@ -82,8 +83,9 @@ public:
 
     // Copies each track's file (`originalPath`) to its planned place in the library folder
     // (`filepath`; its album's folder when that is the source itself) and stores each copy. Runs on a pool
-    // thread: it reads only its arguments and the cancel flag.
-    static CopyResult copyToLibrary(QList<track> tracks, const std::atomic_bool *cancel,
+    // thread: it reads only its arguments and the add's stop, which also ends a file's copy at its
+    // next chunk.
+    static CopyResult copyToLibrary(QList<track> tracks, const StopToken *stop,
         const std::function<void(int done, int total)> &progress = {});
     // Removes the library rows (and library copies) of the paths; returns the paths removed.
     static QStringList removeAll(const QStringList &paths);
@@ -213,7 +215,8 @@ public slots:
     void slonMultiChannelFile(track t);
     void slAllFileCompleteVideo();
 
-    // Closing: stops what runs, waits for pool jobs, then closes the log.
+    // Closing: stops every job (each ends at its next chunk or kills its tool), waits for them,
+    // then closes the log.
     void saveData();
     void exeClose();
 
@@ -278,6 +281,8 @@ private:
     // A converted track of the add, stored: into the library, the repair and the counts.
     void takeAdded(const track &t);
     void countAdded(const track &t);
+    // Raises the stop of every job this controller runs, and of the drive's transfer.
+    void stopAllJobs();
 
     AppPaths m_paths;
     MessageHandler m_messages;
@@ -294,7 +299,8 @@ private:
     std::unique_ptr<StoreWriter> m_storeWriter;
     TrackMap m_addedTracks;  // the add's new library tracks, by library id, for the repair
     bool m_videoOptimisingCancelled = false;
-    std::atomic_bool m_cancelCopy{false};
+    // The add's one stop: its copy, its conversion and its video optimisation; a new one per add.
+    JobStop m_addStop = std::make_shared<StopToken>();
     bool m_searching = false;
     bool m_copying = false;
     bool m_removing = false;

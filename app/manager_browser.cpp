@@ -122,7 +122,8 @@ void manager::searchInMediaSource(const QString &source)
     writeLog(appLogFile(), QStringLiteral("Search media in "), source);
     m_browseMap.clear();
     m_displayType = display;
-    const SystemInfo *system = Combo::systemInfo();
+    const SystemInfo systemCopy = Combo::systemInfoCopy();
+    const SystemInfo *system = &systemCopy;
     // The video switch is read before anything is parsed, so the iTunes import obeys it too.
     m_scanner.systemVideoSupported = system->video.supported;
     m_scanner.videoSupported();
@@ -225,8 +226,8 @@ void manager::refreshBrowser()
 
 void manager::slCancelSearch()
 {
+    // The scan's own stop: an add or a transfer running beside it goes on.
     m_scanner.cancelSearch = true;
-    ffmpeghandler::cancelTransfer();
 }
 
 void manager::slSelectBrowserItem(const QVariant &trackId, bool selected)

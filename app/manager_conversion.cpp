@@ -68,7 +68,8 @@ void manager::addToMainObjectThreadFinished()
     }
     transferDetail detail;
     detail.destination = QStringLiteral("C:/");
-    detail.systemInfo = Combo::systemInfo();
+    detail.systemInfo = Combo::systemInfoCopy();
+    detail.stop = m_addStop;
     m_transcodeDone = 0;
     emit sgUpdateTranscodingCounter(0, int(m_adding.size()));
     ffmpeghandler *handler = &m_libraryHandler;
@@ -156,23 +157,25 @@ void manager::startCopy()
         if (!t.isVideo && m_toCopy.contains(t.filepath))
             tracks << t;
     }
-    const std::atomic_bool *cancel = &m_cancelCopy;
+    const JobStop stop = m_addStop;
     auto progress = [this](int done, int total) {
         QMetaObject::invokeMethod(
             this, [this, done, total] { emit sgUpdateCopyProgress(done, total); }, Qt::QueuedConnection);
     };
-    m_copyWatcher.setFuture(QtConcurrent::run(&manager::copyToLibrary, tracks, cancel, progress));
+    m_copyWatcher.setFuture(
+        QtConcurrent::run([tracks, stop, progress] { return copyToLibrary(tracks, stop.get(), progress); }));
 }
 
 void manager::startVideoOptimising()
 {
-    if (m_videosToOptimise.isEmpty() || m_cancelCopy || m_videoEncoding.isRunning()) {
-        finishAdd(m_cancelCopy);
+    if (m_videosToOptimise.isEmpty() || m_addStop->stopped() || m_videoEncoding.isRunning()) {
+        finishAdd(m_addStop->stopped());
         return;
     }
     transferDetail detail;
     detail.destination = QStringLiteral("C:/");
-    detail.systemInfo = Combo::systemInfo();
+    detail.systemInfo = Combo::systemInfoCopy();
+    detail.stop = m_addStop;
     m_videoOptimisingCancelled = false;
     m_videoProgress->setTotal(int(m_videosToOptimise.size()));
     m_videoProgress->setDone(0);
@@ -245,8 +248,8 @@ void manager::slAllFileCompleteVideo()
     m_videoEncoding.wait();
     m_videoProgress->setRunning(false);
     // The add ends once the optimised videos are stored: the writer keeps their order.
-    m_storeWriter->submit(
-        StoreWriter::Job(), this, [this](bool) { finishAdd(m_videoOptimisingCancelled || m_cancelCopy); });
+    m_storeWriter->submit(StoreWriter::Job(), this,
+        [this](bool) { finishAdd(m_videoOptimisingCancelled || m_addStop->stopped()); });
 }
 
 void manager::finishAdd(bool cancelled)

@@ -51,7 +51,7 @@ QString manager::libraryFolderFor(const track &t)
 }
 
 CopyResult manager::copyToLibrary(
-    QList<track> tracks, const std::atomic_bool *cancel, const std::function<void(int, int)> &progress)
+    QList<track> tracks, const StopToken *stop, const std::function<void(int, int)> &progress)
 {
     // Rows are stored a batch at a time: one transaction per file would dominate a large add.
     constexpr int kBatch = 200;
@@ -105,7 +105,7 @@ CopyResult manager::copyToLibrary(
 
     const int total = int(tracks.size());
     for (int i = 0; i < total; ++i) {
-        if (cancel && *cancel) {
+        if (stop && stop->stopped()) {
             result.cancelled = true;
             break;
         }
@@ -132,10 +132,16 @@ CopyResult manager::copyToLibrary(
             platform::CopyOutcome copied;
             if (!claimed.contains(target) && !QFileInfo::exists(target)) {
                 temporary = platform::temporaryPath(folder, QStringLiteral("part"));
-                copied = platform::copyFile(source, temporary);
+                const std::function<bool()> stopped = stop ? stop->check() : std::function<bool()>();
+                copied = platform::copyFile(source, temporary, stopped);
                 // The start-up sweep may just have removed an album folder left empty.
                 if (copied.error == platform::CopyOutcome::TargetGone && QDir().mkpath(folder))
-                    copied = platform::copyFile(source, temporary);
+                    copied = platform::copyFile(source, temporary, stopped);
+            }
+            if (copied.error == platform::CopyOutcome::Cancelled) {
+                // Stopped inside the file: its part is gone already, and it is no failure.
+                result.cancelled = true;
+                break;
             }
             if (copied.ok()) {
                 claimed.insert(target, source);

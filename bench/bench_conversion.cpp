@@ -145,7 +145,7 @@ int benchLibrary(const TestEnv &env, int files, int runs)
     const QString cache = kivoDB::libraryRoot() + QStringLiteral("/Transcoded Media");
     std::printf("library: %d FLAC files of 5 s to mp3, %d processors, %d runs\n", files, cores, runs);
     transferDetail detail;
-    detail.systemInfo = &system;
+    detail.systemInfo = system;
 
     RunFigures serial, parallel;
     QStringList firstPaths;

@@ -60,7 +60,7 @@ Outcome transfer(
     transferDetail detail;
     detail.destination = target;
     detail.availableSpace = space;
-    detail.systemInfo = system;
+    detail.systemInfo = *system;
     ffmpeghandler handler;
     handler.parallelJobs = jobs;
     Outcome out;

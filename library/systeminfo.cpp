@@ -237,6 +237,12 @@ SystemInfo *systemInfo()
     return &info;
 }
 
+SystemInfo systemInfoCopy()
+{
+    QMutexLocker lock(&loadMutex());
+    return *systemInfo();
+}
+
 QList<VehicleEntry> vehicleList()
 {
     initKivoResources();

@@ -111,6 +111,10 @@ void initKivoResources();
 // The record of the chosen vehicle's system; one per process, never null.
 SystemInfo *systemInfo();
 
+// A copy of systemInfo() taken under the lock its refill holds, so it is never half-made: what
+// a job reads, since a vehicle may be chosen while it runs.
+SystemInfo systemInfoCopy();
+
 // Refills systemInfo() for the vehicle's system and sets its `vehicle`. On an unknown vehicle,
 // a missing system or an unreadable list it logs why, returns false and leaves the record empty.
 bool loadSystemInfo(const QString &vehicleName);

@@ -3,6 +3,7 @@
 #include <QFile>
 #include <QStorageInfo>
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <cstdio>
@@ -65,13 +66,16 @@ bool writeAll(int fd, const char *data, ssize_t size)
     return true;
 }
 
-// In-kernel copy where the two file systems allow it, else through a buffer. -1 with errno set
-// on a failed write, -2 on a failed read.
-int copyData(int in, int out, off_t size)
+// In-kernel copy where the two file systems allow it, else through a buffer, a chunk at a time.
+// -1 with errno set on a failed write, -2 on a failed read, -3 when `stopped` said so.
+int copyData(int in, int out, off_t size, const std::function<bool()> &stopped)
 {
     off_t left = size;
     while (left > 0) {
-        const ssize_t n = ::copy_file_range(in, nullptr, out, nullptr, size_t(left), 0);
+        if (stopped && stopped())
+            return -3;
+        const ssize_t n
+            = ::copy_file_range(in, nullptr, out, nullptr, size_t(std::min<off_t>(left, kCopyChunkBytes)), 0);
         if (n > 0) {
             left -= n;
             continue;
@@ -82,8 +86,10 @@ int copyData(int in, int out, off_t size)
             continue;
         return -1;
     }
-    static thread_local char buffer[1 << 20];
+    static thread_local char buffer[kCopyChunkBytes];
     for (;;) {
+        if (stopped && stopped())
+            return -3;
         const ssize_t n = ::read(in, buffer, sizeof buffer);
         if (n < 0 && errno == EINTR)
             continue;
@@ -98,7 +104,7 @@ int copyData(int in, int out, off_t size)
 
 }  // namespace
 
-CopyOutcome copyFile(const QString &source, const QString &target)
+CopyOutcome copyFile(const QString &source, const QString &target, const std::function<bool()> &stopped)
 {
     const QByteArray from = QFile::encodeName(source), to = QFile::encodeName(target);
     const int in = ::open(from.constData(), O_RDONLY | O_CLOEXEC);
@@ -116,7 +122,7 @@ CopyOutcome copyFile(const QString &source, const QString &target)
         ::close(in);
         return targetFailure(code, true);
     }
-    const int copied = copyData(in, out, info.st_size);
+    const int copied = copyData(in, out, info.st_size, stopped);
     const int copyErrno = errno;
     struct stat written {
     };
@@ -128,6 +134,8 @@ CopyOutcome copyFile(const QString &source, const QString &target)
     if (copied == 0 && complete && closed)
         return {};
     ::unlink(to.constData());
+    if (copied == -3)
+        return {CopyOutcome::Cancelled, QStringLiteral("the copy was stopped")};
     if (copied == -2)
         return failure(CopyOutcome::SourceUnreadable, copyErrno);
     if (copied == -1)

@@ -4,19 +4,27 @@
 
 #include <QString>
 
+#include <functional>
+
 // Copying onto removable drives, where the reason a write fails decides what the user is told:
 // a full drive stops a transfer, a vanished drive ends it, a refused name only skips one file.
 namespace platform {
 
+// How much a copy moves between two looks at its stop: small enough that a stop is honoured
+// at once even on a slow stick, large enough that the looks cost nothing.
+constexpr qint64 kCopyChunkBytes = 128 * 1024;
+
 struct CopyOutcome {
-    enum Error { None, NoSpace, TooLarge, BadName, TargetGone, SourceUnreadable, Other };
+    // Cancelled: the caller's stop ended the copy; no failure of the drive or the file.
+    enum Error { None, NoSpace, TooLarge, BadName, TargetGone, SourceUnreadable, Other, Cancelled };
     Error error = None;
     QString message;  // the system's own words, for the log and the user
     bool ok() const { return error == None; }
 };
 
-// Copies `source` to `target`, which must not exist yet. A failed copy leaves no file behind.
-CopyOutcome copyFile(const QString &source, const QString &target);
+// Copies `source` to `target`, which must not exist yet, kCopyChunkBytes at a time, asking
+// `stopped` (when given) before each chunk. A failed or stopped copy leaves no file behind.
+CopyOutcome copyFile(const QString &source, const QString &target, const std::function<bool()> &stopped = {});
 
 // Makes the folder and every missing folder above it, telling why one cannot be made.
 CopyOutcome makeFolders(const QString &path);

@@ -50,9 +50,9 @@ Drive::Drive(QQuickView *view, QObject *parent)
 Drive::~Drive()
 {
     detachPoll();
-    // The jobs use this object's handler and formatter; neither may outlive it.
-    if (m_transferWatcher.isRunning())
-        ffmpeghandler::cancelTransfer();
+    // The jobs use this object's handler and formatter; neither may outlive it. The transfer
+    // ends at its next chunk, so the wait is short.
+    stopJobs();
     m_formatWatcher.waitForFinished();
     m_transferWatcher.waitForFinished();
     m_pollTimer.stop();
@@ -149,7 +149,12 @@ void Drive::slDriveRemoved()
 
 void Drive::slProgressStoped(int)
 {
-    ffmpeghandler::cancelTransfer();
+    ffmpeghandler::cancelTransfer(m_request);
+}
+
+void Drive::stopJobs()
+{
+    ffmpeghandler::cancelTransfer(m_request);
 }
 
 void Drive::slTransferFinished(const TransferReport &report)

@@ -86,6 +86,8 @@ public:
     QList<QObject *> drivedetails() const;
     bool isPolling() const { return m_pollTimer.isActive(); }
     bool isBusy() const { return m_formatWatcher.isRunning() || m_transferWatcher.isRunning(); }
+    // Closing: stops the transfer asked for or running, at its next chunk; waits for nothing.
+    void stopJobs();
 
 signals:
     void showDrivesData(QVariant driveData);
@@ -139,7 +141,8 @@ private:
     int m_overwriteall = 0;
     int m_overwritenewer = 0;
     int m_overwritequality = 0;
-    SystemInfo *m_systemInfo = nullptr;
+    // The request in hand, made when the user asked: its system copy and its stop.
+    transferDetail m_request;
 
     platform::VolumeProvider m_provider;
     QTimer m_pollTimer;

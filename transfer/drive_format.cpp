@@ -28,7 +28,10 @@ void Drive::ContinueDrive(
     // One format or transfer at a time: a second press while one runs is not a new request.
     if (isBusy())
         return;
-    m_systemInfo = ::systemInfo();
+    // A new request, with its own stop: a Stop pressed from now on (during the format too)
+    // reaches this transfer and no earlier one.
+    m_request = transferDetail();
+    m_request.systemInfo = systemInfoCopy();
     FormatJob job;
     const DriveData *entry = listedEntry(drive);
     job.listedDrive = entry && entry->isSystem() == 0;
@@ -37,8 +40,8 @@ void Drive::ContinueDrive(
     // it reads the mount table and sysfs.
     job.format = format != 0 && !(entry && entry->isSystem() == 1);
     job.keptPaths = {QStringLiteral("/"), AppPaths().dataDir, QCoreApplication::applicationDirPath()};
-    job.kind = platform::fileSystemFor(
-        m_systemInfo ? QString::fromStdString(m_systemInfo->filingSystems.filingSystem) : QString());
+    job.kind
+        = platform::fileSystemFor(QString::fromStdString(m_request.systemInfo.filingSystems.filingSystem));
     m_formatJob = job;
     emit sgShowFormatWait();
     m_formatWatcher.setFuture(QtConcurrent::run([this, job] { return formatDrive(job); }));
@@ -140,7 +143,7 @@ void Drive::finishFormatDrive()
     qint64 total = 0;
     for (const track &t : tracks)
         total += t.filesize;
-    transferDetail detail;
+    transferDetail detail = m_request;
     if (const DriveData *entry = listedEntry(m_drive)) {
         detail.ignoreSpaceLimit = entry->isSystem() == 1;
         detail.availableSpace = detail.ignoreSpaceLimit ? total + 1 : outcome.bytesFree;
@@ -149,7 +152,6 @@ void Drive::finishFormatDrive()
     detail.overwriteall = m_overwriteall != 0;
     detail.overwritenewer = m_overwritenewer != 0;
     detail.overwritequality = m_overwritequality != 0;
-    detail.systemInfo = m_systemInfo;
     if (m_drive.isEmpty() || detail.availableSpace == 0) {
         qDebug() << "Drive Not Selected";
         emit showMessageBox(m_messages.noDriveSelected);

@@ -98,9 +98,10 @@ ffmpeghandler::ffmpeghandler()
 
 ffmpeghandler::~ffmpeghandler() = default;
 
-void ffmpeghandler::cancelTransfer()
+void ffmpeghandler::cancelTransfer(const transferDetail &request)
 {
-    raiseTransferStop();
+    if (request.stop)
+        request.stop->raise();
 }
 
 QList<track> ffmpeghandler::existingTracks(const TrackMap &tracks, const StopToken *stop)

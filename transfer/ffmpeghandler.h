@@ -38,9 +38,10 @@ public:
     ffmpeghandler();
     ~ffmpeghandler() override;
 
-    // Stops every transfer and conversion that runs or has been requested: each finishes or
-    // kills the file in hand and reports its end.
-    static void cancelTransfer();
+    // Stops the transfer or conversion of this request, running or not yet begun: it ends the
+    // file in hand at its next chunk (a running ffmpeg is killed) and reports its end. Other
+    // jobs go on.
+    static void cancelTransfer(const transferDetail &request);
 
     // The transfer run: `list`, then the tracks of `tracks` in key order, each copied (or
     // transcoded first) into "<destination>/<vehicle> Media/<album or playlist>/", with the

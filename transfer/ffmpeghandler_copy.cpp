@@ -121,7 +121,7 @@ bool ffmpeghandler::copyToUsb(
             // Into a hidden name first: a drive pulled or full mid-copy never leaves a cut-off song
             // under the real name, and a replaced file goes only once its successor is complete.
             const QString temporary = platform::temporaryPath(folder, QStringLiteral("part"));
-            outcome = platform::copyFile(source, temporary);
+            outcome = platform::copyFile(source, temporary, run.stop.check());
             if (outcome.ok())
                 outcome = platform::replaceFile(temporary, target);
             if (!outcome.ok())
@@ -130,6 +130,12 @@ bool ffmpeghandler::copyToUsb(
         switch (outcome.error) {
         case platform::CopyOutcome::None:
             break;
+        case platform::CopyOutcome::Cancelled:
+            // Stopped inside the file: nothing of it is left, and the walk ends at its next look.
+            run.written.remove(target.toCaseFolded());
+            if (run.report.stop == TransferReport::Completed)
+                run.report.stop = TransferReport::Cancelled;
+            return false;
         case platform::CopyOutcome::NoSpace:
             endRun(run, TransferReport::DiskFull, targetName, outcome.message);
             return false;

@@ -34,11 +34,11 @@ QString ffmpeghandler::libraryTranscodeBase(const track &t)
 QList<track> ffmpeghandler::transcodeTracks(const TrackMap &tracks, const transferDetail &detail)
 {
     qDebug() << "TranscodeOnOK...called";
-    StopToken stop(detail.stopsBefore);
+    StopToken stop(detail.stop);
     platform::ToolHealth tools;
     QList<track> converted;
     const QList<track> present = existingSourceTracks(tracks, &stop);
-    const SystemInfo system = detail.systemInfo ? *detail.systemInfo : SystemInfo();
+    const SystemInfo &system = detail.systemInfo;
     const QList<AudioCodec> codecs = loadSystemInfo(QString::fromStdString(system.name));
     QSet<QString> playable;
     for (const AudioCodec &codec : codecs)

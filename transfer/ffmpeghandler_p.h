@@ -18,7 +18,7 @@
 struct TransferRun {
     explicit TransferRun(const transferDetail &request)
         : detail(request)
-        , stop(request.stopsBefore)
+        , stop(request.stop)
         , spaceRemaining(request.availableSpace)
     { }
 

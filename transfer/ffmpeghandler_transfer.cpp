@@ -85,7 +85,7 @@ TransferReport ffmpeghandler::transferTracks(
     while (root.endsWith(QLatin1Char('/')))
         root.chop(1);
     run.transferRoot = root;
-    const SystemInfo system = detail.systemInfo ? *detail.systemInfo : SystemInfo();
+    const SystemInfo &system = detail.systemInfo;
     run.nameUnits = nameUnitsOn(root.isEmpty() ? QStringLiteral("/") : root);
     run.mediaRoot = root + QLatin1Char('/')
         + fatSafeName(system.vehicle + QStringLiteral(" Media"), QStringLiteral("Media"), run.nameUnits);

@@ -16,9 +16,12 @@ struct transferDetail {
     bool overwriteall = false;
     bool overwritenewer = false;
     bool overwritequality = false;
-    SystemInfo *systemInfo = nullptr;  // owned elsewhere, outlives every job
-    // A stop pressed once the request exists reaches its job, even one not started yet.
-    quint64 stopsBefore = transferStopCount();
+    // The job's own copy, taken when it was asked for: choosing another vehicle meanwhile refills
+    // the shared record, which a running job must not see half-made.
+    SystemInfo systemInfo;
+    // The job's stop; copies of the request share it. A stop raised once the request exists
+    // reaches its job, even one not started yet, and no other job.
+    JobStop stop = std::make_shared<StopToken>();
 };
 
 // How a transfer run ended, and what became of its files.

@@ -132,7 +132,8 @@ void VideoEncoding::encodeFile(const QString &sourcePath)
     QString error;
     bool made = kept;
     if (!kept && compatible) {
-        const platform::CopyOutcome copied = platform::copyFile(sourcePath, temporary);
+        const platform::CopyOutcome copied
+            = platform::copyFile(sourcePath, temporary, [this] { return cancelled.load(); });
         made = copied.ok();
         error = copied.message;
     } else if (!kept) {

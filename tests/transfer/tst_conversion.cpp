@@ -117,7 +117,7 @@ private slots:
         tracks.insert(7, entry(7, m_dir.filePath("missing.wav")));
         tracks[4].trackname = tracks[5].trackname = "Song";
         transferDetail detail;
-        detail.systemInfo = &m_mp3System;
+        detail.systemInfo = m_mp3System;
 
         ffmpeghandler handler;
         QList<qint64> flags;

@@ -74,7 +74,8 @@ class TestTransfer : public QObject
         transferDetail d;
         d.destination = target;
         d.availableSpace = space;
-        d.systemInfo = system;
+        if (system)
+            d.systemInfo = *system;
         return d;
     }
 
@@ -397,15 +398,17 @@ private slots:
         const TrackMap map = mapOf({song(1, a, "A"), song(2, a, "B"), song(3, a, "C")});
         ffmpeghandler handler;
         const transferDetail early = detail(m_dir.filePath("stop1"), &m_mp3System);
-        ffmpeghandler::cancelTransfer();
+        ffmpeghandler::cancelTransfer(early);
         Outcome o = run(handler, map, early);
         QCOMPARE(o.progress.size(), 0);
         QCOMPARE(o.report.stop, TransferReport::Cancelled);
         QCOMPARE(o.finished, 1);
 
         QObject guard;
-        connect(&handler, &ffmpeghandler::incrementProgress, &guard, [] { ffmpeghandler::cancelTransfer(); });
-        o = run(handler, map, detail(m_dir.filePath("stop2"), &m_mp3System));
+        const transferDetail later = detail(m_dir.filePath("stop2"), &m_mp3System);
+        connect(&handler, &ffmpeghandler::incrementProgress, &guard,
+            [later] { ffmpeghandler::cancelTransfer(later); });
+        o = run(handler, map, later);
         QCOMPARE(o.progress.size(), 1);
         QCOMPARE(o.report.stop, TransferReport::Cancelled);
 
@@ -436,9 +439,10 @@ private slots:
         const QByteArray whole = bytes(file);
         QCOMPARE(whole.count("#EXTINF:\r\n"), 4);
         QObject guard;
-        connect(&handler, &ffmpeghandler::incrementProgress, &guard, [] { ffmpeghandler::cancelTransfer(); });
         transferDetail again = detail(out, &m_mp3System);
         again.overwriteall = true;
+        connect(&handler, &ffmpeghandler::incrementProgress, &guard,
+            [again] { ffmpeghandler::cancelTransfer(again); });
         const Outcome o = run(handler, map, again);
         QCOMPARE(o.progress.size(), 1);
         QCOMPARE(o.report.stop, TransferReport::Cancelled);
@@ -643,7 +647,7 @@ static int transferChild(int argc, char *argv[])
     transferDetail d;
     d.destination = QString::fromLocal8Bit(argv[2]);
     d.availableSpace = 1LL << 40;
-    d.systemInfo = &system;
+    d.systemInfo = system;
     ffmpeghandler handler;
     return handler.transferTracks(map, d).stop == TransferReport::Completed ? 0 : 1;
 }
