@@ -598,6 +598,94 @@ private slots:
         QVERIFY(!app.drive()->isPolling());
     }
 
+    // A transfer and an add run side by side, and a Stop ends only its own job: the other finishes
+    // whole, the add's WAV files converted, the transfer's songs all on the target.
+    void transferAndAddStopApart()
+    {
+        TestEnv env;
+        makeMusic(env);
+        const QString waves = env.home() + "/Waves";
+        for (const QString album : {"First", "Second"}) {
+            for (int i = 1; i <= 3; ++i) {
+                MediaAudio wave = song(album + QString::number(i), album, QString::number(i));
+                wave.seconds = 3;
+                wave.sampleRate = 44100;
+                wave.channels = 2;
+                const QString path = waves + "/" + album + QString("/%1.wav").arg(i);
+                QDir().mkpath(QFileInfo(path).absolutePath());
+                QVERIFY(MediaGen::makeAudio(path, wave).isEmpty());
+            }
+        }
+        KivoApplication app;
+        start(app, 1);
+        manager *mgr = app.controller();
+        QVERIFY(scan(mgr, "mymusic"));
+        QVERIFY(addAndWait(mgr, true));
+        const TrackMap songs = mgr->library();
+        QCOMPARE(songs.size(), 4);
+        Drive *drive = app.drive();
+        QObject *root = app.viewer()->rootObject();
+        QSignalSpy ended(drive, &Drive::sgTransferEnded);
+        // The target listed first, so the add is still running when the transfer is asked for.
+        const auto listTarget = [&](const QString &target) {
+            QDir().mkpath(target);
+            Drive::setTransferMap(songs);
+            drive->folderChooser = [target] { return target; };
+            drive->timerexe(1);
+            drive->openDialog();
+            return QTest::qWaitFor([&] { return drive->driveList().contains(target); }, 5000);
+        };
+        const auto browse = [&](const QString &folder) {
+            mgr->folderChooser = [folder] { return folder; };
+            return scan(mgr, "browse");
+        };
+
+        const QString first = env.makePath("first");
+        QVERIFY(listTarget(first));
+        QVERIFY(browse(waves + "/First"));
+        mgr->slAddToLibrary(true);
+        drive->ContinueDrive(first, 0, 1, 0, 0);
+        drive->slProgressStoped(1);
+        QVERIFY(QTest::qWaitFor([&] { return ended.size() == 1; }, 30000));
+        QCOMPARE(ended.first().first().value<TransferReport>().stop, TransferReport::Cancelled);
+        QVERIFY(settled(mgr));
+        QCOMPARE(root->property("statusText").toString(), MessageHandler::added(3));
+        int converted = 0;
+        for (const track &t : kivoDB().loadLibrary()) {
+            if (t.albumname != "First")
+                continue;
+            QVERIFY2(
+                QFile::exists(t.filepath) && QFileInfo(t.filepath).suffix() != "wav", qPrintable(t.filepath));
+            ++converted;
+        }
+        QCOMPARE(converted, 3);
+
+        // The add's cancel, and a scan's, pressed once the transfer was asked for.
+        const QString second = env.makePath("second");
+        QVERIFY(listTarget(second));
+        QVERIFY(browse(waves + "/Second"));
+        bool addRunning = false;
+        QObject guard;
+        connect(drive, &Drive::sgShowTransferProgress, &guard, [&] {
+            addRunning = mgr->isCopying();
+            mgr->slCancelCopy();
+            mgr->slCancelSearch();
+        });
+        mgr->slAddToLibrary(true);
+        drive->ContinueDrive(second, 0, 1, 0, 0);
+        QVERIFY(QTest::qWaitFor([&] { return ended.size() == 2; }, 30000));
+        const TransferReport report = ended.last().first().value<TransferReport>();
+        QCOMPARE(report.stop, TransferReport::Completed);
+        QCOMPARE(report.copied, 4);
+        const QString media = second + "/" + root->property("vehicleName").toString() + " Media/";
+        for (const char *file : {"Album One/01 Sun.mp3", "Album One/02 Moon.mp3", "Album Two/01 Rain.mp3",
+                 "Album Two/02 Snow.mp3"})
+            QVERIFY2(QFileInfo(media + file).size() > 0, qPrintable(media + file));
+        QVERIFY(settled(mgr));
+        if (addRunning)
+            QVERIFY(root->property("statusText").toString().startsWith("Adding was cancelled"));
+    }
+
     // A child adds 600 songs and is killed once the first batch has its names and the next is
     // being copied; the next start leaves exactly the copies that have rows, and nothing else.
     void killedAddLeavesRowsAndFilesMatching()

@@ -10,7 +10,9 @@
 #include <QDir>
 #include <QImage>
 #include <QProcess>
+#include <QScopeGuard>
 #include <QStandardPaths>
+#include <QtConcurrent>
 
 #include <signal.h>
 #include <unistd.h>
@@ -621,6 +623,45 @@ private slots:
             QVERIFY(type.waitForFinished());
             QVERIFY(type.readAllStandardOutput() == bytes(videos.at(i - 1)));
         }
+    }
+
+    // A Stop while a large file goes onto a slow FAT drive ends that file's copy where it is:
+    // neither the part written so far nor a cut-off file under the real name stays behind.
+    void stopInsideALargeCopy()
+    {
+        if (!QFile::exists("/dev/fuse") || QStandardPaths::findExecutable("fusefat").isEmpty()
+            || getuid() != 0)
+            QSKIP("needs root, /dev/fuse and fusefat to mount a FAT image");
+        const QString image = m_dir.filePath("slow.img"), mount = m_dir.filePath("slow");
+        QDir().mkpath(mount);
+        QCOMPARE(QProcess::execute("truncate", {"-s", "160M", image}), 0);
+        QCOMPARE(QProcess::execute("mkfs.vfat", {"-F", "32", "-n", "SLOW", image}), 0);
+        QCOMPARE(QProcess::execute("fusefat", {"-o", "rw+", image, mount}), 0);
+        const auto unmount = qScopeGuard([mount] { QProcess::execute("fusermount", {"-u", mount}); });
+        // Far longer to write through fusefat than it takes to notice its part file.
+        const qint64 size = 120LL << 20;
+        const QString big = m_media + "/large.mp4";
+        QFile sparse(big);
+        QVERIFY(sparse.open(QIODevice::WriteOnly) && sparse.resize(size));
+        sparse.close();
+        TrackMap map = mapOf({song(1, big, "V")});
+        map[1].isVideo = true;
+        const transferDetail request = detail(mount, &m_mp3System);
+        ffmpeghandler handler;
+        QFuture<TransferReport> job = QtConcurrent::run([&] { return handler.transferTracks(map, request); });
+        const QString folder = mount + "/Example Media/Videos";
+        const auto parts
+            = [folder] { return QDir(folder).entryInfoList({".kivo-*"}, QDir::Hidden | QDir::Files); };
+        QVERIFY(QTest::qWaitFor([&] { return !parts().isEmpty() || job.isFinished(); }, 20000));
+        QVERIFY2(!job.isFinished(), "the copy ended before it could be stopped");
+        ffmpeghandler::cancelTransfer(request);
+        QVERIFY(QTest::qWaitFor([&] { return job.isFinished(); }, 20000));
+        const TransferReport report = job.result();
+        const QStringList left = QDir(folder).entryList(QDir::Hidden | QDir::Files);
+        QCOMPARE(report.stop, TransferReport::Cancelled);
+        QCOMPARE(report.copied, 0);
+        QVERIFY2(left.isEmpty(), qPrintable(left.join(' ')));
+        QVERIFY(report.failures.isEmpty());
     }
 };
 
