@@ -8,6 +8,9 @@
 #include <QDir>
 #include <QFile>
 
+#include <atomic>
+#include <thread>
+
 class TestSystemInfo : public QObject
 {
     Q_OBJECT
@@ -63,6 +66,30 @@ private slots:
         QVERIFY(loadSystemInfo("Arvo"));
         QCOMPARE(QList<qsizetype>({info->audio.codecs.size(), info->filingSystems.list.size()}),
             QList<qsizetype>({2, 2}));
+    }
+
+    // A job's copy, taken while another thread keeps choosing vehicles, is always one whole
+    // system, never the emptied record of a refill in progress.
+    void copiesAreWholeWhileRefilled()
+    {
+        QVERIFY(loadSystemInfo("Vinta"));
+        std::atomic_bool done{false};
+        std::thread chooser([&done] {
+            for (int i = 0; i < 200; ++i)
+                loadSystemInfo(i % 2 ? "Vinta" : "Arvo");
+            done = true;
+        });
+        int copies = 0;
+        QStringList broken;
+        while (!done || copies == 0) {
+            const SystemInfo copy = systemInfoCopy();
+            const qsizetype codecs = copy.vehicle == "Vinta" ? 4 : copy.vehicle == "Arvo" ? 2 : -1;
+            if (copy.audio.codecs.size() != codecs)
+                broken << copy.vehicle + ": " + QString::number(copy.audio.codecs.size());
+            ++copies;
+        }
+        chooser.join();
+        QVERIFY2(broken.isEmpty(), qPrintable(broken.mid(0, 5).join(", ")));
     }
 
     void unknownVehicleLeavesNoStaleSystem()
