@@ -85,7 +85,10 @@ public:
     const QStringList &driveList() const { return m_drivePaths; }
     QList<QObject *> drivedetails() const;
     bool isPolling() const { return m_pollTimer.isActive(); }
-    bool isBusy() const { return m_formatWatcher.isRunning() || m_transferWatcher.isRunning(); }
+    bool isBusy() const
+    {
+        return m_formatPending || m_formatWatcher.isRunning() || m_transferWatcher.isRunning();
+    }
     // Closing: stops the transfer asked for or running, at its next chunk; waits for nothing.
     void stopJobs();
 
@@ -143,6 +146,9 @@ private:
     int m_overwritequality = 0;
     // The request in hand, made when the user asked: its system copy and its stop.
     transferDetail m_request;
+    // From the format job's start until its end is taken in, where the transfer starts: the job
+    // may have finished before its end is told, and the request is still in hand then.
+    bool m_formatPending = false;
 
     platform::VolumeProvider m_provider;
     QTimer m_pollTimer;

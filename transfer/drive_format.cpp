@@ -43,6 +43,7 @@ void Drive::ContinueDrive(
     job.kind
         = platform::fileSystemFor(QString::fromStdString(m_request.systemInfo.filingSystems.filingSystem));
     m_formatJob = job;
+    m_formatPending = true;
     emit sgShowFormatWait();
     m_formatWatcher.setFuture(QtConcurrent::run([this, job] { return formatDrive(job); }));
 }
@@ -112,6 +113,7 @@ FormatOutcome Drive::formatDrive(FormatJob job) const
 
 void Drive::finishFormatDrive()
 {
+    m_formatPending = false;
     emit sgHideFormatWait();
     const FormatOutcome outcome = m_formatWatcher.result();
     if (!outcome.refusal.isEmpty()) {
