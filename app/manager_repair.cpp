@@ -9,6 +9,11 @@
 
 namespace {
 
+QString counted(qint64 n, const char *one, const char *many)
+{
+    return QString::number(n) + QLatin1Char(' ') + QLatin1String(n == 1 ? one : many);
+}
+
 // What the window says when a run ends.
 QString repairEndText(const RepairSummary &summary)
 {
@@ -16,12 +21,9 @@ QString repairEndText(const RepairSummary &summary)
         return QStringLiteral("Repair stopped: %1 of %2 tracks completed")
             .arg(summary.done)
             .arg(summary.total);
-    QString text = QStringLiteral("Repair finished: filled %1 titles, %2 artists, %3 albums and %4 covers")
-                       .arg(summary.titles)
-                       .arg(summary.artists)
-                       .arg(summary.albums)
-                       .arg(summary.covers);
-    return text;
+    return QStringLiteral("Repair finished: filled %1, %2, %3 and %4")
+        .arg(counted(summary.titles, "title", "titles"), counted(summary.artists, "artist", "artists"),
+            counted(summary.albums, "album", "albums"), counted(summary.covers, "cover", "covers"));
 }
 
 }  // namespace
