@@ -15,6 +15,7 @@
 #include <QQmlContext>
 #include <QSet>
 #include <QThread>
+#include <QThreadPool>
 #include <QtConcurrent>
 
 #include <algorithm>
@@ -23,14 +24,30 @@
 
 namespace {
 
+// Below this many names one thread makes the sort keys; above, the work is shared out.
+constexpr qsizetype kKeysPerThread = 16384;
+
 template <typename Model, typename Key> void sortByName(QList<QObject *> &list, Key key)
 {
-    const QCollator collator = nameCollator();
     // Each name is turned into its sort key once, not at every one of the n log n comparisons.
-    std::vector<std::pair<QCollatorSortKey, QObject *>> keyed;
-    keyed.reserve(std::size_t(list.size()));
-    for (QObject *object : std::as_const(list))
-        keyed.emplace_back(collator.sortKey(key(static_cast<Model *>(object))), object);
+    using Keyed = std::vector<std::pair<QCollatorSortKey, QObject *>>;
+    const qsizetype count = std::clamp<qsizetype>(
+        list.size() / kKeysPerThread, 1, std::max(1, QThreadPool::globalInstance()->maxThreadCount()));
+    std::vector<Keyed> parts;
+    parts.resize(std::size_t(count));
+    QtConcurrent::blockingMap(parts, [&](Keyed &part) {
+        const qsizetype n = &part - parts.data();
+        const qsizetype end = list.size() * (n + 1) / count;
+        // A collator is not shared between threads: each part makes its own.
+        const QCollator collator = nameCollator();
+        part.reserve(std::size_t(end - list.size() * n / count));
+        for (qsizetype i = list.size() * n / count; i < end; ++i)
+            part.emplace_back(collator.sortKey(key(static_cast<Model *>(list.at(i)))), list.at(i));
+    });
+    Keyed keyed = std::move(parts.front());
+    for (std::size_t i = 1; i < parts.size(); ++i)
+        std::move(parts[i].begin(), parts[i].end(), std::back_inserter(keyed));
+    parts.clear();
     std::stable_sort(keyed.begin(), keyed.end(),
         [](const auto &a, const auto &b) { return a.first.compare(b.first) < 0; });
     for (std::size_t i = 0; i < keyed.size(); ++i)
@@ -122,34 +139,53 @@ manager::ModelLists manager::buildModelLists(
 {
     const QString search = searchFolded(searchText);
     ModelLists lists;
+    // The rows and the groups of a new library are made side by side; they share nothing.
+    QFuture<void> rowsMade;
     if (!rowIds) {
         lists.newRows = true;
-        QHash<qint64, QString> durations;
-        for (const track &t : library) {
-            const int kind = rowKind(t);
-            if (kind >= 0)
-                lists.rows[kind] << trackRow(t, &durations);
-        }
-        for (QList<QObject *> &rows : lists.rows) {
-            sortByName<TrackDataModel>(rows, [](TrackDataModel *m) { return m->trackname(); });
-            for (QObject *row : std::as_const(rows))
-                lists.rowIds[&rows - lists.rows.data()] << static_cast<TrackDataModel *>(row)->trackid();
-        }
-        rowIds = &lists.rowIds;
-    }
-    for (int kind = 0; kind < kRowKinds; ++kind) {
-        const QList<qint64> &ids = (*rowIds)[kind];
-        for (int i = 0; i < ids.size(); ++i) {
-            const auto it = library.constFind(ids.at(i));
-            if (it != library.cend() && matches(*it, search))
-                lists.shown[kind] << i;
-        }
+        rowsMade = QtConcurrent::run([&library, &lists, owner] {
+            QHash<qint64, QString> durations;
+            for (const track &t : library) {
+                const int kind = rowKind(t);
+                if (kind >= 0)
+                    lists.rows[std::size_t(kind)] << trackRow(t, &durations);
+            }
+            for (QList<QObject *> &rows : lists.rows) {
+                sortByName<TrackDataModel>(rows, [](TrackDataModel *m) { return m->trackname(); });
+                QList<qint64> &ids = lists.rowIds[std::size_t(&rows - lists.rows.data())];
+                ids.reserve(rows.size());
+                // Made here, used by QML on the window's thread; only this thread may hand them over.
+                for (QObject *row : std::as_const(rows)) {
+                    ids << static_cast<TrackDataModel *>(row)->trackid();
+                    row->moveToThread(owner);
+                }
+            }
+        });
     }
 
+    // Albums are one per name in the store, so the views group by name as well. A loaded library
+    // shares one text per artist and album, so the name last seen under an id is nearly always
+    // the one met again, and its group is found without folding the name.
+    struct Seen {
+        QString name;
+        QObject *group = nullptr;
+    };
+    QHash<qint64, Seen> artistById;
+    QHash<qint64, Seen> albumById;
     QHash<QString, ArtistDataModel *> artistByName;
-    QHash<QString, QSet<QString>> albumsOfArtist;
     QHash<QString, AlbumDataModel *> albumByName;
+    QHash<ArtistDataModel *, QSet<AlbumDataModel *>> albumsOfArtist;
     QHash<QString, TrackList *> playlistByName;
+    ArtistDataModel *lastArtist = nullptr;
+    AlbumDataModel *lastAlbum = nullptr;
+    const auto groupOf = [](QHash<qint64, Seen> &byId, qint64 id, const QString &name, auto make) {
+        Seen &seen = byId[id];
+        if (!seen.group || seen.name != name) {
+            seen.name = name;
+            seen.group = make(name.toCaseFolded());
+        }
+        return seen.group;
+    };
     for (const track &t : library) {
         const int kind = rowKind(t);
         if ((kind != 0 && kind != -1) || !matches(t, search))
@@ -166,41 +202,62 @@ manager::ModelLists manager::buildModelLists(
             list->setTrackCount(list->trackCount() + 1);
             continue;
         }
-        // Albums are one per name in the store, so the views group by name as well.
-        const QString artistKey = t.artistname.toCaseFolded();
-        const QString albumKey = t.albumname.toCaseFolded();
-        ArtistDataModel *&artist = artistByName[artistKey];
-        if (!artist) {
-            artist = new ArtistDataModel;
-            artist->setArtistid(t.artist_id);
-            artist->setArtistname(t.artistname);
-            artist->setCover(t.cover);
-            lists.artists << artist;
-        }
+        auto *artist = static_cast<ArtistDataModel *>(
+            groupOf(artistById, t.artist_id, t.artistname, [&](const QString &key) {
+                ArtistDataModel *&made = artistByName[key];
+                if (!made) {
+                    made = new ArtistDataModel;
+                    made->setArtistid(t.artist_id);
+                    made->setArtistname(t.artistname);
+                    made->setCover(t.cover);
+                    lists.artists << made;
+                }
+                return made;
+            }));
+        auto *album = static_cast<AlbumDataModel *>(
+            groupOf(albumById, t.album_id, t.albumname, [&](const QString &key) {
+                AlbumDataModel *&made = albumByName[key];
+                if (!made) {
+                    made = new AlbumDataModel;
+                    made->setAlbumid(t.album_id);
+                    made->setAlbumname(t.albumname);
+                    made->setArtistname(t.artistname);
+                    made->setCover(t.cover);
+                    made->setYear(t.year);
+                    lists.albums << made;
+                }
+                return made;
+            }));
         artist->setTrackCount(artist->trackCount() + 1);
-        QSet<QString> &ofArtist = albumsOfArtist[artistKey];
-        ofArtist.insert(albumKey);
-        artist->setAlbumCount(ofArtist.size());
-
-        AlbumDataModel *&album = albumByName[albumKey];
-        if (!album) {
-            album = new AlbumDataModel;
-            album->setAlbumid(t.album_id);
-            album->setAlbumname(t.albumname);
-            album->setArtistname(t.artistname);
-            album->setCover(t.cover);
-            album->setYear(t.year);
-            lists.albums << album;
-        }
         album->setTrackCount(album->trackCount() + 1);
+        // The tracks of an album mostly follow one another.
+        if (artist != lastArtist || album != lastAlbum) {
+            QSet<AlbumDataModel *> &ofArtist = albumsOfArtist[artist];
+            ofArtist.insert(album);
+            artist->setAlbumCount(int(ofArtist.size()));
+            lastArtist = artist;
+            lastAlbum = album;
+        }
     }
     sortByName<ArtistDataModel>(lists.artists, [](ArtistDataModel *m) { return m->artistname(); });
     sortByName<AlbumDataModel>(lists.albums, [](AlbumDataModel *m) { return m->albumname(); });
     sortByName<TrackList>(lists.playlists, [](TrackList *m) { return m->name(); });
 
+    rowsMade.waitForFinished();
+    if (lists.newRows)
+        rowIds = &lists.rowIds;
+    for (int kind = 0; kind < kRowKinds; ++kind) {
+        const QList<qint64> &ids = (*rowIds)[std::size_t(kind)];
+        QList<int> &shown = lists.shown[std::size_t(kind)];
+        for (int i = 0; i < ids.size(); ++i) {
+            const auto it = library.constFind(ids.at(i));
+            if (it != library.cend() && matches(*it, search))
+                shown << i;
+        }
+    }
+
     // Made here, used by QML on the window's thread.
-    for (QList<QObject *> *list : {&lists.artists, &lists.albums, &lists.playlists, &lists.rows[0],
-             &lists.rows[1], &lists.rows[2], &lists.rows[3]}) {
+    for (QList<QObject *> *list : {&lists.artists, &lists.albums, &lists.playlists}) {
         for (QObject *object : std::as_const(*list))
             object->moveToThread(owner);
     }
@@ -251,9 +308,15 @@ void manager::startModelJob(Build build)
             } else {
                 if (gate)
                     gate();
+                // The sweep only clears temporaries of adds that died and folders left empty,
+                // which no row names, so it runs beside the check and the load.
+                QFuture<void> swept;
+                if (sweep)
+                    swept = QtConcurrent::run([] { kivoDB::sweepLibraryFolder(); });
                 if (check) {
                     lists.damaged = Database::checkStore();
                     if (!lists.damaged.isEmpty()) {
+                        swept.waitForFinished();
                         lists.generation = generation;
                         return lists;
                     }
@@ -261,12 +324,11 @@ void manager::startModelJob(Build build)
                     if (!store.open(QStringLiteral("KivoData"), false) || !store.initStructure()) {
                         lists.loadFailed = true;
                         lists.loadError = store.lastError();
+                        swept.waitForFinished();
                         lists.generation = generation;
                         return lists;
                     }
                 }
-                if (sweep)
-                    kivoDB::sweepLibraryFolder();
                 bool ok = false;
                 TrackMap loaded = kivoDB().loadLibrary(QSqlDatabase(), &ok);
                 if (ok) {
@@ -277,6 +339,7 @@ void manager::startModelJob(Build build)
                 lists.loadFailed = !ok;
                 if (!ok)
                     lists.loadError = kivoDB::lastError();
+                swept.waitForFinished();
             }
             lists.generation = generation;
             return lists;

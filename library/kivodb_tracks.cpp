@@ -19,8 +19,11 @@
 #include <QRegularExpression>
 #include <QSet>
 #include <QSqlRecord>
+#include <QThread>
+#include <QThreadPool>
 #include <QtConcurrent>
 
+#include <algorithm>
 #include <vector>
 
 using namespace storesql;
@@ -251,6 +254,98 @@ private:
     QSet<QString> m_pool;
 };
 
+// Rows of one id range of the library, read on whatever thread the load gives it.
+struct LoadPart {
+    qint64 first = 0;
+    qint64 last = -1;
+    TrackMap tracks;
+    // A row whose file is gone is stale: it is listed here and kept out of `tracks`.
+    QList<qint64> stale;
+    QString error;
+};
+
+// Enough rows that a part outweighs opening a connection for it.
+constexpr qint64 kLoadPartRows = 8192;
+
+void readLoadPart(const QSqlDatabase &conn, LoadPart &part)
+{
+    if (!conn.isValid()) {
+        part.error = QStringLiteral("The library database cannot be reached.");
+        return;
+    }
+    QSqlQuery query(conn);
+    query.setForwardOnly(true);
+    // Cover data is read once per album later, not once per track.
+    if (!query.prepare(QStringLiteral(
+            "SELECT id, filename, trackname, filepath, codec, filesize, frequency, bitrate, source, "
+            "tracknumber, duration, VideoImage, artist_id, artistname, album_id, albumname, cover, genre, "
+            "isPodcast, isAudiobook, isVideo, ReleaseDate, playlist, year FROM getTracks WHERE id BETWEEN ? "
+            "AND ?"))) {
+        part.error = query.lastError().text();
+        return;
+    }
+    query.addBindValue(part.first);
+    query.addBindValue(part.last);
+    if (!query.exec()) {
+        part.error = query.lastError().text();
+        return;
+    }
+    QHash<qint64, QString> artistNames;
+    QHash<qint64, QString> albumNames;
+    QHash<qint64, QString> albumCovers;
+    TextPool pool;
+    auto shared = [](QHash<qint64, QString> &byId, qint64 id, const QVariant &value) {
+        const auto it = byId.constFind(id);
+        if (it != byId.cend())
+            return *it;
+        const QString textValue = readText(value);
+        byId.insert(id, textValue);
+        return textValue;
+    };
+    while (query.next()) {
+        const qint64 id = query.value(0).toLongLong();
+        const QString filepath = readText(query.value(3));
+        // For a large library the file system, not the database, is the slow part of the load;
+        // each part checks its own files.
+        if (!QFileInfo::exists(filepath)) {
+            part.stale.append(id);
+            continue;
+        }
+        track t{};
+        t.id = id;
+        t.filename = readText(query.value(1));
+        t.trackname = readText(query.value(2));
+        t.filepath = filepath;
+        t.codec = pool(readText(query.value(4)));
+        t.filesize = query.value(5).toLongLong();
+        t.frequency = query.value(6).toLongLong();
+        t.frequencyShort = qint16(t.frequency);
+        t.bitrate = qint16(query.value(7).toInt());
+        t.source = qint16(query.value(8).toInt());
+        t.tracknumber = qint16(query.value(9).toInt());
+        t.duration = boundedSeconds(query.value(10).toDouble());
+        t.artist_id = query.value(12).toLongLong();
+        t.artistname = shared(artistNames, t.artist_id, query.value(13));
+        t.album_id = query.value(14).toLongLong();
+        t.albumname = shared(albumNames, t.album_id, query.value(15));
+        t.cover = shared(albumCovers, t.album_id, query.value(16));
+        t.genre = pool(readText(query.value(17)));
+        t.isPodcast = query.value(18).toBool();
+        t.isAudiobook = query.value(19).toBool();
+        t.isVideo = query.value(20).toBool();
+        t.releaseDate = pool(readText(query.value(21)));
+        t.playlist = pool(readText(query.value(22)));
+        t.year = qint16(query.value(23).toInt());
+        if (t.isVideo)
+            t.cover = readText(query.value(11));
+        t.playlistId = t.playlist.isEmpty() ? 0 : t.album_id;
+        t.quality = bitrateClass(t.bitrate);
+        part.tracks.insert(part.tracks.cend(), t.id, t);
+    }
+    if (query.lastError().isValid())
+        part.error = query.lastError().text();
+}
+
 }  // namespace
 
 bool kivoDB::insertTrack(TrackMap::iterator entry, const QString &path, qint64 *newId)
@@ -411,89 +506,49 @@ TrackMap kivoDB::loadLibrary(QSqlDatabase db, bool *ok)
     if (!transaction.isActive())
         return TrackMap();
 
-    TrackMap library;
+    // Ids are cut into ranges read side by side, each on its own thread's connection. The
+    // transaction above holds off every writer (a read-only file has none), so all of them read
+    // the same library. A handle the caller gives is read alone.
+    const bool ownConnections = !(db.isValid() && db.isOpen());
+    std::vector<LoadPart> parts;
     {
-        QSqlQuery query(conn);
-        query.setForwardOnly(true);
-        // Cover data is read once per album below, not once per track.
-        if (!prepare(query,
-                QStringLiteral(
-                    "SELECT id, filename, trackname, filepath, codec, filesize, frequency, bitrate, "
-                    "source, tracknumber, duration, VideoImage, artist_id, artistname, album_id, "
-                    "albumname, cover, genre, isPodcast, isAudiobook, isVideo, ReleaseDate, playlist, "
-                    "year FROM getTracks"),
-                "Reading the library")
-            || !exec(query, "Reading the library"))
+        QSqlQuery bounds(conn);
+        if (!prepare(bounds, QStringLiteral("SELECT MIN(id), MAX(id) FROM tracks"), "Reading the library")
+            || !exec(bounds, "Reading the library") || !bounds.next())
             return TrackMap();
-
-        QHash<qint64, QString> artistNames;
-        QHash<qint64, QString> albumNames;
-        QHash<qint64, QString> albumCovers;
-        TextPool pool;
-        auto shared = [](QHash<qint64, QString> &byId, qint64 id, const QVariant &value) {
-            const auto it = byId.constFind(id);
-            if (it != byId.cend())
-                return *it;
-            const QString textValue = readText(value);
-            byId.insert(id, textValue);
-            return textValue;
-        };
-        while (query.next()) {
-            track t{};
-            t.id = query.value(0).toLongLong();
-            t.filename = readText(query.value(1));
-            t.trackname = readText(query.value(2));
-            t.filepath = readText(query.value(3));
-            t.codec = pool(readText(query.value(4)));
-            t.filesize = query.value(5).toLongLong();
-            t.frequency = query.value(6).toLongLong();
-            t.frequencyShort = qint16(t.frequency);
-            t.bitrate = qint16(query.value(7).toInt());
-            t.source = qint16(query.value(8).toInt());
-            t.tracknumber = qint16(query.value(9).toInt());
-            t.duration = boundedSeconds(query.value(10).toDouble());
-            t.artist_id = query.value(12).toLongLong();
-            t.artistname = shared(artistNames, t.artist_id, query.value(13));
-            t.album_id = query.value(14).toLongLong();
-            t.albumname = shared(albumNames, t.album_id, query.value(15));
-            t.cover = shared(albumCovers, t.album_id, query.value(16));
-            t.genre = pool(readText(query.value(17)));
-            t.isPodcast = query.value(18).toBool();
-            t.isAudiobook = query.value(19).toBool();
-            t.isVideo = query.value(20).toBool();
-            t.releaseDate = pool(readText(query.value(21)));
-            t.playlist = pool(readText(query.value(22)));
-            t.year = qint16(query.value(23).toInt());
-            if (t.isVideo)
-                t.cover = readText(query.value(11));
-            t.playlistId = t.playlist.isEmpty() ? 0 : t.album_id;
-            t.quality = bitrateClass(t.bitrate);
-            library.insert(library.cend(), t.id, t);
-        }
-        if (query.lastError().isValid()) {
-            reportError(QStringLiteral("Reading the library failed: %1").arg(query.lastError().text()));
-            return TrackMap();
+        const qint64 first = bounds.value(0).toLongLong();
+        const qint64 last = bounds.value(1).toLongLong();
+        const qint64 span = bounds.value(0).isNull() ? 0 : last - first + 1;
+        const qint64 wanted = ownConnections ? (span + kLoadPartRows - 1) / kLoadPartRows : 1;
+        const qint64 count
+            = std::clamp<qint64>(wanted, 1, std::max(1, QThreadPool::globalInstance()->maxThreadCount()));
+        for (qint64 i = 0; i < count; ++i) {
+            LoadPart part;
+            part.first = first + span * i / count;
+            part.last = first + span * (i + 1) / count - 1;
+            parts.push_back(std::move(part));
         }
     }
+    QThread *const caller = QThread::currentThread();
+    const auto readInto = [&](LoadPart &part) {
+        readLoadPart(QThread::currentThread() == caller ? conn : connectionFor(QSqlDatabase()), part);
+    };
+    if (parts.size() == 1)
+        readInto(parts.front());
+    else
+        QtConcurrent::blockingMap(parts, readInto);
 
-    // A row whose file is gone is stale. The checks run in parallel: for a large library the file
-    // system, not the database, is the slow part.
-    std::vector<track *> entries;
-    entries.reserve(std::size_t(library.size()));
-    for (track &t : library)
-        entries.push_back(&t);
-    std::vector<char> present(entries.size(), 0);
-    QtConcurrent::blockingMap(present.begin(), present.end(), [&](char &flag) {
-        flag = QFileInfo::exists(entries[std::size_t(&flag - present.data())]->filepath) ? 1 : 0;
-    });
+    TrackMap library;
     QList<qint64> stale;
-    for (std::size_t i = 0; i < entries.size(); ++i) {
-        if (!present[i])
-            stale.append(entries[i]->id);
+    for (LoadPart &part : parts) {
+        if (!part.error.isEmpty()) {
+            reportError(QStringLiteral("Reading the library failed: %1").arg(part.error));
+            return TrackMap();
+        }
+        library.insert(std::move(part.tracks));
+        stale += part.stale;
     }
-    entries.clear();
-    for (const qint64 id : std::as_const(stale))
-        library.remove(id);
+    parts.clear();
 
     if (writable) {
         QSqlQuery remove(conn);

@@ -233,6 +233,30 @@ private slots:
         QVERIFY(!m_store.libraryHasAlbums());
     }
 
+    void loadOfWidelySpreadIdsReadsEveryRowOnce()
+    {
+        // Ids far apart make a large library's load read in several parts at once.
+        const QStringList paths = {lib("W/1.mp3"), lib("W/2.mp3"), lib("W/3.mp3"), lib("W/4.mp3")};
+        touch(paths);
+        QVERIFY(m_store.insertTracks({make(paths[0], "W", "One"), make(paths[1], "W", "Two"),
+            make(paths[2], "W", "Three"), make(paths[3], "X", "Four")}));
+        const QList<qint64> before = m_store.loadLibrary().keys();
+        QCOMPARE(before.size(), 4);
+        const QList<qint64> ids = {before[0], 30001, 60002, 90003};
+        for (int i = 1; i < 4; ++i)
+            QVERIFY(exec(QString("UPDATE tracks SET id = %1 WHERE id = %2").arg(ids[i]).arg(before[i])));
+        QVERIFY(QFile::remove(paths[2]));
+        bool ok = false;
+        const TrackMap loaded = m_store.loadLibrary(QSqlDatabase(), &ok);
+        QVERIFY2(ok, qPrintable(kivoDB::lastError()));
+        QCOMPARE(loaded.keys(), QList<qint64>({ids[0], ids[1], ids[3]}));
+        QCOMPARE(loaded.value(ids[1]).artistname, QString("Two"));
+        QCOMPARE(loaded.value(ids[3]).albumname, QString("X"));
+        QCOMPARE(loaded.value(ids[3]).filepath, paths[3]);
+        // The stale row went, and the artist only it used.
+        QCOMPARE(counts("tracks artists"), "3 3");
+    }
+
     void deleteByPathOnlyTouchesLibraryCopies()
     {
         // The last file of a library album folder: file and folder go, the root stays.
