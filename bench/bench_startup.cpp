@@ -1,6 +1,6 @@
-// The program's start with a large library: from main() to the first frame of the window, and to
-// the library shown, with the peak memory, and the longest stall of the window's thread while two
-// searches run over the library.
+// The program's start with a large library: from main() to the library shown (its models
+// published, what a person waits for), with the first frame of the window beside it, the peak
+// memory, and the longest stall of the window's thread while two searches run over the library.
 //
 //   bench_startup [runs] [sizes...]   (default 5 runs of 10000 100000 300000 tracks)
 //
@@ -232,7 +232,7 @@ int main(int argc, char *argv[])
     }
 
     std::printf("%d runs each (median, min-max):\n", runs);
-    std::printf("%9s  %22s  %22s  %20s  %20s  %18s\n", "tracks", "first frame ms", "library shown ms",
+    std::printf("%9s  %22s  %22s  %20s  %20s  %18s\n", "tracks", "library shown ms", "first frame ms",
         "peak MB when shown", "peak MB at the end", "search stall ms");
     for (const int size : sizes) {
         const RunFigures &f = frame[size], &s = shown[size], &p = peak[size], &a = peakAfter[size],
@@ -240,12 +240,18 @@ int main(int argc, char *argv[])
         std::printf(
             "%9d  %6.0f (%6.0f-%6.0f)  %6.0f (%6.0f-%6.0f)  %5.0f (%5.0f-%5.0f)  %5.0f (%5.0f-%5.0f)  %4.0f "
             "(%4.0f-%4.0f)\n",
-            size, f.median(), f.least(), f.most(), s.median(), s.least(), s.most(), p.median(), p.least(),
+            size, s.median(), s.least(), s.most(), f.median(), f.least(), f.most(), p.median(), p.least(),
             p.most(), a.median(), a.least(), a.most(), g.median(), g.least(), g.most());
     }
-    if (frame.contains(10000) && frame.contains(100000))
-        std::printf("first frame at 100 000 against 10 000: %.2fx (goal 1.5x or less)\n",
-            frame[100000].median() / frame[10000].median());
+    if (shown.contains(100000)) {
+        std::printf(
+            "library shown at 100 000: %.0f ms (goal 1500 ms or less), peak %.0f MB (goal 300 MB or less)\n",
+            shown[100000].median(), peakAfter[100000].median());
+    }
+    if (shown.contains(10000) && shown.contains(100000))
+        std::printf(
+            "library shown at 100 000 against 10 000: %.2fx; first frame: %.2fx (goal 1.5x or less)\n",
+            shown[100000].median() / shown[10000].median(), frame[100000].median() / frame[10000].median());
     if (peak.contains(100000) && peak.contains(300000)) {
         std::printf(
             "peak growth from 100 000 to 300 000 tracks: %.2f KB per track when shown, %.2f after two "
