@@ -35,7 +35,7 @@ template <typename Model, typename Key> void sortByName(QList<QObject *> &list, 
         list.size() / kKeysPerThread, 1, std::max(1, QThreadPool::globalInstance()->maxThreadCount()));
     std::vector<Keyed> parts;
     parts.resize(std::size_t(count));
-    QtConcurrent::blockingMap(parts, [&](Keyed &part) {
+    const auto makeKeys = [&](Keyed &part) {
         const qsizetype n = &part - parts.data();
         const qsizetype end = list.size() * (n + 1) / count;
         // A collator is not shared between threads: each part makes its own.
@@ -43,7 +43,11 @@ template <typename Model, typename Key> void sortByName(QList<QObject *> &list, 
         part.reserve(std::size_t(end - list.size() * n / count));
         for (qsizetype i = list.size() * n / count; i < end; ++i)
             part.emplace_back(collator.sortKey(key(static_cast<Model *>(list.at(i)))), list.at(i));
-    });
+    };
+    if (count == 1)
+        makeKeys(parts.front());
+    else
+        QtConcurrent::blockingMap(parts, makeKeys);
     Keyed keyed = std::move(parts.front());
     for (std::size_t i = 1; i < parts.size(); ++i)
         std::move(parts[i].begin(), parts[i].end(), std::back_inserter(keyed));

@@ -141,9 +141,13 @@ int child(int argc, char *argv[])
             firstFrame = clock.elapsed();
     });
     manager *mgr = kivo.controller();
+    // Sleeps between events as the program's own event loop does; a wake-up every 20 ms looks
+    // at the condition even when nothing else happens.
     const auto waitFor = [&](const std::function<bool()> &done) {
+        QTimer wake;
+        wake.start(20);
         while (!done())
-            app.processEvents(QEventLoop::WaitForMoreEvents, 50);
+            app.processEvents(QEventLoop::WaitForMoreEvents);
     };
     waitFor([&] { return firstFrame >= 0 && !mgr->isLoading(); });
     shown = clock.elapsed();

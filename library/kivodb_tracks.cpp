@@ -24,6 +24,7 @@
 #include <QtConcurrent>
 
 #include <algorithm>
+#include <atomic>
 #include <vector>
 
 using namespace storesql;
@@ -254,6 +255,15 @@ private:
     QSet<QString> m_pool;
 };
 
+// The names the tracks point at, read once for the whole library: a track row carries only the
+// ids of its artist, album, genre and year.
+struct LoadNames {
+    QHash<qint64, QString> artists;
+    QHash<qint64, std::pair<QString, QString>> albums;  // name and cover
+    QHash<qint64, QString> genres;
+    QHash<qint64, int> years;
+};
+
 // Rows of one id range of the library, read on whatever thread the load gives it.
 struct LoadPart {
     qint64 first = 0;
@@ -267,7 +277,46 @@ struct LoadPart {
 // Enough rows that a part outweighs opening a connection for it.
 constexpr qint64 kLoadPartRows = 8192;
 
-void readLoadPart(const QSqlDatabase &conn, LoadPart &part)
+// A text column read as its UTF-8 bytes; NULL reads as "".
+QString readUtf8(const QVariant &value)
+{
+    const QString text = value.isNull() ? QString() : QString::fromUtf8(value.toByteArray());
+    return text.isEmpty() ? QStringLiteral("") : text;
+}
+
+bool readLoadNames(const QSqlDatabase &conn, LoadNames &names)
+{
+    QSqlQuery query(conn);
+    query.setForwardOnly(true);
+    // Cover data is read once per album later, if at all, not here.
+    const auto read = [&](const char *sql, const auto &take) {
+        if (!prepare(query, QString::fromLatin1(sql), "Reading the library")
+            || !exec(query, "Reading the library"))
+            return false;
+        while (query.next())
+            take();
+        if (query.lastError().isValid()) {
+            reportError(QStringLiteral("Reading the library failed: %1").arg(query.lastError().text()));
+            return false;
+        }
+        query.finish();
+        return true;
+    };
+    return read("SELECT id, name FROM artists", [&] {
+        names.artists.insert(query.value(0).toLongLong(), readText(query.value(1)));
+    }) && read("SELECT id, name, cover FROM albums", [&] {
+        names.albums.insert(
+            query.value(0).toLongLong(), {readText(query.value(1)), readText(query.value(2))});
+    }) && read("SELECT id, genre FROM genres", [&] {
+        names.genres.insert(query.value(0).toLongLong(), readText(query.value(1)));
+    }) && read("SELECT id, year FROM years", [&] {
+        names.years.insert(query.value(0).toLongLong(), query.value(1).toInt());
+    });
+}
+
+// What the library's view gives for a track row, read from the track table alone with `names`
+// for what the view joins in.
+void readLoadPart(const QSqlDatabase &conn, const LoadNames &names, LoadPart &part)
 {
     if (!conn.isValid()) {
         part.error = QStringLiteral("The library database cannot be reached.");
@@ -275,12 +324,14 @@ void readLoadPart(const QSqlDatabase &conn, LoadPart &part)
     }
     QSqlQuery query(conn);
     query.setForwardOnly(true);
-    // Cover data is read once per album later, not once per track.
+    // Texts come as their UTF-8 bytes and are decoded here: read as text, SQLite would convert
+    // each to UTF-16 in memory of its own, under a lock all its connections share.
     if (!query.prepare(QStringLiteral(
-            "SELECT id, filename, trackname, filepath, codec, filesize, frequency, bitrate, source, "
-            "tracknumber, duration, VideoImage, artist_id, artistname, album_id, albumname, cover, genre, "
-            "isPodcast, isAudiobook, isVideo, ReleaseDate, playlist, year FROM getTracks WHERE id BETWEEN ? "
-            "AND ?"))) {
+            "SELECT id, CAST(filename AS BLOB), CAST(trackname AS BLOB), CAST(filepath AS BLOB), "
+            "CAST(codec AS BLOB), filesize, frequency, bitrate, source, tracknumber, duration, "
+            "CAST(VideoImage AS BLOB), artist_id, album_id, genre_id, isPodcast, isAudiobook, isVideo, "
+            "CAST(ReleaseDate AS BLOB), CAST(playlist AS BLOB), year_id FROM tracks WHERE id BETWEEN ? AND "
+            "?"))) {
         part.error = query.lastError().text();
         return;
     }
@@ -290,21 +341,11 @@ void readLoadPart(const QSqlDatabase &conn, LoadPart &part)
         part.error = query.lastError().text();
         return;
     }
-    QHash<qint64, QString> artistNames;
-    QHash<qint64, QString> albumNames;
-    QHash<qint64, QString> albumCovers;
     TextPool pool;
-    auto shared = [](QHash<qint64, QString> &byId, qint64 id, const QVariant &value) {
-        const auto it = byId.constFind(id);
-        if (it != byId.cend())
-            return *it;
-        const QString textValue = readText(value);
-        byId.insert(id, textValue);
-        return textValue;
-    };
+    const QString none = QStringLiteral("");
     while (query.next()) {
         const qint64 id = query.value(0).toLongLong();
-        const QString filepath = readText(query.value(3));
+        const QString filepath = readUtf8(query.value(3));
         // For a large library the file system, not the database, is the slow part of the load;
         // each part checks its own files.
         if (!QFileInfo::exists(filepath)) {
@@ -313,10 +354,10 @@ void readLoadPart(const QSqlDatabase &conn, LoadPart &part)
         }
         track t{};
         t.id = id;
-        t.filename = readText(query.value(1));
-        t.trackname = readText(query.value(2));
+        t.filename = readUtf8(query.value(1));
+        t.trackname = readUtf8(query.value(2));
         t.filepath = filepath;
-        t.codec = pool(readText(query.value(4)));
+        t.codec = pool(readUtf8(query.value(4)));
         t.filesize = query.value(5).toLongLong();
         t.frequency = query.value(6).toLongLong();
         t.frequencyShort = qint16(t.frequency);
@@ -324,20 +365,23 @@ void readLoadPart(const QSqlDatabase &conn, LoadPart &part)
         t.source = qint16(query.value(8).toInt());
         t.tracknumber = qint16(query.value(9).toInt());
         t.duration = boundedSeconds(query.value(10).toDouble());
-        t.artist_id = query.value(12).toLongLong();
-        t.artistname = shared(artistNames, t.artist_id, query.value(13));
-        t.album_id = query.value(14).toLongLong();
-        t.albumname = shared(albumNames, t.album_id, query.value(15));
-        t.cover = shared(albumCovers, t.album_id, query.value(16));
-        t.genre = pool(readText(query.value(17)));
-        t.isPodcast = query.value(18).toBool();
-        t.isAudiobook = query.value(19).toBool();
-        t.isVideo = query.value(20).toBool();
-        t.releaseDate = pool(readText(query.value(21)));
-        t.playlist = pool(readText(query.value(22)));
-        t.year = qint16(query.value(23).toInt());
+        // A name whose row is missing reads as the view's outer join gives it: id 0 and "".
+        const auto artist = names.artists.constFind(query.value(12).toLongLong());
+        t.artist_id = artist == names.artists.cend() ? 0 : artist.key();
+        t.artistname = artist == names.artists.cend() ? none : *artist;
+        const auto album = names.albums.constFind(query.value(13).toLongLong());
+        t.album_id = album == names.albums.cend() ? 0 : album.key();
+        t.albumname = album == names.albums.cend() ? none : album->first;
+        t.cover = album == names.albums.cend() ? none : album->second;
+        t.genre = names.genres.value(query.value(14).toLongLong(), none);
+        t.isPodcast = query.value(15).toBool();
+        t.isAudiobook = query.value(16).toBool();
+        t.isVideo = query.value(17).toBool();
+        t.releaseDate = pool(readUtf8(query.value(18)));
+        t.playlist = pool(readUtf8(query.value(19)));
+        t.year = qint16(names.years.value(query.value(20).toLongLong()));
         if (t.isVideo)
-            t.cover = readText(query.value(11));
+            t.cover = readUtf8(query.value(11));
         t.playlistId = t.playlist.isEmpty() ? 0 : t.album_id;
         t.quality = bitrateClass(t.bitrate);
         part.tracks.insert(part.tracks.cend(), t.id, t);
@@ -529,14 +573,32 @@ TrackMap kivoDB::loadLibrary(QSqlDatabase db, bool *ok)
             parts.push_back(std::move(part));
         }
     }
+    LoadNames names;
+    if (!readLoadNames(conn, names))
+        return TrackMap();
     QThread *const caller = QThread::currentThread();
     const auto readInto = [&](LoadPart &part) {
-        readLoadPart(QThread::currentThread() == caller ? conn : connectionFor(QSqlDatabase()), part);
+        readLoadPart(QThread::currentThread() == caller ? conn : connectionFor(QSqlDatabase()), names, part);
     };
-    if (parts.size() == 1)
-        readInto(parts.front());
-    else
-        QtConcurrent::blockingMap(parts, readInto);
+    // While the parts are read, this connection clears what no track uses and puts back missing
+    // cover files: neither touches a row the parts read, and they see nothing of it before the
+    // commit. The loaded tracks do not carry the albums' cover data: nothing reads it from them,
+    // and it would cost more memory than the rest of the library.
+    // Then it reads parts as well, so the load goes on even when the pool has no thread free.
+    std::atomic<std::size_t> next{0};
+    const auto readSome = [&] {
+        for (std::size_t i = next++; i < parts.size(); i = next++)
+            readInto(parts[i]);
+    };
+    QList<QFuture<void>> helpers;
+    for (std::size_t i = 1; i < parts.size(); ++i)
+        helpers << QtConcurrent::run(readSome);
+    const bool tidied = (!writable || deleteOrphansOn(conn)) && restoreMissingCoversOn(conn);
+    readSome();
+    for (QFuture<void> &helper : helpers)
+        helper.waitForFinished();
+    if (!tidied)
+        return TrackMap();
 
     TrackMap library;
     QList<qint64> stale;
@@ -550,7 +612,7 @@ TrackMap kivoDB::loadLibrary(QSqlDatabase db, bool *ok)
     }
     parts.clear();
 
-    if (writable) {
+    if (writable && !stale.isEmpty()) {
         QSqlQuery remove(conn);
         if (!prepare(remove, QStringLiteral("DELETE FROM tracks WHERE id = ?"), "Removing a stale track"))
             return TrackMap();
@@ -560,14 +622,10 @@ TrackMap kivoDB::loadLibrary(QSqlDatabase db, bool *ok)
                 return TrackMap();
         }
         remove.finish();
+        // What only the stale rows used goes with them.
         if (!deleteOrphansOn(conn))
             return TrackMap();
     }
-
-    // The loaded tracks do not carry the albums' cover data: nothing reads it from them, and it
-    // would cost more memory than the rest of the library.
-    if (!restoreMissingCoversOn(conn))
-        return TrackMap();
     if (!transaction.commit())
         return TrackMap();
 

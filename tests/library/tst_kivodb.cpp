@@ -246,15 +246,38 @@ private slots:
         for (int i = 1; i < 4; ++i)
             QVERIFY(exec(QString("UPDATE tracks SET id = %1 WHERE id = %2").arg(ids[i]).arg(before[i])));
         QVERIFY(QFile::remove(paths[2]));
+        // A row whose artist is gone reads as the library's view gives it.
+        QVERIFY(exec("DELETE FROM artists WHERE name = 'Four'"));
+        QStringList viewed;
+        QSqlQuery view(Database::threadConnection());
+        QVERIFY(view.exec("SELECT id, artist_id, artistname, album_id, albumname, cover, genre, year FROM "
+                          "getTracks WHERE id <> "
+            + QString::number(ids[2]) + " ORDER BY id"));
+        while (view.next()) {
+            viewed << QStringList({view.value(0).toString(), QString::number(view.value(1).toLongLong()),
+                                      view.value(2).toString(), view.value(3).toString(),
+                                      view.value(4).toString(), view.value(5).toString(),
+                                      view.value(6).toString(), QString::number(view.value(7).toInt())})
+                          .join('|');
+        }
+        view.finish();
         bool ok = false;
         const TrackMap loaded = m_store.loadLibrary(QSqlDatabase(), &ok);
         QVERIFY2(ok, qPrintable(kivoDB::lastError()));
         QCOMPARE(loaded.keys(), QList<qint64>({ids[0], ids[1], ids[3]}));
+        QStringList read;
+        for (const track &t : loaded) {
+            read << QStringList(
+                {QString::number(t.id), QString::number(t.artist_id), t.artistname,
+                    QString::number(t.album_id), t.albumname, t.cover, t.genre, QString::number(t.year)})
+                        .join('|');
+        }
+        QCOMPARE(read, viewed);
         QCOMPARE(loaded.value(ids[1]).artistname, QString("Two"));
-        QCOMPARE(loaded.value(ids[3]).albumname, QString("X"));
+        QCOMPARE(loaded.value(ids[3]).artistname, QString(""));
         QCOMPARE(loaded.value(ids[3]).filepath, paths[3]);
         // The stale row went, and the artist only it used.
-        QCOMPARE(counts("tracks artists"), "3 3");
+        QCOMPARE(counts("tracks artists"), "3 2");
     }
 
     void deleteByPathOnlyTouchesLibraryCopies()
