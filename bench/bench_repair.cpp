@@ -43,7 +43,7 @@
 namespace {
 
 constexpr int kPerAlbum = 10;
-// The threads the run writes its tags on: a pool of two of its own.
+// The threads the run writes its tags on: a pool of two of its own (its constant is private to it).
 constexpr int kTagWriteThreads = 2;
 
 struct Library {
