@@ -679,11 +679,13 @@ private slots:
         QCOMPARE(m_server.requestCount(), 1);  // one album, one search, asked once in the run
     }
 
-    // A host that never answers costs a few time-outs a run, not one per track, and is named once.
-    void deadHostIsLeftAlone()
+private:
+    // Ten untitled tracks in ten folders, repaired against a MusicBrainz host that never answers;
+    // `stop` stops the run once the first request has arrived. The ends the run reported.
+    QList<RepairSummary> runAgainstSilence(int timeoutMs, qint64 firstId, bool stop)
     {
         m_server.get("/mb/ws/2/recording", ReplayReply::silence());
-        const WebServiceConfig c = config(200);
+        const WebServiceConfig c = config(timeoutMs);
         ApiManager::Sources sources;
         sources.musicBrainz = [c] { return std::make_unique<MusicBrainzSource>(c); };
         ApiManager::setOnlineCheck([] { return true; });
@@ -698,15 +700,28 @@ private slots:
             TrackMap tracks;
             for (int i = 0; i < 10; ++i) {
                 track t = known("Åster", "Fields", "");
-                t.id = 20 + i;
-                t.folderLocation = QString("/music/%1").arg(i);
+                t.id = firstId + i;
+                t.folderLocation = QString("/music/%1").arg(t.id);
                 tracks.insert(t.id, t);
             }
             run.startOptimisation(tracks);
-            QTRY_VERIFY_WITH_TIMEOUT(ended, 20000);
+            if (stop) {
+                [&] { QTRY_COMPARE_WITH_TIMEOUT(m_server.requestCount(), 1, 5000); }();
+                run.cancelOptimization();
+            }
+            [&] { QTRY_VERIFY_WITH_TIMEOUT(ended, 20000); }();
         }
         ApiManager::setOnlineCheck({});
         m_server.dropConnections();
+        return ends;
+    }
+
+private slots:
+    // A host that never answers costs a few time-outs a run, not one per track, and is named once.
+    void deadHostIsLeftAlone()
+    {
+        const QList<RepairSummary> ends = runAgainstSilence(200, 20, false);
+        QVERIFY(!QTest::currentTestFailed());
         QCOMPARE(m_server.requestCount(), HostHealth::kFailuresInARow);
         QCOMPARE(ends.size(), 1);
         QCOMPARE(ends.first().hostsGivenUp, QStringList{"127.0.0.1"});
@@ -717,33 +732,8 @@ private slots:
     // end tells how far it came.
     void stopEndsTheRun()
     {
-        m_server.get("/mb/ws/2/recording", ReplayReply::silence());
-        const WebServiceConfig c = config(10000);
-        ApiManager::Sources sources;
-        sources.musicBrainz = [c] { return std::make_unique<MusicBrainzSource>(c); };
-        ApiManager::setOnlineCheck([] { return true; });
-        QList<RepairSummary> ends;
-        bool ended = false;
-        {
-            ApiManager run(sources);
-            run.setTagWriter([](const track &) { return true; });
-            connect(&run, &ApiManager::repairEnded, this, [&ends](const RepairSummary &s) { ends << s; });
-            connect(&run, &ApiManager::updateTrackToManager, this,
-                [&ended](const track &t) { ended = t.id == -1; });
-            TrackMap tracks;
-            for (int i = 0; i < 10; ++i) {
-                track t = known("Åster", "Fields", "");
-                t.id = 40 + i;
-                t.folderLocation = QString("/music/stop-%1").arg(i);
-                tracks.insert(t.id, t);
-            }
-            run.startOptimisation(tracks);
-            QTRY_COMPARE_WITH_TIMEOUT(m_server.requestCount(), 1, 5000);
-            run.cancelOptimization();
-            QTRY_VERIFY_WITH_TIMEOUT(ended, 5000);
-        }
-        ApiManager::setOnlineCheck({});
-        m_server.dropConnections();
+        const QList<RepairSummary> ends = runAgainstSilence(10000, 40, true);
+        QVERIFY(!QTest::currentTestFailed());
         QCOMPARE(m_server.requestCount(), 1);
         QCOMPARE(ends.size(), 1);
         QVERIFY(ends.first().stopped);
