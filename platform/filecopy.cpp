@@ -31,6 +31,9 @@ CopyOutcome targetFailure(int code, bool creating)
         return failure(CopyOutcome::NoSpace, code);
     case EFBIG:
         return failure(CopyOutcome::TooLarge, code);
+    case EROFS:
+    case EACCES:
+        return failure(CopyOutcome::ReadOnly, code);
     case ENOENT:
     case ENODEV:
     case ENXIO:
@@ -161,6 +164,26 @@ CopyOutcome makeFolders(const QString &path)
     if (::mkdir(name.constData(), 0755) == 0 || errno == EEXIST)
         return {};
     return targetFailure(errno, true);
+}
+
+CopyOutcome makeFolder(const QString &path)
+{
+    const QByteArray name = QFile::encodeName(path);
+    if (::mkdir(name.constData(), 0755) == 0)
+        return {};
+    const int code = errno;
+    struct stat info {
+    };
+    if (code == EEXIST && ::stat(name.constData(), &info) == 0)
+        return S_ISDIR(info.st_mode) ? CopyOutcome() : failure(CopyOutcome::BadName, EEXIST);
+    return targetFailure(code, true);
+}
+
+CopyOutcome writableFolder(const QString &folder)
+{
+    if (::access(QFile::encodeName(folder).constData(), W_OK) == 0)
+        return {};
+    return targetFailure(errno, false);
 }
 
 CopyOutcome replaceFile(const QString &from, const QString &to)

@@ -11,12 +11,13 @@
 namespace platform {
 
 // How much a copy moves between two looks at its stop: small enough that a stop is honoured
-// at once even on a slow stick, large enough that the looks cost nothing.
+// at once even on a slow stick, large enough that the looks cost nothing. FUSE hands writes on in
+// pieces of 128 KiB whatever the buffer, and a larger one measured no faster (see bench/README).
 constexpr qint64 kCopyChunkBytes = 128 * 1024;
 
 struct CopyOutcome {
     // Cancelled: the caller's stop ended the copy; no failure of the drive or the file.
-    enum Error { None, NoSpace, TooLarge, BadName, TargetGone, SourceUnreadable, Other, Cancelled };
+    enum Error { None, NoSpace, TooLarge, BadName, TargetGone, SourceUnreadable, ReadOnly, Other, Cancelled };
     Error error = None;
     QString message;  // the system's own words, for the log and the user
     bool ok() const { return error == None; }
@@ -28,6 +29,13 @@ CopyOutcome copyFile(const QString &source, const QString &target, const std::fu
 
 // Makes the folder and every missing folder above it, telling why one cannot be made.
 CopyOutcome makeFolders(const QString &path);
+
+// Makes one folder in a parent that must exist already: a vanished parent is TargetGone, never
+// made again. A folder that is there already is fine.
+CopyOutcome makeFolder(const QString &path);
+
+// Whether files can be made in `folder`: ReadOnly when the volume or the folder refuses writes.
+CopyOutcome writableFolder(const QString &folder);
 
 // Moves `from` over `to` in one step: `to` is either the old file or the new one, never missing.
 CopyOutcome replaceFile(const QString &from, const QString &to);

@@ -135,16 +135,15 @@ void Drive::slOneFileTranscoded(const QString &fileName)
     qDebug() << fileName << "File Transcodec";
 }
 
+// The message, with what arrived, comes with the run's end.
 void Drive::slDiskFull()
 {
     emit sgUpdateTransferProgress(1, 1, QString());
-    emit showMessageBox(m_messages.driveFull);
 }
 
 void Drive::slDriveRemoved()
 {
     emit sgHideTransferProgress();
-    emit showMessageBox(m_messages.diskRemoved);
 }
 
 void Drive::slProgressStoped(int)
@@ -159,26 +158,11 @@ void Drive::stopJobs()
 
 void Drive::slTransferFinished(const TransferReport &report)
 {
-    const int onDrive = report.copied + report.kept;
-    QString text;
-    if (report.stop == TransferReport::Completed)
-        text = m_messages.transferDone.arg(onDrive).arg(m_transferTotal);
-    else if (report.stop == TransferReport::Cancelled)
-        text = m_messages.transferStopped.arg(onDrive).arg(m_transferTotal);
     // The dialog closed when the transfer began; nothing is left to list drives for.
     emit sgHideTransferProgress();
     if (m_pollTimer.isActive())
         timerexe(0);
-    // A full or vanished drive has had its own message already.
-    if (!text.isEmpty()) {
-        if (!report.failures.isEmpty()) {
-            text += QStringLiteral("\n\n") + m_messages.filesFailed + QLatin1Char('\n')
-                + report.failures.mid(0, 10).join(QLatin1Char('\n'));
-            if (report.failures.size() > 10)
-                text += QStringLiteral("\n… (%1 more in the log)").arg(report.failures.size() - 10);
-        }
-        emit showMessageBox(text);
-    }
+    emit showMessageBox(m_messages.endOfTransfer(report, m_transferTotal, appLogFile()->fileName));
     emit sgTransferEnded(report);
 }
 

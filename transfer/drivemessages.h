@@ -1,5 +1,7 @@
 #pragma once
 
+#include "transferdetail.h"
+
 #include <QString>
 
 // The messages the drive code shows; the program's message texts take theirs from here.
@@ -7,9 +9,22 @@ struct DriveMessages {
     QString driveFull = QStringLiteral("Drive is Full");
     QString diskRemoved = QStringLiteral("Disk is Removed");
     QString noDriveSelected = QStringLiteral("No destination drive selected.");
-    QString transferDone = QStringLiteral("Transfer complete: %1 of %2 files are on the drive.");
-    QString transferStopped = QStringLiteral("Transfer stopped: %1 of %2 files are on the drive.");
+    QString transferDone = QStringLiteral("Transfer complete: %1 files — %2.");
+    QString transferStopped = QStringLiteral("Transfer stopped: %1 of %2 files handled — %3.");
+    // What became of the files so far, in every end message.
+    QString counts
+        = QStringLiteral("%1 copied, %2 converted, %3 kept (already on the drive), %4 replaced; %5 failed");
+    QString filesArrived = QStringLiteral("%1 of %2 files were written");
+    QString readOnly = QStringLiteral("%1 cannot be written (%2); nothing more was written to it.");
+    QString folderGone = QStringLiteral("The folder %1 disappeared; %2 of %3 files were written.");
+    QString writeError = QStringLiteral("Transfer stopped: %1 could not be written to the drive (%2).");
     QString filesFailed = QStringLiteral("These files could not be transferred:");
+    QString moreInLog = QStringLiteral("… %1 more. See the log: %2");
+    QString seeLog = QStringLiteral("See the log: %1");
     QString formatRefused = QStringLiteral("Only a USB stick or SD card listed here can be formatted.");
     QString formatFailed = QStringLiteral("The drive could not be formatted; nothing was transferred.");
+
+    // The message that ends a transfer of `total` files, whatever ended it, with what became of
+    // each file and, when some failed, where the log that lists them is.
+    QString endOfTransfer(const TransferReport &report, int total, const QString &logPath) const;
 };

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "apppaths.h"
+#include "filecopy.h"
 #include "systeminfo.h"
 #include "track.h"
 #include "transferdetail.h"
@@ -132,5 +133,9 @@ private:
     TranscodeResult transcode(const QString &source, const QString &target, QString codec, QString extension,
         QList<AudioCodec> fallback, const StopToken &stop, bool retryAfterCrash,
         platform::ToolHealth *health = nullptr) const;
+    // A write to the target failed: the file is skipped when only it is concerned (its name is
+    // refused, it cannot be read or is too large), otherwise the run stops with the reason.
+    void writeFailed(TransferRun &run, const platform::CopyOutcome &outcome, bool creating,
+        const QString &folder, const QString &targetName);
     void endRun(TransferRun &run, TransferReport::Stop why, const QString &fileName, const QString &reason);
 };

@@ -38,17 +38,31 @@ Claim claimTarget(TransferRun &run, const QString &folder, const QString &name, 
     return claim;
 }
 
-// Whether a file already on the target gives way to the source, by the run's options.
-bool replaces(const transferDetail &detail, const QString &source, const QString &target)
+// Whether a file already on the target gives way to the source, by the run's options. `target`
+// is the one look at the file already there; the options need nothing more of it.
+bool replaces(const transferDetail &detail, const QString &source, const QFileInfo &target)
 {
     if (detail.overwriteall)
         return true;
     if (detail.overwritequality)
-        return ffmpeghandler::readAudioBitrate(target) < ffmpeghandler::readAudioBitrate(source);
+        return ffmpeghandler::readAudioBitrate(target.filePath()) < ffmpeghandler::readAudioBitrate(source);
     // FAT keeps modification times to two seconds.
     if (detail.overwritenewer)
-        return QFileInfo(target).lastModified().secsTo(QFileInfo(source).lastModified()) > 2;
+        return target.lastModified().secsTo(QFileInfo(source).lastModified()) > 2;
     return false;
+}
+
+// Whether a name-class error is this file's name being refused, not the folder refusing writes:
+// a plain name is tried in the same folder. Only runs once a write has failed.
+bool nameRefusedIn(const QString &folder)
+{
+    const QString probe = platform::temporaryPath(folder, QStringLiteral("probe"));
+    QFile file(probe);
+    if (!file.open(QIODevice::WriteOnly))
+        return false;
+    file.close();
+    file.remove();
+    return true;
 }
 
 }  // namespace
@@ -96,15 +110,27 @@ bool ffmpeghandler::copyToUsb(
     const Claim claim = claimTarget(run, folder, fileName, source);
     const QString &target = claim.path;
     const QString targetName = QFileInfo(target).fileName();
+    // Each folder is made once per run and then taken as there. It is made in the media folder,
+    // which the run made at its start: a vanished media folder is reported, never made again.
+    if (!run.foldersMade.contains(folder)) {
+        const platform::CopyOutcome made = platform::makeFolder(folder);
+        if (!made.ok()) {
+            run.written.remove(target.toCaseFolded());
+            writeFailed(run, made, true, folder, targetName);
+            return false;
+        }
+        run.foldersMade.insert(folder);
+    }
+    // The one look at the target this file needs: whether it is there, its size and time.
     const QFileInfo existing(target);
+    const bool present = existing.exists();
 
     // A file this run put there already, or one that stays by the options, is kept as it is.
-    const bool present = existing.exists();
-    const bool keep = present && (claim.again || !replaces(run.detail, source, target));
+    const bool keep = present && (claim.again || !replaces(run.detail, source, existing));
     if (keep) {
         ++run.report.kept;
     } else {
-        const qint64 size = QFileInfo(source).size();
+        const qint64 size = run.sourceSize >= 0 ? run.sourceSize : QFileInfo(source).size();
         const qint64 credit = present ? existing.size() : 0;
         if (run.maxFileSize >= 0 && size > run.maxFileSize) {
             UnableToProcess(
@@ -116,45 +142,36 @@ bool ffmpeghandler::copyToUsb(
             return false;
         }
         writeLog(appLogFile(), QStringLiteral("Copying to USB.. ") + target);
-        platform::CopyOutcome outcome = platform::makeFolders(folder);
+        // Into a hidden name first: a drive pulled or full mid-copy never leaves a cut-off song
+        // under the real name, and a replaced file goes only once its successor is complete.
+        const QString temporary = platform::temporaryPath(folder, QStringLiteral("part"));
+        platform::CopyOutcome outcome = platform::copyFile(source, temporary, run.stop.check());
+        // A failed create of the hidden name is never about the file's own name.
+        bool creating = false;
         if (outcome.ok()) {
-            // Into a hidden name first: a drive pulled or full mid-copy never leaves a cut-off song
-            // under the real name, and a replaced file goes only once its successor is complete.
-            const QString temporary = platform::temporaryPath(folder, QStringLiteral("part"));
-            outcome = platform::copyFile(source, temporary, run.stop.check());
-            if (outcome.ok())
-                outcome = platform::replaceFile(temporary, target);
-            if (!outcome.ok())
-                QFile::remove(temporary);
+            outcome = platform::replaceFile(temporary, target);
+            creating = true;
         }
-        switch (outcome.error) {
-        case platform::CopyOutcome::None:
-            break;
-        case platform::CopyOutcome::Cancelled:
+        if (!outcome.ok())
+            QFile::remove(temporary);
+        if (outcome.error == platform::CopyOutcome::Cancelled) {
             // Stopped inside the file: nothing of it is left, and the walk ends at its next look.
             run.written.remove(target.toCaseFolded());
             if (run.report.stop == TransferReport::Completed)
                 run.report.stop = TransferReport::Cancelled;
             return false;
-        case platform::CopyOutcome::NoSpace:
-            endRun(run, TransferReport::DiskFull, targetName, outcome.message);
-            return false;
-        case platform::CopyOutcome::TargetGone:
-            if (!QFileInfo(run.mediaRoot).isDir()) {
-                endRun(run, TransferReport::DriveRemoved, targetName, outcome.message);
-                return false;
-            }
-            [[fallthrough]];
-        default:
+        }
+        if (!outcome.ok()) {
             run.written.remove(target.toCaseFolded());
-            UnableToProcess(run, targetName,
-                outcome.error == platform::CopyOutcome::BadName
-                    ? tr("the drive does not accept the name (%1)").arg(outcome.message)
-                    : outcome.message);
+            writeFailed(run, outcome, creating, folder, targetName);
             return false;
         }
         run.spaceRemaining += credit - size;
         ++run.report.copied;
+        if (present)
+            ++run.report.replaced;
+        else if (run.converting)
+            ++run.report.transcoded;
     }
 
     const QString art = folder + QStringLiteral("/Folder.png");
@@ -170,6 +187,50 @@ bool ffmpeghandler::copyToUsb(
     ++run.report.handled;
     emit incrementProgress(QStringLiteral("Copying ") + targetName);
     return true;
+}
+
+void ffmpeghandler::writeFailed(TransferRun &run, const platform::CopyOutcome &outcome, bool creating,
+    const QString &folder, const QString &targetName)
+{
+    using platform::CopyOutcome;
+    switch (outcome.error) {
+    case CopyOutcome::NoSpace:
+        endRun(run, TransferReport::DiskFull, targetName, outcome.message);
+        return;
+    case CopyOutcome::ReadOnly:
+        endRun(run, TransferReport::ReadOnly, targetName, outcome.message);
+        return;
+    case CopyOutcome::SourceUnreadable:
+        UnableToProcess(run, targetName, tr("it cannot be read (%1)").arg(outcome.message));
+        return;
+    case CopyOutcome::TooLarge:
+        UnableToProcess(
+            run, targetName, tr("the drive does not take a file this large (%1)").arg(outcome.message));
+        return;
+    case CopyOutcome::TargetGone:
+        if (run.volume == 0 || platform::volumeIdOf(run.transferRoot) != run.volume) {
+            endRun(run,
+                run.detail.ignoreSpaceLimit ? TransferReport::FolderGone : TransferReport::DriveRemoved,
+                targetName, outcome.message);
+            return;
+        }
+        if (!QFileInfo(run.mediaRoot).isDir()) {
+            endRun(run, TransferReport::FolderGone, targetName, outcome.message);
+            return;
+        }
+        break;
+    case CopyOutcome::BadName:
+        // Only this file's name is refused when a plain name is taken in the same place.
+        if (creating && nameRefusedIn(run.foldersMade.contains(folder) ? folder : run.mediaRoot)) {
+            UnableToProcess(
+                run, targetName, tr("the drive does not accept the name (%1)").arg(outcome.message));
+            return;
+        }
+        break;
+    default:
+        break;
+    }
+    endRun(run, TransferReport::WriteError, targetName, outcome.message);
 }
 
 bool ffmpeghandler::OnProcessOutputReady(
@@ -194,12 +255,21 @@ void ffmpeghandler::endRun(
     TransferRun &run, TransferReport::Stop why, const QString &fileName, const QString &reason)
 {
     run.stop.raise();
-    if (run.report.stop == TransferReport::Completed)
+    if (run.report.stop == TransferReport::Completed) {
         run.report.stop = why;
+        run.report.stopReason = reason;
+        // A chosen folder that vanished is named itself; otherwise the media folder in it.
+        run.report.stopPath = why == TransferReport::FolderGone && QFileInfo::exists(run.transferRoot)
+            ? run.mediaRoot
+            : run.transferRoot;
+    }
     if (!fileName.isEmpty())
         run.report.failures << fileName + QStringLiteral(": ") + reason;
     if (why == TransferReport::DiskFull)
         emit sgDiskFull();
-    else if (why == TransferReport::DriveRemoved)
+    else if (why == TransferReport::DriveRemoved || why == TransferReport::FolderGone)
         emit sgDriveRemoved();
+    if (!fileName.isEmpty())
+        writeLog(
+            appLogFile(), QStringLiteral("Transfer stopped at ") + fileName + QStringLiteral(": ") + reason);
 }

@@ -39,6 +39,7 @@ struct TransferRun {
     QHash<QString, int> playlistEntriesLeft;
     QHash<QString, QString> written;  // case-folded target path -> the source this run put there
     QSet<QString> artDone;  // folders whose album art is settled
+    QSet<QString> foldersMade;  // folders this run made or found, taken as there from then on
     // Covers made into Folder.png ahead of the copies; each is taken when first used, so a
     // library of many albums never holds them all.
     QSet<QString> artRequested;
@@ -48,6 +49,8 @@ struct TransferRun {
     M3uFile *playlist = nullptr;  // null when the track is in no playlist
     QString playlistFolder;  // the folder part of its playlist entry
     QString currentCoverPath;  // the cover for the folder's album art; empty for none
+    qint64 sourceSize = -1;  // the size of the file to copy when already known; -1 to look
+    bool converting = false;  // the file to copy was converted for the car
 
     TransferReport report;
     platform::ToolHealth tools;  // ffmpeg found broken twice is not tried again in this run

@@ -31,6 +31,7 @@ struct Prepared {
     Kind kind = Failed;
     QString path;  // the file to copy
     QString error;
+    qint64 size = -1;  // of the file to copy
 };
 
 Planned plan(const TransferRun &run, const track &t)
@@ -62,14 +63,6 @@ void writePlaylist(TransferRun &run, const M3uFile &playlist)
     writeLog(appLogFile(),
         QStringLiteral("Playlist not written: ") + playlist.path() + QStringLiteral(": ") + error);
     run.report.failures << name + QStringLiteral(": ") + error;
-}
-
-// The target is still the volume the run began on, and its media folder can be made.
-bool targetPresent(const TransferRun &run)
-{
-    const QString root = run.transferRoot.isEmpty() ? QStringLiteral("/") : run.transferRoot;
-    return run.volume != 0 && platform::volumeIdOf(root) == run.volume
-        && ffmpeghandler::createFolder(run.mediaRoot);
 }
 
 }  // namespace
@@ -118,10 +111,11 @@ TransferReport ffmpeghandler::transferTracks(
         if (run.stop.stopped())
             return Prepared{Prepared::Cancelled, {}, {}};
         const QString &source = item.t.filepath;
-        if (!QFileInfo(source).isFile())
+        const QFileInfo info(source);
+        if (!info.isFile())
             return Prepared{Prepared::Failed, {}, tr("the file is no longer there")};
         if (item.t.isVideo || run.playableCodecs.contains(audioCodecOf(source)))
-            return Prepared{Prepared::Copy, source, {}};
+            return Prepared{Prepared::Copy, source, {}, info.size()};
         // Cached under the library, named on the computer's own terms, not the target's.
         const QString base = TranscodeNames::claim(run.transcodeRoot,
             driveFolderName(item.t.playlist.isEmpty() ? item.t.albumname.trimmed() : item.t.playlist,
@@ -130,7 +124,7 @@ TransferReport ffmpeghandler::transferTracks(
         const TranscodeResult made
             = fileTrancodinMethod(source, base, codec, extension, run.systemCodecs, run.stop, &run.tools);
         if (made.ok())
-            return Prepared{Prepared::Transcoded, made.path, {}};
+            return Prepared{Prepared::Transcoded, made.path, {}, QFileInfo(made.path).size()};
         if (made.cancelled)
             return Prepared{Prepared::Cancelled, {}, {}};
         return Prepared{Prepared::Failed, {},
@@ -144,8 +138,24 @@ TransferReport ffmpeghandler::transferTracks(
 
     bool walked = true;
     if (run.volume == 0) {
-        endRun(run, TransferReport::DriveRemoved, {}, {});
+        endRun(run, detail.ignoreSpaceLimit ? TransferReport::FolderGone : TransferReport::DriveRemoved, {},
+            tr("it is no longer there"));
         walked = false;
+    } else if (!items.isEmpty()) {
+        // The media folder is made once, in a target that must be there: a chosen folder that
+        // vanished is reported, never made again.
+        platform::CopyOutcome made = platform::makeFolder(run.mediaRoot);
+        if (made.ok())
+            made = platform::writableFolder(run.mediaRoot);
+        if (!made.ok()) {
+            endRun(run,
+                made.error == platform::CopyOutcome::ReadOnly ? TransferReport::ReadOnly
+                    : made.error == platform::CopyOutcome::TargetGone
+                    ? (detail.ignoreSpaceLimit ? TransferReport::FolderGone : TransferReport::DriveRemoved)
+                    : TransferReport::WriteError,
+                {}, made.message);
+            walked = false;
+        }
     }
     for (int i = 0; walked && i < items.size(); ++i) {
         if (run.stop.stopped()) {
@@ -161,11 +171,6 @@ TransferReport ffmpeghandler::transferTracks(
                     next.cover, QtConcurrent::run(&pool, &ffmpeghandler::albumArtPng, next.cover));
             }
             futures << QtConcurrent::run(&pool, prepare, next);
-        }
-        if (!targetPresent(run)) {
-            endRun(run, TransferReport::DriveRemoved, {}, {});
-            walked = false;
-            break;
         }
         const Planned &item = items.at(i);
         const Prepared prepared = futures.at(i).result();
@@ -185,15 +190,16 @@ TransferReport ffmpeghandler::transferTracks(
         }
         run.playlistFolder = item.folderName;
         run.currentCoverPath = item.cover;
+        run.sourceSize = prepared.size;
+        run.converting = prepared.kind == Prepared::Transcoded;
         const QString sourceName = QFileInfo(item.t.filepath).fileName();
         switch (prepared.kind) {
         case Prepared::Copy:
             copyToUsb(run, prepared.path, item.folder);
             break;
         case Prepared::Transcoded:
-            if (OnProcessOutputReady(run, prepared.path, item.folder,
-                    transcodeTitle(item.t) + QLatin1Char('.') + QFileInfo(prepared.path).suffix()))
-                ++run.report.transcoded;
+            OnProcessOutputReady(run, prepared.path, item.folder,
+                transcodeTitle(item.t) + QLatin1Char('.') + QFileInfo(prepared.path).suffix());
             break;
         default:
             UnableToProcess(run, sourceName, prepared.error);
@@ -206,6 +212,7 @@ TransferReport ffmpeghandler::transferTracks(
             && run.report.stop == TransferReport::Completed)
             writePlaylist(run, run.playlists.take(playlistKey));
     }
+    run.sourceSize = -1;
     if (!walked && run.report.stop == TransferReport::Completed)
         run.report.stop = TransferReport::Cancelled;
     // Work still running ahead of the copies is not wanted any more.

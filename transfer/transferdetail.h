@@ -26,11 +26,19 @@ struct transferDetail {
 
 // How a transfer run ended, and what became of its files.
 struct TransferReport {
-    enum Stop { Completed, Cancelled, DiskFull, DriveRemoved };
+    // ReadOnly: the target cannot be written at all. FolderGone: the media folder, or the chosen
+    // folder holding it, vanished mid-run; it is not made again. WriteError: a write failed for a
+    // reason that is not this one file's own.
+    enum Stop { Completed, Cancelled, DiskFull, DriveRemoved, ReadOnly, FolderGone, WriteError };
     Stop stop = Completed;
+    QString stopReason;  // the system's words for a stop that was not asked for
+    QString stopPath;  // the folder the stop concerns
     int handled = 0;  // files reported through incrementProgress, skipped ones included
-    int copied = 0;  // files written to the target, transcoded ones included
+    int copied = 0;  // files written to the target, converted and replacing ones included
+    // Of the files written: those converted first that were new on the target, and those that
+    // took the place of a file already there (converted or not). The rest were plain new copies.
     int transcoded = 0;
+    int replaced = 0;
     int kept = 0;  // already on the target and left as they were
     QStringList failures;  // "<file>: <reason>" for each file that did not reach the target
 };
