@@ -4,8 +4,10 @@
 //   bench_transfer transcode [files] [runs]  (default 200 files, 5 runs)
 //
 // copy: files of about 1 MB that the system plays, 20 per album folder with a 500 x 500 JPEG
-// cover beside them, transferred to a fresh folder by ffmpeghandler::transferTracks, against
-// `cp -r` of the same tree. Both read a warm file cache; `sync` runs (untimed) before each run.
+// cover beside them, transferred by ffmpeghandler::transferTracks against `cp -r` of the same
+// tree, onto two targets: a FAT32 image made afresh with mkfs.vfat for every run of each side and
+// mounted with `fusefat -o rw+` (skipped, with a line saying so, without FUSE), and a plain folder.
+// Both read a warm file cache; `sync` runs (untimed) before each run.
 //
 // transcode: FLAC files that an mp3-only system cannot play, in four playlists that the walk
 // keeps leaving and coming back to, transferred with one probe or transcode at a time against
@@ -26,6 +28,7 @@
 #include <QImage>
 #include <QPainter>
 #include <QProcess>
+#include <QStandardPaths>
 #include <QThread>
 
 #include <algorithm>
@@ -75,14 +78,90 @@ Outcome transfer(
     return out;
 }
 
-double copyTree(const QString &from, const QString &to)
+// cp -r's time, and its peak RSS when /usr/bin/time can tell it.
+double copyTree(const QString &from, const QString &to, qint64 *peakKb = nullptr)
 {
+    static const bool timed = QFileInfo(QStringLiteral("/usr/bin/time")).isExecutable();
+    QProcess cp;
+    if (timed)
+        cp.start(QStringLiteral("/usr/bin/time"),
+            {QStringLiteral("-f"), QStringLiteral("%M"), QStringLiteral("cp"), QStringLiteral("-r"), from,
+                to});
+    else
+        cp.start(QStringLiteral("cp"), {QStringLiteral("-r"), from, to});
     QElapsedTimer timer;
     timer.start();
-    if (QProcess::execute(QStringLiteral("cp"), {QStringLiteral("-r"), from, to}) != 0)
-        fail(QStringLiteral("cp -r failed"));
-    return timer.nsecsElapsed() / 1e6;
+    if (!cp.waitForFinished(-1) || cp.exitCode() != 0)
+        fail(QStringLiteral("cp -r failed: ") + QString::fromLocal8Bit(cp.readAllStandardError()));
+    const double ms = timer.nsecsElapsed() / 1e6;
+    if (peakKb && timed)
+        *peakKb = QString::fromLocal8Bit(cp.readAllStandardError()).trimmed().section('\n', -1).toLongLong();
+    return ms;
 }
+
+// Runs a tool without its chatter; true when it succeeded.
+bool quietly(const QString &program, const QStringList &arguments)
+{
+    QProcess process;
+    process.setStandardOutputFile(QProcess::nullDevice());
+    process.setStandardErrorFile(QProcess::nullDevice());
+    process.start(program, arguments);
+    return process.waitForFinished(-1) && process.exitStatus() == QProcess::NormalExit
+        && process.exitCode() == 0;
+}
+
+// A FAT32 image mounted through FUSE, made afresh for each run.
+class FatTarget
+{
+public:
+    static QString unavailable()
+    {
+        if (!QFile::exists(QStringLiteral("/dev/fuse")))
+            return QStringLiteral("/dev/fuse is missing");
+        for (const char *tool : {"fusefat", "mkfs.vfat", "fusermount"}) {
+            if (QStandardPaths::findExecutable(QString::fromLatin1(tool)).isEmpty())
+                return QStringLiteral("%1 is not installed").arg(QString::fromLatin1(tool));
+        }
+        return {};
+    }
+
+    FatTarget(const QString &folder, qint64 bytes)
+        : m_image(folder + QStringLiteral("/fat.img"))
+        , m_mount(folder + QStringLiteral("/fat"))
+        , m_bytes(bytes)
+    { }
+    ~FatTarget() { release(); }
+
+    // A fresh, empty, mounted volume; its root.
+    QString fresh()
+    {
+        release();
+        QDir().mkpath(m_mount);
+        QFile::remove(m_image);
+        if (!quietly(QStringLiteral("truncate"), {QStringLiteral("-s"), QString::number(m_bytes), m_image})
+            || !quietly(QStringLiteral("mkfs.vfat"),
+                {QStringLiteral("-F"), QStringLiteral("32"), QStringLiteral("-n"), QStringLiteral("BENCH"),
+                    m_image})
+            || !quietly(
+                QStringLiteral("fusefat"), {QStringLiteral("-o"), QStringLiteral("rw+"), m_image, m_mount}))
+            fail(QStringLiteral("the FAT image cannot be made or mounted"));
+        m_mounted = true;
+        return m_mount;
+    }
+
+    void release()
+    {
+        if (m_mounted)
+            quietly(QStringLiteral("fusermount"), {QStringLiteral("-u"), m_mount});
+        m_mounted = false;
+        QFile::remove(m_image);
+    }
+
+private:
+    QString m_image, m_mount;
+    qint64 m_bytes;
+    bool m_mounted = false;
+};
 
 SystemInfo mp3System()
 {
@@ -116,8 +195,8 @@ void print(const char *what, const RunFigures &f)
 
 int benchCopy(const TestEnv &env, int files, int runs)
 {
-    // KIVO_BENCH_TARGET puts both targets elsewhere, such as on a RAM disk, out of the disk's
-    // write-back noise.
+    // KIVO_BENCH_TARGET puts the targets and FAT images elsewhere, such as on a RAM disk, out of
+    // the disk's write-back noise.
     const QString targets = qEnvironmentVariable("KIVO_BENCH_TARGET", env.root());
     const QString source = env.makePath("source"), ours = targets + "/kivo-ours",
                   theirs = targets + "/kivo-cp";
@@ -152,33 +231,52 @@ int benchCopy(const TestEnv &env, int files, int runs)
         tracks.insert(t.id, t);
     }
     SystemInfo system = mp3System();
-    std::printf("copy: %d files of %lld bytes, %d albums with covers, %d runs, into %s\n", files,
+    std::printf("copy: %d files of %lld bytes, %d albums with covers, %d runs a side, into %s\n", files,
         QFileInfo(song).size(), (files + 19) / 20, runs, qPrintable(targets));
 
     // Warm the file cache for both.
     copyTree(source, theirs);
     transfer(tracks, ours, &system, 0);
-    RunFigures cp, run;
-    qint64 peak = 0;
-    // The two take turns at going first, so neither always meets the other's write-back.
-    for (int r = 0; r < 2 * runs; ++r) {
-        settle({ours, theirs});
-        if ((r + r / 2) % 2 == 0) {
-            cp.values << copyTree(source, theirs);
-            continue;
-        }
-        const Outcome o = transfer(tracks, ours, &system, 0);
-        if (o.report.copied != files || o.report.stop != TransferReport::Completed)
-            fail(QStringLiteral("the transfer copied %1 of %2 files").arg(o.report.copied).arg(files));
-        run.values << o.ms;
-        peak = std::max(peak, o.peakKb);
-    }
     settle({ours, theirs});
-    const RunFigures &a = cp, &b = run;
-    print("cp -r", a);
-    print("transferTracks", b);
-    std::printf("  ratio of medians %.2f (target 1.20 or less); peak RSS of the run %lld MB\n",
-        b.median() / a.median(), peak / 1024);
+
+    // Room for the files, their covers and the FAT's own tables.
+    const qint64 imageBytes = qint64(files) * QFileInfo(song).size() * 5 / 4 + (256LL << 20);
+    const QString noFat = FatTarget::unavailable();
+    if (!noFat.isEmpty())
+        std::printf("  FAT image: skipped, %s\n", qPrintable(noFat));
+    for (const bool fat : {true, false}) {
+        if (fat && !noFat.isEmpty())
+            continue;
+        FatTarget image(targets, imageBytes);
+        RunFigures cp, run;
+        // The two take turns at going first, so neither always meets the other's write-back.
+        for (int r = 0; r < 2 * runs; ++r) {
+            settle({ours, theirs});
+            const bool baseline = (r + r / 2) % 2 == 0;
+            const QString root = fat ? image.fresh() : targets;
+            if (baseline) {
+                qint64 peakKb = 0;
+                cp.values << copyTree(source, root + QStringLiteral("/kivo-cp"), &peakKb);
+                cp.peakKb << peakKb;
+            } else {
+                const Outcome o = transfer(tracks, root + QStringLiteral("/kivo-ours"), &system, 0);
+                if (o.report.copied != files || o.report.stop != TransferReport::Completed)
+                    fail(
+                        QStringLiteral("the transfer copied %1 of %2 files").arg(o.report.copied).arg(files));
+                run.values << o.ms;
+                run.peakKb << o.peakKb;
+            }
+            if (fat)
+                image.release();
+        }
+        settle({ours, theirs});
+        std::printf(
+            "  %s\n", fat ? "FAT32 image through fusefat -o rw+, fresh for each run:" : "plain folder:");
+        print("cp -r", cp);
+        print("transferTracks", run);
+        std::printf("  ratio of medians %.2f (target 1.20 or less); peak RSS: transfer %lld MB, cp %lld MB\n",
+            run.median() / cp.median(), run.peakMb(), cp.peakMb());
+    }
     return 0;
 }
 

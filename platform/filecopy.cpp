@@ -166,10 +166,13 @@ CopyOutcome makeFolders(const QString &path)
     return targetFailure(errno, true);
 }
 
-CopyOutcome makeFolder(const QString &path)
+CopyOutcome makeFolder(const QString &path, bool *made)
 {
     const QByteArray name = QFile::encodeName(path);
-    if (::mkdir(name.constData(), 0755) == 0)
+    const bool created = ::mkdir(name.constData(), 0755) == 0;
+    if (made)
+        *made = created;
+    if (created)
         return {};
     const int code = errno;
     struct stat info {

@@ -31,8 +31,8 @@ CopyOutcome copyFile(const QString &source, const QString &target, const std::fu
 CopyOutcome makeFolders(const QString &path);
 
 // Makes one folder in a parent that must exist already: a vanished parent is TargetGone, never
-// made again. A folder that is there already is fine.
-CopyOutcome makeFolder(const QString &path);
+// made again. A folder that is there already is fine; `made` tells whether it is new.
+CopyOutcome makeFolder(const QString &path, bool *made = nullptr);
 
 // Whether files can be made in `folder`: ReadOnly when the volume or the folder refuses writes.
 CopyOutcome writableFolder(const QString &folder);

@@ -3,6 +3,7 @@
 #include "applog.h"
 
 #include <QDebug>
+#include <QFileInfo>
 #include <QPointer>
 #include <QQmlContext>
 #include <QQuickView>
@@ -115,7 +116,8 @@ void Drive::timerexe(int flag)
         writeLog(appLogFile(), QStringLiteral("Launching Transfer and Sync Dialog"));
         std::cout << "timmer starts now" << std::endl;
         clearLists();
-        m_chosenFolder.clear();
+        // The folder chosen last is offered again, as long as it is there.
+        offerFolder(QFileInfo(m_lastFolder).isDir() ? m_lastFolder : QString());
         m_pollTimer.start();
     }
 }

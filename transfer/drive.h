@@ -135,6 +135,8 @@ private:
     void detachPoll();
     DriveData *listedEntry(const QString &path) const;
     void clearLists();
+    // Lists `folder` (none when empty) as the chosen folder from the next poll on.
+    void offerFolder(const QString &folder);
     // Deletes the entries that neither list holds any more.
     void dropUnused(const QList<DriveData *> &candidates);
     void publish();
@@ -153,6 +155,7 @@ private:
     platform::VolumeProvider m_provider;
     QTimer m_pollTimer;
     QString m_chosenFolder;
+    QString m_lastFolder;  // chosen through "Open Directory", offered again while the program runs
     QStringList m_drivePaths;
     QMap<qint64, DriveData *> m_driveMap;
     QMap<qint64, DriveData *> m_folderMap;

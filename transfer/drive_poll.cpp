@@ -153,13 +153,23 @@ void Drive::takePoll(const DrivePoll &poll)
 void Drive::openDialog()
 {
     m_chosenFolder.clear();
+    const QString chosen = folderChooser
+        ? folderChooser()
+        : QFileDialog::getExistingDirectory(nullptr, tr("Open Directory"),
+            m_lastFolder.isEmpty() ? QStandardPaths::writableLocation(QStandardPaths::DesktopLocation)
+                                   : m_lastFolder,
+            QFileDialog::ShowDirsOnly | QFileDialog::DontResolveSymlinks);
+    offerFolder(chosen);
+    if (!chosen.isEmpty())
+        m_lastFolder = chosen;
+}
+
+void Drive::offerFolder(const QString &folder)
+{
     const QList<DriveData *> old = m_folderMap.values();
     m_folderMap.clear();
     dropUnused(old);
-    m_chosenFolder = folderChooser ? folderChooser()
-                                   : QFileDialog::getExistingDirectory(nullptr, tr("Open Directory"),
-                                       QStandardPaths::writableLocation(QStandardPaths::DesktopLocation),
-                                       QFileDialog::ShowDirsOnly | QFileDialog::DontResolveSymlinks);
+    m_chosenFolder = folder;
     if (m_chosenFolder.isEmpty())
         return;
     m_folderMap.insert(m_driveMap.size() + 1,

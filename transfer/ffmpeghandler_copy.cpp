@@ -113,17 +113,22 @@ bool ffmpeghandler::copyToUsb(
     // Each folder is made once per run and then taken as there. It is made in the media folder,
     // which the run made at its start: a vanished media folder is reported, never made again.
     if (!run.foldersMade.contains(folder)) {
-        const platform::CopyOutcome made = platform::makeFolder(folder);
+        bool isNew = false;
+        const platform::CopyOutcome made = platform::makeFolder(folder, &isNew);
         if (!made.ok()) {
             run.written.remove(target.toCaseFolded());
             writeFailed(run, made, true, folder, targetName);
             return false;
         }
         run.foldersMade.insert(folder);
+        if (isNew)
+            run.foldersNew.insert(folder);
     }
-    // The one look at the target this file needs: whether it is there, its size and time.
+    const bool newFolder = run.foldersNew.contains(folder);
+    // The one look at the target this file needs: whether it is there, its size and time. In a
+    // folder this run made, only a file this run wrote can be there.
     const QFileInfo existing(target);
-    const bool present = existing.exists();
+    const bool present = newFolder ? claim.again : existing.exists();
 
     // A file this run put there already, or one that stays by the options, is kept as it is.
     const bool keep = present && (claim.again || !replaces(run.detail, source, existing));
@@ -176,7 +181,7 @@ bool ffmpeghandler::copyToUsb(
 
     const QString art = folder + QStringLiteral("/Folder.png");
     if (!source.endsWith(QLatin1String(".mp4")) && !run.artDone.contains(folder)
-        && (QFileInfo::exists(art)
+        && ((!newFolder && QFileInfo::exists(art))
             || writeAlbumArt(run.albumArt.contains(run.currentCoverPath)
                     ? run.albumArt.take(run.currentCoverPath).result()
                     : albumArtPng(run.currentCoverPath),

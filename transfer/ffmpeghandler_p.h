@@ -40,6 +40,9 @@ struct TransferRun {
     QHash<QString, QString> written;  // case-folded target path -> the source this run put there
     QSet<QString> artDone;  // folders whose album art is settled
     QSet<QString> foldersMade;  // folders this run made or found, taken as there from then on
+    // Of those, the ones this run made: they hold only what the run put there, which `written`
+    // knows, so their files need no look on the drive.
+    QSet<QString> foldersNew;
     // Covers made into Folder.png ahead of the copies; each is taken when first used, so a
     // library of many albums never holds them all.
     QSet<QString> artRequested;

@@ -6,6 +6,8 @@ import QtQuick.Layouts
 Popup {
     id: dialog
     property var app
+    // The targets listed so far while the dialog is open, to tell which one is new.
+    property var known: []
 
     palette.windowText: "white"
     width: Math.min(parent.width - 80, 640)
@@ -13,6 +15,47 @@ Popup {
     closePolicy: Popup.NoAutoClose
     padding: 24
     background: Rectangle { color: "#2f353e"; radius: 6 }
+    onOpened: {
+        known = []
+        takeNewTargets()
+    }
+
+    function entryOf(path) {
+        for (var i = 0; i < drivedetails.length; ++i)
+            if (drivedetails[i].driveletter === path)
+                return drivedetails[i]
+        return null
+    }
+    // A folder just chosen is taken at once, and so is a new stick when it is the only target:
+    // the person has said where to write, there is nothing left to pick.
+    function takeNewTargets() {
+        if (!dialog.opened)
+            return
+        var paths = []
+        var chosen = ""
+        for (var i = 0; i < drivedetails.length; ++i) {
+            var entry = drivedetails[i]
+            paths.push(entry.driveletter)
+            if (known.indexOf(entry.driveletter) < 0 && entry.isSystem === 1)
+                chosen = entry.driveletter
+        }
+        if (chosen === "" && drivedetails.length === 1 && known.indexOf(paths[0]) < 0)
+            chosen = paths[0]
+        if (chosen !== "")
+            app.selectedDrive = chosen
+        else if (app.selectedDrive !== "" && paths.indexOf(app.selectedDrive) < 0)
+            app.selectedDrive = ""
+        known = paths
+    }
+    // The program sets the list anew at each poll.
+    property var targets: drivedetails
+    onTargetsChanged: takeNewTargets()
+    readonly property var selectedEntry: {
+        drivedetails
+        return entryOf(app.selectedDrive)
+    }
+    readonly property bool formatPossible: !!selectedEntry && selectedEntry.isSystem === 0
+
     contentItem: ColumnLayout {
         spacing: 12
         PageTitle { text: TransferandSync_title; font.pixelSize: 22 }
@@ -47,16 +90,35 @@ Popup {
             id: formatBox
             objectName: "formatBox"
             text: TransferandSync_format
-            enabled: {
-                for (var i = 0; i < drivedetails.length; ++i)
-                    if (drivedetails[i].driveletter === dialog.app.selectedDrive)
-                        return drivedetails[i].isSystem === 0
-                return false
-            }
+            enabled: dialog.formatPossible
         }
-        CheckBox { id: overwriteAll; objectName: "overwriteAll"; text: TransferandSync_overwriteall }
-        CheckBox { id: overwriteNewer; objectName: "overwriteNewer"; text: TransferandSync_overwritenewer }
-        CheckBox { id: overwriteQuality; objectName: "overwriteQuality"; text: TransferandSync_overwritequality }
+        // Why the format choice is grey.
+        Label {
+            objectName: "formatReason"
+            visible: !dialog.formatPossible
+            Layout.leftMargin: 36
+            color: "#c8ccd2"
+            font.pixelSize: 13
+            text: dialog.selectedEntry ? TransferandSync_noformatfolder : TransferandSync_noformatdrive
+        }
+        // What happens to a file that is on the drive already: one answer of four.
+        ButtonGroup { id: overwriteGroup }
+        RadioButton {
+            id: overwriteNever; objectName: "overwriteNever"; checked: true
+            ButtonGroup.group: overwriteGroup; text: TransferandSync_overwritenever
+        }
+        RadioButton {
+            id: overwriteAll; objectName: "overwriteAll"
+            ButtonGroup.group: overwriteGroup; text: TransferandSync_overwriteall
+        }
+        RadioButton {
+            id: overwriteNewer; objectName: "overwriteNewer"
+            ButtonGroup.group: overwriteGroup; text: TransferandSync_overwritenewer
+        }
+        RadioButton {
+            id: overwriteQuality; objectName: "overwriteQuality"
+            ButtonGroup.group: overwriteGroup; text: TransferandSync_overwritequality
+        }
         RowLayout {
             Layout.alignment: Qt.AlignRight
             Button {

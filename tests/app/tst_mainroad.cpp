@@ -580,7 +580,8 @@ private slots:
         QVERIFY(QTest::qWaitFor([&] { return app.drive()->driveList().contains(target); }, 5000));
         QCOMPARE(app.viewer()->rootContext()->contextProperty("driveList").toStringList(),
             app.drive()->driveList());
-        root->setProperty("selectedDrive", target);
+        // The folder just chosen is the target at once.
+        QTRY_COMPARE(root->property("selectedDrive").toString(), target);
         QSignalSpy ended(app.drive(), &Drive::sgTransferEnded);
         QVERIFY(QMetaObject::invokeMethod(root->findChild<QObject *>("startTransferButton"), "clicked"));
         QVERIFY(ended.wait(30000));
@@ -595,11 +596,21 @@ private slots:
         QCOMPARE(root->property("transferCount").toInt(), 6);
         QCOMPARE(root->property("transferTotal").toInt(), 6);
         QVERIFY(!root->findChild<QObject *>("transferProgress")->property("opened").toBool());
-        QVERIFY(root->findChild<QObject *>("messageText")
-                    ->property("text")
-                    .toString()
-                    .startsWith("Transfer complete: 6 of 6"));
+        const QString message = root->findChild<QObject *>("messageText")->property("text").toString();
+        QVERIFY2(
+            message.startsWith("Transfer complete: 6 files — ") && message.endsWith(" 0 replaced; 0 failed."),
+            qPrintable(message));
         QVERIFY(!app.drive()->isPolling());
+
+        // Again: the folder is offered and taken without being chosen, and every file stays.
+        QVERIFY(QMetaObject::invokeMethod(root, "exeRemoveTransfer", Q_ARG(QString, "transfer")));
+        app.drive()->folderChooser = [] { return QString(); };
+        QTRY_COMPARE(root->property("selectedDrive").toString(), target);
+        QVERIFY(QMetaObject::invokeMethod(root->findChild<QObject *>("startTransferButton"), "clicked"));
+        QVERIFY(ended.wait(30000));
+        QCOMPARE(root->findChild<QObject *>("messageText")->property("text").toString(),
+            QString("Transfer complete: 6 files — 0 copied, 0 converted, 6 kept (already on the drive), 0 "
+                    "replaced; 0 failed."));
     }
 
     // A transfer and an add run side by side, and a Stop ends only its own job: the other finishes
