@@ -9,6 +9,7 @@
 #include "transferstop.h"
 #include "videoencoding.h"
 
+#include <QElapsedTimer>
 #include <QFutureWatcher>
 #include <QHash>
 #include <QList>
@@ -140,6 +141,8 @@ signals:
     void showTransferBrowser();
     // Audio converted for the car so far, of the tracks being added.
     void sgUpdateTranscodingCounter(QVariant done, QVariant total);
+    // The add's audio conversion: files done of all, the file in hand, seconds left (-1: unknown).
+    void sgUpdateConversionProgress(QVariant done, QVariant total, QVariant file, QVariant secondsLeft);
     void sgCancelVideOptimising();
     // The browser's line under its title: why nothing was found, what was left out, a cancel.
     void sgBrowserNote(QVariant text);
@@ -204,6 +207,7 @@ public slots:
     void Transcodingfinished();
     void slUpdateObjectTranscoding(QList<track> tracks);
     void slUpdateTranscodingCount(QString track_obj);
+    void slConversionProgress(int done, int total, const QString &fileName);
     // A conversion's outcome for the track `trackID` of the add: 1 failed, 2 reused, 3 made.
     void slRemoveFileAudio(QString filePath, qint64 trackID, qint64 flag);
     void slCancelVideOptimising();
@@ -348,6 +352,7 @@ private:
         QSet<QString> playlists;
     } m_addedCounts;
     int m_transcodeDone = 0;
+    QElapsedTimer m_conversionClock;  // since the add's audio conversion began
     bool m_reloadAfterAdd = false;  // the add's end reads the library from the store again
     QStringList m_addFailures;
     QStringList m_setAside;

@@ -18,6 +18,8 @@ void manager::connectConversion()
     connect(&m_libraryHandler, &ffmpeghandler::sgUpdateMainObject, this, &manager::slUpdateObjectTranscoding,
         Qt::QueuedConnection);
     connect(&m_libraryHandler, &ffmpeghandler::sgRemoveFile, this, &manager::slRemoveFileAudio);
+    connect(&m_libraryHandler, &ffmpeghandler::sgConversionProgress, this, &manager::slConversionProgress,
+        Qt::QueuedConnection);
     connect(&m_libraryHandler, &ffmpeghandler::sgFileFailed, this,
         [this](const QString &file, const QString &reason) {
             m_addFailures << file + QStringLiteral(": ") + reason;
@@ -71,6 +73,7 @@ void manager::addToMainObjectThreadFinished()
     detail.systemInfo = Combo::systemInfoCopy();
     detail.stop = m_addStop;
     m_transcodeDone = 0;
+    m_conversionClock.start();
     emit sgUpdateTranscodingCounter(0, int(m_adding.size()));
     ffmpeghandler *handler = &m_libraryHandler;
     m_transcodeWatcher.setFuture(
@@ -137,6 +140,16 @@ void manager::slUpdateTranscodingCount(QString)
 {
     ++m_transcodeDone;
     emit sgUpdateTranscodingCounter(m_transcodeDone, int(m_adding.size()));
+}
+
+void manager::slConversionProgress(int done, int total, const QString &fileName)
+{
+    // The pace so far tells the time left; files already playable pass at once, so the figure
+    // settles as the conversion goes on.
+    qint64 secondsLeft = -1;
+    if (done > 0 && done < total && m_conversionClock.isValid())
+        secondsLeft = (m_conversionClock.elapsed() * (total - done) / done + 999) / 1000;
+    emit sgUpdateConversionProgress(done, total, fileName, secondsLeft);
 }
 
 void manager::slRemoveFileAudio(QString filePath, qint64 trackID, qint64 flag)

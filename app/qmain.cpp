@@ -181,6 +181,8 @@ void KivoApplication::connectRoot()
     join(mgr, SIGNAL(sgCopyFinished(QVariant)), root, SLOT(slCopyFinished(QVariant)));
     join(mgr, SIGNAL(sgUpdateTranscodingCounter(QVariant, QVariant)), root,
         SLOT(slUpdateTranscodingCounter(QVariant, QVariant)));
+    join(mgr, SIGNAL(sgUpdateConversionProgress(QVariant, QVariant, QVariant, QVariant)), root,
+        SLOT(slUpdateConversionProgress(QVariant, QVariant, QVariant, QVariant)));
     join(mgr, SIGNAL(sgUpdateRepairProgress(QVariant, QVariant)), root,
         SLOT(slUpdateRepairProgress(QVariant, QVariant)));
     join(mgr, SIGNAL(sgLibraryChanged(QVariant)), root, SLOT(slLibraryChanged(QVariant)));

@@ -123,6 +123,9 @@ signals:
     void sgDriveRemoved();
     void sgUpdateMainObject(QList<track> Track_Data);
     void sgRemoveFile(QString filePath, qint64 trackID, qint64 flag);
+    // The library conversion's progress: files walked of those in hand, and the one it waits for
+    // now ("" once all are done).
+    void sgConversionProgress(int done, int total, QString fileName);
     // A file that did not reach the target, and why.
     void sgFileFailed(QString fileName, QString reason);
     // The last signal of every run, however it ended.

@@ -73,7 +73,14 @@ QList<track> ffmpeghandler::transcodeTracks(const TrackMap &tracks, const transf
     futures.reserve(present.size());
     kivoDB store;
     int attempts = 0;
+    const int total = int(present.size());
+    const auto fileAt = [&present](int i) {
+        return i < present.size() ? QFileInfo(present.at(i).originalPath).fileName() : QString();
+    };
+    emit sgConversionProgress(0, total, fileAt(0));
     for (int i = 0; i < present.size() && !stop.stopped(); ++i) {
+        if (i > 0)
+            emit sgConversionProgress(i, total, fileAt(i));
         while (futures.size() < present.size() && futures.size() <= i + ahead)
             futures << QtConcurrent::run(&pool, prepare, present.at(futures.size()));
         const Converted result = futures.at(i).result();
@@ -96,6 +103,8 @@ QList<track> ffmpeghandler::transcodeTracks(const TrackMap &tracks, const transf
             emit sgFileFailed(entry.originalPath,
                 tr("the converted file could not be stored: %1").arg(kivoDB::lastError()));
     }
+    if (!stop.stopped())
+        emit sgConversionProgress(total, total, QString());
     stop.raise();
     pool.waitForDone();
     writeLog(appLogFile(), QString::number(attempts) + QStringLiteral(" File Transcoding Done"));

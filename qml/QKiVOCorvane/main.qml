@@ -83,8 +83,15 @@ Rectangle {
         if (!copyBox.opened)
             copyBox.open()
     }
+    function slUpdateConversionProgress(done, total, file, secondsLeft) {
+        conversion = {"done": done, "total": total, "file": file, "secondsLeft": secondsLeft,
+                      "running": done < total}
+        if (!copyBox.opened && done < total)
+            copyBox.open()
+    }
     function slCopyFinished(added) {
         convertDone = 0
+        conversion = {"done": 0, "total": 0, "file": "", "secondsLeft": -1, "running": false}
         copyBox.close()
         if (added > 0)
             currentPage = "library"
@@ -145,6 +152,8 @@ Rectangle {
     property int copyDone: 0
     property int copyTotal: 0
     property int convertDone: 0
+    // The add's audio conversion, as the program last told it.
+    property var conversion: ({"done": 0, "total": 0, "file": "", "secondsLeft": -1, "running": false})
     property int repairDone: 0
     property int repairTotal: 0
     property bool libraryHasMedia: typeof isDB !== "undefined" ? isDB : false
@@ -234,6 +243,7 @@ Rectangle {
         done: root.copyDone
         total: root.copyTotal
         converted: root.convertDone
+        conversion: root.conversion
         onCancel: root.sgCancelCopy()
     }
 
