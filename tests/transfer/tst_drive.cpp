@@ -212,6 +212,18 @@ private slots:
         QVERIFY(drive.driveList().isEmpty());
         drive.timerexe(0);
         QVERIFY(!drive.isPolling());
+
+        // The folder chosen last is offered again when the dialog opens anew, while it is there.
+        drive.folderChooser = [] { return QString(); };
+        drive.timerexe(1);
+        drive.GetDriveDetail();
+        QCOMPARE(drive.driveList().last(), folder);
+        drive.timerexe(0);
+        QVERIFY(QDir(folder).removeRecursively());
+        drive.timerexe(1);
+        drive.GetDriveDetail();
+        QVERIFY(!drive.driveList().contains(folder));
+        drive.timerexe(0);
     }
 
     // Only a listed stick or card, off the disks of the system and the data folder, is formatted;
