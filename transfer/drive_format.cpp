@@ -22,7 +22,10 @@ void Drive::ContinueDrive(
     if (drive.isEmpty() || drive == QLatin1String("No Drive"))
         return;
     if (!QFileInfo::exists(drive)) {
-        emit showMessageBox(m_messages.diskRemoved);
+        const DriveData *gone = listedEntry(drive);
+        emit showMessageBox(gone && gone->isSystem() == 1
+                ? m_messages.folderGone.arg(drive).arg(0).arg(transferMap().size())
+                : m_messages.diskRemoved);
         return;
     }
     // One format or transfer at a time: a second press while one runs is not a new request.

@@ -15,7 +15,7 @@ struct DriveMessages {
     QString counts
         = QStringLiteral("%1 copied, %2 converted, %3 kept (already on the drive), %4 replaced; %5 failed");
     QString filesArrived = QStringLiteral("%1 of %2 files were written");
-    QString readOnly = QStringLiteral("%1 cannot be written (%2); nothing more was written to it.");
+    QString readOnly = QStringLiteral("%1 cannot be written (%2).");
     QString folderGone = QStringLiteral("The folder %1 disappeared; %2 of %3 files were written.");
     QString writeError = QStringLiteral("Transfer stopped: %1 could not be written to the drive (%2).");
     QString filesFailed = QStringLiteral("These files could not be transferred:");
