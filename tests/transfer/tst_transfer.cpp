@@ -1,4 +1,6 @@
+#include "childprocess.h"
 #include "drivemessages.h"
+#include "drivenames.h"
 #include "ffmpeghandler.h"
 #include "mediagen.h"
 #include "testenv.h"
