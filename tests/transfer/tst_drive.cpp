@@ -216,12 +216,12 @@ private slots:
         // The folder chosen last is offered again when the dialog opens anew, while it is there.
         drive.folderChooser = [] { return QString(); };
         drive.timerexe(1);
-        drive.GetDriveDetail();
-        QCOMPARE(drive.driveList().last(), folder);
+        poll(drive);
+        QCOMPARE(drive.driveList().value(drive.driveList().size() - 1), folder);
         drive.timerexe(0);
         QVERIFY(QDir(folder).removeRecursively());
         drive.timerexe(1);
-        drive.GetDriveDetail();
+        poll(drive);
         QVERIFY(!drive.driveList().contains(folder));
         drive.timerexe(0);
     }
