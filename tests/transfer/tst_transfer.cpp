@@ -635,7 +635,7 @@ private slots:
         QCOMPARE(QProcess::execute("mkfs.vfat", {"-F", "16", "-s", "1", "-S", "512", "-n", "CAR", image}), 0);
         // Removed files go at once: libfuse's stand-in name for a file still being closed needs a
         // directory entry that fusefat cannot always make on a full volume.
-        QCOMPARE(QProcess::execute("fusefat", {"-o", "rw+,hard_remove", image, mount}), 0);
+        QCOMPARE(QProcess::execute("fusefat", {"-s", "-o", "rw+,hard_remove", image, mount}), 0);
         const QString big = m_media + "/big.mp4";
         QFile sparse(big);
         QVERIFY(sparse.open(QIODevice::WriteOnly) && sparse.resize((1LL << 32) + 1));
