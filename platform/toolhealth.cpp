@@ -11,10 +11,14 @@ bool ToolHealth::usable(Tool tool) const
     return m_strikes[int(tool)] < kStrikes;
 }
 
-bool ToolHealth::noteBroken(Tool tool)
+bool ToolHealth::noteBroken(Tool tool, bool hung)
 {
     const QMutexLocker lock(&m_mutex);
-    return ++m_strikes[int(tool)] == kStrikes;
+    int &strikes = m_strikes[int(tool)];
+    if (strikes >= kStrikes)
+        return false;
+    strikes = hung && tool == Tool::Fpcalc ? kStrikes : strikes + 1;
+    return strikes == kStrikes;
 }
 
 void ToolHealth::reset()
@@ -30,8 +34,8 @@ QString ToolHealth::setAsideText(Tool tool)
 
 QString ToolHealth::setAsideNotice(Tool tool)
 {
-    return QStringLiteral("%1 failed twice (missing, crashed or stopped responding) and is not tried "
-                          "again in this run")
+    return QStringLiteral("%1 is missing, crashed or stopped responding, and is not tried again in "
+                          "this run")
         .arg(toolName(tool));
 }
 

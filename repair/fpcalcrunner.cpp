@@ -107,9 +107,9 @@ void FpcalcRunner::onWatch()
         onTimeLimit();
 }
 
-FpcalcResult FpcalcRunner::broken(FpcalcResult result)
+FpcalcResult FpcalcRunner::broken(FpcalcResult result, bool hung)
 {
-    if (m_health.noteBroken(platform::Tool::Fpcalc)) {
+    if (m_health.noteBroken(platform::Tool::Fpcalc, hung)) {
         const QString notice = platform::ToolHealth::setAsideNotice(platform::Tool::Fpcalc);
         writeLog(appLogFile(), QStringLiteral("Fingerprints: "), notice);
         result.error += QStringLiteral("; ") + notice;
@@ -163,7 +163,7 @@ void FpcalcRunner::onProcessFinished(int exitCode, int exitStatus)
         result = failure(QStringLiteral("fpcalc ended with exit code %1").arg(exitCode));
     } else if (!result.ok && m_killedAtLimit) {
         result.error = QStringLiteral("fpcalc stopped responding");
-        result = broken(result);
+        result = broken(result, true);
     } else if (!result.ok) {
         result.error = QStringLiteral("fpcalc gave no fingerprint (exit code %1)").arg(exitCode);
     }

@@ -59,7 +59,8 @@ private:
     void onFailedToStart();
     void onTimeLimit();
     void onWatch();
-    FpcalcResult broken(FpcalcResult result);
+    // Counts a failure of the tool itself; the notice is added to the one that sets it aside.
+    FpcalcResult broken(FpcalcResult result, bool hung = false);
     void end(const FpcalcResult &result);
     void dropProcess();
 
