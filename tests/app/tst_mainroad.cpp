@@ -3,6 +3,7 @@
 #include "combo.h"
 #include "datamodels.h"
 #include "drive.h"
+#include "fatimage.h"
 #include "kivodb.h"
 #include "manager.h"
 #include "mediagen.h"
@@ -709,16 +710,13 @@ private slots:
     // so closing waits for no whole file, and nothing of the file stays on the drive.
     void closingDuringATransfer()
     {
-        if (!QFile::exists("/dev/fuse") || QStandardPaths::findExecutable("fusefat").isEmpty()
-            || getuid() != 0)
-            QSKIP("needs root, /dev/fuse and fusefat to mount a FAT image");
+        if (!fatimage::canMount())
+            QSKIP(fatimage::kSkipReason);
         TestEnv env;
         const QString image = env.makePath("stick.img"), mount = env.makePath("stick");
-        QDir().mkpath(mount);
-        QCOMPARE(QProcess::execute("truncate", {"-s", "160M", image}), 0);
-        QCOMPARE(QProcess::execute("mkfs.vfat", {"-F", "32", "-n", "STICK", image}), 0);
-        QCOMPARE(QProcess::execute("fusefat", {"-o", "rw+", image, mount}), 0);
-        const auto unmount = qScopeGuard([mount] { QProcess::execute("fusermount", {"-u", mount}); });
+        QVERIFY(fatimage::make(image, "160M", {"-F", "32", "-n", "STICK"}));
+        QVERIFY(fatimage::mount(image, mount));
+        const auto unmount = qScopeGuard([mount] { fatimage::unmount(mount); });
         const QString big = env.makePath("large.mp4");
         QFile sparse(big);
         QVERIFY(sparse.open(QIODevice::WriteOnly) && sparse.resize(120LL << 20));

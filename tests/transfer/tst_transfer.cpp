@@ -1,6 +1,7 @@
 #include "childprocess.h"
 #include "drivemessages.h"
 #include "drivenames.h"
+#include "fatimage.h"
 #include "ffmpeghandler.h"
 #include "mediagen.h"
 #include "testenv.h"
@@ -571,14 +572,10 @@ private slots:
     // such an entry is left out of the file rather than naming nothing.
     void playlistOnFat()
     {
-        if (!QFile::exists("/dev/fuse") || QStandardPaths::findExecutable("fusefat").isEmpty()
-            || getuid() != 0)
-            QSKIP("needs root, /dev/fuse and fusefat to mount a FAT image");
-        qputenv("MTOOLS_SKIP_CHECK", "1");
+        if (!fatimage::canMount())
+            QSKIP(fatimage::kSkipReason);
         const QString image = m_dir.filePath("pl.img"), mount = m_dir.filePath("plmnt");
-        QDir().mkpath(mount);
-        QCOMPARE(QProcess::execute("truncate", {"-s", "8M", image}), 0);
-        QCOMPARE(QProcess::execute("mkfs.vfat", {"-F", "16", "-s", "1", "-S", "512", "-n", "CAR", image}), 0);
+        QVERIFY(fatimage::make(image, "8M", {"-F", "16", "-s", "1", "-S", "512", "-n", "CAR"}));
         const QString a = source("a.mp3"), flac = source("b.flac", tone(1.0, 0, {{"title", "B: side?"}}));
         const QString odd = m_media + "/Why? \"q\".mp3", accent = m_media + "/é.mp3";
         QFile::copy(a, odd);
@@ -590,14 +587,14 @@ private slots:
             = "#EXTM3U:\r\n#EXTINF:\r\nRoad Trip/a.mp3\r\n#EXTINF:\r\nRoad Trip/Why q.mp3\r\n"
               "#EXTINF:\r\nRoad Trip/B side.mp3\r\n";
         for (int option = 0; option < 4; ++option) {
-            QCOMPARE(QProcess::execute("fusefat", {"-o", "rw+", image, mount}), 0);
+            QVERIFY(fatimage::mount(image, mount));
             transferDetail d = detail(mount, &m_mp3System, 6 << 20);
             d.overwriteall = option == 1;
             d.overwritenewer = option == 2;
             d.overwritequality = option == 3;
             ffmpeghandler handler;
             const Outcome o = run(handler, map, d);
-            QProcess::execute("fusermount", {"-u", mount});
+            fatimage::unmount(mount);
             QCOMPARE(o.report.stop, TransferReport::Completed);
             QCOMPARE(o.failures, QStringList{"é.mp3"});
             QProcess dir;
@@ -625,17 +622,13 @@ private slots:
     // (fusefat refuses any name outside ASCII), a file over 4 GiB, then the drive filling up.
     void fatImage()
     {
-        if (!QFile::exists("/dev/fuse") || QStandardPaths::findExecutable("fusefat").isEmpty()
-            || getuid() != 0)
-            QSKIP("needs root, /dev/fuse and fusefat to mount a FAT image");
-        qputenv("MTOOLS_SKIP_CHECK", "1");  // fusefat leaves the FAT's second entry as mtools dislikes
+        if (!fatimage::canMount())
+            QSKIP(fatimage::kSkipReason);
         const QString image = m_dir.filePath("fat.img"), mount = m_dir.filePath("mnt");
-        QDir().mkpath(mount);
-        QCOMPARE(QProcess::execute("truncate", {"-s", "4M", image}), 0);
-        QCOMPARE(QProcess::execute("mkfs.vfat", {"-F", "16", "-s", "1", "-S", "512", "-n", "CAR", image}), 0);
+        QVERIFY(fatimage::make(image, "4M", {"-F", "16", "-s", "1", "-S", "512", "-n", "CAR"}));
         // Removed files go at once: libfuse's stand-in name for a file still being closed needs a
         // directory entry that fusefat cannot always make on a full volume.
-        QCOMPARE(QProcess::execute("fusefat", {"-s", "-o", "rw+,hard_remove", image, mount}), 0);
+        QVERIFY(fatimage::mount(image, mount, {"-s", "-o", "rw+,hard_remove"}));
         const QString big = m_media + "/big.mp4";
         QFile sparse(big);
         QVERIFY(sparse.open(QIODevice::WriteOnly) && sparse.resize((1LL << 32) + 1));
@@ -649,7 +642,7 @@ private slots:
             map.insert(i, song(i, a, QString("Fill %1").arg(i)));
         ffmpeghandler handler;
         const Outcome o = run(handler, map, detail(mount, &m_mp3System, 8095 * 512));
-        QProcess::execute("fusermount", {"-u", mount});
+        fatimage::unmount(mount);
         QCOMPARE(o.report.stop, TransferReport::DiskFull);
         QCOMPARE(o.diskFull, 1);
         QCOMPARE(o.progress.mid(0, 7),
@@ -684,15 +677,11 @@ private slots:
     // goes, and every file arrives whole.
     void killedTransfer()
     {
-        if (!QFile::exists("/dev/fuse") || QStandardPaths::findExecutable("fusefat").isEmpty()
-            || getuid() != 0)
-            QSKIP("needs root, /dev/fuse and fusefat to mount a FAT image");
-        qputenv("MTOOLS_SKIP_CHECK", "1");
+        if (!fatimage::canMount())
+            QSKIP(fatimage::kSkipReason);
         const QString image = m_dir.filePath("killed.img"), mount = m_dir.filePath("killed");
-        QDir().mkpath(mount);
-        QCOMPARE(QProcess::execute("truncate", {"-s", "300M", image}), 0);
-        QCOMPARE(QProcess::execute("mkfs.vfat", {"-F", "32", "-n", "CAR", image}), 0);
-        QCOMPARE(QProcess::execute("fusefat", {"-o", "rw+", image, mount}), 0);
+        QVERIFY(fatimage::make(image, "300M", {"-F", "32", "-n", "CAR"}));
+        QVERIFY(fatimage::mount(image, mount));
         QStringList videos;
         TrackMap map;
         for (int i = 1; i <= 3; ++i) {
@@ -725,7 +714,7 @@ private slots:
 
         ffmpeghandler handler;
         const Outcome o = run(handler, map, detail(mount, &m_mp3System));
-        QProcess::execute("fusermount", {"-u", mount});
+        fatimage::unmount(mount);
         QCOMPARE(o.report.stop, TransferReport::Completed);
         QProcess dir;
         dir.start("mdir", {"-i", image, "-/", "-a", "-b", "::"});
@@ -745,15 +734,12 @@ private slots:
     // neither the part written so far nor a cut-off file under the real name stays behind.
     void stopInsideALargeCopy()
     {
-        if (!QFile::exists("/dev/fuse") || QStandardPaths::findExecutable("fusefat").isEmpty()
-            || getuid() != 0)
-            QSKIP("needs root, /dev/fuse and fusefat to mount a FAT image");
+        if (!fatimage::canMount())
+            QSKIP(fatimage::kSkipReason);
         const QString image = m_dir.filePath("slow.img"), mount = m_dir.filePath("slow");
-        QDir().mkpath(mount);
-        QCOMPARE(QProcess::execute("truncate", {"-s", "160M", image}), 0);
-        QCOMPARE(QProcess::execute("mkfs.vfat", {"-F", "32", "-n", "SLOW", image}), 0);
-        QCOMPARE(QProcess::execute("fusefat", {"-o", "rw+", image, mount}), 0);
-        const auto unmount = qScopeGuard([mount] { QProcess::execute("fusermount", {"-u", mount}); });
+        QVERIFY(fatimage::make(image, "160M", {"-F", "32", "-n", "SLOW"}));
+        QVERIFY(fatimage::mount(image, mount));
+        const auto unmount = qScopeGuard([mount] { fatimage::unmount(mount); });
         // Far longer to write through fusefat than it takes to notice its part file.
         const qint64 size = 120LL << 20;
         const QString big = m_media + "/large.mp4";
