@@ -227,8 +227,12 @@ void ffmpeghandler::writeFailed(TransferRun &run, const platform::CopyOutcome &o
     case CopyOutcome::BadName:
         // Only this file's name is refused when a plain name is taken in the same place.
         if (creating && nameRefusedIn(run.foldersMade.contains(folder) ? folder : run.mediaRoot)) {
-            UnableToProcess(
-                run, targetName, tr("the drive does not accept the name (%1)").arg(outcome.message));
+            // A folder not made yet is the name refused; the file's own name was never tried.
+            UnableToProcess(run, targetName,
+                run.foldersMade.contains(folder)
+                    ? tr("the drive does not accept the name (%1)").arg(outcome.message)
+                    : tr("the drive does not accept the folder name \"%1\" (%2)")
+                          .arg(QFileInfo(folder).fileName(), outcome.message));
             return;
         }
         break;
