@@ -59,7 +59,8 @@ void manager::addToMainObjectThreadFinished()
             continue;
         }
         const auto found = converterOf.constFind(it->filepath);
-        if (found == converterOf.cend() || (it->playlist.isEmpty() && !m_adding[*found].playlist.isEmpty()))
+        if (found == converterOf.cend()
+            || (it->playlist.isEmpty() && !m_adding.value(*found).playlist.isEmpty()))
             converterOf.insert(it->filepath, it.key());
     }
     for (const qint64 key : std::as_const(converterOf))
@@ -213,16 +214,26 @@ void manager::slupdateMainObjectVideo(track t)
     if (t.id < 1 || t.filesize == -1)
         return;
     // Stored off the window's thread; a busy store is waited for, not given up on.
-    const auto newId = std::make_shared<qint64>(0);
+    // The store's last error belongs to the writer's thread: it is taken there.
+    struct Stored {
+        qint64 id = 0;
+        QString error;
+    };
+    const auto stored = std::make_shared<Stored>();
     m_storeWriter->submit(
-        [t, newId] { return StoreWriter::outcomeOf(kivoDB().insertTrackSingle(t, newId.get())); }, this,
-        [this, t, newId](bool ok) mutable {
+        [t, stored] {
+            const bool ok = kivoDB().insertTrackSingle(t, &stored->id);
+            if (!ok)
+                stored->error = kivoDB::lastError();
+            return StoreWriter::outcomeOf(ok);
+        },
+        this,
+        [this, t, stored](bool ok) mutable {
             if (!ok) {
-                m_addFailures << QFileInfo(t.filepath).fileName() + QStringLiteral(": ")
-                        + kivoDB::lastError();
+                m_addFailures << QFileInfo(t.filepath).fileName() + QStringLiteral(": ") + stored->error;
                 return;
             }
-            t.id = *newId;
+            t.id = stored->id;
             m_library.insert(t.id, t);
             countAdded(t);
             m_videoProgress->setDone(m_videoProgress->done() + 1);

@@ -2,6 +2,7 @@
 
 #include "applog.h"
 #include "kivodb.h"
+#include "storesql_p.h"
 
 #include <QThread>
 
@@ -56,12 +57,15 @@ void StoreWriter::run()
         m_running = true;
         lock.unlock();
 
+        // A job that fails without a word of its own must not read an earlier job's "busy".
+        storesql::clearError();
         Outcome outcome = entry.job ? entry.job() : Outcome::Done;
         int pauseMs = 20;
         int tries = 1;
         while (outcome == Outcome::Busy) {
             QThread::msleep(pauseMs);
             pauseMs = qMin(pauseMs * 2, kMaxPauseMs);
+            storesql::clearError();
             outcome = entry.job();
             if (++tries % 20 == 0)
                 writeLog(appLogFile(), QStringLiteral("Library store busy, still trying: "),

@@ -31,6 +31,12 @@ void ApiManager::onThreadStarted()
 
 void ApiManager::addInput(const TrackMap &tracks, bool replace)
 {
+    {
+        // A file removed and added again is repaired like any other.
+        QMutexLocker lock(&m_forgottenMutex);
+        for (const track &t : tracks)
+            m_forgotten.remove(t.filepath);
+    }
     if (!m_runActive) {
         // A new run: every host is asked again and nothing a source kept is taken for new.
         m_summary = RepairSummary();

@@ -15,6 +15,8 @@ public:
 
     void start(Request request, const track &item, Reply reply) override;
     void cancel() override;
+    // fpcalc set aside in an earlier run is tried again.
+    void beginRun() override { m_api->fpcalc().health().reset(); }
 
     fingerprinting &api() { return *m_api; }
 

@@ -77,6 +77,12 @@ void WebRequest::waitTurn(qint64 ms)
 void WebRequest::onTurn()
 {
     const qint64 wait = RequestPacer::claim(m_paceKey, m_options.intervalMs);
+    // A host that asked for a longer pause than a retry waits for is not waited on either.
+    if (wait > kMaxRetryWaitMs) {
+        disconnect(&m_timer, nullptr, this, nullptr);
+        fail(QStringLiteral("the host asked for a pause"));
+        return;
+    }
     if (wait > 0) {
         m_timer.start(int(qMin<qint64>(wait, std::numeric_limits<int>::max())));
         return;
@@ -181,6 +187,9 @@ void WebRequest::onReplyFinished()
         result.error = m_reply->errorString();
     } else if (result.status < 200 || result.status > 299) {
         result.error = QStringLiteral("HTTP status %1").arg(result.status);
+    } else if (error != QNetworkReply::NoError) {
+        // A connection lost after a good status leaves a cut-off body: never an answer to keep.
+        result.error = m_reply->errorString();
     } else {
         onReadyRead();
         if (m_ended)

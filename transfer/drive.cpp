@@ -150,7 +150,7 @@ void Drive::slDriveRemoved()
 
 void Drive::slProgressStoped(int)
 {
-    ffmpeghandler::cancelTransfer(m_request);
+    stopJobs();
 }
 
 void Drive::stopJobs()

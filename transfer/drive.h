@@ -167,7 +167,6 @@ private:
     QFutureWatcher<TransferReport> m_transferWatcher;
     ffmpeghandler m_transferHandler;
     DriveMessages m_messages;
-    FormatJob m_formatJob;
     int m_transferTotal = 0;
     int m_transferDone = 0;
 };

@@ -45,7 +45,6 @@ void Drive::ContinueDrive(
     job.keptPaths = {QStringLiteral("/"), AppPaths().dataDir, QCoreApplication::applicationDirPath()};
     job.kind
         = platform::fileSystemFor(QString::fromStdString(m_request.systemInfo.filingSystems.filingSystem));
-    m_formatJob = job;
     m_formatPending = true;
     emit sgShowFormatWait();
     m_formatWatcher.setFuture(QtConcurrent::run([this, job] { return formatDrive(job); }));

@@ -153,12 +153,13 @@ bool ffmpeghandler::copyToUsb(
         platform::CopyOutcome outcome = platform::copyFile(source, temporary, run.stop.check());
         // A failed create of the hidden name is never about the file's own name.
         bool creating = false;
+        // A failed copy has removed its own file; a failed rename leaves it to remove here.
         if (outcome.ok()) {
             outcome = platform::replaceFile(temporary, target);
             creating = true;
+            if (!outcome.ok())
+                QFile::remove(temporary);
         }
-        if (!outcome.ok())
-            QFile::remove(temporary);
         if (outcome.error == platform::CopyOutcome::Cancelled) {
             // Stopped inside the file: nothing of it is left, and the walk ends at its next look.
             run.written.remove(target.toCaseFolded());
@@ -213,7 +214,9 @@ void ffmpeghandler::writeFailed(TransferRun &run, const platform::CopyOutcome &o
             run, targetName, tr("the drive does not take a file this large (%1)").arg(outcome.message));
         return;
     case CopyOutcome::TargetGone:
-        if (run.volume == 0 || platform::volumeIdOf(run.transferRoot) != run.volume) {
+        if (run.volume == 0
+            || platform::volumeIdOf(run.transferRoot.isEmpty() ? QStringLiteral("/") : run.transferRoot)
+                != run.volume) {
             endRun(run,
                 run.detail.ignoreSpaceLimit ? TransferReport::FolderGone : TransferReport::DriveRemoved,
                 targetName, outcome.message);

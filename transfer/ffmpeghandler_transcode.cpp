@@ -63,7 +63,8 @@ TranscodeResult ffmpeghandler::transcode(const QString &source, const QString &t
     platform::ToolHealth *health) const
 {
     TranscodeResult result;
-    const qint64 stallLimit = platform::ToolWatchdog::limitFor(platform::Tool::Ffmpeg, lengthOf(source));
+    // Measured only when a transcode is really made: a reused one needs no limit.
+    qint64 stallLimit = -1;
     for (;;) {
         QString encoder = encoderFor(codec);
         const QString lower = source.toLower();
@@ -80,6 +81,8 @@ TranscodeResult ffmpeghandler::transcode(const QString &source, const QString &t
             return result;
         }
 
+        if (stallLimit < 0)
+            stallLimit = platform::ToolWatchdog::limitFor(platform::Tool::Ffmpeg, lengthOf(source));
         QDir().mkpath(QFileInfo(destination).absolutePath());
         // The temporary name keeps the suffix, so ffmpeg still picks the format.
         const QFileInfo destinationInfo(destination);

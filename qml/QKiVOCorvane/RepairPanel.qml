@@ -76,7 +76,7 @@ RowLayout {
         // ("Unknown Album", "Track 03"), or the no-artwork picture.
         function lacks(row) {
             var missing = []
-            var blank = function(text) { return !text || /^\s*unknown(\s+\w+)?\s*$/i.test(text) }
+            var blank = function(text) { return !text || /^\s*unknown(\s+(album|artist|codec|comment|filename|genre|path|song|title))?\s*$/i.test(text) }
             if (blank(row.trackname) || /^\s*(audio\s*)?track[\s_#.-]*\d*\s*$/i.test(row.trackname))
                 missing.push(Repair_txtlacktitle)
             if (blank(row.artistname))
