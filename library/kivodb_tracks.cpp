@@ -74,12 +74,8 @@ public:
             return std::nullopt;
         if (!check.next())
             return 0;  // removed meanwhile: nothing is made again
-        const std::optional<qint64> genreId = genre(t.genre);
-        const std::optional<qint64> artistId = genreId ? artist(t.artistname) : std::nullopt;
-        const std::optional<qint64> albumId
-            = artistId ? album(t.albumname, t.cover, t.year, *artistId) : std::nullopt;
-        const std::optional<qint64> yearId = albumId ? year(t.year) : std::nullopt;
-        if (!yearId)
+        const std::optional<RowIds> ids = rowIds(t);
+        if (!ids)
             return std::nullopt;
         QSqlQuery query(m_db);
         if (!prepare(query, sql, "Updating a track"))
@@ -87,8 +83,8 @@ public:
         const QVariant values[] = {text(t.filename), text(t.trackname), text(t.codec),
             QVariant(qlonglong(t.filesize)), QVariant(qlonglong(t.frequency)), QVariant(int(t.bitrate)),
             QVariant(int(t.source)), QVariant(int(t.tracknumber)), QVariant(boundedSeconds(t.duration)),
-            QVariant(*artistId), QVariant(*albumId), QVariant(*genreId), QVariant(t.isPodcast),
-            QVariant(*yearId), QVariant(t.isAudiobook), text(t.releaseDate), QVariant(t.isVideo),
+            QVariant(ids->artist), QVariant(ids->album), QVariant(ids->genre), QVariant(t.isPodcast),
+            QVariant(ids->year), QVariant(t.isAudiobook), text(t.releaseDate), QVariant(t.isVideo),
             t.isVideo ? text(t.cover) : QVariant(QStringLiteral("")), QVariant(qlonglong(t.id))};
         for (int i = 0; i < int(std::size(values)); ++i)
             query.bindValue(i, values[i]);
@@ -99,17 +95,8 @@ public:
 
     std::optional<qint64> write(const track &t, const QString &path)
     {
-        const std::optional<qint64> genreId = genre(t.genre);
-        if (!genreId)
-            return std::nullopt;
-        const std::optional<qint64> artistId = artist(t.artistname);
-        if (!artistId)
-            return std::nullopt;
-        const std::optional<qint64> albumId = album(t.albumname, t.cover, t.year, *artistId);
-        if (!albumId)
-            return std::nullopt;
-        const std::optional<qint64> yearId = year(t.year);
-        if (!yearId)
+        const std::optional<RowIds> ids = rowIds(t);
+        if (!ids)
             return std::nullopt;
 
         m_deleteDuplicates.bindValue(0, text(path));
@@ -120,8 +107,8 @@ public:
         const QVariant values[] = {text(t.filename), text(t.trackname), text(path), text(t.codec),
             QVariant(qlonglong(t.filesize)), QVariant(qlonglong(t.frequency)), QVariant(int(t.bitrate)),
             QVariant(int(t.source)), QVariant(int(t.tracknumber)), QVariant(boundedSeconds(t.duration)),
-            QVariant(*artistId), QVariant(*albumId), QVariant(*genreId), QVariant(t.isPodcast),
-            QVariant(*yearId), QVariant(t.isAudiobook), text(t.releaseDate), text(t.playlist),
+            QVariant(ids->artist), QVariant(ids->album), QVariant(ids->genre), QVariant(t.isPodcast),
+            QVariant(ids->year), QVariant(t.isAudiobook), text(t.releaseDate), text(t.playlist),
             QVariant(t.isVideo), t.isVideo ? text(t.cover) : QVariant(QStringLiteral(""))};
         for (int i = 0; i < int(std::size(values)); ++i)
             m_insert.bindValue(i, values[i]);
@@ -131,6 +118,23 @@ public:
     }
 
 private:
+    struct RowIds {
+        qint64 genre, artist, album, year;
+    };
+
+    // The ids the track's texts are filed under, each made when it is new.
+    std::optional<RowIds> rowIds(const track &t)
+    {
+        const std::optional<qint64> genreId = genre(t.genre);
+        const std::optional<qint64> artistId = genreId ? artist(t.artistname) : std::nullopt;
+        const std::optional<qint64> albumId
+            = artistId ? album(t.albumname, t.cover, t.year, *artistId) : std::nullopt;
+        const std::optional<qint64> yearId = albumId ? year(t.year) : std::nullopt;
+        if (!yearId)
+            return std::nullopt;
+        return RowIds{*genreId, *artistId, *albumId, *yearId};
+    }
+
     std::optional<qint64> genre(const QString &name)
     {
         const QString key = text(name).toString();
