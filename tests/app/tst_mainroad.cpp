@@ -314,9 +314,11 @@ private slots:
         QCOMPARE(mgr->browserModel().size(), mgr->browseMap().size());
         QObject *root = app.viewer()->rootObject();
         QCOMPARE(root->property("currentPage").toString(), QStringLiteral("browser"));
+        const qsizetype found = mgr->browseMap().size();
         QCOMPARE(root->property("browserNote").toString(),
-            QString("Search cancelled: these are the %1 files found until then.")
-                .arg(mgr->browseMap().size()));
+            QString("Search cancelled: these are the %1 %2 found until then.")
+                .arg(found)
+                .arg(found == 1 ? "file" : "files"));
 
         // The next search is not stopped by the last one's cancel.
         QVERIFY(scan(mgr, "mymusic"));
