@@ -74,6 +74,8 @@ CopyResult manager::copyToLibrary(
         for (const Pending &p : std::as_const(pending))
             rows << p.t;
         QList<qint64> ids;
+        // Until every copy of the batch has its name, a load would take the new rows for stale.
+        const kivoDB::PlacingFiles placing;
         if (store.insertTracks(rows, &ids) && ids.size() == rows.size()) {
             for (int i = 0; i < rows.size(); ++i) {
                 const Pending &p = pending.at(i);
@@ -81,8 +83,9 @@ CopyResult manager::copyToLibrary(
                     ? platform::CopyOutcome()
                     : platform::replaceFile(p.temporary, p.t.filepath);
                 if (!placed.ok()) {
-                    // The row points at no file; the next load drops it.
                     QFile::remove(p.temporary);
+                    // Should this fail too, the next load drops the row, as its file is not there.
+                    store.deleteTrackById(QSqlDatabase(), ids.at(i));
                     result.failures << p.source + QStringLiteral(": the copy could not be named: ")
                             + placed.message;
                     continue;

@@ -86,6 +86,18 @@ public:
     // Stores every track of the map under its own path, in one transaction.
     bool saveValues(QSqlDatabase db, const TrackMap &tracks);
 
+    // Held by a writer that stores rows before their files are in place (an add commits a batch,
+    // then names its copies), and by the load while it takes rows whose file is missing for
+    // stale: a load never drops a row whose file is on its way. Take it before any transaction.
+    class PlacingFiles
+    {
+    public:
+        PlacingFiles();
+        ~PlacingFiles();
+        PlacingFiles(const PlacingFiles &) = delete;
+        PlacingFiles &operator=(const PlacingFiles &) = delete;
+    };
+
     // Repository cache: a scanned track, once per original path and playlist.
     bool saveToRepo(track t);
     // saveToRepo for many tracks, in their order and in one transaction: all are stored or none.

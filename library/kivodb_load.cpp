@@ -9,6 +9,7 @@
 
 #include <QFileInfo>
 #include <QHash>
+#include <QMutex>
 #include <QSet>
 #include <QThread>
 #include <QThreadPool>
@@ -178,13 +179,31 @@ void readLoadPart(const QSqlDatabase &conn, const LoadNames &names, LoadPart &pa
         part.error = query.lastError().text();
 }
 
+QMutex &placementMutex()
+{
+    static QMutex mutex;
+    return mutex;
+}
+
 }  // namespace
+
+kivoDB::PlacingFiles::PlacingFiles()
+{
+    placementMutex().lock();
+}
+
+kivoDB::PlacingFiles::~PlacingFiles()
+{
+    placementMutex().unlock();
+}
 
 TrackMap kivoDB::loadLibrary(QSqlDatabase db, bool *ok)
 {
     if (ok)
         *ok = false;
     writeLog(appLogFile(), QStringLiteral("Fetching DB Informations"));
+    // Before the transaction, as the writers that hold it take theirs after it.
+    const PlacingFiles placing;
     const QSqlDatabase conn = connectionFor(db);
     if (!conn.isValid())
         return TrackMap();
