@@ -61,8 +61,9 @@ public:
     bool OnProcessOutputReadyUpdatePath(
         const track &entry, const TranscodeResult &made, kivoDB &store, track *record);
     // Where the library conversion puts a track's transcode, without suffix: the plain title, marked
-    // only when another source has that name (TranscodeNames). The name is given to the source.
-    static QString libraryTranscodeBase(const track &t);
+    // only when another source has that name (TranscodeNames). The name is given to the source;
+    // empty, with the reason in `error`, when it cannot be.
+    static QString libraryTranscodeBase(const track &t, QString *error = nullptr);
 
     // The tracks whose `filepath` (`originalPath`) exists, in key order; what was found so far
     // once `stop` is raised.

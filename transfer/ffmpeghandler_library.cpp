@@ -25,10 +25,10 @@ struct Converted {
 
 }  // namespace
 
-QString ffmpeghandler::libraryTranscodeBase(const track &t)
+QString ffmpeghandler::libraryTranscodeBase(const track &t, QString *error)
 {
     return TranscodeNames::claim(kivoDB::libraryRoot() + QStringLiteral("/Transcoded Media"),
-        albumFolderName(t.albumname), transcodeTitle(t), t.originalPath);
+        albumFolderName(t.albumname), transcodeTitle(t), t.originalPath, error);
 }
 
 QList<track> ffmpeghandler::transcodeTracks(const TrackMap &tracks, const transferDetail &detail)
@@ -54,7 +54,11 @@ QList<track> ffmpeghandler::transcodeTracks(const TrackMap &tracks, const transf
         }
         if (entry.isVideo || playable.contains(audioCodecOf(entry.originalPath)))
             return result;
-        const QString base = libraryTranscodeBase(entry);
+        const QString base = libraryTranscodeBase(entry, &result.made.error);
+        if (base.isEmpty()) {
+            result.kind = Converted::Failed;
+            return result;
+        }
         createFolder(QFileInfo(base).absolutePath());
         writeLog(appLogFile(), QStringLiteral("Transcoding File.."), entry.originalPath);
         result.made = transcode(entry.originalPath, base, codec, extension, codecs, stop, true, &tools);

@@ -117,10 +117,13 @@ TransferReport ffmpeghandler::transferTracks(
         if (item.t.isVideo || run.playableCodecs.contains(audioCodecOf(source)))
             return Prepared{Prepared::Copy, source, {}, info.size()};
         // Cached under the library, named on the computer's own terms, not the target's.
+        QString nameError;
         const QString base = TranscodeNames::claim(run.transcodeRoot,
             driveFolderName(item.t.playlist.isEmpty() ? item.t.albumname.trimmed() : item.t.playlist,
                 NameUnits::Utf8Bytes),
-            transcodeTitle(item.t), source);
+            transcodeTitle(item.t), source, &nameError);
+        if (base.isEmpty())
+            return Prepared{Prepared::Failed, {}, tr("it cannot be converted (%1)").arg(nameError)};
         const TranscodeResult made
             = fileTrancodinMethod(source, base, codec, extension, run.systemCodecs, run.stop, &run.tools);
         if (made.ok())

@@ -60,7 +60,7 @@ bool anyFileFor(const QString &base)
 }  // namespace
 
 QString TranscodeNames::claim(
-    const QString &root, const QString &folder, const QString &title, const QString &source)
+    const QString &root, const QString &folder, const QString &title, const QString &source, QString *error)
 {
     const QString owner = QFileInfo(source).absoluteFilePath();
     Records &all = records();
@@ -81,13 +81,23 @@ QString TranscodeNames::claim(
             return !(it != given.cend() && all.givenNow.contains(path)) && !anyFileFor(path);
         },
         kSuffixRoom);
-    all.givenNow.insert(root + QLatin1Char('/') + key);
     if (given.value(key) != owner) {
+        // Unrecorded, the name would be taken at the next start for whoever the record last
+        // named, and its file handed to them: it is not given at all.
         QDir().mkpath(root);
-        given.insert(key, owner);
         QFile file(root + QLatin1Char('/') + kRecordName);
-        if (file.open(QIODevice::Append))
-            file.write(QUrl::toPercentEncoding(key) + '\t' + QUrl::toPercentEncoding(owner) + '\n');
+        const QByteArray line = QUrl::toPercentEncoding(key) + '\t' + QUrl::toPercentEncoding(owner) + '\n';
+        if (!file.open(QIODevice::Append) || file.write(line) != line.size() || !file.flush()) {
+            if (error)
+                *error = QStringLiteral("the record of converted files cannot be written: ")
+                    + file.errorString();
+            // A cut line would spoil the next record's first field, so the line is ended.
+            if (file.isOpen() && file.size() > 0)
+                file.write("\n");
+            return QString();
+        }
+        given.insert(key, owner);
     }
+    all.givenNow.insert(root + QLatin1Char('/') + key);
     return root + QLatin1Char('/') + key;
 }

@@ -14,7 +14,8 @@ public:
 
     // Where `source`'s conversion named `title` goes in `folder` under `root`, without suffix. The
     // name is given to `source` at once, so conversions running side by side never share one; the
-    // same source is given the same name again.
-    static QString claim(
-        const QString &root, const QString &folder, const QString &title, const QString &source);
+    // same source is given the same name again. Empty, with the reason in `error`, when the name
+    // cannot be recorded.
+    static QString claim(const QString &root, const QString &folder, const QString &title,
+        const QString &source, QString *error = nullptr);
 };

@@ -100,14 +100,20 @@ void VideoEncoding::encodeFile(const QString &sourcePath)
         currentTrack.duration = info.duration;
     currentTrack.codec = info.audioCodec;
     currentTrack.filename = source.completeBaseName();
-    const QString output = outputPathFor(currentTrack);
+    QString nameError;
+    const QString output = outputPathFor(currentTrack, &nameError);
     const QString folder = QFileInfo(output).absolutePath();
-    currentTrack.filepath = output;
-    info.filePath = output;
+    currentTrack.filepath = output.isEmpty() ? sourcePath : output;
+    info.filePath = currentTrack.filepath;
 
     if (!info.exists || !source.isFile()) {
         lowerTotals(info);
         fileFailed(info, tr("the file is no longer there"));
+        return;
+    }
+    if (output.isEmpty()) {
+        lowerTotals(info);
+        fileFailed(info, nameError);
         return;
     }
     if (info.channels > 2) {

@@ -42,8 +42,9 @@ public:
     // ffmpeg's arguments for the encode of `source` into `output`.
     static QStringList encodeArguments(const QString &source, const QString &output);
     // Where the optimised copy of a track's video goes: the plain title, marked only when another
-    // source has that name (TranscodeNames). The name is given to the source.
-    static QString outputPathFor(const track &t);
+    // source has that name (TranscodeNames). The name is given to the source; empty, with the
+    // reason in `error`, when it cannot be.
+    static QString outputPathFor(const track &t, QString *error = nullptr);
 
 public slots:
     // Stops the run: a running ffmpeg is ended, its partial output removed, and no further file

@@ -148,9 +148,9 @@ QStringList VideoEncoding::encodeArguments(const QString &source, const QString 
         QStringLiteral("mp4"), output};
 }
 
-QString VideoEncoding::outputPathFor(const track &t)
+QString VideoEncoding::outputPathFor(const track &t, QString *error)
 {
-    return TranscodeNames::claim(kivoDB::libraryRoot() + QStringLiteral("/Transcoded Media"),
-               QStringLiteral("Videos"), transcodeTitle(t), t.originalPath)
-        + QStringLiteral(".mp4");
+    const QString base = TranscodeNames::claim(kivoDB::libraryRoot() + QStringLiteral("/Transcoded Media"),
+        QStringLiteral("Videos"), transcodeTitle(t), t.originalPath, error);
+    return base.isEmpty() ? base : base + QStringLiteral(".mp4");
 }

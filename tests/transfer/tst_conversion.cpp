@@ -6,6 +6,7 @@
 #include "mediagen.h"
 #include "testenv.h"
 #include "toolpaths.h"
+#include "transcodenames.h"
 #include "videoencoding.h"
 
 #include <QDir>
@@ -233,6 +234,23 @@ private slots:
     }
 
     // ffmpeg's output as it prints it: a header, then status lines ended by "\r", split anywhere.
+    // A name whose owner cannot be recorded is not given: the next start would hand its file to
+    // whichever source the record named last.
+    void unrecordedNameIsNotGiven()
+    {
+        TestEnv env;
+        const QString root = env.root() + "/Transcoded Media";
+        QVERIFY(QDir().mkpath(root + "/.sources"));  // a folder: the record cannot be appended to
+        QString error;
+        QVERIFY(TranscodeNames::claim(root, "Album", "Title", "/music/b.mp3", &error).isEmpty());
+        QVERIFY(!error.isEmpty());
+        QVERIFY(QDir(root).rmdir(".sources"));
+        QCOMPARE(TranscodeNames::claim(root, "Album", "Title", "/music/b.mp3"), root + "/Album/Title");
+        QFile record(root + "/.sources");
+        QVERIFY(record.open(QIODevice::ReadOnly));
+        QCOMPARE(record.readAll(), QByteArray("Album%2FTitle\t%2Fmusic%2Fb.mp3\n"));
+    }
+
     void progressParsing()
     {
         EncodeProgress progress;
