@@ -7,8 +7,10 @@
 #include "kivodb.h"
 #include "mediaprobe.h"
 #include "taglibbuilder.h"
+#include "textorder.h"
 #include "videometadata.h"
 
+#include <QCollator>
 #include <QDirIterator>
 #include <QMutex>
 #include <QThread>
@@ -17,6 +19,7 @@
 #include <QWaitCondition>
 #include <QtConcurrent>
 
+#include <algorithm>
 #include <cstdio>
 #include <deque>
 #include <memory>
@@ -420,20 +423,47 @@ TrackMap track_data::scanFolder(const QDir &folder)
     QString lastFolder;
     if (!folder.exists())
         logSkipped(QStringLiteral("a folder that does not exist"), root);
-    // Links to folders are listed but never followed, so a link loop cannot trap the walk; links
-    // that lead nowhere (or to themselves) are not listed at all.
-    QDirIterator it(root, QDirIterator::Subdirectories);
-    while (!cancelSearch && it.hasNext()) {
-        it.next();
-        const QFileInfo info = it.fileInfo();
-        const QString name = info.fileName();
-        if (name == QLatin1String(".") || name == QLatin1String(".."))
+    // Each folder is walked in name order (numbers in natural order), its subfolders where their
+    // names fall, as a person sees it listed: the scan's numbering, and so the library's ids and
+    // the order on the car's drive, follow it. The file system keeps no such order.
+    const QCollator collator = nameCollator();
+    const auto listed = [&collator](const QString &dir) {
+        std::vector<std::pair<QCollatorSortKey, QFileInfo>> entries;
+        // Links to folders are listed but never followed, so a link loop cannot trap the walk;
+        // links that lead nowhere (or to themselves) are not listed at all.
+        QDirIterator it(dir);
+        while (it.hasNext()) {
+            it.next();
+            const QString name = it.fileName();
+            if (name != QLatin1String(".") && name != QLatin1String(".."))
+                entries.emplace_back(collator.sortKey(name), it.fileInfo());
+        }
+        std::sort(entries.begin(), entries.end(), [](const auto &a, const auto &b) {
+            const int order = a.first.compare(b.first);
+            return order != 0 ? order < 0 : a.second.fileName() < b.second.fileName();
+        });
+        QFileInfoList infos;
+        infos.reserve(qsizetype(entries.size()));
+        for (auto &entry : entries)
+            infos << std::move(entry.second);
+        return infos;
+    };
+    std::vector<std::pair<QFileInfoList, qsizetype>> walk;
+    walk.emplace_back(listed(root), 0);
+    while (!cancelSearch && !walk.empty()) {
+        if (walk.back().second == walk.back().first.size()) {
+            walk.pop_back();
             continue;
+        }
+        const QFileInfo info = walk.back().first.at(walk.back().second++);
+        const QString name = info.fileName();
         const QString path = info.absoluteFilePath();
         if (info.isDir()) {
             if (!info.isSymLink() && (!info.isReadable() || !info.isExecutable())) {
                 ++skipped.unreadableFolders;
                 logSkipped(QStringLiteral("a folder that cannot be read"), path);
+            } else if (!info.isSymLink()) {
+                walk.emplace_back(listed(path), 0);
             }
             continue;
         }
