@@ -33,7 +33,8 @@ struct RepairSummary {
     qint64 artists = 0;
     qint64 albums = 0;
     qint64 covers = 0;
-    QStringList hostsGivenUp;  // web hosts left alone after failing again and again
+    // Web hosts left alone after failing again and again, or asking for a longer pause than is waited.
+    QStringList hostsGivenUp;
 };
 Q_DECLARE_METATYPE(RepairSummary)
 

@@ -34,13 +34,22 @@ void HostHealth::record(const QString &key, const QString &host, bool answered)
     }
     if (++h.failures[key] < kFailuresInARow)
         return;
+    lock.unlock();
+    giveUp(key, host, QStringLiteral("failed %1 times in a row").arg(kFailuresInARow));
+}
+
+void HostHealth::giveUp(const QString &key, const QString &host, const QString &why)
+{
+    Health &h = health();
+    QMutexLocker lock(&h.mutex);
+    // Named once, however many requests find out at the same time.
+    if (h.givenUpKeys.contains(key))
+        return;
     h.givenUpKeys << key;
     h.givenUpHosts << host;
+    h.failures.remove(key);
     lock.unlock();
-    writeLog(appLogFile(),
-        QStringLiteral("Repair: not asked again in this run, failed %1 times in a row: ")
-            .arg(kFailuresInARow),
-        host);
+    writeLog(appLogFile(), QStringLiteral("Repair: not asked again in this run, %1: ").arg(why), host);
 }
 
 bool HostHealth::isGivenUp(const QString &key)

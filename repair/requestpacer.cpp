@@ -32,6 +32,9 @@ qint64 nowUs()
     return duration_cast<microseconds>(steady_clock::now().time_since_epoch()).count();
 }
 
+// A pause is honoured for a day at most, whatever the host asked.
+constexpr qint64 kLongestHoldMs = 24 * 3600 * 1000;
+
 qint64 toMsRoundedUp(qint64 us)
 {
     return us <= 0 ? 0 : (us + 999) / 1000;
@@ -89,8 +92,17 @@ void RequestPacer::holdOff(const QString &key, qint64 ms)
     Bookings &b = bookings();
     QMutexLocker lock(&b.mutex);
     Host &host = b.hosts[key];
-    host.notBeforeUs = qMax(host.notBeforeUs, nowUs() + qMax<qint64>(0, ms) * 1000);
+    const qint64 pauseMs = qBound<qint64>(0, ms, kLongestHoldMs);
+    host.notBeforeUs = qMax(host.notBeforeUs, nowUs() + pauseMs * 1000);
     host.lastTurnUs = qMax(host.lastTurnUs, host.notBeforeUs);
+}
+
+qint64 RequestPacer::heldOffMs(const QString &key)
+{
+    Bookings &b = bookings();
+    QMutexLocker lock(&b.mutex);
+    const auto found = b.hosts.constFind(key);
+    return found == b.hosts.cend() ? 0 : toMsRoundedUp(found->notBeforeUs - nowUs());
 }
 
 QString RequestPacer::keyFor(const QString &scheme, const QString &host, int port)

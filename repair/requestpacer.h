@@ -20,8 +20,11 @@ public:
     static qint64 claim(const QString &key, qint64 intervalMs);
     // The request claimed last for `key` has left now: the gap counts from here.
     static void markSent(const QString &key);
-    // The host asked not to be asked again for `ms` (a Retry-After): no turn before then.
+    // The host asked not to be asked again for `ms` (a Retry-After, at most a day): no turn before
+    // then. It outlasts a run, so a new run does not ask a host that is still resting either.
     static void holdOff(const QString &key, qint64 ms);
+    // How many ms the host's pause still lasts (0: none).
+    static qint64 heldOffMs(const QString &key);
     // The key requests to a host are paced under: its scheme, host and port.
     static QString keyFor(const QString &scheme, const QString &host, int port);
     // Forgets every booking.

@@ -32,10 +32,11 @@ using WebReplyCache = QHash<QString, WebResult>;
 // without one. Only http and https addresses are fetched.
 //
 // A 503 or 429 is asked again once, after the Retry-After the host gave (or, without one, a
-// backing-off wait), and no request goes to that host before then. The body is read as it comes and
-// the request refused as soon as the declared or the received size passes the limit, so a large
-// reply is never held whole. Every outcome counts for the host's health (HostHealth); a host given
-// up on is not asked.
+// backing-off wait), and no request goes to that host before then. A host that asks for a longer
+// pause than kMaxRetryWaitMs is not waited on: it is given up on for the run. The body is read as
+// it comes and the request refused as soon as the declared or the received size passes the limit,
+// so a large reply is never held whole. Every outcome counts for the host's health (HostHealth); a
+// host given up on is not asked.
 class WebRequest : public QObject
 {
     Q_OBJECT
@@ -49,11 +50,13 @@ public:
         // When set, an address answered before is answered from here, and answers are kept here.
         std::shared_ptr<WebReplyCache> cache;
     };
-    // The longest Retry-After waited for; a longer one ends the request (the host is still spared).
+    // The longest Retry-After waited for, and the longest any request waits for its turn; a longer
+    // pause ends the request and gives the host up for the run (it is still spared that long).
     static constexpr qint64 kMaxRetryWaitMs = 30000;
     // The wait before the one retry of a 503 or 429 that gave no Retry-After.
     static qint64 backOffMs(qint64 intervalMs) { return qMax<qint64>(2000, 2 * intervalMs); }
-    // A Retry-After value (seconds, or an HTTP date) in ms from now; -1 when it reads as neither.
+    // A Retry-After value (seconds, or an HTTP date in any of its three forms) in ms from now, at
+    // most a day; 0 for a date gone by; -1 when it reads as neither.
     static qint64 retryAfterMs(const QByteArray &value);
 
     WebRequest(
@@ -75,6 +78,7 @@ private:
     void onReadyRead();
     void markSent();
     void waitTurn(qint64 ms);
+    void failForPause();
     void fail(const QString &reason, bool hostFailed = false);
     void end(const WebResult &result);
     void dropReply();
