@@ -14,6 +14,7 @@
 #include <QHash>
 #include <QList>
 #include <QObject>
+#include <QPair>
 #include <QPointer>
 #include <QSet>
 #include <QStringList>
@@ -228,8 +229,12 @@ private:
     // Track rows come in four kinds: tracks, podcasts, audio books, videos.
     static constexpr int kRowKinds = 4;
     using RowIds = std::array<QList<qint64>, kRowKinds>;
+    // A track as ticks know it: its file and its playlist. Ids do not serve: a track stored again
+    // (repaired, converted, added anew) gets a new one.
+    using TickKey = QPair<QString, QString>;
+    static TickKey tickKey(const track &t) { return {t.filepath, t.playlist}; }
     // What a worker makes for the window. Track rows are made only when the library changed; a
-    // search picks from the rows there are, so rows (and their ticks) live as long as the library.
+    // search picks from the rows there are. Rows made anew take over the ticks of those they replace.
     struct ModelLists {
         quint64 generation = 0;
         bool loaded = false;  // `library` was read from the store for this build
@@ -266,7 +271,7 @@ private:
     void buildDetail();
     void publishDetail();
     // A playlist entry's tick changed; the playlist rows and the count follow.
-    void tickEntry(qint64 id, bool selected);
+    void tickEntry(const TickKey &entry, bool selected);
     // The ticks of playlist entries kept to the library as it is, shown on the playlist rows,
     // and the count told to the window.
     void syncTicks();
@@ -337,7 +342,7 @@ private:
     QList<QObject *> m_detailModel;
     QString m_detailKind;  // empty while nothing is open
     QString m_detailName;
-    QSet<qint64> m_tickedEntries;  // playlist entries ticked for the car, by library id
+    QSet<TickKey> m_tickedEntries;  // playlist entries ticked for the car
     // The add in progress: its tracks by browser id (`originalPath` the file found, `filepath` its
     // planned place in the library), the planned paths still to copy, and what became of them.
     TrackMap m_adding;

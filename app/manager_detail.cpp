@@ -64,13 +64,13 @@ void manager::buildDetail()
             if (playlist) {
                 tick = new TrackDataModel;
                 tick->setTrackid(t->id);
-                tick->setSelected(m_tickedEntries.contains(t->id));
+                tick->setSelected(m_tickedEntries.contains(tickKey(*t)));
             }
             auto *line = new DetailedDataModel(tick ? tick : rowOf.value(t->id));
             if (tick) {
                 tick->setParent(line);
                 connect(tick, &TrackDataModel::selectedChanged, this,
-                    [this, tick, id = t->id] { tickEntry(id, tick->selected()); });
+                    [this, tick, entry = tickKey(*t)] { tickEntry(entry, tick->selected()); });
             }
             line->setTrackid(t->id);
             line->setTrackname(t->trackname);

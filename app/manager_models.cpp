@@ -70,6 +70,29 @@ bool matches(const track &t, const QString &folded)
     return false;
 }
 
+// The new rows take the ticks of the old: a track keeps its tick while the library holds it, under
+// whatever id it is stored now.
+template <typename Rows> void carryTicks(const Rows &from, const Rows &to)
+{
+    QSet<QPair<QString, QString>> ticked;
+    for (const QList<QObject *> &rows : from) {
+        for (QObject *object : rows) {
+            const auto *row = static_cast<TrackDataModel *>(object);
+            if (row->selected())
+                ticked.insert({row->filepath(), row->playlist()});
+        }
+    }
+    if (ticked.isEmpty())
+        return;
+    for (const QList<QObject *> &rows : to) {
+        for (QObject *object : rows) {
+            auto *row = static_cast<TrackDataModel *>(object);
+            if (ticked.contains({row->filepath(), row->playlist()}))
+                row->setSelected(true);
+        }
+    }
+}
+
 bool isKnown(const QString &text)
 {
     return !text.isEmpty() && !text.startsWith(QLatin1String("Unknown"));
@@ -385,6 +408,7 @@ void manager::takeModels(ModelLists lists)
         m_rows = std::move(lists.rows);
         m_rowIds = std::move(lists.rowIds);
         m_rowsStale = false;
+        carryTicks(oldRows, m_rows);
     }
     QList<QObject *> *shownLists[kRowKinds]
         = {&m_trackModel, &m_podcastModel, &m_audiobookModel, &m_videoModel};

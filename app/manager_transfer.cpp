@@ -9,19 +9,22 @@
 
 TrackMap manager::transferSelection() const
 {
-    TrackMap selection;
+    // Found by file and playlist, not by the row's id: the track may have been stored again under
+    // a new id since its row was made.
+    QSet<TickKey> wanted = m_tickedEntries;
     for (const QList<QObject *> *rows : {&m_trackModel, &m_podcastModel, &m_audiobookModel, &m_videoModel}) {
         for (QObject *object : *rows) {
             const auto *row = static_cast<TrackDataModel *>(object);
-            const auto it = m_library.constFind(row->trackid());
-            if (row->selected() && it != m_library.constEnd())
-                selection.insert(it.key(), it.value());
+            if (row->selected())
+                wanted.insert({row->filepath(), row->playlist()});
         }
     }
-    // Entries carry their playlist, so the transfer lays out its folder and writes its file.
-    for (const qint64 id : m_tickedEntries) {
-        const auto it = m_library.constFind(id);
-        if (it != m_library.constEnd())
+    // Entries carry their playlist, so the transfer lays out its folder and writes its file. Newest
+    // first: until the library is read again, a track stored anew may still be there under its old id.
+    TrackMap selection;
+    for (auto it = m_library.cend(); !wanted.isEmpty() && it != m_library.cbegin();) {
+        --it;
+        if (wanted.remove(tickKey(*it)))
             selection.insert(it.key(), it.value());
     }
     return selection;
@@ -47,9 +50,9 @@ void manager::slSelectPlaylist(const QString &name, bool selected)
         if (t.playlist != name)
             continue;
         if (selected)
-            m_tickedEntries.insert(t.id);
+            m_tickedEntries.insert(tickKey(t));
         else
-            m_tickedEntries.remove(t.id);
+            m_tickedEntries.remove(tickKey(t));
     }
     // The open playlist's lines show the change; their ticks now agree with the set.
     if (m_detailKind == QLatin1String("playlist") && m_detailName == name) {
@@ -61,30 +64,34 @@ void manager::slSelectPlaylist(const QString &name, bool selected)
     syncTicks();
 }
 
-void manager::tickEntry(qint64 id, bool selected)
+void manager::tickEntry(const TickKey &entry, bool selected)
 {
-    if (m_tickedEntries.contains(id) == selected)
+    if (m_tickedEntries.contains(entry) == selected)
         return;
     if (selected)
-        m_tickedEntries.insert(id);
+        m_tickedEntries.insert(entry);
     else
-        m_tickedEntries.remove(id);
+        m_tickedEntries.remove(entry);
     syncTicks();
 }
 
 void manager::syncTicks()
 {
-    // A playlist row is ticked while every entry of it is.
+    // A playlist row is ticked while every entry of it is; an entry that left the library loses
+    // its tick.
     QHash<QString, QPair<int, int>> entries;  // playlist -> (entries, ticked)
-    QSet<qint64> kept;
+    QSet<TickKey> kept;
     for (const track &t : std::as_const(m_library)) {
         if (t.playlist.isEmpty())
             continue;
         QPair<int, int> &counts = entries[t.playlist];
         ++counts.first;
-        if (m_tickedEntries.contains(t.id)) {
+        if (m_tickedEntries.isEmpty())
+            continue;
+        TickKey key = tickKey(t);
+        if (m_tickedEntries.contains(key)) {
             ++counts.second;
-            kept.insert(t.id);
+            kept.insert(std::move(key));
         }
     }
     m_tickedEntries = std::move(kept);

@@ -27,6 +27,8 @@
 
 #include <atomic>
 
+#include <functional>
+
 #include <unistd.h>
 
 namespace {
@@ -671,6 +673,101 @@ private slots:
             QString("Transfer complete: %1 files — 0 copied, 0 converted, %1 kept (already on the drive), 0 "
                     "replaced; 0 failed.")
                 .arg(again));
+    }
+
+    // Ticks belong to tracks, not to the rows showing them: an add of other files, and tracks
+    // stored again under new ids, leave the ticked playlist, album and row, the count and the
+    // transfer as they were.
+    void ticksOutliveLibraryChanges()
+    {
+        TestEnv env;
+        makeMusic(env);
+        makePlaylist("Band/Two/02 Snow.mp3");
+        KivoApplication app;
+        start(app);
+        manager *mgr = app.controller();
+        QObject *root = app.viewer()->rootObject();
+        const auto addOnly = [mgr](const std::function<bool(const track &)> &chosen) {
+            if (!scan(mgr, "mymusic"))
+                return false;
+            for (const track &t : mgr->browseMap())
+                mgr->slSelectBrowserItem(t.id, chosen(t));
+            return addAndWait(mgr, false);
+        };
+        // The window's own functions, as its tabs and buttons call them.
+        const auto call = [root](const char *method, const QVariant &a = {}, const QVariant &b = {}) {
+            if (b.isValid())
+                return QMetaObject::invokeMethod(root, method, Q_ARG(QVariant, a), Q_ARG(QVariant, b));
+            if (a.isValid())
+                return QMetaObject::invokeMethod(root, method, Q_ARG(QVariant, a));
+            return QMetaObject::invokeMethod(root, method);
+        };
+        // Rain waits for the second add.
+        QVERIFY(addOnly([](const track &t) { return t.trackname != "Rain"; }));
+        QCOMPARE(mgr->library().size(), 5);
+
+        // The playlist, "Album One" and the row of Snow, ticked as the window ticks them.
+        QVERIFY(call("slShowLibraryTab", "playlists") && call("selectRows", true));
+        QVERIFY(call("openDetail", "album", "Album One") && call("selectRows", true) && call("closeDetail"));
+        QVERIFY(call("slShowLibraryTab", "tracks"));
+        for (QObject *row : mgr->trackModel())
+            if (static_cast<TrackDataModel *>(row)->trackname() == "Snow")
+                static_cast<TrackDataModel *>(row)->setSelected(true);
+        mgr->slSelectionChanged();
+        const auto chosen = [mgr] {
+            QStringList keys;
+            for (const track &t : mgr->transferSelection())
+                keys << t.filepath + " | " + t.playlist;
+            keys.sort();
+            return keys;
+        };
+        const QStringList before = chosen();
+        QCOMPARE(before.size(), 5);
+        const auto ticksKept = [&] {
+            QCOMPARE(root->property("tickedText").toString(), QStringLiteral("5 tracks ticked"));
+            QCOMPARE(chosen(), before);
+            QVERIFY(static_cast<TrackList *>(mgr->playlistModel().value(0))->selected());
+            QVERIFY(call("openDetail", "album", "Album One"));
+            QCOMPARE(mgr->detailModel().size(), 2);
+            for (QObject *line : mgr->detailModel())
+                QVERIFY(static_cast<DetailedDataModel *>(line)->row()->property("selected").toBool());
+            QVERIFY(call("closeDetail"));
+        };
+
+        QDir().mkpath(m_music + "/Band/Three");
+        QVERIFY(MediaGen::makeAudio(m_music + "/Band/Three/01 Hail.mp3", song("Hail", "Album Three", "1"))
+                    .isEmpty());
+        QVERIFY(addOnly([](const track &t) { return t.trackname == "Rain" || t.trackname == "Hail"; }));
+        QCOMPARE(mgr->library().size(), 7);
+        ticksKept();
+        if (QTest::currentTestFailed())
+            return;
+
+        // Sun and its entry added again are stored again, under new ids; Moon comes back from the
+        // optimiser's road renamed, under a new id too.
+        const TrackMap was = mgr->library();
+        QVERIFY(addOnly([](const track &t) { return t.trackname == "Sun"; }));
+        track moon;
+        for (const track &t : mgr->library())
+            if (t.trackname == "Moon")
+                moon = t;
+        moon.trackname = "New Moon";
+        mgr->slupdateMainObjectVideo(moon);
+        // Stored by the writer; the window's library is read again, as the refresh does.
+        const auto renamed = [] {
+            for (const track &t : kivoDB().loadLibrary())
+                if (t.trackname == "New Moon")
+                    return true;
+            return false;
+        };
+        QVERIFY(QTest::qWaitFor(renamed, 30000));
+        mgr->setMainValue();
+        QVERIFY(settled(mgr));
+        QCOMPARE(mgr->library().size(), 7);
+        for (const track &t : mgr->library())
+            QVERIFY2(!was.contains(t.id) || !t.trackname.contains("Sun"), "Sun kept its id");
+        QVERIFY(!mgr->library().contains(moon.id));
+        ticksKept();
     }
 
     // A transfer and an add run side by side, and a Stop ends only its own job: the other finishes
