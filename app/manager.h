@@ -303,6 +303,8 @@ private:
     qint64 m_repairDone = 0;
     qint64 m_repairTotal = 0;
     bool m_repairChosen = false;  // the run repairs tracks the user chose
+    qint64 m_repairUnstored = 0;  // repaired tracks the writer could not store, told at the run's end
+    QString m_addStatus;  // the last add's line, which the note of its repair joins
     QPointer<ApiManager> m_repair;
     // Store writes of the repair and of optimised videos, off the window's thread.
     std::unique_ptr<StoreWriter> m_storeWriter;

@@ -213,8 +213,8 @@ void manager::slupdateMainObjectVideo(track t)
     // The optimiser tells only of whole files, so one finished just before a cancel still counts.
     if (t.id < 1 || t.filesize == -1)
         return;
-    // Stored off the window's thread; a busy store is waited for, not given up on.
-    // The store's last error belongs to the writer's thread: it is taken there.
+    // Stored off the window's thread; a store kept busy by another program is given up on after a
+    // while. The store's last error belongs to the writer's thread: it is taken there.
     struct Stored {
         qint64 id = 0;
         QString error;
@@ -237,7 +237,8 @@ void manager::slupdateMainObjectVideo(track t)
             m_library.insert(t.id, t);
             countAdded(t);
             m_videoProgress->setDone(m_videoProgress->done() + 1);
-        });
+        },
+        t.filepath);
 }
 
 void manager::slVideoAproxTime(qint64 seconds)
@@ -301,6 +302,7 @@ void manager::finishAdd(bool cancelled)
                                     : MessageHandler::added(m_addedCounts.tracks, m_addedCounts.videos,
                                         int(m_addedCounts.playlists.size()));
     emit sgShowStatus(count);
+    m_addStatus = count;
     QStringList lines;
     if (!m_setAside.isEmpty())
         lines << m_messages.videosSetAside + QLatin1Char('\n') + m_setAside.join(QLatin1Char('\n'));

@@ -14,16 +14,28 @@ QString counted(qint64 n, const char *one, const char *many)
     return QString::number(n) + QLatin1Char(' ') + QLatin1String(n == 1 ? one : many);
 }
 
-// What the window says when a run ends.
-QString repairEndText(const RepairSummary &summary)
+// What the window says when a run ends; `afterAdd` words it as a note to the add's own line.
+QString repairEndText(const RepairSummary &summary, qint64 unstored, bool afterAdd)
 {
+    QString text;
     if (summary.stopped)
-        return QStringLiteral("Repair stopped: %1 of %2 tracks completed")
-            .arg(summary.done)
-            .arg(summary.total);
-    return QStringLiteral("Repair finished: filled %1, %2, %3 and %4")
-        .arg(counted(summary.titles, "title", "titles"), counted(summary.artists, "artist", "artists"),
-            counted(summary.albums, "album", "albums"), counted(summary.covers, "cover", "covers"));
+        text = QStringLiteral("Repair stopped: %1 of %2 tracks completed")
+                   .arg(summary.done)
+                   .arg(summary.total);
+    else
+        text
+            = (afterAdd ? QStringLiteral("Repair: filled %1, %2, %3 and %4")
+                        : QStringLiteral("Repair finished: filled %1, %2, %3 and %4"))
+                  .arg(counted(summary.titles, "title", "titles"),
+                      counted(summary.artists, "artist", "artists"),
+                      counted(summary.albums, "album", "albums"), counted(summary.covers, "cover", "covers"));
+    if (!summary.hostsGivenUp.isEmpty())
+        text += QStringLiteral(". Not asked again after repeated failures: ")
+            + summary.hostsGivenUp.join(QStringLiteral(", "));
+    if (unstored > 0)
+        text += QStringLiteral(". ") + counted(unstored, "update", "updates")
+            + QStringLiteral(" could not be stored");
+    return text;
 }
 
 }  // namespace
@@ -93,13 +105,14 @@ void manager::slPauseRepair(bool paused)
 
 void manager::stopRepairForClosing()
 {
-    if (!m_repair)
-        return;
-    m_repair->stopOptimisation();
-    // The last repaired tracks are still queued to this object: store them before the store closes.
-    QCoreApplication::sendPostedEvents(this, QEvent::MetaCall);
+    if (m_repair) {
+        m_repair->stopOptimisation();
+        // The last repaired tracks are still queued to this object: they go to the writer first.
+        QCoreApplication::sendPostedEvents(this, QEvent::MetaCall);
+    }
     if (m_storeWriter) {
-        m_storeWriter->waitForIdle();
+        // A library file another program keeps locked holds the closing up only briefly.
+        m_storeWriter->close();
         QCoreApplication::sendPostedEvents(this, QEvent::MetaCall);
     }
 }
@@ -129,16 +142,20 @@ void manager::updateMainObjectMgr(track t)
 void manager::repairEnded(const RepairSummary &summary)
 {
     const bool chosen = std::exchange(m_repairChosen, false);
-    // A run after an add that found nothing to fill leaves the add's own count on the line.
-    if (!chosen && !summary.stopped && summary.hostsGivenUp.isEmpty()
-        && summary.titles + summary.artists + summary.albums + summary.covers == 0)
-        return;
-    QString text = repairEndText(summary);
-    if (!summary.hostsGivenUp.isEmpty())
-        text += QStringLiteral(". Not asked again after repeated failures: ")
-            + summary.hostsGivenUp.join(QStringLiteral(", "));
-    writeLog(appLogFile(), QStringLiteral("Repair: "), text);
-    emit sgShowStatus(text);
+    // Told once the run's last updates are stored: the writer keeps their order, so the count of
+    // those it could not store is whole.
+    m_storeWriter->submit(StoreWriter::Job(), this, [this, summary, chosen](bool) {
+        const qint64 unstored = std::exchange(m_repairUnstored, 0);
+        // A run after an add that has nothing to tell leaves the add's own count on the line.
+        if (!chosen && !summary.stopped && summary.hostsGivenUp.isEmpty() && unstored == 0
+            && summary.titles + summary.artists + summary.albums + summary.covers == 0)
+            return;
+        // After an add its count stays on the line, and the repair's note joins it.
+        const bool afterAdd = !chosen && !m_addStatus.isEmpty();
+        const QString note = repairEndText(summary, unstored, afterAdd);
+        writeLog(appLogFile(), note);
+        emit sgShowStatus(afterAdd ? m_addStatus + QLatin1Char(' ') + note : note);
+    });
 }
 
 // The row keeps its id, so the window's rows, ticks and searches go on naming it. A track removed
@@ -167,6 +184,8 @@ void manager::storeInLibrary(const track &changed)
         },
         this,
         [this, t, stored](bool ok) {
+            if (!ok && !stored->gone)
+                ++m_repairUnstored;
             const auto it = m_library.find(t.id);
             if (!ok || it == m_library.end())
                 return;
@@ -176,5 +195,6 @@ void manager::storeInLibrary(const track &changed)
             kept.album_id = stored->albumId;
             kept.playlistId = kept.playlist.isEmpty() ? 0 : stored->albumId;
             *it = kept;
-        });
+        },
+        t.filepath);
 }

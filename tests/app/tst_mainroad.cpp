@@ -1,6 +1,8 @@
+#include "apimanager.h"
 #include "applog.h"
 #include "apppaths.h"
 #include "combo.h"
+#include "database.h"
 #include "datamodels.h"
 #include "drive.h"
 #include "fatimage.h"
@@ -10,6 +12,7 @@
 #include "messagehandler.h"
 #include "qmain.h"
 #include "qmlapplicationviewer.h"
+#include "replayserver.h"
 #include "testenv.h"
 
 #include <QApplication>
@@ -21,6 +24,8 @@
 #include <QScopeGuard>
 #include <QSettings>
 #include <QSignalSpy>
+#include <QSqlDatabase>
+#include <QSqlQuery>
 #include <QStandardPaths>
 #include <QUrl>
 #include <QtConcurrent>
@@ -523,6 +528,74 @@ private slots:
         QVERIFY(settled(mgr));
         for (const track &t : kivoDB().loadLibrary())
             QVERIFY(t.trackname != "Not made");
+    }
+
+    // The repair after an add gives up on a web host that keeps failing (the tagged tracks go to
+    // Discogs): the add's count stays on the library's line and the repair's note joins it.
+    void repairNoteJoinsTheAddsCount()
+    {
+        TestEnv env;
+        makeMusic(env);
+        MediaAudio bare = song("", "", "");
+        bare.tags.clear();
+        QVERIFY(MediaGen::makeAudio(m_music + "/Band/One/03 Nameless.mp3", bare).isEmpty());
+        ReplayServer server;
+        server.setDefaultReply(ReplayReply::error(500));
+        qputenv("KIVO_MUSICBRAINZ_HOST", server.url("/mb").toEncoded());
+        qputenv("KIVO_DISCOGS_HOST", server.url("/dc").toEncoded());
+        ApiManager::setOnlineCheck([] { return true; });
+        const auto online = qScopeGuard([] { ApiManager::setOnlineCheck({}); });
+        KivoApplication app;
+        start(app);
+        manager *mgr = app.controller();
+        QVERIFY(scan(mgr, "mymusic"));
+        QVERIFY(addAndWait(mgr, true));
+        QObject *root = app.viewer()->rootObject();
+        const auto status = [root] { return root->property("statusText").toString(); };
+        QTRY_VERIFY_WITH_TIMEOUT(status().contains("Not asked again"), 30000);
+        QVERIFY2(status().startsWith(MessageHandler::added(5) + " Repair: filled "), qPrintable(status()));
+        QVERIFY2(
+            status().endsWith("Not asked again after repeated failures: 127.0.0.1"), qPrintable(status()));
+        QVERIFY(server.requestCount() >= 3);
+    }
+
+    // Another program keeps the library's write lock (a database browser left open): closing
+    // waits only briefly for the repaired tracks still to be stored, and logs what it leaves.
+    void closingWithTheLibraryLockedElsewhere()
+    {
+        TestEnv env;
+        makeMusic(env);
+        KivoApplication app;
+        start(app);
+        manager *mgr = app.controller();
+        QVERIFY(scan(mgr, "mymusic"));
+        QSignalSpy repair(mgr, &manager::sgUpdateRepairProgress);
+        QVERIFY(addAndWait(mgr, true));
+        QVERIFY(
+            QTest::qWaitFor([&] { return !repair.isEmpty() && repair.last().value(1).toInt() == 0; }, 30000));
+        QVERIFY(settled(mgr));
+        {
+            QSqlDatabase other = QSqlDatabase::addDatabase("QSQLITE", "other program");
+            other.setDatabaseName(Database::storeFilePath());
+            QVERIFY(other.open() && QSqlQuery(other).exec("BEGIN IMMEDIATE"));
+            QStringList paths;
+            for (track t : mgr->library()) {
+                t.trackname += " (repaired)";
+                mgr->updateMainObjectMgr(t);
+                paths << t.filepath;
+            }
+            QElapsedTimer clock;
+            clock.start();
+            mgr->saveData();
+            QVERIFY2(clock.elapsed() < 10000, qPrintable(QString::number(clock.elapsed())));
+            const QString log = readFile(env.appDataDir() + "/debug.log");
+            for (const QString &path : std::as_const(paths))
+                QVERIFY2(log.contains("not stored: " + path), qPrintable(path));
+            other.close();
+        }
+        QSqlDatabase::removeDatabase("other program");
+        for (const track &t : kivoDB().loadLibrary())
+            QVERIFY(!t.trackname.endsWith("(repaired)"));
     }
 
     // What the car cannot play is converted on the way in: a WAV becomes the car's own format

@@ -1,18 +1,23 @@
+#include "applog.h"
 #include "apppaths.h"
 #include "coverfiles.h"
 #include "database.h"
 #include "kivodb.h"
+#include "storewriter.h"
 #include "tempfiles.h"
 #include "testenv.h"
 
 #include <QApplication>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QImage>
 #include <QProcess>
+#include <QScopeGuard>
 #include <QSqlQuery>
 #include <QSqlRecord>
 #include <QThread>
+#include <QTimer>
 
 #include <memory>
 
@@ -392,6 +397,56 @@ private slots:
         QVERIFY(first->wait(60000) && second->wait(60000));
         QVERIFY(ok1 && ok2);
         QCOMPARE(counts("tracks albums artists"), "300 7 5");
+    }
+
+    // Another program holds the write lock: a write that finds it free within a few busy
+    // time-outs is stored, one that does not is given up, logged by its name and told as failed.
+    void busyWriteIsTriedForABoundedTime()
+    {
+        const QString logPath = m_env->appDataDir() + "/debug.log";
+        setLogFile(appLogFile(), logPath);
+        Database::setBusyTimeout(400);
+        const auto restore = qScopeGuard([] { Database::setBusyTimeout(5000); });
+        QSqlDatabase other = QSqlDatabase::addDatabase("QSQLITE", "other program");
+        const auto remove = qScopeGuard([&other] {
+            other = QSqlDatabase();
+            QSqlDatabase::removeDatabase("other program");
+        });
+        other.setDatabaseName(Database::storeFilePath());
+        QVERIFY(other.open() && QSqlQuery(other).exec("BEGIN IMMEDIATE"));
+
+        StoreWriter writer;
+        QList<bool> outcomes;
+        const auto submit = [&](const QString &path) {
+            const track t = make(path);
+            writer.submit([t] { return StoreWriter::outcomeOf(kivoDB().insertTrackSingle(t)); }, this,
+                [&outcomes](bool ok) { outcomes << ok; }, path);
+        };
+        QElapsedTimer clock;
+        clock.start();
+        submit(lib("A/freed.mp3"));
+        QTimer release;
+        release.setSingleShot(true);
+        connect(&release, &QTimer::timeout, this, [&other] { QSqlQuery(other).exec("COMMIT"); });
+        release.start(1000);
+        QTRY_COMPARE_WITH_TIMEOUT(outcomes.size(), 1, 10000);
+        QVERIFY(outcomes[0]);
+        QVERIFY2(clock.elapsed() >= 900, qPrintable(QString::number(clock.elapsed())));
+        QCOMPARE(counts("tracks"), "1");
+
+        QVERIFY(QSqlQuery(other).exec("BEGIN IMMEDIATE"));
+        clock.restart();
+        submit(lib("B/held.mp3"));
+        QTRY_COMPARE_WITH_TIMEOUT(outcomes.size(), 2, 10000);
+        QVERIFY(!outcomes[1]);
+        const qint64 bound = StoreWriter::kBusyTimeoutsPerWrite * 400;
+        QVERIFY2(clock.elapsed() >= bound - 100 && clock.elapsed() < bound + 2000,
+            qPrintable(QString::number(clock.elapsed())));
+        QVERIFY(QSqlQuery(other).exec("ROLLBACK"));
+        QCOMPARE(counts("tracks"), "1");
+        QFile log(logPath);
+        QVERIFY(log.open(QIODevice::ReadOnly));
+        QVERIFY(QString::fromUtf8(log.readAll()).contains("not stored: " + lib("B/held.mp3")));
     }
 
     void repoUpsertUpdatesTheFilesRow()
