@@ -30,7 +30,7 @@ QString repairEndText(const RepairSummary &summary, qint64 unstored, bool afterA
                       counted(summary.artists, "artist", "artists"),
                       counted(summary.albums, "album", "albums"), counted(summary.covers, "cover", "covers"));
     if (!summary.hostsGivenUp.isEmpty())
-        text += QStringLiteral(". Not asked again after repeated failures: ")
+        text += QStringLiteral(". Not asked again in this run: ")
             + summary.hostsGivenUp.join(QStringLiteral(", "));
     if (unstored > 0)
         text += QStringLiteral(". ") + counted(unstored, "update", "updates")
