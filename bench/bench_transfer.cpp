@@ -4,16 +4,18 @@
 //   bench_transfer transcode [files] [runs]  (default 200 files, 5 runs)
 //
 // copy: files of about 1 MB that the system plays, 20 per album folder with a 500 x 500 JPEG
-// cover beside them, transferred by ffmpeghandler::transferTracks against `cp -r` of the same
-// tree, onto two targets: a FAT32 image made afresh with mkfs.vfat for every run of each side and
-// mounted with `fusefat -o rw+` (skipped, with a line saying so, without FUSE), and a plain folder.
-// Both read a warm file cache; `sync` runs (untimed) before each run.
+// cover beside them, transferred by ffmpeghandler::transferTracks (which flushes the target's
+// file system before it ends) against `cp -r` of the same tree followed by `sync -f` on the
+// target, so both pay the flush, onto two targets: a FAT32 image made afresh with mkfs.vfat for
+// every run of each side and mounted with `fusefat -o rw+` (skipped, with a line saying so,
+// without FUSE), and a plain folder. Both read a warm file cache; `sync` runs (untimed) before
+// each run.
 //
-// transcode: FLAC files that an mp3-only system cannot play, in four playlists that the walk
-// keeps leaving and coming back to, transferred with one probe or transcode at a time against
-// one per processor; the transcode cache is emptied before each run. Checks that both give the
-// same progress signals and playlist files, in the walk's order, and stop at the same file when
-// the drive fills up.
+// transcode: FLAC files that an mp3-only system cannot play, in four playlists whose entries
+// alternate in key order, transferred with one probe or transcode at a time against one per
+// processor; the transcode cache is emptied before each run. Checks that both give the same
+// progress signals and playlist files, in play order (one playlist after the other), and stop at
+// the same file when the drive fills up.
 
 #include "applog.h"
 #include "ffmpeghandler.h"
@@ -78,7 +80,19 @@ Outcome transfer(
     return out;
 }
 
-// cp -r's time, and its peak RSS when /usr/bin/time can tell it.
+// Runs a tool without its chatter; true when it succeeded.
+bool quietly(const QString &program, const QStringList &arguments)
+{
+    QProcess process;
+    process.setStandardOutputFile(QProcess::nullDevice());
+    process.setStandardErrorFile(QProcess::nullDevice());
+    process.start(program, arguments);
+    return process.waitForFinished(-1) && process.exitStatus() == QProcess::NormalExit
+        && process.exitCode() == 0;
+}
+
+// The time of cp -r and of `sync -f` on the target's file system after it, and cp's peak RSS
+// when /usr/bin/time can tell it.
 double copyTree(const QString &from, const QString &to, qint64 *peakKb = nullptr)
 {
     static const bool timed = QFileInfo(QStringLiteral("/usr/bin/time")).isExecutable();
@@ -93,21 +107,12 @@ double copyTree(const QString &from, const QString &to, qint64 *peakKb = nullptr
     timer.start();
     if (!cp.waitForFinished(-1) || cp.exitCode() != 0)
         fail(QStringLiteral("cp -r failed: ") + QString::fromLocal8Bit(cp.readAllStandardError()));
+    if (!quietly(QStringLiteral("sync"), {QStringLiteral("-f"), to}))
+        fail(QStringLiteral("sync -f failed on ") + to);
     const double ms = timer.nsecsElapsed() / 1e6;
     if (peakKb && timed)
         *peakKb = QString::fromLocal8Bit(cp.readAllStandardError()).trimmed().section('\n', -1).toLongLong();
     return ms;
-}
-
-// Runs a tool without its chatter; true when it succeeded.
-bool quietly(const QString &program, const QStringList &arguments)
-{
-    QProcess process;
-    process.setStandardOutputFile(QProcess::nullDevice());
-    process.setStandardErrorFile(QProcess::nullDevice());
-    process.start(program, arguments);
-    return process.waitForFinished(-1) && process.exitStatus() == QProcess::NormalExit
-        && process.exitCode() == 0;
 }
 
 // A FAT32 image mounted through FUSE, made afresh for each run.
@@ -272,7 +277,7 @@ int benchCopy(const TestEnv &env, int files, int runs)
         settle({ours, theirs});
         std::printf(
             "  %s\n", fat ? "FAT32 image through fusefat -o rw+, fresh for each run:" : "plain folder:");
-        print("cp -r", cp);
+        print("cp -r, sync -f", cp);
         print("transferTracks", run);
         std::printf("  ratio of medians %.2f (target 1.20 or less); peak RSS: transfer %lld MB, cp %lld MB\n",
             run.median() / cp.median(), run.peakMb(), cp.peakMb());
@@ -288,6 +293,13 @@ int benchTranscode(const TestEnv &env, int files, int runs)
         distinct << makeSource(QStringLiteral("%1/tone%2.flac").arg(source).arg(i), 4.0, 0, 300 + 50 * i);
     TrackMap tracks;
     QStringList walk;
+    QList<int> walked;  // the files in the walk's order: each playlist whole, in its own order
+    for (int list = 0; list < 4; ++list) {
+        for (int i = list; i < files; i += 4) {
+            walk << QStringLiteral("Copying Track %1.mp3").arg(i);
+            walked << i;
+        }
+    }
     for (int i = 0; i < files; ++i) {
         track t;
         t.id = i + 1;
@@ -297,7 +309,6 @@ int benchTranscode(const TestEnv &env, int files, int runs)
         t.playlist = QStringLiteral("List %1").arg(i % 4);
         QFile::copy(distinct.at(i % distinct.size()), t.filepath);
         tracks.insert(t.id, t);
-        walk << QStringLiteral("Copying Track %1.mp3").arg(i);
     }
     SystemInfo system = mp3System();
     const int cores = QThread::idealThreadCount();
@@ -336,7 +347,7 @@ int benchTranscode(const TestEnv &env, int files, int runs)
     // Room for three quarters of the files: both stop at the same file.
     const int fit = files * 3 / 4;
     qint64 space = 1;
-    for (int i = 0; i < fit; ++i)
+    for (const int i : walked.mid(0, fit))
         space
             += QFileInfo(QStringLiteral("%1/Bench Media/List %2/Track %3.mp3").arg(target).arg(i % 4).arg(i))
                    .size();

@@ -213,4 +213,33 @@ qint64 maxFileSizeOn(const QString &folder)
     return -1;
 }
 
+CopyOutcome flushFileSystem(const QString &path)
+{
+    const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
+        return targetFailure(errno, false);
+    // syncfs reports a write-back error of the file system since Linux 5.8.
+    const bool synced = ::syncfs(fd) == 0;
+    const int code = errno;
+    ::close(fd);
+    return synced ? CopyOutcome() : targetFailure(code, false);
+}
+
+CopyOutcome flushFile(int fd)
+{
+    while (::fsync(fd) != 0) {
+        if (errno != EINTR)
+            return targetFailure(errno, false);
+    }
+    return {};
+}
+
+bool keepsEntryOrder(const QString &folder)
+{
+    // vfat, msdos, exfat and FUSE's fusefat; "fuseblk" may be NTFS as well and is left out.
+    return QString::fromLatin1(QStorageInfo(folder).fileSystemType())
+        .toLower()
+        .contains(QLatin1String("fat"));
+}
+
 }  // namespace platform

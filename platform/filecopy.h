@@ -47,4 +47,17 @@ quint64 volumeIdOf(const QString &path);
 // The largest file the volume holding `folder` can store: 4 GiB - 1 on FAT, else -1 (no limit).
 qint64 maxFileSizeOn(const QString &folder);
 
+// Writes out to its device all that the file system holding `path` (a file or folder on it)
+// still keeps back, of every file (syncfs). A stick or card is written back from memory seconds
+// to minutes after a copy returns: until this returns, pulling it loses files.
+CopyOutcome flushFileSystem(const QString &path);
+
+// Writes one open file's data out to its device (fsync), as before it is renamed over another.
+CopyOutcome flushFile(int fd);
+
+// Whether the file system holding `folder` lists a folder's entries in the order of their
+// places in the folder (FAT and exFAT, which cars read), rather than sorted (NTFS) or hashed
+// (ext4). Only there does the order files are written in decide the order they are played in.
+bool keepsEntryOrder(const QString &folder);
+
 }  // namespace platform

@@ -39,6 +39,8 @@ Drive::Drive(QQuickView *view, QObject *parent)
         Qt::QueuedConnection);
     connect(&m_transferHandler, &ffmpeghandler::sgFiletranscoded, this, &Drive::slOneFileTranscoded,
         Qt::QueuedConnection);
+    connect(&m_transferHandler, &ffmpeghandler::sgWritingToDrive, this, &Drive::slWritingToDrive,
+        Qt::QueuedConnection);
     connect(&m_transferHandler, &ffmpeghandler::sgDiskFull, this, &Drive::slDiskFull, Qt::QueuedConnection);
     connect(&m_transferHandler, &ffmpeghandler::sgDriveRemoved, this, &Drive::slDriveRemoved,
         Qt::QueuedConnection);
@@ -135,6 +137,12 @@ void Drive::slOneFileCopyed(const QString &fileName)
 void Drive::slOneFileTranscoded(const QString &fileName)
 {
     qDebug() << fileName << "File Transcodec";
+}
+
+// The window says so until the end message, so the drive is not pulled meanwhile.
+void Drive::slWritingToDrive()
+{
+    emit sgUpdateTransferProgress(m_transferTotal, m_transferDone, m_messages.writingToDrive);
 }
 
 // The message, with what arrived, comes with the run's end.

@@ -118,6 +118,7 @@ public slots:
     void count();
     void slOneFileCopyed(const QString &fileName);
     void slOneFileTranscoded(const QString &fileName);
+    void slWritingToDrive();
     void slDiskFull();
     void slProgressStoped(int flagStop);
     void slDriveRemoved();

@@ -11,6 +11,8 @@ struct DriveMessages {
     QString noDriveSelected = QStringLiteral("No destination drive selected.");
     QString transferDone = QStringLiteral("Transfer complete: %1 files — %2.");
     QString transferStopped = QStringLiteral("Transfer stopped: %1 of %2 files handled — %3.");
+    // Shown while the files are written out to the drive, before the end message.
+    QString writingToDrive = QStringLiteral("Writing to the drive…");
     // What became of the files so far, in every end message.
     QString counts
         = QStringLiteral("%1 copied, %2 converted, %3 kept (already on the drive), %4 replaced; %5 failed");

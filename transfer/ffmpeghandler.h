@@ -10,6 +10,8 @@
 #include <QObject>
 #include <QString>
 
+#include <functional>
+
 class kivoDB;
 struct TransferRun;
 namespace platform {
@@ -44,10 +46,13 @@ public:
     // jobs go on.
     static void cancelTransfer(const transferDetail &request);
 
-    // The transfer run: `list`, then the tracks of `tracks` in key order, each copied (or
-    // transcoded first) into "<destination>/<vehicle> Media/<album or playlist>/", with the
-    // playlist files beside the folders. Probes and transcodes run ahead in parallel; copies,
-    // playlist entries and signals follow the walk's order. Always ends with sgTransferFinished.
+    // The transfer run: the tracks of `list`, then of `tracks` (in key order, which is a
+    // playlist's own order), each copied (or transcoded first) into
+    // "<destination>/<vehicle> Media/<album or playlist>/", with the playlist files beside the
+    // folders. The walk goes in play order: folders by name, an album's files by disc, track number
+    // and file name, a playlist's in its order, the playlist files last. Probes and transcodes run
+    // ahead in parallel; copies, playlist entries and signals follow the walk. What was written is
+    // flushed to the device (flushTarget) before the run ends with sgTransferFinished, always.
     TransferReport transferTracks(
         const TrackMap &tracks, const transferDetail &detail, QList<track> list = {});
 
@@ -113,6 +118,9 @@ public:
 
     // How many probes and transcodes a run keeps going at once; 0: one per processor.
     int parallelJobs = 0;
+    // Writes out what the run wrote to the target's device, given a folder on it; tests replace
+    // it to watch it.
+    std::function<platform::CopyOutcome(const QString &)> flushTarget = platform::flushFileSystem;
     QString playlistExtension;
     AppPaths paths;
 
@@ -129,6 +137,8 @@ signals:
     void sgConversionProgress(int done, int total, QString fileName);
     // A file that did not reach the target, and why.
     void sgFileFailed(QString fileName, QString reason);
+    // The run's files are being written out to the device; its end follows.
+    void sgWritingToDrive();
     // The last signal of every run, however it ended.
     void sgTransferFinished(TransferReport report);
 
@@ -142,4 +152,6 @@ private:
     void writeFailed(TransferRun &run, const platform::CopyOutcome &outcome, bool creating,
         const QString &folder, const QString &targetName);
     void endRun(TransferRun &run, TransferReport::Stop why, const QString &fileName, const QString &reason);
+    // The end of a run that may have written: playlists, play order, then the flush.
+    void finishRun(TransferRun &run);
 };

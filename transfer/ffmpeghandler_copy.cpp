@@ -121,8 +121,10 @@ bool ffmpeghandler::copyToUsb(
             return false;
         }
         run.foldersMade.insert(folder);
-        if (isNew)
+        if (isNew) {
             run.foldersNew.insert(folder);
+            run.rootOrder.setGrown();
+        }
     }
     const bool newFolder = run.foldersNew.contains(folder);
     // The one look at the target this file needs: whether it is there, its size and time. In a
@@ -190,6 +192,9 @@ bool ffmpeghandler::copyToUsb(
         run.artDone.insert(folder);
     if (run.playlist)
         run.playlist->appendM3uEntry(run.playlistFolder + QLatin1Char('/') + targetName);
+    // A new name may have taken a free slot anywhere in the folder; a replaced file kept its own.
+    if (folder.compare(run.folderOrder.folder(), Qt::CaseInsensitive) == 0)
+        run.folderOrder.place({targetName, run.disc, run.trackNumber}, !present);
     ++run.report.handled;
     emit incrementProgress(QStringLiteral("Copying ") + targetName);
     return true;

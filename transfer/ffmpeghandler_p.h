@@ -1,5 +1,6 @@
 #pragma once
 
+#include "folderorder.h"
 #include "m3ufile.h"
 #include "namefit.h"
 #include "systeminfo.h"
@@ -33,10 +34,18 @@ struct TransferRun {
     qint64 spaceRemaining;
     QList<AudioCodec> systemCodecs;
     QSet<QString> playableCodecs;
-    // The playlist files of this run, by case-folded path: each is built here and written
-    // whole once its last entry of the run is handled; `playlistEntriesLeft` counts down to that.
+    // The playlist files of this run, by case-folded path: each is built here and is complete
+    // once its last entry of the run is handled; `playlistEntriesLeft` counts down to that.
+    // Complete ones wait in `playlistsDone` and are written whole after the folders, so the
+    // media folder lists its folders first.
     QHash<QString, M3uFile> playlists;
     QHash<QString, int> playlistEntriesLeft;
+    QList<M3uFile> playlistsDone;
+    // Whether the target lists entries in the order they were placed (FAT): then the folder in
+    // hand, and the media folder at the end, are put in play order where entries were added.
+    bool keepsOrder = false;
+    FolderOrder folderOrder;
+    FolderOrder rootOrder;
     QHash<QString, QString> written;  // case-folded target path -> the source this run put there
     QSet<QString> artDone;  // folders whose album art is settled
     QSet<QString> foldersMade;  // folders this run made or found, taken as there from then on
@@ -54,6 +63,8 @@ struct TransferRun {
     QString currentCoverPath;  // the cover for the folder's album art; empty for none
     qint64 sourceSize = -1;  // the size of the file to copy when already known; -1 to look
     bool converting = false;  // the file to copy was converted for the car
+    qint16 disc = 0;
+    qint16 trackNumber = 0;
 
     TransferReport report;
     platform::ToolHealth tools;  // ffmpeg found broken twice is not tried again in this run

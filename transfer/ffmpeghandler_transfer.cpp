@@ -6,6 +6,7 @@
 #include "filecopy.h"
 #include "kivodb.h"
 #include "m3ufile.h"
+#include "naturalorder.h"
 #include "transcodenames.h"
 
 #include <QDir>
@@ -13,6 +14,10 @@
 #include <QThread>
 #include <QThreadPool>
 #include <QtConcurrent>
+
+#include <algorithm>
+#include <numeric>
+#include <vector>
 
 namespace {
 
@@ -23,6 +28,7 @@ struct Planned {
     QString folderName;
     QString playlistFile;
     QString cover;
+    FolderOrder::Kind order = FolderOrder::Album;  // how the folder's entries are played
 };
 
 // What the work ahead of the copies found for one track.
@@ -51,18 +57,106 @@ Planned plan(const TransferRun &run, const track &t)
     return item;
 }
 
+// The walk in play order. Head units list folders by name and play a folder's files in the order
+// they stand in it, so folders go by name ("Album 2" before "Album 10"), an album's files by disc,
+// track number and file name, and a playlist's entries in the playlist's own order, after any
+// album files that share their folder. Each folder's files are one stretch of the walk.
+QList<Planned> orderWalk(const QList<Planned> &items)
+{
+    const QCollator collator = naturalCollator();
+    struct Key {
+        QCollatorSortKey folderName;
+        QString folder;  // case-folded: FAT takes both spellings for one folder
+        bool entry;  // a playlist's entry
+        QCollatorSortKey playlist;
+        qint16 disc;
+        qint16 number;
+        QCollatorSortKey file;
+    };
+    std::vector<Key> keys;
+    keys.reserve(std::size_t(items.size()));
+    for (const Planned &item : items)
+        keys.push_back({collator.sortKey(item.folderName), item.folder.toCaseFolded(),
+            !item.t.playlist.isEmpty(), collator.sortKey(item.t.playlist), item.t.reservedShort1,
+            item.t.tracknumber, collator.sortKey(QFileInfo(item.t.filepath).fileName())});
+    std::vector<int> order(std::size_t(items.size()));
+    std::iota(order.begin(), order.end(), 0);
+    std::stable_sort(order.begin(), order.end(), [&keys](int x, int y) {
+        const Key &a = keys[std::size_t(x)], &b = keys[std::size_t(y)];
+        if (const int c = a.folderName.compare(b.folderName))
+            return c < 0;
+        if (a.folder != b.folder)
+            return a.folder < b.folder;
+        if (a.entry != b.entry)
+            return b.entry;
+        // Entries of one playlist keep their order.
+        if (a.entry)
+            return a.playlist.compare(b.playlist) < 0;
+        if (a.disc != b.disc)
+            return a.disc < b.disc;
+        if (a.number != b.number)
+            return a.number < b.number;
+        return a.file.compare(b.file) < 0;
+    });
+    QList<Planned> walk;
+    walk.reserve(items.size());
+    for (const int i : order)
+        walk << items.at(i);
+    // An album's folder merges earlier runs' files by their tags; one of a playlist's entries only
+    // puts them last; one of videos alone goes by name.
+    for (int begin = 0; begin < walk.size();) {
+        int end = begin;
+        bool album = false, entries = false;
+        for (; end < walk.size()
+             && keys[std::size_t(order[std::size_t(end)])].folder
+                 == keys[std::size_t(order[std::size_t(begin)])].folder;
+             ++end) {
+            entries = entries || !walk.at(end).t.playlist.isEmpty();
+            album = album || (walk.at(end).t.playlist.isEmpty() && !walk.at(end).t.isVideo);
+        }
+        const FolderOrder::Kind kind
+            = album ? FolderOrder::Album : (entries ? FolderOrder::Playlist : FolderOrder::Names);
+        for (; begin < end; ++begin)
+            walk[begin].order = kind;
+    }
+    return walk;
+}
+
 void writePlaylist(TransferRun &run, const M3uFile &playlist)
 {
+    const bool there = QFileInfo::exists(playlist.path());
     // None of its files reached the drive this time: what an earlier run wrote is kept.
-    if (playlist.entries() == 0 && QFileInfo::exists(playlist.path()))
+    if (playlist.entries() == 0 && there)
         return;
     QString error;
-    if (playlist.write(&error))
+    if (playlist.write(&error)) {
+        if (!there)
+            run.rootOrder.setGrown();
         return;
+    }
     const QString name = QFileInfo(playlist.path()).fileName();
     writeLog(appLogFile(),
         QStringLiteral("Playlist not written: ") + playlist.path() + QStringLiteral(": ") + error);
     run.report.failures << name + QStringLiteral(": ") + error;
+}
+
+// Puts a folder that gained entries in play order, where the target keeps entries in order. The
+// hidden folder it goes through is made in the target's root, so no free slot is left among the
+// media folder's entries.
+void arrangeFolder(TransferRun &run, const FolderOrder &layout)
+{
+    if (!run.keepsOrder || !layout.grown() || layout.folder().isEmpty())
+        return;
+    const platform::CopyOutcome arranged
+        = layout.arrange(run.transferRoot.isEmpty() ? QStringLiteral("/") : run.transferRoot);
+    if (arranged.ok())
+        return;
+    const QString name = QFileInfo(layout.folder()).fileName();
+    writeLog(appLogFile(),
+        QStringLiteral("Folder not put in play order: ") + layout.folder() + QStringLiteral(": ")
+            + arranged.message);
+    run.report.failures << name + QStringLiteral(": ")
+            + ffmpeghandler::tr("could not be put in play order (%1)").arg(arranged.message);
 }
 
 }  // namespace
@@ -87,10 +181,14 @@ TransferReport ffmpeghandler::transferTracks(
         ? 0
         : platform::volumeIdOf(root.isEmpty() ? QStringLiteral("/") : root);
     run.maxFileSize = platform::maxFileSizeOn(root);
-    // What a killed or unplugged earlier transfer left half-written; only one transfer runs at a
-    // time, so no file of this process is being written there now.
-    if (run.volume != 0)
+    run.keepsOrder = platform::keepsEntryOrder(root.isEmpty() ? QStringLiteral("/") : root);
+    run.rootOrder = FolderOrder(run.mediaRoot, FolderOrder::Names);
+    // What a killed or unplugged earlier transfer left half-written or half-arranged; only one
+    // transfer runs at a time, so no file of this process is being written there now.
+    if (run.volume != 0) {
+        FolderOrder::recover(root.isEmpty() ? QStringLiteral("/") : root);
         platform::removeStaleTemporaries(run.mediaRoot, platform::OwnTemporaries::Stale);
+    }
     run.systemCodecs = loadSystemInfo(QString::fromStdString(system.name));
     for (const AudioCodec &codec : std::as_const(run.systemCodecs))
         run.playableCodecs.insert(QString::fromStdString(codec.name));
@@ -104,9 +202,11 @@ TransferReport ffmpeghandler::transferTracks(
         if (!items.constLast().playlistFile.isEmpty())
             ++run.playlistEntriesLeft[items.constLast().playlistFile.toCaseFolded()];
     }
+    items = orderWalk(items);
 
     // Probes and transcodes run ahead on their own pool (this job already holds a thread of the
-    // global one); the copies below take their results strictly in the walk's order.
+    // global one); the copies below take their results strictly in the walk's order, waiting for
+    // the next while later ones finish ahead, so files take their places in play order.
     const auto prepare = [this, &run, codec, extension](const Planned &item) {
         if (run.stop.stopped())
             return Prepared{Prepared::Cancelled, {}, {}};
@@ -182,6 +282,11 @@ TransferReport ffmpeghandler::transferTracks(
             walked = false;
             break;
         }
+        // A folder is done once the walk leaves it.
+        if (item.folder.toCaseFolded() != run.folderOrder.folder().toCaseFolded()) {
+            arrangeFolder(run, run.folderOrder);
+            run.folderOrder = FolderOrder(item.folder, item.order);
+        }
         const QString playlistKey = item.playlistFile.toCaseFolded();
         // A playlist is begun once per run, so coming back to it later never loses its entries.
         run.playlist = nullptr;
@@ -195,6 +300,8 @@ TransferReport ffmpeghandler::transferTracks(
         run.currentCoverPath = item.cover;
         run.sourceSize = prepared.size;
         run.converting = prepared.kind == Prepared::Transcoded;
+        run.disc = item.t.reservedShort1;
+        run.trackNumber = item.t.tracknumber;
         const QString sourceName = QFileInfo(item.t.filepath).fileName();
         switch (prepared.kind) {
         case Prepared::Copy:
@@ -213,7 +320,7 @@ TransferReport ffmpeghandler::transferTracks(
         // a run that ends before leaves the old file as it was.
         if (!item.playlistFile.isEmpty() && --run.playlistEntriesLeft[playlistKey] == 0
             && run.report.stop == TransferReport::Completed)
-            writePlaylist(run, run.playlists.take(playlistKey));
+            run.playlistsDone << run.playlists.take(playlistKey);
     }
     run.sourceSize = -1;
     if (!walked && run.report.stop == TransferReport::Completed)
@@ -221,8 +328,37 @@ TransferReport ffmpeghandler::transferTracks(
     // Work still running ahead of the copies is not wanted any more.
     run.stop.raise();
     pool.waitForDone();
+    finishRun(run);
 
     writeLog(appLogFile(), QStringLiteral("Copying to USB.. Completed"));
     emit sgTransferFinished(run.report);
     return run.report;
+}
+
+void ffmpeghandler::finishRun(TransferRun &run)
+{
+    const QString root = run.transferRoot.isEmpty() ? QStringLiteral("/") : run.transferRoot;
+    // A target that went away holds nothing more to write, nor does the disk now under its path.
+    if (run.volume == 0 || run.report.stop == TransferReport::DriveRemoved
+        || run.report.stop == TransferReport::FolderGone || platform::volumeIdOf(root) != run.volume)
+        return;
+    arrangeFolder(run, run.folderOrder);
+    const QCollator collator = naturalCollator();
+    std::stable_sort(run.playlistsDone.begin(), run.playlistsDone.end(),
+        [&collator](const M3uFile &a, const M3uFile &b) { return collator.compare(a.path(), b.path()) < 0; });
+    for (const M3uFile &playlist : std::as_const(run.playlistsDone))
+        writePlaylist(run, playlist);
+    run.playlistsDone.clear();
+    arrangeFolder(run, run.rootOrder);
+
+    // What the run wrote is on the device before the run says it ended: a stick pulled at the
+    // end message would otherwise lose what the system still held back. Once, for every file.
+    emit sgWritingToDrive();
+    const QString where = QFileInfo(run.mediaRoot).isDir() ? run.mediaRoot : root;
+    const platform::CopyOutcome flushed = flushTarget ? flushTarget(where) : platform::flushFileSystem(where);
+    if (flushed.ok())
+        return;
+    writeLog(appLogFile(),
+        QStringLiteral("Writing out to the drive failed: ") + where + QStringLiteral(": ") + flushed.message);
+    writeFailed(run, flushed, false, run.mediaRoot, QFileInfo(where).fileName());
 }

@@ -23,6 +23,13 @@ bool M3uFile::write(QString *error) const
     QFile file(temporary);
     bool written = file.open(QIODevice::WriteOnly) && file.write(m_text) == m_text.size() && file.flush();
     QString reason = file.errorString();
+    // On the device before it takes the old file's name: a stick pulled meanwhile never holds a
+    // playlist renamed into place whose text never arrived.
+    if (written) {
+        const platform::CopyOutcome flushed = platform::flushFile(file.handle());
+        written = flushed.ok();
+        reason = flushed.message;
+    }
     file.close();
     if (written) {
         const platform::CopyOutcome placed = platform::replaceFile(temporary, m_path);

@@ -17,7 +17,8 @@ public:
 
     // Adds one entry whose path line is `pathLine`.
     void appendM3uEntry(const QString &pathLine);
-    // Writes the text under a temporary name beside the file, then renames it over the file.
+    // Writes the text under a temporary name beside the file, flushed to the device, then
+    // renames it over the file.
     // False, with the file untouched and no temporary left, when that cannot be done.
     bool write(QString *error = nullptr) const;
 

@@ -281,9 +281,13 @@ private slots:
         refuses(stick, "The disk that holds / cannot be told");
         m_fileSystems.insert("/", m_numbers.value("/dev/vda1"));
 
+        QSignalSpy progress(&drive, &Drive::sgUpdateTransferProgress);
         drive.ContinueDrive(folder, 1, 0, 0, 0);
         QVERIFY(ended.wait(10000));
         QVERIFY(commands.isEmpty());
+        // The window says the files are being written out until the end message.
+        QVERIFY(!progress.isEmpty());
+        QCOMPARE(progress.last().at(2).toString(), DriveMessages().writingToDrive);
 
         // Urizen's system keeps its media on FAT16.
         QVERIFY(loadSystemInfo("Urizen"));

@@ -16,6 +16,8 @@
 #include <QStandardPaths>
 #include <QtConcurrent>
 
+#include <numeric>
+#include <random>
 #include <signal.h>
 #include <unistd.h>
 
@@ -180,10 +182,12 @@ private slots:
         const QString out = m_dir.filePath("out");
         const Outcome o = run(handler, map, detail(out, &m_mp3System));
         const QString root = out + "/Example Media/";
+        // Folders by name, each whole: an album's files by name where they have no numbers, a
+        // playlist's in its own order.
         QCOMPARE(o.progress,
-            QStringList({"Copying a.mp3", "Copying Song Two.mp3", "Copying clip.mp4", "Copying a.mp3",
-                "Copying a.mp3", "Copying Why é.mp3", "Copying a.mp3", "Skip File gone.mp3", "Copying a.mp3",
-                "Copying Song Two.mp3"}));
+            QStringList({"Copying a.mp3", "Copying Song Two.mp3", "Copying a.mp3", "Copying a.mp3",
+                "Copying Why é.mp3", "Skip File gone.mp3", "Copying a.mp3", "Copying a.mp3",
+                "Copying Song Two.mp3", "Copying clip.mp4"}));
         QCOMPARE(o.failures, QStringList{"gone.mp3"});
         QCOMPARE(o.finished, 1);
         QCOMPARE(o.report.stop, TransferReport::Completed);
@@ -385,7 +389,7 @@ private slots:
         ffmpeghandler handler;
         QString root = m_dir.filePath("aac") + "/Example Media/Al/";
         Outcome o = run(handler, map, detail(m_dir.filePath("aac"), &m_aacSystem));
-        QCOMPARE(o.progress, QStringList({"Copying Same.m4a", "Copying Same (2).m4a", "Copying a.mp3"}));
+        QCOMPARE(o.progress, QStringList({"Copying a.mp3", "Copying Same.m4a", "Copying Same (2).m4a"}));
         QCOMPARE(ffmpeghandler::probeCodec(root + "Same.m4a"), QString("aac"));
         QVERIFY(bytes(root + "Same.m4a") != bytes(root + "Same (2).m4a"));
         QProcess probe;
@@ -403,14 +407,14 @@ private slots:
         qputenv("KIVO_FFMPEG", ffmpegStub("aac").toUtf8());
         root = m_dir.filePath("fallback") + "/Example Media/Al/";
         o = run(handler, map, detail(m_dir.filePath("fallback"), &m_aacSystem));
-        QCOMPARE(o.progress, QStringList({"Copying Same.mp3", "Copying Same.m4a", "Copying a.mp3"}));
+        QCOMPARE(o.progress, QStringList({"Copying a.mp3", "Copying Same.mp3", "Copying Same.m4a"}));
         QCOMPARE(ffmpeghandler::probeCodec(root + "Same.mp3"), QString("mp3"));
 
         qputenv("KIVO_FFMPEG", ffmpegStub("libmp3lame").toUtf8());
         o = run(handler, mapOf({song(1, source("t3.ogg"), "Al", "Ogg"), song(2, mp3, "Al")}),
             detail(m_dir.filePath("none"), &m_aacSystem));
         qunsetenv("KIVO_FFMPEG");
-        QCOMPARE(o.progress, QStringList({"Skip File t3.ogg", "Copying a.mp3"}));
+        QCOMPARE(o.progress, QStringList({"Copying a.mp3", "Skip File t3.ogg"}));
         QCOMPARE(o.diskFull, 0);
         QCOMPARE(o.report.failures.size(), 1);
         QVERIFY(
@@ -639,15 +643,15 @@ private slots:
             song(3, a, "Ünï"), song(4, b, "A:B*?"), song(5, a, "Two"), song(6, b, "Two")});
         map[2].isVideo = true;
         for (int i = 7; i < 17; ++i)
-            map.insert(i, song(i, a, QString("Fill %1").arg(i)));
+            map.insert(i, song(i, a, QString("Zfill %1").arg(i)));
         ffmpeghandler handler;
         const Outcome o = run(handler, map, detail(mount, &m_mp3System, 8095 * 512));
         fatimage::unmount(mount);
         QCOMPARE(o.report.stop, TransferReport::DiskFull);
         QCOMPARE(o.diskFull, 1);
         QCOMPARE(o.progress.mid(0, 7),
-            QStringList({"Copying fat.mp3", "Copying fat.mp3", "Skip File big.mp4", "Skip File fat.mp3",
-                "Copying fat2.mp3", "Copying fat.mp3", "Copying fat2.mp3"}));
+            QStringList({"Copying fat.mp3", "Copying fat2.mp3", "Copying fat.mp3", "Copying fat.mp3",
+                "Copying fat2.mp3", "Skip File fat.mp3", "Skip File big.mp4"}));
         // fusefat refuses the folder "Ünï": the message names the folder, not the file.
         QVERIFY2(o.report.failures.filter("does not accept the folder name \"Ünï\"").size() == 1,
             qPrintable(o.report.failures.join('\n')));
@@ -674,6 +678,179 @@ private slots:
             QVERIFY(type.waitForFinished());
             QVERIFY(type.readAllStandardOutput() == bytes(a));
         }
+    }
+
+    // Two albums whose files were made, and given ids, in shuffled order, with names that are not
+    // in track order. On a real FAT driver the folders stand in name order and each album's files
+    // in track order, as mdir lists the entries; the same after a run with "Overwrite all", which
+    // replaces every file, and after one that brings back a removed folder and files removed from
+    // the middle of an album, which the earlier files' tags place among them.
+    void playOrderOnFat()
+    {
+        if (!fatimage::canMount())
+            QSKIP(fatimage::kSkipReason);
+        const QString image = m_dir.filePath("order.img"), mount = m_dir.filePath("ordermnt");
+        QVERIFY(fatimage::make(image, "64M", {"-F", "32", "-n", "CAR"}));
+        QDir().mkpath(m_media + "/order");
+        QList<int> made(22), ids(22);
+        std::iota(made.begin(), made.end(), 0);
+        std::iota(ids.begin(), ids.end(), 1);
+        std::shuffle(made.begin(), made.end(), std::mt19937(7));
+        std::shuffle(ids.begin(), ids.end(), std::mt19937(11));
+        TrackMap map;
+        QHash<QString, int> numberOf;
+        for (const int k : std::as_const(made)) {
+            const int number = k < 10 ? k + 1 : k - 9;
+            const QString name = QString("s%1.mp3").arg(k * 7 % 22, 2, 10, QChar('0'));
+            const QString path = source("order/" + name, tone(0.3, 0, {{"track", QString::number(number)}}));
+            track t = song(ids.at(k), path, k < 10 ? "Album 2" : "Album 10");
+            t.tracknumber = qint16(number);
+            map.insert(t.id, t);
+            numberOf.insert(name, number);
+        }
+        // mdir lists a folder's entries in the order of their slots.
+        const auto listed = [&](const QString &folder) {
+            QProcess dir;
+            dir.start("mdir", {"-i", image, "-a", "-b", "::/Example Media" + folder});
+            dir.waitForFinished();
+            QStringList names;
+            for (const QString &line :
+                QString::fromUtf8(dir.readAllStandardOutput()).split('\n', Qt::SkipEmptyParts))
+                names << line.section('/', -1, -1, QString::SectionSkipEmpty);
+            return names;
+        };
+        const auto numbers = [&](const QString &folder) {
+            QList<int> found;
+            for (const QString &name : listed(folder)) {
+                if (numberOf.contains(name))
+                    found << numberOf.value(name);
+            }
+            return found;
+        };
+        QList<int> two(10), ten(12);
+        std::iota(two.begin(), two.end(), 1);
+        std::iota(ten.begin(), ten.end(), 1);
+        const auto transfer = [&](const TrackMap &tracks, bool overwrite) {
+            if (!fatimage::mount(image, mount))
+                return TransferReport::WriteError;
+            transferDetail d = detail(mount, &m_mp3System);
+            d.overwriteall = overwrite;
+            ffmpeghandler handler;
+            const Outcome o = run(handler, tracks, d);
+            fatimage::unmount(mount);
+            return o.report.stop;
+        };
+        const auto inOrder = [&](const QStringList &folders) {
+            QCOMPARE(listed(""), folders);
+            QCOMPARE(numbers("/Album 2"), two);
+            QCOMPARE(numbers("/Album 10"), ten);
+            QProcess fsck;
+            fsck.start("fsck.fat", {"-n", image});
+            QVERIFY(fsck.waitForFinished());
+            QVERIFY2(fsck.exitCode() == 0, fsck.readAllStandardOutput().constData());
+        };
+
+        QCOMPARE(transfer(map, false), TransferReport::Completed);
+        inOrder({"Album 2", "Album 10"});
+        QCOMPARE(transfer(map, true), TransferReport::Completed);
+        inOrder({"Album 2", "Album 10"});
+        if (QTest::currentTestFailed())
+            return;
+
+        // Removed by hand, and the slots they left taken by the user's own files: what comes back
+        // would take the next free slots, out of order.
+        TrackMap removed;
+        QVERIFY(fatimage::mount(image, mount));
+        const QString root = mount + "/Example Media/";
+        for (const track &t : std::as_const(map)) {
+            if (t.albumname == "Album 2"
+                || (t.albumname == "Album 10" && (t.tracknumber == 3 || t.tracknumber == 7))) {
+                removed.insert(t.id, t);
+                QVERIFY(QFile::remove(root + t.albumname + "/" + QFileInfo(t.filepath).fileName()));
+            }
+        }
+        QVERIFY(QDir().rmdir(root + "Album 2") && QDir().mkdir(root + "Extras"));
+        QFile notes(root + "Album 10/notes.txt");
+        QVERIFY(notes.open(QIODevice::WriteOnly) && notes.write("mine") == 4);
+        notes.close();
+        fatimage::unmount(mount);
+        QCOMPARE(removed.size(), 12);
+        QCOMPARE(transfer(removed, false), TransferReport::Completed);
+        inOrder({"Album 2", "Album 10", "Extras"});
+        QVERIFY(listed("/Album 10").contains("notes.txt"));
+    }
+
+    // What an arrange cut short left in its hidden folder goes back into its folder at the next
+    // run; a file made there again since is kept, and the one waiting stays where it is.
+    void arrangeCutShortComesBack()
+    {
+        const QString out = m_dir.filePath("recover"), album = out + "/Example Media/Al";
+        const QString staging = out + "/.kivo-2147483600-1.order";
+        const auto put = [](const QString &path, const QByteArray &text) {
+            QDir().mkpath(QFileInfo(path).absolutePath());
+            QFile file(path);
+            return file.open(QIODevice::WriteOnly) && file.write(text) == text.size();
+        };
+        QVERIFY(put(staging + "/.kivo-origin", "Example Media/Al") && put(staging + "/x.mp3", "x")
+            && put(staging + "/Scans/s.jpg", "s") && put(staging + "/y.mp3", "waiting")
+            && put(album + "/y.mp3", "newer"));
+        ffmpeghandler handler;
+        QCOMPARE(
+            run(handler, mapOf({song(1, source("a.mp3"), "Other")}), detail(out, &m_mp3System)).report.stop,
+            TransferReport::Completed);
+        QCOMPARE(bytes(album + "/x.mp3"), QByteArray("x"));
+        QCOMPARE(bytes(album + "/Scans/s.jpg"), QByteArray("s"));
+        QCOMPARE(bytes(album + "/y.mp3"), QByteArray("newer"));
+        QCOMPARE(bytes(staging + "/y.mp3"), QByteArray("waiting"));
+        QVERIFY(!QFileInfo::exists(staging + "/Scans"));
+    }
+
+    // The end is told only once what the run wrote is flushed to the device, and the window is
+    // told meanwhile: after a complete run, a stopped one and one that filled the drive. A flush
+    // that fails is a write error.
+    void flushBeforeTheEnd()
+    {
+        const QString a = source("a.mp3");
+        const TrackMap map = mapOf({song(1, a, "A"), song(2, a, "B"), song(3, a, "C")});
+        ffmpeghandler handler;
+        QStringList steps;
+        platform::CopyOutcome flushed;
+        handler.flushTarget = [&](const QString &path) {
+            steps << "flush " + QFileInfo(path).fileName();
+            return flushed;
+        };
+        QObject guard;
+        connect(&handler, &ffmpeghandler::sgWritingToDrive, &guard, [&] { steps << "writing"; });
+        connect(&handler, &ffmpeghandler::sgTransferFinished, &guard, [&] { steps << "end"; });
+        const QStringList inTurn{"writing", "flush Example Media", "end"};
+
+        QCOMPARE(run(handler, map, detail(m_dir.filePath("flush1"), &m_mp3System)).report.stop,
+            TransferReport::Completed);
+        QCOMPARE(steps, inTurn);
+
+        steps.clear();
+        const transferDetail stopped = detail(m_dir.filePath("flush2"), &m_mp3System);
+        auto *stopper = new QObject(&guard);
+        connect(&handler, &ffmpeghandler::incrementProgress, stopper,
+            [stopped] { ffmpeghandler::cancelTransfer(stopped); });
+        QCOMPARE(run(handler, map, stopped).report.stop, TransferReport::Cancelled);
+        delete stopper;
+        QCOMPARE(steps, inTurn);
+
+        steps.clear();
+        QCOMPARE(run(handler, map, detail(m_dir.filePath("flush3"), &m_mp3System, 2 * QFileInfo(a).size()))
+                     .report.stop,
+            TransferReport::DiskFull);
+        QCOMPARE(steps, inTurn);
+
+        steps.clear();
+        flushed = {platform::CopyOutcome::Other, "Input/output error"};
+        const TransferReport failed
+            = run(handler, map, detail(m_dir.filePath("flush4"), &m_mp3System)).report;
+        QCOMPARE(steps, inTurn);
+        QCOMPARE(failed.stop, TransferReport::WriteError);
+        QCOMPARE(failed.failures, QStringList{"Example Media: Input/output error"});
+        QCOMPARE(failed.copied, 3);
     }
 
     // A transfer killed mid-copy, then run again: what the killed run left under a temporary name
