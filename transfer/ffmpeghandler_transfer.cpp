@@ -6,7 +6,7 @@
 #include "filecopy.h"
 #include "kivodb.h"
 #include "m3ufile.h"
-#include "naturalorder.h"
+#include "textorder.h"
 #include "transcodenames.h"
 
 #include <QDir>
@@ -63,7 +63,7 @@ Planned plan(const TransferRun &run, const track &t)
 // album files that share their folder. Each folder's files are one stretch of the walk.
 QList<Planned> orderWalk(const QList<Planned> &items)
 {
-    const QCollator collator = naturalCollator();
+    const QCollator collator = nameCollator();
     struct Key {
         QCollatorSortKey folderName;
         QString folder;  // case-folded: FAT takes both spellings for one folder
@@ -343,7 +343,7 @@ void ffmpeghandler::finishRun(TransferRun &run)
         || run.report.stop == TransferReport::FolderGone || platform::volumeIdOf(root) != run.volume)
         return;
     arrangeFolder(run, run.folderOrder);
-    const QCollator collator = naturalCollator();
+    const QCollator collator = nameCollator();
     std::stable_sort(run.playlistsDone.begin(), run.playlistsDone.end(),
         [&collator](const M3uFile &a, const M3uFile &b) { return collator.compare(a.path(), b.path()) < 0; });
     for (const M3uFile &playlist : std::as_const(run.playlistsDone))

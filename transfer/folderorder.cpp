@@ -1,6 +1,6 @@
 #include "folderorder.h"
 
-#include "naturalorder.h"
+#include "textorder.h"
 
 #include <QDirIterator>
 #include <QFile>
@@ -96,7 +96,7 @@ bool FolderOrder::ordered(const QFileInfo &entry) const
 
 QStringList FolderOrder::wanted(const QFileInfoList &listed) const
 {
-    const QCollator collator = naturalCollator();
+    const QCollator collator = nameCollator();
     QStringList order, rest;
     QFileInfoList playable;
     for (const QFileInfo &entry : listed) {
