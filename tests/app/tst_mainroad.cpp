@@ -90,6 +90,15 @@ class TestMainRoad : public QObject
         }
     }
 
+    // The four songs and, in Album One's folder, a fifth without tags.
+    void makeMusicWithUntagged(const TestEnv &env)
+    {
+        makeMusic(env);
+        MediaAudio bare = song("", "", "");
+        bare.tags.clear();
+        QVERIFY(MediaGen::makeAudio(m_music + "/Band/One/03 Nameless.mp3", bare).isEmpty());
+    }
+
     // "Road Trip.m3u" beside the albums, naming Sun and `second` (relative to the music folder).
     void makePlaylist(const QString &second)
     {
@@ -466,11 +475,8 @@ private slots:
     void repairedAndOptimisedTracksAreStored()
     {
         TestEnv env;
-        makeMusic(env);
         // A file without tags beside tagged ones: the repair after the add fills it from them.
-        MediaAudio bare = song("", "", "");
-        bare.tags.clear();
-        QVERIFY(MediaGen::makeAudio(m_music + "/Band/One/03 Nameless.mp3", bare).isEmpty());
+        makeMusicWithUntagged(env);
         KivoApplication app;
         start(app);
         manager *mgr = app.controller();
@@ -541,10 +547,7 @@ private slots:
     void repairNoteJoinsTheAddsCount()
     {
         TestEnv env;
-        makeMusic(env);
-        MediaAudio bare = song("", "", "");
-        bare.tags.clear();
-        QVERIFY(MediaGen::makeAudio(m_music + "/Band/One/03 Nameless.mp3", bare).isEmpty());
+        makeMusicWithUntagged(env);
         ReplayServer server;
         server.setDefaultReply(ReplayReply::error(500));
         qputenv("KIVO_MUSICBRAINZ_HOST", server.url("/mb").toEncoded());
