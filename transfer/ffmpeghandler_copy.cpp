@@ -219,9 +219,7 @@ void ffmpeghandler::writeFailed(TransferRun &run, const platform::CopyOutcome &o
             run, targetName, tr("the drive does not take a file this large (%1)").arg(outcome.message));
         return;
     case CopyOutcome::TargetGone:
-        if (run.volume == 0
-            || platform::volumeIdOf(run.transferRoot.isEmpty() ? QStringLiteral("/") : run.transferRoot)
-                != run.volume) {
+        if (run.volume == 0 || platform::volumeIdOf(run.rootFolder()) != run.volume) {
             endRun(run,
                 run.detail.ignoreSpaceLimit ? TransferReport::FolderGone : TransferReport::DriveRemoved,
                 targetName, outcome.message);

@@ -25,7 +25,9 @@ struct TransferRun {
 
     const transferDetail detail;
     StopToken stop;
-    QString transferRoot;  // the destination without trailing separators
+    QString transferRoot;  // the destination without trailing separators ("" for "/")
+    // The destination as a folder to open, look at or flush.
+    QString rootFolder() const { return transferRoot.isEmpty() ? QStringLiteral("/") : transferRoot; }
     QString mediaRoot;  // "<transferRoot>/<vehicle> Media"
     QString transcodeRoot;  // "<library>/Transcoded Media"
     quint64 volume = 0;  // the volume the destination was on when the run began

@@ -147,8 +147,7 @@ void arrangeFolder(TransferRun &run, const FolderOrder &layout)
 {
     if (!run.keepsOrder || !layout.grown() || layout.folder().isEmpty())
         return;
-    const platform::CopyOutcome arranged
-        = layout.arrange(run.transferRoot.isEmpty() ? QStringLiteral("/") : run.transferRoot);
+    const platform::CopyOutcome arranged = layout.arrange(run.rootFolder());
     if (arranged.ok())
         return;
     const QString name = QFileInfo(layout.folder()).fileName();
@@ -173,20 +172,18 @@ TransferReport ffmpeghandler::transferTracks(
         root.chop(1);
     run.transferRoot = root;
     const SystemInfo &system = detail.systemInfo;
-    run.nameUnits = nameUnitsOn(root.isEmpty() ? QStringLiteral("/") : root);
+    run.nameUnits = nameUnitsOn(run.rootFolder());
     run.mediaRoot = root + QLatin1Char('/')
         + fatSafeName(system.vehicle + QStringLiteral(" Media"), QStringLiteral("Media"), run.nameUnits);
     run.transcodeRoot = kivoDB::libraryRoot() + QStringLiteral("/Transcoded Media");
-    run.volume = detail.destination.isEmpty()
-        ? 0
-        : platform::volumeIdOf(root.isEmpty() ? QStringLiteral("/") : root);
+    run.volume = detail.destination.isEmpty() ? 0 : platform::volumeIdOf(run.rootFolder());
     run.maxFileSize = platform::maxFileSizeOn(root);
-    run.keepsOrder = platform::keepsEntryOrder(root.isEmpty() ? QStringLiteral("/") : root);
+    run.keepsOrder = platform::keepsEntryOrder(run.rootFolder());
     run.rootOrder = FolderOrder(run.mediaRoot, FolderOrder::Names);
     // What a killed or unplugged earlier transfer left half-written or half-arranged; only one
     // transfer runs at a time, so no file of this process is being written there now.
     if (run.volume != 0) {
-        FolderOrder::recover(root.isEmpty() ? QStringLiteral("/") : root);
+        FolderOrder::recover(run.rootFolder());
         platform::removeStaleTemporaries(run.mediaRoot, platform::OwnTemporaries::Stale);
     }
     run.systemCodecs = loadSystemInfo(QString::fromStdString(system.name));
@@ -337,7 +334,7 @@ TransferReport ffmpeghandler::transferTracks(
 
 void ffmpeghandler::finishRun(TransferRun &run)
 {
-    const QString root = run.transferRoot.isEmpty() ? QStringLiteral("/") : run.transferRoot;
+    const QString root = run.rootFolder();
     // A target that went away holds nothing more to write, nor does the disk now under its path.
     if (run.volume == 0 || run.report.stop == TransferReport::DriveRemoved
         || run.report.stop == TransferReport::FolderGone || platform::volumeIdOf(root) != run.volume)
