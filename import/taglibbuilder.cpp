@@ -20,11 +20,14 @@
 #include <taglib/apetag.h>
 #include <taglib/asffile.h>
 #include <taglib/attachedpictureframe.h>
+#include <taglib/fileref.h>
 #include <taglib/flacfile.h>
 #include <taglib/id3v2tag.h>
 #include <taglib/mp4file.h>
 #include <taglib/mpegfile.h>
+#include <taglib/tpropertymap.h>
 
+#include <algorithm>
 #include <cstdio>
 
 namespace {
@@ -361,6 +364,31 @@ bool TagLibBuilder::saveTags(track t)
     }
     removeTemp.keep();
     return true;
+}
+
+unsigned int TagLibBuilder::discNumber(TagLib::File *parsed)
+{
+    if (!parsed)
+        return 0;
+    const TagLib::PropertyMap properties = parsed->properties();
+    const auto it = properties.find("DISCNUMBER");
+    if (it == properties.end() || it->second.isEmpty())
+        return 0;
+    return QString::fromUtf8(it->second.front().toCString(true))
+        .section(QLatin1Char('/'), 0, 0)
+        .trimmed()
+        .toUInt();
+}
+
+TagLibBuilder::PlayNumbers TagLibBuilder::playNumbers(const QString &mediaPath)
+{
+    PlayNumbers numbers;
+    TagLib::FileRef ref(QFile::encodeName(mediaPath).constData(), false);
+    if (ref.isNull() || !ref.tag())
+        return numbers;
+    numbers.track = qint16(std::min(ref.tag()->track(), 32767u));
+    numbers.disc = qint16(std::min(discNumber(ref.file()), 32767u));
+    return numbers;
 }
 
 QStringList TagLibBuilder::readPlaylistFile(const QFileInfo &file) const

@@ -45,6 +45,17 @@ public:
     // moved over the original, so a failure keeps the original untouched. True when saved.
     bool saveTags(track t);
 
+    // Where a file stands in its album: the disc and track numbers its tags carry, 0 where there
+    // are none or the file cannot be read. The same file read anywhere gives the same numbers.
+    struct PlayNumbers {
+        qint16 disc = 0;
+        qint16 track = 0;
+    };
+    static PlayNumbers playNumbers(const QString &mediaPath);
+    // The disc number of a file TagLib has read: "2" or "2/3" as every tag kind gives it; 0 when
+    // absent. Only the file's own map has it: the generic one of a combined tag leaves it out.
+    static unsigned int discNumber(TagLib::File *parsed);
+
     // The entries of a WPL, PLS, M3U or M3U8 playlist, in file order.
     QStringList readPlaylistFile(const QFileInfo &file) const;
 

@@ -52,20 +52,6 @@ qint16 clamp16(long long value)
     return qint16(value < 0 ? 0 : (value > 32767 ? 32767 : value));
 }
 
-// "2" or "2/3", as every tag kind gives it; 0 when absent. Only the file's own map has it: the
-// generic one of a combined tag leaves it out.
-unsigned int discNumber(TagLib::File *file)
-{
-    if (!file)
-        return 0;
-    const TagLib::PropertyMap properties = file->properties();
-    const auto it = properties.find("DISCNUMBER");
-    if (it == properties.end() || it->second.isEmpty())
-        return 0;
-    const QString text = toQString(it->second.front()).section(QLatin1Char('/'), 0, 0).trimmed();
-    return text.toUInt();
-}
-
 void logTagFailure(const QString &path, const QString &why)
 {
     writeLog(appLogFile(), QStringLiteral("Tag read failed (") + why + QStringLiteral("): "), path);
@@ -84,7 +70,7 @@ template <class FileType> bool isEncrypted(FileType &file)
 // parsed for its tags.
 void takeDiscAndPicture(trackdata::FileExtras *extras, tagInfo &info, const QString &path, TagLib::File *file)
 {
-    info.disc = discNumber(file);
+    info.disc = TagLibBuilder::discNumber(file);
     if (!extras || !extras->wantsPicture || !extras->wantsPicture(info))
         return;
     extras->picture = TagLibBuilder::embeddedPicture(path, file);

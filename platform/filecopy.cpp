@@ -215,14 +215,29 @@ qint64 maxFileSizeOn(const QString &folder)
 
 CopyOutcome flushFileSystem(const QString &path)
 {
-    const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0)
+    return FileSystemHold(path).flush();
+}
+
+FileSystemHold::FileSystemHold(const QString &path)
+    : m_fd(::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC))
+    , m_openError(m_fd < 0 ? errno : 0)
+{ }
+
+FileSystemHold::~FileSystemHold()
+{
+    if (m_fd >= 0)
+        ::close(m_fd);
+}
+
+CopyOutcome FileSystemHold::flush() const
+{
+    if (m_fd < 0)
+        return targetFailure(m_openError, false);
+    // syncfs reports a write-back error of the file system since this descriptor was opened
+    // (Linux 5.8 on).
+    if (::syncfs(m_fd) != 0)
         return targetFailure(errno, false);
-    // syncfs reports a write-back error of the file system since Linux 5.8.
-    const bool synced = ::syncfs(fd) == 0;
-    const int code = errno;
-    ::close(fd);
-    return synced ? CopyOutcome() : targetFailure(code, false);
+    return {};
 }
 
 CopyOutcome flushFile(int fd)
@@ -232,6 +247,60 @@ CopyOutcome flushFile(int fd)
             return targetFailure(errno, false);
     }
     return {};
+}
+
+CopyOutcome flushFolder(const QString &folder)
+{
+    const int fd = ::open(QFile::encodeName(folder).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0)
+        return targetFailure(errno, false);
+    int code = 0;
+    while (::fsync(fd) != 0 && (code = errno) == EINTR)
+        code = 0;
+    ::close(fd);
+    // Some file systems flush a folder's entries only with its files.
+    if (code == 0 || code == EINVAL || code == ENOTSUP || code == ENOSYS)
+        return {};
+    return targetFailure(code, false);
+}
+
+CopyOutcome makeEmptyFile(const QString &path)
+{
+    const int fd = ::open(QFile::encodeName(path).constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
+    if (fd < 0)
+        return errno == EEXIST ? failure(CopyOutcome::BadName, EEXIST) : targetFailure(errno, true);
+    if (::close(fd) != 0)
+        return targetFailure(errno, false);
+    return {};
+}
+
+CopyOutcome writeDurably(const QString &path, const QByteArray &bytes)
+{
+    // No O_APPEND: fusefat refuses it, and writes after the start of a file written before.
+    const int fd = ::open(QFile::encodeName(path).constData(), O_WRONLY | O_TRUNC | O_CLOEXEC);
+    if (fd < 0)
+        return targetFailure(errno, false);
+    CopyOutcome outcome;
+    if (!writeAll(fd, bytes.constData(), bytes.size()))
+        outcome = targetFailure(errno, false);
+    if (outcome.ok())
+        outcome = flushFile(fd);
+    if (::close(fd) != 0 && outcome.ok())
+        outcome = targetFailure(errno, false);
+    return outcome;
+}
+
+EntryKind entryKindOf(const QString &path)
+{
+    struct stat info {
+    };
+    if (::lstat(QFile::encodeName(path).constData(), &info) != 0)
+        return errno == ENOENT ? EntryKind::Missing : EntryKind::Unreadable;
+    if (S_ISLNK(info.st_mode))
+        return EntryKind::Link;
+    if (S_ISDIR(info.st_mode))
+        return EntryKind::Folder;
+    return S_ISREG(info.st_mode) ? EntryKind::File : EntryKind::Other;
 }
 
 bool keepsEntryOrder(const QString &folder)

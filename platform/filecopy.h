@@ -49,11 +49,45 @@ qint64 maxFileSizeOn(const QString &folder);
 
 // Writes out to its device all that the file system holding `path` (a file or folder on it)
 // still keeps back, of every file (syncfs). A stick or card is written back from memory seconds
-// to minutes after a copy returns: until this returns, pulling it loses files.
+// to minutes after a copy returns: until this returns, pulling it loses files. It reports only
+// write errors met from now on: a run holds a FileSystemHold from its start instead.
 CopyOutcome flushFileSystem(const QString &path);
+
+// A descriptor on a file system, taken when a run begins and held to its end: the flush through
+// it reports a write-back error from any time in between, which a descriptor opened at the end
+// would not see (the kernel tells each open file only of errors after its opening).
+class FileSystemHold
+{
+public:
+    explicit FileSystemHold(const QString &path);
+    ~FileSystemHold();
+    FileSystemHold(const FileSystemHold &) = delete;
+    FileSystemHold &operator=(const FileSystemHold &) = delete;
+    // Writes out all that the file system still keeps back (syncfs).
+    CopyOutcome flush() const;
+
+private:
+    int m_fd;
+    int m_openError;
+};
 
 // Writes one open file's data out to its device (fsync), as before it is renamed over another.
 CopyOutcome flushFile(int fd);
+
+// Writes a folder's own entries out to its device, so a file made or renamed in it is there after
+// a pulled stick. A file system that cannot flush a folder by itself is taken as done.
+CopyOutcome flushFolder(const QString &folder);
+
+// Makes an empty file that must not exist yet: a name taken already is BadName with EEXIST.
+CopyOutcome makeEmptyFile(const QString &path);
+
+// Writes `bytes` as the whole content of an existing file and writes it out to its device before
+// returning.
+CopyOutcome writeDurably(const QString &path, const QByteArray &bytes);
+
+// What is at `path` itself, a link not followed.
+enum class EntryKind { Missing, Folder, File, Link, Other, Unreadable };
+EntryKind entryKindOf(const QString &path);
 
 // Whether the file system holding `folder` lists a folder's entries in the order of their
 // places in the folder (FAT and exFAT, which cars read), rather than sorted (NTFS) or hashed

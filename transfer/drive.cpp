@@ -41,6 +41,7 @@ Drive::Drive(QQuickView *view, QObject *parent)
         Qt::QueuedConnection);
     connect(&m_transferHandler, &ffmpeghandler::sgWritingToDrive, this, &Drive::slWritingToDrive,
         Qt::QueuedConnection);
+    connect(&m_transferHandler, &ffmpeghandler::sgArranging, this, &Drive::slArranging, Qt::QueuedConnection);
     connect(&m_transferHandler, &ffmpeghandler::sgDiskFull, this, &Drive::slDiskFull, Qt::QueuedConnection);
     connect(&m_transferHandler, &ffmpeghandler::sgDriveRemoved, this, &Drive::slDriveRemoved,
         Qt::QueuedConnection);
@@ -143,6 +144,12 @@ void Drive::slOneFileTranscoded(const QString &fileName)
 void Drive::slWritingToDrive()
 {
     emit sgUpdateTransferProgress(m_transferTotal, m_transferDone, m_messages.writingToDrive);
+}
+
+// Moving a large folder's files takes a while after its last file was counted.
+void Drive::slArranging(const QString &folderName)
+{
+    emit sgUpdateTransferProgress(m_transferTotal, m_transferDone, m_messages.arranging.arg(folderName));
 }
 
 // The message, with what arrived, comes with the run's end.

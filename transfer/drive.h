@@ -119,6 +119,7 @@ public slots:
     void slOneFileCopyed(const QString &fileName);
     void slOneFileTranscoded(const QString &fileName);
     void slWritingToDrive();
+    void slArranging(const QString &folderName);
     void slDiskFull();
     void slProgressStoped(int flagStop);
     void slDriveRemoved();

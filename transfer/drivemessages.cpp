@@ -43,6 +43,8 @@ QString DriveMessages::endOfTransfer(const TransferReport &report, int total, co
             + arrived + QStringLiteral(" — ") + tally + QLatin1Char('.');
         break;
     }
+    for (const QString &notice : report.notices)
+        text += QStringLiteral("\n\n") + notice + QLatin1Char('.');
     if (failed > 0) {
         text += QStringLiteral("\n\n") + filesFailed + QLatin1Char('\n')
             + report.failures.mid(0, 10).join(QLatin1Char('\n'));

@@ -13,6 +13,8 @@ struct DriveMessages {
     QString transferStopped = QStringLiteral("Transfer stopped: %1 of %2 files handled — %3.");
     // Shown while the files are written out to the drive, before the end message.
     QString writingToDrive = QStringLiteral("Writing to the drive…");
+    // Shown while a folder's files are moved into the order the car plays them in.
+    QString arranging = QStringLiteral("Putting “%1” in play order…");
     // What became of the files so far, in every end message.
     QString counts
         = QStringLiteral("%1 copied, %2 converted, %3 kept (already on the drive), %4 replaced; %5 failed");

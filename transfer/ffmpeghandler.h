@@ -118,9 +118,9 @@ public:
 
     // How many probes and transcodes a run keeps going at once; 0: one per processor.
     int parallelJobs = 0;
-    // Writes out what the run wrote to the target's device, given a folder on it; tests replace
-    // it to watch it.
-    std::function<platform::CopyOutcome(const QString &)> flushTarget = platform::flushFileSystem;
+    // Tests set it to watch the flush at the end of a run, given a folder on the target; unset,
+    // the run flushes its target's file system through the hold it took when it began.
+    std::function<platform::CopyOutcome(const QString &)> flushTarget;
     QString playlistExtension;
     AppPaths paths;
 
@@ -139,6 +139,8 @@ signals:
     void sgFileFailed(QString fileName, QString reason);
     // The run's files are being written out to the device; its end follows.
     void sgWritingToDrive();
+    // The entries of a folder on the target are being moved into play order.
+    void sgArranging(QString folderName);
     // The last signal of every run, however it ended.
     void sgTransferFinished(TransferReport report);
 

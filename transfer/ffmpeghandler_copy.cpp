@@ -121,10 +121,8 @@ bool ffmpeghandler::copyToUsb(
             return false;
         }
         run.foldersMade.insert(folder);
-        if (isNew) {
+        if (isNew)
             run.foldersNew.insert(folder);
-            run.rootOrder.setGrown();
-        }
     }
     const bool newFolder = run.foldersNew.contains(folder);
     // The one look at the target this file needs: whether it is there, its size and time. In a
@@ -134,10 +132,11 @@ bool ffmpeghandler::copyToUsb(
 
     // A file this run put there already, or one that stays by the options, is kept as it is.
     const bool keep = present && (claim.again || !replaces(run.detail, source, existing));
+    const qint64 size
+        = keep && claim.again ? -1 : (run.sourceSize >= 0 ? run.sourceSize : QFileInfo(source).size());
     if (keep) {
         ++run.report.kept;
     } else {
-        const qint64 size = run.sourceSize >= 0 ? run.sourceSize : QFileInfo(source).size();
         const qint64 credit = present ? existing.size() : 0;
         if (run.maxFileSize >= 0 && size > run.maxFileSize) {
             UnableToProcess(
@@ -192,9 +191,11 @@ bool ffmpeghandler::copyToUsb(
         run.artDone.insert(folder);
     if (run.playlist)
         run.playlist->appendM3uEntry(run.playlistFolder + QLatin1Char('/') + targetName);
-    // A new name may have taken a free slot anywhere in the folder; a replaced file kept its own.
+    // A file kept from an earlier run is taken for this one only when it is as large: otherwise
+    // its own tags tell its place, as they will when a later run finds it there.
     if (folder.compare(run.folderOrder.folder(), Qt::CaseInsensitive) == 0)
-        run.folderOrder.place({targetName, run.disc, run.trackNumber}, !present);
+        run.folderOrder.place({targetName, run.disc, run.trackNumber,
+            !keep || claim.again || (!newFolder && existing.size() == size)});
     ++run.report.handled;
     emit incrementProgress(QStringLiteral("Copying ") + targetName);
     return true;

@@ -14,6 +14,8 @@
 #include <QSet>
 #include <QString>
 
+#include <memory>
+
 // The state of one transfer run, owned by the run: nothing here is shared with another run or
 // with the library conversion.
 struct TransferRun {
@@ -43,8 +45,10 @@ struct TransferRun {
     QHash<QString, M3uFile> playlists;
     QHash<QString, int> playlistEntriesLeft;
     QList<M3uFile> playlistsDone;
-    // Whether the target lists entries in the order they were placed (FAT): then the folder in
-    // hand, and the media folder at the end, are put in play order where entries were added.
+    // Held from the run's start, so the flush at its end reports a write error from any time.
+    std::unique_ptr<platform::FileSystemHold> fileSystem;
+    // Whether the target lists entries in the order they were placed (FAT): then each folder the
+    // walk leaves, and the media folder at the end, are put in play order where they are not.
     bool keepsOrder = false;
     FolderOrder folderOrder;
     FolderOrder rootOrder;
@@ -65,6 +69,7 @@ struct TransferRun {
     QString currentCoverPath;  // the cover for the folder's album art; empty for none
     qint64 sourceSize = -1;  // the size of the file to copy when already known; -1 to look
     bool converting = false;  // the file to copy was converted for the car
+    // Its disc and track number, read from the tags of the file that goes to the target.
     qint16 disc = 0;
     qint16 trackNumber = 0;
 

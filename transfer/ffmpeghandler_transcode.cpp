@@ -13,6 +13,7 @@
 
 #include <taglib/fileref.h>
 #include <taglib/tag.h>
+#include <taglib/tpropertymap.h>
 
 namespace {
 
@@ -152,15 +153,26 @@ void ffmpeghandler::UpdateTag(const QString &sourcefilePath, const QString &targ
         QFile::encodeName(sourcefilePath).constData(), true, TagLib::AudioProperties::Average);
     TagLib::FileRef target(
         QFile::encodeName(targetfilePath).constData(), true, TagLib::AudioProperties::Average);
-    if (source.isNull() || !source.tag() || source.tag()->isEmpty() || target.isNull() || !target.tag())
+    if (source.isNull() || !source.tag() || target.isNull() || !target.tag())
         return;
-    TagLib::Tag *from = source.tag();
-    TagLib::Tag *to = target.tag();
-    to->setTitle(from->title());
-    to->setArtist(from->artist());
-    to->setAlbum(from->album());
-    to->setGenre(from->genre());
-    to->setYear(from->year());
-    to->setTrack(from->track());
+    // The disc number places the file in its album on the car as the track number does, and a later
+    // run reads both from the copy on the drive.
+    const TagLib::PropertyMap from = source.file()->properties();
+    const auto disc = from.find("DISCNUMBER");
+    if (disc != from.end() && !disc->second.isEmpty()) {
+        TagLib::PropertyMap to = target.file()->properties();
+        to.replace("DISCNUMBER", disc->second);
+        target.file()->setProperties(to);
+    }
+    const TagLib::Tag *tag = source.tag();
+    if (!tag->isEmpty()) {
+        TagLib::Tag *to = target.tag();
+        to->setTitle(tag->title());
+        to->setArtist(tag->artist());
+        to->setAlbum(tag->album());
+        to->setGenre(tag->genre());
+        to->setYear(tag->year());
+        to->setTrack(tag->track());
+    }
     target.save();
 }

@@ -6,6 +6,7 @@
 #include "filecopy.h"
 #include "kivodb.h"
 #include "m3ufile.h"
+#include "taglibbuilder.h"
 #include "textorder.h"
 #include "transcodenames.h"
 
@@ -29,6 +30,9 @@ struct Planned {
     QString playlistFile;
     QString cover;
     FolderOrder::Kind order = FolderOrder::Album;  // how the folder's entries are played
+    // An album track's place, from the tags of its file: the copy carries the same tags, so a later
+    // run that finds it on the target reads the same numbers.
+    TagLibBuilder::PlayNumbers numbers;
 };
 
 // What the work ahead of the copies found for one track.
@@ -77,8 +81,8 @@ QList<Planned> orderWalk(const QList<Planned> &items)
     keys.reserve(std::size_t(items.size()));
     for (const Planned &item : items)
         keys.push_back({collator.sortKey(item.folderName), item.folder.toCaseFolded(),
-            !item.t.playlist.isEmpty(), collator.sortKey(item.t.playlist), item.t.reservedShort1,
-            item.t.tracknumber, collator.sortKey(QFileInfo(item.t.filepath).fileName())});
+            !item.t.playlist.isEmpty(), collator.sortKey(item.t.playlist), item.numbers.disc,
+            item.numbers.track, collator.sortKey(QFileInfo(item.t.filepath).fileName())});
     std::vector<int> order(std::size_t(items.size()));
     std::iota(order.begin(), order.end(), 0);
     std::stable_sort(order.begin(), order.end(), [&keys](int x, int y) {
@@ -124,38 +128,62 @@ QList<Planned> orderWalk(const QList<Planned> &items)
 
 void writePlaylist(TransferRun &run, const M3uFile &playlist)
 {
-    const bool there = QFileInfo::exists(playlist.path());
     // None of its files reached the drive this time: what an earlier run wrote is kept.
-    if (playlist.entries() == 0 && there)
+    if (playlist.entries() == 0 && QFileInfo::exists(playlist.path()))
         return;
     QString error;
-    if (playlist.write(&error)) {
-        if (!there)
-            run.rootOrder.setGrown();
+    if (playlist.write(&error))
         return;
-    }
     const QString name = QFileInfo(playlist.path()).fileName();
     writeLog(appLogFile(),
         QStringLiteral("Playlist not written: ") + playlist.path() + QStringLiteral(": ") + error);
     run.report.failures << name + QStringLiteral(": ") + error;
 }
 
-// Puts a folder that gained entries in play order, where the target keeps entries in order. The
-// hidden folder it goes through is made in the target's root, so no free slot is left among the
-// media folder's entries.
-void arrangeFolder(TransferRun &run, const FolderOrder &layout)
+// Puts a folder the run wrote to in play order where the target keeps entries in order and they
+// are not. The hidden folder it goes through is made in the target's root, so no free slot is
+// left among the media folder's entries.
+void arrangeFolder(ffmpeghandler *handler, TransferRun &run, const FolderOrder &layout)
 {
-    if (!run.keepsOrder || !layout.grown() || layout.folder().isEmpty())
-        return;
-    const platform::CopyOutcome arranged = layout.arrange(run.rootFolder());
-    if (arranged.ok())
+    if (!run.keepsOrder || layout.folder().isEmpty())
         return;
     const QString name = QFileInfo(layout.folder()).fileName();
+    const FolderOrder::Outcome arranged
+        = layout.arrange(run.rootFolder(), [handler, &name] { emit handler->sgArranging(name); });
+    if (arranged.ok())
+        return;
     writeLog(appLogFile(),
         QStringLiteral("Folder not put in play order: ") + layout.folder() + QStringLiteral(": ")
-            + arranged.message);
-    run.report.failures << name + QStringLiteral(": ")
-            + ffmpeghandler::tr("could not be put in play order (%1)").arg(arranged.message);
+            + arranged.error.message
+            + (arranged.parked.isEmpty() ? QString()
+                                         : QStringLiteral("; still in ") + arranged.parkedIn
+                        + QStringLiteral(": ") + arranged.parked.join(QStringLiteral(", "))));
+    if (arranged.parked.isEmpty()) {
+        run.report.failures << name + QStringLiteral(": ")
+                + ffmpeghandler::tr("could not be put in play order (%1)").arg(arranged.error.message);
+    } else {
+        run.report.failures << name + QStringLiteral(": ")
+                + ffmpeghandler::tr("%n file(s) wait in the hidden folder “%1” on the drive (%2); the next "
+                                    "transfer onto this drive puts them back",
+                    nullptr, int(arranged.parked.size()))
+                      .arg(arranged.parkedIn, arranged.error.message);
+    }
+    // A stick pulled meanwhile ends the run as one pulled during a copy does.
+    if (platform::volumeIdOf(run.rootFolder()) == run.volume)
+        return;
+    run.stop.raise();
+    if (run.report.stop == TransferReport::Completed || run.report.stop == TransferReport::Cancelled) {
+        run.report.stop
+            = run.detail.ignoreSpaceLimit ? TransferReport::FolderGone : TransferReport::DriveRemoved;
+        run.report.stopReason = arranged.error.message;
+        run.report.stopPath = run.transferRoot;
+    }
+    emit handler->sgDriveRemoved();
+}
+
+bool targetGone(const TransferRun &run)
+{
+    return run.report.stop == TransferReport::DriveRemoved || run.report.stop == TransferReport::FolderGone;
 }
 
 }  // namespace
@@ -179,11 +207,19 @@ TransferReport ffmpeghandler::transferTracks(
     run.volume = detail.destination.isEmpty() ? 0 : platform::volumeIdOf(run.rootFolder());
     run.maxFileSize = platform::maxFileSizeOn(root);
     run.keepsOrder = platform::keepsEntryOrder(run.rootFolder());
-    run.rootOrder = FolderOrder(run.mediaRoot, FolderOrder::Names);
+    run.rootOrder = FolderOrder(run.mediaRoot, FolderOrder::MediaRoot);
+    run.fileSystem = std::make_unique<platform::FileSystemHold>(run.rootFolder());
     // What a killed or unplugged earlier transfer left half-written or half-arranged; only one
     // transfer runs at a time, so no file of this process is being written there now.
     if (run.volume != 0) {
-        FolderOrder::recover(run.rootFolder());
+        const FolderOrder::Recovery recovered = FolderOrder::recover(
+            run.rootFolder(), [this](const QString &folder) { emit sgArranging(folder); });
+        for (const QString &line : recovered.logLines)
+            writeLog(appLogFile(), line);
+        run.report.notices << recovered.notices;
+        // Put back as they went out, into slots that may have been taken since.
+        for (const FolderOrder &folder : recovered.restored)
+            arrangeFolder(this, run, folder);
         platform::removeStaleTemporaries(run.mediaRoot, platform::OwnTemporaries::Stale);
     }
     run.systemCodecs = loadSystemInfo(QString::fromStdString(system.name));
@@ -192,6 +228,12 @@ TransferReport ffmpeghandler::transferTracks(
     const QString codec = QString::fromStdString(system.audio.codec);
     const QString extension = QString::fromStdString(system.audio.extension);
 
+    // Probes and transcodes run ahead on their own pool (this job already holds a thread of the
+    // global one); the copies below take their results strictly in the walk's order, waiting for
+    // the next while later ones finish ahead, so files take their places in play order.
+    QThreadPool pool;
+    pool.setMaxThreadCount(parallelJobs > 0 ? parallelJobs : QThread::idealThreadCount());
+
     QList<Planned> items;
     items.reserve(list.size());
     for (const track &t : std::as_const(list)) {
@@ -199,11 +241,12 @@ TransferReport ffmpeghandler::transferTracks(
         if (!items.constLast().playlistFile.isEmpty())
             ++run.playlistEntriesLeft[items.constLast().playlistFile.toCaseFolded()];
     }
+    QtConcurrent::blockingMap(&pool, items, [](Planned &item) {
+        if (item.t.playlist.isEmpty() && !item.t.isVideo)
+            item.numbers = TagLibBuilder::playNumbers(item.t.filepath);
+    });
     items = orderWalk(items);
 
-    // Probes and transcodes run ahead on their own pool (this job already holds a thread of the
-    // global one); the copies below take their results strictly in the walk's order, waiting for
-    // the next while later ones finish ahead, so files take their places in play order.
     const auto prepare = [this, &run, codec, extension](const Planned &item) {
         if (run.stop.stopped())
             return Prepared{Prepared::Cancelled, {}, {}};
@@ -230,8 +273,6 @@ TransferReport ffmpeghandler::transferTracks(
         return Prepared{Prepared::Failed, {},
             tr("it cannot be converted to a format the car plays (%1)").arg(made.error)};
     };
-    QThreadPool pool;
-    pool.setMaxThreadCount(parallelJobs > 0 ? parallelJobs : QThread::idealThreadCount());
     const int ahead = 2 * pool.maxThreadCount();
     QList<QFuture<Prepared>> futures;
     futures.reserve(items.size());
@@ -281,7 +322,7 @@ TransferReport ffmpeghandler::transferTracks(
         }
         // A folder is done once the walk leaves it.
         if (item.folder.toCaseFolded() != run.folderOrder.folder().toCaseFolded()) {
-            arrangeFolder(run, run.folderOrder);
+            arrangeFolder(this, run, run.folderOrder);
             run.folderOrder = FolderOrder(item.folder, item.order);
         }
         const QString playlistKey = item.playlistFile.toCaseFolded();
@@ -297,8 +338,8 @@ TransferReport ffmpeghandler::transferTracks(
         run.currentCoverPath = item.cover;
         run.sourceSize = prepared.size;
         run.converting = prepared.kind == Prepared::Transcoded;
-        run.disc = item.t.reservedShort1;
-        run.trackNumber = item.t.tracknumber;
+        run.disc = item.numbers.disc;
+        run.trackNumber = item.numbers.track;
         const QString sourceName = QFileInfo(item.t.filepath).fileName();
         switch (prepared.kind) {
         case Prepared::Copy:
@@ -335,24 +376,37 @@ TransferReport ffmpeghandler::transferTracks(
 void ffmpeghandler::finishRun(TransferRun &run)
 {
     const QString root = run.rootFolder();
-    // A target that went away holds nothing more to write, nor does the disk now under its path.
-    if (run.volume == 0 || run.report.stop == TransferReport::DriveRemoved
-        || run.report.stop == TransferReport::FolderGone || platform::volumeIdOf(root) != run.volume)
+    // A target that went away holds nothing more to write, nor does the disk now under its path;
+    // one that went after the last file is told as gone, never as a transfer complete.
+    const auto gone = [this, &run, &root] {
+        if (targetGone(run))
+            return true;
+        if (platform::volumeIdOf(root) == run.volume)
+            return false;
+        endRun(run, run.detail.ignoreSpaceLimit ? TransferReport::FolderGone : TransferReport::DriveRemoved,
+            {}, tr("it is no longer there"));
+        return true;
+    };
+    if (run.volume == 0 || gone())
         return;
-    arrangeFolder(run, run.folderOrder);
+    arrangeFolder(this, run, run.folderOrder);
+    if (gone())
+        return;
     const QCollator collator = nameCollator();
     std::stable_sort(run.playlistsDone.begin(), run.playlistsDone.end(),
         [&collator](const M3uFile &a, const M3uFile &b) { return collator.compare(a.path(), b.path()) < 0; });
     for (const M3uFile &playlist : std::as_const(run.playlistsDone))
         writePlaylist(run, playlist);
     run.playlistsDone.clear();
-    arrangeFolder(run, run.rootOrder);
+    arrangeFolder(this, run, run.rootOrder);
+    if (gone())
+        return;
 
     // What the run wrote is on the device before the run says it ended: a stick pulled at the
     // end message would otherwise lose what the system still held back. Once, for every file.
     emit sgWritingToDrive();
     const QString where = QFileInfo(run.mediaRoot).isDir() ? run.mediaRoot : root;
-    const platform::CopyOutcome flushed = flushTarget ? flushTarget(where) : platform::flushFileSystem(where);
+    const platform::CopyOutcome flushed = flushTarget ? flushTarget(where) : run.fileSystem->flush();
     if (flushed.ok())
         return;
     writeLog(appLogFile(),

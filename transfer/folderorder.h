@@ -3,63 +3,89 @@
 #include "filecopy.h"
 
 #include <QFileInfo>
+#include <QHash>
 #include <QList>
 #include <QString>
 #include <QStringList>
+
+#include <functional>
 
 // One file a run put in a folder, or found there and kept, with its place in an album.
 struct PlacedEntry {
     QString name;
     qint16 disc = 0;
     qint16 number = 0;
+    // False when the file on the target may not be the one the numbers were read from (kept from
+    // an earlier run and of another size): its own tags are read instead.
+    bool known = true;
 };
 
 // The play order of one folder on the target. Head units play a folder in the order of its
 // entries, and on FAT that is the order of their slots in the folder: a new entry takes the first
 // free slots that fit its name (left by a removed file or temporary, else at the end), and a file
-// renamed over another keeps the other's slot. So the run writes each folder in play order, and a
-// folder that gained an entry is listed once the run is done with it: when the listing is out of
-// order, every entry is moved into a hidden folder beside it and back in play order. An emptied
-// FAT folder fills from its start, so the entries then stand in that order; files are renamed,
-// never copied.
+// renamed over another keeps the other's slot. So the run writes each folder in play order, then
+// lists it: when what the car plays is out of order, those entries are parked in a hidden folder
+// and moved back in play order, by renames only. Everything else (the user's notes, pictures and
+// subfolders, Folder.png) keeps its slot; the free slots among them are held by empty files
+// meanwhile, so what comes back goes after them, in turn.
 class FolderOrder
 {
 public:
     enum Kind {
-        Album,  // by disc, track number and name; files of earlier runs by their tags
-        Playlist,  // as placed; files of earlier runs after them
-        Names,  // folders by name, then files by name (the media folder, Videos)
+        Album,  // by disc, track number and name, as the files' tags give them
+        Playlist,  // as placed; files of earlier runs after them, by name
+        Names,  // files by name (Videos)
+        MediaRoot,  // the album folders by name, then the playlist files
     };
 
     FolderOrder() = default;
     FolderOrder(const QString &folder, Kind kind);
 
     const QString &folder() const { return m_folder; }
-    // `added`: the entry is new in the folder, so it may have taken any free slot.
-    void place(const PlacedEntry &entry, bool added);
-    void setGrown() { m_grown = true; }
-    bool grown() const { return m_grown; }
+    Kind kind() const { return m_kind; }
+    void place(const PlacedEntry &entry);
 
-    // All entries of `listed` (the folder as listed, in its own order) as they should stand.
+    // The entries of `listed` that the car plays, in the order they should stand.
     QStringList wanted(const QFileInfoList &listed) const;
-    // Puts the folder's entries in play order when the listing shows they are not, through a
-    // hidden folder in `stagingParent` (above the folder, on the same volume): first those from
-    // the first one out of place on, then, if free slots took some of them early, all. A failure
-    // puts back what it moved; what it cannot put back waits in the hidden folder for `recover`.
-    platform::CopyOutcome arrange(const QString &stagingParent) const;
 
-    // Moves back into their folders the entries an arrange cut short (a killed run, a pulled
-    // stick) left in hidden folders in `parent`. Returns how many hidden folders were emptied.
-    static int recover(const QString &parent);
+    struct Outcome {
+        platform::CopyOutcome error;
+        bool moved = false;  // entries were moved (the folder was out of order)
+        QString parkedIn;  // the hidden folder that still holds `parked`, when a failure left some
+        QStringList parked;
+        bool ok() const { return error.ok(); }
+    };
+    // Puts what the car plays in play order when the listing shows it is not, through a hidden
+    // folder in `stagingParent` (on the same volume, outside the folder); a folder in order is not
+    // touched. `moving` is called once before the first move. A failure puts back what it moved;
+    // what it cannot put back waits in the hidden folder for `recover`, and the outcome names it.
+    Outcome arrange(const QString &stagingParent, const std::function<void()> &moving = {}) const;
+
+    struct Recovery {
+        QList<FolderOrder> restored;  // folders entries went back to, to be put in order again
+        QStringList notices;  // what the user must be told: files that could not go back
+        QStringList logLines;
+    };
+    // Puts back the entries that arranges cut short (a killed run, a pulled stick) left in hidden
+    // folders in `root`, in play order, and removes those folders. A record that names no folder
+    // below `root`, or cannot be read, sends its files to a folder a person can see instead
+    // (kRecoveredFolder), never outside `root`. `moving` is called with each folder name first.
+    static Recovery recover(const QString &root, const std::function<void(const QString &)> &moving = {});
+    static const QString kRecoveredFolder;
+
+    // Where tests stop an arrange, as a kill or a pulled stick would: called at each step with
+    // the step and, for moves, how many entries have moved so far.
+    enum class Step { Staging, RecordOpened, Recorded, MovedOut, Plugged, MovedBack, Unplugged, Unrecorded };
+    static std::function<void(Step, int)> stepHook;
 
 private:
-    bool ordered(const QFileInfo &entry) const;
-    // Moves `out` into a new hidden folder in `stagingParent`, then `back` into the folder.
-    platform::CopyOutcome relay(
-        const QString &stagingParent, const QStringList &out, const QStringList &back) const;
+    bool played(const QFileInfo &entry) const;
+    struct Relay;
+    Outcome relay(const QString &stagingParent, const QStringList &out, const QStringList &back,
+        const QStringList &taken) const;
 
     QString m_folder;
     Kind m_kind = Album;
     QList<PlacedEntry> m_placed;
-    bool m_grown = false;
+    QHash<QString, int> m_placedAt;  // case-folded name -> index in m_placed
 };

@@ -41,6 +41,9 @@ struct TransferReport {
     int replaced = 0;
     int kept = 0;  // already on the target and left as they were
     QStringList failures;  // "<file>: <reason>" for each file that did not reach the target
+    // What else the user must know of the drive: files an earlier transfer left hidden there and
+    // that could not go back where they belong, and where they are now.
+    QStringList notices;
 };
 
 Q_DECLARE_METATYPE(TransferReport)

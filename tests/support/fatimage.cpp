@@ -1,10 +1,14 @@
 #include "fatimage.h"
 
 #include <QDir>
+#include <QDirIterator>
 #include <QFile>
 #include <QProcess>
 #include <QStandardPaths>
+#include <QThread>
+#include <QtEndian>
 
+#include <signal.h>
 #include <unistd.h>
 
 namespace fatimage {
@@ -32,7 +36,111 @@ bool mount(const QString &image, const QString &folder, const QStringList &optio
 
 void unmount(const QString &folder)
 {
-    QProcess::execute("fusermount", {"-u", folder});
+    // A mount whose fusefat was killed is cleared only lazily.
+    if (QProcess::execute("fusermount", {"-u", folder}) != 0)
+        QProcess::execute("fusermount", {"-u", "-z", folder});
+}
+
+bool pull(const QString &image)
+{
+    const QByteArray wanted = QFileInfo(image).absoluteFilePath().toLocal8Bit();
+    QDirIterator it("/proc", QDir::Dirs | QDir::NoDotAndDotDot);
+    while (it.hasNext()) {
+        it.next();
+        bool number = false;
+        const qint64 pid = it.fileName().toLongLong(&number);
+        QFile cmdline(it.filePath() + "/cmdline");
+        if (!number || !cmdline.open(QIODevice::ReadOnly))
+            continue;
+        const QList<QByteArray> arguments = cmdline.readAll().split('\0');
+        if (arguments.isEmpty() || !arguments.first().endsWith("fusefat"))
+            continue;
+        for (const QByteArray &argument : arguments) {
+            if (!argument.isEmpty()
+                && QFileInfo(QString::fromLocal8Bit(argument)).absoluteFilePath().toLocal8Bit() == wanted) {
+                ::kill(pid_t(pid), SIGKILL);
+                // Gone once /proc no longer has it.
+                for (int i = 0; i < 200 && QFileInfo::exists(it.filePath()); ++i)
+                    QThread::msleep(10);
+                return true;
+            }
+        }
+    }
+    return false;
+}
+
+QList<Slot> slotsOf(const QString &image, const QString &folder)
+{
+    QFile file(image);
+    if (!file.open(QIODevice::ReadOnly))
+        return {};
+    const QByteArray boot = file.read(512);
+    if (boot.size() < 512)
+        return {};
+    const auto u16 = [](const char *p) { return qFromLittleEndian<quint16>(p); };
+    const auto u32 = [](const char *p) { return qFromLittleEndian<quint32>(p); };
+    const quint32 bytesPerSector = u16(boot.constData() + 11), perCluster = quint8(boot[13]);
+    const quint32 reserved = u16(boot.constData() + 14), fats = quint8(boot[16]);
+    const quint32 fatSectors = u32(boot.constData() + 36), rootCluster = u32(boot.constData() + 44);
+    const qint64 fatStart = qint64(reserved) * bytesPerSector;
+    const qint64 dataStart = (qint64(reserved) + qint64(fats) * fatSectors) * bytesPerSector;
+    const qint64 clusterBytes = qint64(perCluster) * bytesPerSector;
+    const auto entries = [&](quint32 cluster) {
+        QList<Slot> found;
+        QString longName;
+        int index = 0;
+        for (int guard = 0; cluster >= 2 && cluster < 0x0FFFFFF8 && guard < 65536; ++guard) {
+            file.seek(dataStart + (qint64(cluster) - 2) * clusterBytes);
+            const QByteArray data = file.read(clusterBytes);
+            for (qint64 at = 0; at + 32 <= data.size(); at += 32, ++index) {
+                const char *e = data.constData() + at;
+                if (quint8(e[0]) == 0)
+                    return found;
+                if (quint8(e[0]) == 0xE5) {
+                    longName.clear();
+                    continue;
+                }
+                if (quint8(e[11]) == 0x0F) {
+                    QString part;
+                    for (const int o : {1, 3, 5, 7, 9, 14, 16, 18, 20, 22, 24, 28, 30}) {
+                        const quint16 unit = u16(e + o);
+                        if (unit == 0 || unit == 0xFFFF)
+                            break;
+                        part += QChar(unit);
+                    }
+                    longName = part + longName;
+                    continue;
+                }
+                Slot slot;
+                slot.name = longName.isEmpty() ? QString::fromLatin1(e, 8).trimmed()
+                        + (QByteArray(e + 8, 3).trimmed().isEmpty()
+                                ? QString()
+                                : "." + QString::fromLatin1(e + 8, 3).trimmed())
+                                               : longName;
+                slot.index = index;
+                slot.cluster = (quint32(u16(e + 20)) << 16) | u16(e + 26);
+                slot.folder = (quint8(e[11]) & 0x10) != 0;
+                longName.clear();
+                if (slot.name != "." && slot.name != "..")
+                    found << slot;
+            }
+            file.seek(fatStart + qint64(cluster) * 4);
+            cluster = u32(file.read(4).constData()) & 0x0FFFFFFF;
+        }
+        return found;
+    };
+    quint32 cluster = rootCluster;
+    for (const QString &part : folder.split('/', Qt::SkipEmptyParts)) {
+        const QList<Slot> here = entries(cluster);
+        cluster = 0;
+        for (const Slot &slot : here) {
+            if (slot.folder && slot.name.compare(part, Qt::CaseInsensitive) == 0)
+                cluster = slot.cluster;
+        }
+        if (cluster == 0)
+            return {};
+    }
+    return entries(cluster);
 }
 
 }  // namespace fatimage

@@ -15,5 +15,21 @@ bool make(const QString &image, const QString &size, const QStringList &mkfsArgu
 // Mounts the image at `folder` (made if missing) with fusefat's `options`.
 bool mount(const QString &image, const QString &folder, const QStringList &options = {"-o", "rw+"});
 void unmount(const QString &folder);
+// Kills the fusefat serving `image`, as pulling the stick would: its mount stays, dead, until
+// unmount() clears it. False when no fusefat serves it.
+bool pull(const QString &image);
+
+// One directory entry of a FAT32 image where it stands: the index of its short entry among the
+// folder's slots, so an entry that was moved and came back (even to the same place in mdir's
+// listing) is told from one left alone by its start cluster.
+struct Slot {
+    QString name;
+    int index = 0;
+    quint32 cluster = 0;
+    bool folder = false;
+};
+// The entries of `folder` ("Example Media/Album"; "" for the root) of a FAT32 image that is not
+// mounted, in slot order; empty when the image or folder cannot be read.
+QList<Slot> slotsOf(const QString &image, const QString &folder);
 
 }  // namespace fatimage

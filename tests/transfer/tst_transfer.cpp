@@ -776,12 +776,14 @@ private slots:
         fatimage::unmount(mount);
         QCOMPARE(removed.size(), 12);
         QCOMPARE(transfer(removed, false), TransferReport::Completed);
-        inOrder({"Album 2", "Album 10", "Extras"});
+        // The user's folder holds nothing the car plays: it keeps the slot it took.
+        inOrder({"Extras", "Album 2", "Album 10"});
         QVERIFY(listed("/Album 10").contains("notes.txt"));
     }
 
-    // What an arrange cut short left in its hidden folder goes back into its folder at the next
-    // run; a file made there again since is kept, and the one waiting stays where it is.
+    // What an arrange cut short left in its hidden folder (as an earlier version laid it out) goes
+    // back into its folder at the next run; a file made there again since is kept, and the one
+    // waiting goes where the user sees it, and is named.
     void arrangeCutShortComesBack()
     {
         const QString out = m_dir.filePath("recover"), album = out + "/Example Media/Al";
@@ -795,14 +797,18 @@ private slots:
             && put(staging + "/Scans/s.jpg", "s") && put(staging + "/y.mp3", "waiting")
             && put(album + "/y.mp3", "newer"));
         ffmpeghandler handler;
-        QCOMPARE(
-            run(handler, mapOf({song(1, source("a.mp3"), "Other")}), detail(out, &m_mp3System)).report.stop,
-            TransferReport::Completed);
+        const TransferReport report
+            = run(handler, mapOf({song(1, source("a.mp3"), "Other")}), detail(out, &m_mp3System)).report;
+        QCOMPARE(report.stop, TransferReport::Completed);
         QCOMPARE(bytes(album + "/x.mp3"), QByteArray("x"));
         QCOMPARE(bytes(album + "/Scans/s.jpg"), QByteArray("s"));
         QCOMPARE(bytes(album + "/y.mp3"), QByteArray("newer"));
-        QCOMPARE(bytes(staging + "/y.mp3"), QByteArray("waiting"));
-        QVERIFY(!QFileInfo::exists(staging + "/Scans"));
+        QCOMPARE(bytes(out + "/KiVO recovered files/y.mp3"), QByteArray("waiting"));
+        QVERIFY(!QFileInfo::exists(staging));
+        QCOMPARE(report.notices.size(), 1);
+        QVERIFY2(report.notices.first().contains("“KiVO recovered files”: y.mp3"),
+            qPrintable(report.notices.first()));
+        QVERIFY(DriveMessages().endOfTransfer(report, 1, "log").contains(report.notices.first()));
     }
 
     // The end is told only once what the run wrote is flushed to the device, and the window is

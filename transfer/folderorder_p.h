@@ -1,0 +1,40 @@
+#pragma once
+
+#include "filecopy.h"
+#include "folderorder.h"
+
+#include <QFileInfoList>
+#include <QString>
+
+#include <optional>
+
+// What the parts of FolderOrder share: how a hidden folder is laid out and how entries move.
+namespace folderorder {
+
+// ".kivo-<pid>-<n>.order" in the target's root: its record, and the parked entries in a folder of
+// their own, so no name of the user's can meet the record's.
+inline const QString kStagingSuffix = QStringLiteral("order");
+inline const QString kRecordName = QStringLiteral("record");
+inline const QString kParkedName = QStringLiteral("parked");
+// The record of the hidden folders of earlier versions, beside the entries.
+inline const QString kOldRecordName = QStringLiteral(".kivo-origin");
+
+QString kindName(FolderOrder::Kind kind);
+std::optional<FolderOrder::Kind> kindNamed(const QString &name);
+
+// The folder's entries in the file system's own order, links not followed.
+QFileInfoList listing(const QString &folder);
+
+// Moves the entry `name` of `from` into `to` as `newName` (the same when empty), never over
+// anything there. A folder is made anew there and its entries moved one by one (fusefat loses
+// the contents of a folder that is itself renamed); one already there takes in what it does not
+// hold yet, and what it does stays behind.
+platform::CopyOutcome move(
+    const QString &from, const QString &to, const QString &name, const QString &newName = {});
+
+// `name` with " (2)", " (3)", ... before its suffix until nothing in `folder` has it.
+QString freeNameIn(const QString &folder, const QString &name);
+
+void step(FolderOrder::Step at, int count = 0);
+
+}  // namespace folderorder

@@ -1,0 +1,117 @@
+#include "parkingrecord.h"
+
+#include "filecopy.h"
+
+#include <QList>
+#include <QRegularExpression>
+
+namespace {
+
+const QByteArray kHeader = QByteArrayLiteral("KiVO parked entries 1");
+const QByteArray kEnd = QByteArrayLiteral("end");
+// No record of a folder's entries comes near this; a larger one is not read.
+constexpr qsizetype kMaxRecordBytes = 8 << 20;
+
+// Names on a FAT drive hold neither line breaks nor "%", but a folder target may.
+QByteArray escaped(const QString &text)
+{
+    QByteArray bytes = text.toUtf8();
+    bytes.replace('%', "%25").replace('\n', "%0A").replace('\r', "%0D");
+    return bytes;
+}
+
+QByteArray line(const char *key, const QString &value)
+{
+    return QByteArray(key) + ' ' + escaped(value) + '\n';
+}
+
+}  // namespace
+
+QByteArray ParkingRecord::text() const
+{
+    QByteArray bytes = kHeader + '\n' + line("folder", folder) + line("kind", kind);
+    for (const QString &name : back)
+        bytes += line("back", name);
+    for (const QString &name : taken)
+        bytes += line("taken", name);
+    return bytes + kEnd + '\n';
+}
+
+QString ParkingRecord::plugName(int n)
+{
+    return QStringLiteral("KIVO%1.TMP").arg(n, 4, 10, QLatin1Char('0'));
+}
+
+bool ParkingRecord::isPlugName(const QString &name)
+{
+    // FAT tells no cases apart, and some drivers show short names in lower case.
+    static const QRegularExpression pattern(
+        QStringLiteral("^KIVO\\d{4}\\.TMP$"), QRegularExpression::CaseInsensitiveOption);
+    return pattern.match(name).hasMatch();
+}
+
+std::optional<ParkingRecord> ParkingRecord::parse(const QByteArray &bytes)
+{
+    if (bytes.size() > kMaxRecordBytes)
+        return std::nullopt;
+    // Whole, it ends with its end line and nothing after it.
+    if (!bytes.endsWith('\n' + kEnd + '\n'))
+        return std::nullopt;
+    QList<QByteArray> lines = bytes.split('\n');
+    lines.removeLast();
+    lines.removeLast();
+    if (lines.isEmpty() || lines.first() != kHeader)
+        return std::nullopt;
+    ParkingRecord record;
+    bool hasFolder = false;
+    for (qsizetype i = 1; i < lines.size(); ++i) {
+        const QByteArray &text = lines.at(i);
+        const qsizetype space = text.indexOf(' ');
+        if (space <= 0)
+            return std::nullopt;
+        const QByteArray key = text.left(space);
+        const QString value = QString::fromUtf8(QByteArray::fromPercentEncoding(text.mid(space + 1)));
+        if (key == "folder") {
+            record.folder = value;
+            hasFolder = true;
+        } else if (key == "kind") {
+            record.kind = value;
+        } else if (key == "back") {
+            record.back << value;
+        } else if (key == "taken") {
+            record.taken << value;
+        } else {
+            return std::nullopt;
+        }
+    }
+    if (!hasFolder)
+        return std::nullopt;
+    return record;
+}
+
+QString ParkingRecord::refusal(const QString &root, const QString &folder)
+{
+    if (folder.isEmpty() || folder.startsWith(QLatin1Char('/')))
+        return QStringLiteral("an absolute path");
+    const QStringList parts = folder.split(QLatin1Char('/'));
+    for (const QString &part : parts) {
+        if (part.isEmpty() || part == QLatin1String(".") || part == QLatin1String(".."))
+            return QStringLiteral("a path that leaves the drive's folders");
+    }
+    QString path = root;
+    for (const QString &part : parts) {
+        path += QLatin1Char('/') + part;
+        switch (platform::entryKindOf(path)) {
+        case platform::EntryKind::Folder:
+            break;
+        case platform::EntryKind::Missing:
+            // Nothing below a part not there yet can be a link.
+            return {};
+        case platform::EntryKind::Link:
+            return QStringLiteral("a path through a link");
+        default:
+            return QStringLiteral("a path through something that is not a folder");
+        }
+    }
+    return {};
+}
