@@ -144,8 +144,12 @@ QStringList FolderOrder::wanted(const QFileInfoList &listed) const
         if (m_kind == Album) {
             if (entry.placed >= 0 && m_placed.at(entry.placed).known)
                 entry.numbers = {m_placed.at(entry.placed).disc, m_placed.at(entry.placed).number};
+            else if (const auto known = m_tagged.constFind(entry.name.toCaseFolded());
+                     known != m_tagged.constEnd())
+                entry.numbers = known.value();
             else
-                entry.numbers = TagLibBuilder::playNumbers(info.filePath());
+                entry.numbers = m_tagged[entry.name.toCaseFolded()]
+                    = TagLibBuilder::playNumbers(info.filePath());
         }
         entries << entry;
     }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "filecopy.h"
+#include "taglibbuilder.h"
 
 #include <QFileInfo>
 #include <QHash>
@@ -88,4 +89,7 @@ private:
     Kind m_kind = Album;
     QList<PlacedEntry> m_placed;
     QHash<QString, int> m_placedAt;  // case-folded name -> index in m_placed
+    // The numbers read from files on the target, by case-folded name: moving a file does not
+    // change them, and a read through a slow driver is worth doing once.
+    mutable QHash<QString, TagLibBuilder::PlayNumbers> m_tagged;
 };
