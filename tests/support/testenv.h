@@ -37,9 +37,16 @@ private:
 
 // Runs a QtTest class inside one TestEnv set up before the application object exists, so even
 // paths computed at start-up land in the temporary folder. Offscreen unless told otherwise.
-#define KIVO_TEST_MAIN(TestClass)                                                                            \
+#define KIVO_TEST_MAIN(TestClass) KIVO_TEST_MAIN_WITH_CHILD(TestClass, "", nullptr)
+
+// The same, for a test that runs a part of itself in a child process it can kill: started with
+// `childFlag` first, the program runs `childMain(argc, argv)` instead of the tests.
+#define KIVO_TEST_MAIN_WITH_CHILD(TestClass, childFlag, childMain)                                           \
     int main(int argc, char *argv[])                                                                         \
     {                                                                                                        \
+        int (*const child)(int, char **) = childMain;                                                        \
+        if (child && argc >= 2 && qstrcmp(argv[1], childFlag) == 0)                                          \
+            return child(argc, argv);                                                                        \
         if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))                                                  \
             qputenv("QT_QPA_PLATFORM", "offscreen");                                                         \
         TestEnv kivoTestEnv;                                                                                 \

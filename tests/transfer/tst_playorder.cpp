@@ -512,18 +512,5 @@ static int arrangeChild(int argc, char *argv[])
     return 0;
 }
 
-int main(int argc, char *argv[])
-{
-    if (argc >= 3 && qstrcmp(argv[1], "--arrange-child") == 0)
-        return arrangeChild(argc, argv);
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
-        qputenv("QT_QPA_PLATFORM", "offscreen");
-    TestEnv kivoTestEnv;
-    if (!kivoTestEnv.isValid())
-        return 2;
-    QApplication app(argc, argv);
-    TestPlayOrder tc;
-    QTEST_SET_MAIN_SOURCE_PATH
-    return QTest::qExec(&tc, argc, argv);
-}
+KIVO_TEST_MAIN_WITH_CHILD(TestPlayOrder, "--arrange-child", arrangeChild)
 #include "tst_playorder.moc"

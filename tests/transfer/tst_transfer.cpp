@@ -981,18 +981,5 @@ static int transferChild(int argc, char *argv[])
     return handler.transferTracks(map, d).stop == TransferReport::Completed ? 0 : 1;
 }
 
-int main(int argc, char *argv[])
-{
-    if (argc >= 3 && qstrcmp(argv[1], "--transfer-child") == 0)
-        return transferChild(argc, argv);
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
-        qputenv("QT_QPA_PLATFORM", "offscreen");
-    TestEnv kivoTestEnv;
-    if (!kivoTestEnv.isValid())
-        return 2;
-    QApplication app(argc, argv);
-    TestTransfer tc;
-    QTEST_SET_MAIN_SOURCE_PATH
-    return QTest::qExec(&tc, argc, argv);
-}
+KIVO_TEST_MAIN_WITH_CHILD(TestTransfer, "--transfer-child", transferChild)
 #include "tst_transfer.moc"
