@@ -197,10 +197,18 @@ FolderOrder::Recovery FolderOrder::recover(
         }
         // What cannot go where it belongs goes where a person sees it, never left unsaid.
         if (!left.isEmpty()) {
-            const QString shelter = base + QLatin1Char('/') + kRecoveredFolder;
+            // A file or link of the user's by that name is left alone.
+            QString shelterName = kRecoveredFolder;
+            for (int n = 2;; ++n) {
+                const platform::EntryKind there
+                    = platform::entryKindOf(base + QLatin1Char('/') + shelterName);
+                if (there == platform::EntryKind::Missing || there == platform::EntryKind::Folder)
+                    break;
+                shelterName = QStringLiteral("%1 (%2)").arg(kRecoveredFolder).arg(n);
+            }
+            const QString shelter = base + QLatin1Char('/') + shelterName;
             QStringList sheltered, stayed;
-            const bool open = ParkingRecord::refusal(base, kRecoveredFolder).isEmpty()
-                && platform::makeFolders(shelter).ok();
+            const bool open = platform::makeFolders(shelter).ok();
             for (const QString &path : std::as_const(left)) {
                 const QString name = open ? freeNameIn(shelter, QFileInfo(path).fileName()) : QString();
                 if (open && move(QFileInfo(path).path(), shelter, QFileInfo(path).fileName(), name).ok())
@@ -211,7 +219,7 @@ FolderOrder::Recovery FolderOrder::recover(
             if (!sheltered.isEmpty()) {
                 recovery.notices << QStringLiteral(
                     "Files an earlier transfer left hidden on the drive are now in the folder “%1”: %2")
-                                        .arg(kRecoveredFolder, namesOf(sheltered));
+                                        .arg(shelterName, namesOf(sheltered));
                 recovery.logLines << QStringLiteral("Moved to %1 from %2: %3")
                                          .arg(shelter, staging, sheltered.join(QStringLiteral(", ")));
             }

@@ -436,6 +436,8 @@ private slots:
         // An earlier version's record through the link.
         QVERIFY(put(hidden(7) + "/.kivo-origin", "link") && put(hidden(7) + "/e.mp3", "5"));
         QVERIFY(QFile::link(outside + "/linked", hidden(8)));
+        // The user's own file by the name the program gives the folder it shows such files in.
+        QVERIFY(put(target + "/KiVO recovered files", "mine"));
 
         ffmpeghandler handler;
         const TransferReport report
@@ -444,7 +446,8 @@ private slots:
         QCOMPARE(QDir(outside + "/linked").entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden),
             QStringList{"keep.txt"});
         QVERIFY(!QFileInfo::exists(outside + "/abs") && !QFileInfo::exists(m_dir.filePath("escape")));
-        const QString shelter = target + "/KiVO recovered files/";
+        QCOMPARE(bytesOf(target + "/KiVO recovered files"), QByteArray("mine"));
+        const QString shelter = target + "/KiVO recovered files (2)/";
         for (const auto &[name, text] : QList<QPair<QString, QByteArray>>{
                  {"a.mp3", "1"}, {"b.mp3", "2"}, {"c.mp3", "3"}, {"d.mp3", "4"}, {"e.mp3", "5"}}) {
             QCOMPARE(bytesOf(shelter + name), text);
@@ -455,7 +458,7 @@ private slots:
         QVERIFY(QFileInfo(hidden(8)).isSymLink());
         QVERIFY(!QFileInfo::exists(target + "/Example Media/Al"));
         const QString message = DriveMessages().endOfTransfer(report, 1, "log");
-        QVERIFY2(message.contains("KiVO recovered files"), qPrintable(message));
+        QVERIFY2(message.contains("“KiVO recovered files (2)”"), qPrintable(message));
     }
 
     // A record is believed only whole: cut short, or with lines it does not know, it is damaged.
