@@ -150,8 +150,11 @@ void arrangeFolder(ffmpeghandler *handler, TransferRun &run, const FolderOrder &
     const QString name = QFileInfo(layout.folder()).fileName();
     const FolderOrder::Outcome arranged
         = layout.arrange(run.rootFolder(), [handler, &name] { emit handler->sgArranging(name); });
-    if (arranged.ok())
+    if (arranged.ok()) {
+        if (arranged.moved)
+            writeLog(appLogFile(), QStringLiteral("Put in play order: ") + layout.folder());
         return;
+    }
     writeLog(appLogFile(),
         QStringLiteral("Folder not put in play order: ") + layout.folder() + QStringLiteral(": ")
             + arranged.error.message
