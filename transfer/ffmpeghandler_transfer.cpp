@@ -165,10 +165,13 @@ void arrangeFolder(ffmpeghandler *handler, TransferRun &run, const FolderOrder &
         run.report.failures << name + QStringLiteral(": ")
                 + ffmpeghandler::tr("could not be put in play order (%1)").arg(arranged.error.message);
     } else {
+        const int parked = int(arranged.parked.size());
         run.report.failures << name + QStringLiteral(": ")
-                + ffmpeghandler::tr("%n file(s) wait in the hidden folder “%1” on the drive (%2); the next "
-                                    "transfer onto this drive puts them back",
-                    nullptr, int(arranged.parked.size()))
+                + (parked == 1 ? ffmpeghandler::tr("1 file waits")
+                               : ffmpeghandler::tr("%1 files wait").arg(parked))
+                + ffmpeghandler::tr(
+                    " in the hidden folder “%1” on the drive (%2); the next transfer onto this "
+                    "drive puts them back")
                       .arg(arranged.parkedIn, arranged.error.message);
     }
     // A stick pulled meanwhile ends the run as one pulled during a copy does.
