@@ -290,12 +290,17 @@ CopyOutcome writeDurably(const QString &path, const QByteArray &bytes)
     return outcome;
 }
 
-EntryKind entryKindOf(const QString &path)
+EntryKind entryKindOf(const QString &path, CopyOutcome *why)
 {
     struct stat info {
     };
-    if (::lstat(QFile::encodeName(path).constData(), &info) != 0)
-        return errno == ENOENT ? EntryKind::Missing : EntryKind::Unreadable;
+    if (::lstat(QFile::encodeName(path).constData(), &info) != 0) {
+        if (errno == ENOENT)
+            return EntryKind::Missing;
+        if (why)
+            *why = targetFailure(errno, false);
+        return EntryKind::Unreadable;
+    }
     if (S_ISLNK(info.st_mode))
         return EntryKind::Link;
     if (S_ISDIR(info.st_mode))

@@ -85,9 +85,9 @@ CopyOutcome makeEmptyFile(const QString &path);
 // returning.
 CopyOutcome writeDurably(const QString &path, const QByteArray &bytes);
 
-// What is at `path` itself, a link not followed.
+// What is at `path` itself, a link not followed. For Unreadable, `why` (when given) tells why.
 enum class EntryKind { Missing, Folder, File, Link, Other, Unreadable };
-EntryKind entryKindOf(const QString &path);
+EntryKind entryKindOf(const QString &path, CopyOutcome *why = nullptr);
 
 // Whether the file system holding `folder` lists a folder's entries in the order of their
 // places in the folder (FAT and exFAT, which cars read), rather than sorted (NTFS) or hashed

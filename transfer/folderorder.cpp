@@ -55,14 +55,15 @@ platform::CopyOutcome move(
 {
     const QString source = from + QLatin1Char('/') + name;
     const QString target = to + QLatin1Char('/') + (newName.isEmpty() ? name : newName);
-    if (platform::entryKindOf(source) != platform::EntryKind::Folder) {
-        if (platform::entryKindOf(target) != platform::EntryKind::Missing)
-            return {platform::CopyOutcome::Other, QStringLiteral("%1 is there already").arg(target)};
-        return platform::replaceFile(source, target);
-    }
-    const platform::EntryKind there = platform::entryKindOf(target);
-    if (there != platform::EntryKind::Missing && there != platform::EntryKind::Folder)
+    platform::CopyOutcome unreadable;
+    const platform::EntryKind there = platform::entryKindOf(target, &unreadable);
+    if (there == platform::EntryKind::Unreadable)
+        return unreadable;
+    const bool folder = platform::entryKindOf(source) == platform::EntryKind::Folder;
+    if (there != platform::EntryKind::Missing && !(folder && there == platform::EntryKind::Folder))
         return {platform::CopyOutcome::Other, QStringLiteral("%1 is there already").arg(target)};
+    if (!folder)
+        return platform::replaceFile(source, target);
     platform::CopyOutcome outcome = platform::makeFolder(target);
     for (const QFileInfo &inner : listing(source)) {
         if (!outcome.ok())

@@ -368,7 +368,7 @@ private slots:
             const bool parked = (fault.step == FolderOrder::Step::MovedOut)
                 || fault.step == FolderOrder::Step::Plugged
                 || (fault.step == FolderOrder::Step::MovedBack && fault.count < 8);
-            QVERIFY2(message.contains("wait in the hidden folder “.kivo-") == parked, qPrintable(message));
+            QVERIFY2(message.contains(" in the hidden folder “.kivo-") == parked, qPrintable(message));
             QVERIFY2(message.contains("the next transfer onto this drive puts them back") == parked,
                 qPrintable(message));
         } else {
