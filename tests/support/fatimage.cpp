@@ -34,16 +34,13 @@ bool mount(const QString &image, const QString &folder, const QStringList &optio
     return QProcess::execute("fusefat", QStringList(options) << image << folder) == 0;
 }
 
-void unmount(const QString &folder)
-{
-    // A mount whose fusefat was killed is cleared only lazily.
-    if (QProcess::execute("fusermount", {"-u", folder}) != 0)
-        QProcess::execute("fusermount", {"-u", "-z", folder});
-}
+namespace {
 
-bool pull(const QString &image)
+// The process id of the fusefat one of whose arguments is `path` (an image or a mount folder);
+// 0 when none runs.
+qint64 fusefatOf(const QString &path)
 {
-    const QByteArray wanted = QFileInfo(image).absoluteFilePath().toLocal8Bit();
+    const QByteArray wanted = QFileInfo(path).absoluteFilePath().toLocal8Bit();
     QDirIterator it("/proc", QDir::Dirs | QDir::NoDotAndDotDot);
     while (it.hasNext()) {
         it.next();
@@ -57,16 +54,41 @@ bool pull(const QString &image)
             continue;
         for (const QByteArray &argument : arguments) {
             if (!argument.isEmpty()
-                && QFileInfo(QString::fromLocal8Bit(argument)).absoluteFilePath().toLocal8Bit() == wanted) {
-                ::kill(pid_t(pid), SIGKILL);
-                // Gone once /proc no longer has it.
-                for (int i = 0; i < 200 && QFileInfo::exists(it.filePath()); ++i)
-                    QThread::msleep(10);
-                return true;
-            }
+                && QFileInfo(QString::fromLocal8Bit(argument)).absoluteFilePath().toLocal8Bit() == wanted)
+                return pid;
         }
     }
-    return false;
+    return 0;
+}
+
+// Waits until the process is gone from /proc, at most 2 s.
+void awaitEnd(qint64 pid)
+{
+    for (int i = 0; pid > 0 && i < 200 && QFileInfo::exists(QString("/proc/%1").arg(pid)); ++i)
+        QThread::msleep(10);
+}
+
+}  // namespace
+
+void unmount(const QString &folder)
+{
+    const qint64 pid = fusefatOf(folder);
+    // A mount whose fusefat was killed is cleared only lazily.
+    if (QProcess::execute("fusermount", {"-u", folder}) != 0)
+        QProcess::execute("fusermount", {"-u", "-z", folder});
+    // Its fusefat writes the image's last state as it ends: a mount of the same image before that
+    // would have two writers.
+    awaitEnd(pid);
+}
+
+bool pull(const QString &image)
+{
+    const qint64 pid = fusefatOf(image);
+    if (pid == 0)
+        return false;
+    ::kill(pid_t(pid), SIGKILL);
+    awaitEnd(pid);
+    return true;
 }
 
 QList<Slot> slotsOf(const QString &image, const QString &folder)
