@@ -213,11 +213,6 @@ qint64 maxFileSizeOn(const QString &folder)
     return -1;
 }
 
-CopyOutcome flushFileSystem(const QString &path)
-{
-    return FileSystemHold(path).flush();
-}
-
 FileSystemHold::FileSystemHold(const QString &path)
     : m_fd(::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC))
     , m_openError(m_fd < 0 ? errno : 0)

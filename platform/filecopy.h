@@ -47,15 +47,12 @@ quint64 volumeIdOf(const QString &path);
 // The largest file the volume holding `folder` can store: 4 GiB - 1 on FAT, else -1 (no limit).
 qint64 maxFileSizeOn(const QString &folder);
 
-// Writes out to its device all that the file system holding `path` (a file or folder on it)
-// still keeps back, of every file (syncfs). A stick or card is written back from memory seconds
-// to minutes after a copy returns: until this returns, pulling it loses files. It reports only
-// write errors met from now on: a run holds a FileSystemHold from its start instead.
-CopyOutcome flushFileSystem(const QString &path);
-
-// A descriptor on a file system, taken when a run begins and held to its end: the flush through
-// it reports a write-back error from any time in between, which a descriptor opened at the end
-// would not see (the kernel tells each open file only of errors after its opening).
+// A descriptor on a file system, taken when a run begins and held to its end. Its flush writes
+// out to the device all that the file system still keeps back, of every file (syncfs): a stick or
+// card is written back from memory seconds to minutes after a copy returns, and until then
+// pulling it loses files. The flush reports a write-back error from any time since the hold was
+// taken, which a descriptor opened at the end would not see (the kernel tells each open file only
+// of errors after its opening).
 class FileSystemHold
 {
 public:

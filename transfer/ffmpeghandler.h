@@ -12,6 +12,7 @@
 
 #include <functional>
 
+class FolderOrder;
 class kivoDB;
 struct TransferRun;
 namespace platform {
@@ -156,4 +157,10 @@ private:
     void endRun(TransferRun &run, TransferReport::Stop why, const QString &fileName, const QString &reason);
     // The end of a run that may have written: playlists, play order, then the flush.
     void finishRun(TransferRun &run);
+    // Puts a folder the run wrote to in play order, where the target keeps entries in order and
+    // they are not; what went wrong is the run's failure.
+    void arrangeFolder(TransferRun &run, const FolderOrder &layout);
+    // Whether the target has gone; the first look that finds it gone ends the run as a drive
+    // removed (a folder gone), however far it got.
+    bool targetLost(TransferRun &run);
 };

@@ -140,58 +140,6 @@ void writePlaylist(TransferRun &run, const M3uFile &playlist)
     run.report.failures << name + QStringLiteral(": ") + error;
 }
 
-// Puts a folder the run wrote to in play order where the target keeps entries in order and they
-// are not. The hidden folder it goes through is made in the target's root, so no free slot is
-// left among the media folder's entries.
-void arrangeFolder(ffmpeghandler *handler, TransferRun &run, const FolderOrder &layout)
-{
-    if (!run.keepsOrder || layout.folder().isEmpty())
-        return;
-    const QString name = QFileInfo(layout.folder()).fileName();
-    const FolderOrder::Outcome arranged
-        = layout.arrange(run.rootFolder(), [handler, &name] { emit handler->sgArranging(name); });
-    if (arranged.ok()) {
-        if (arranged.moved)
-            writeLog(appLogFile(), QStringLiteral("Put in play order: ") + layout.folder());
-        return;
-    }
-    writeLog(appLogFile(),
-        QStringLiteral("Folder not put in play order: ") + layout.folder() + QStringLiteral(": ")
-            + arranged.error.message
-            + (arranged.parked.isEmpty() ? QString()
-                                         : QStringLiteral("; still in ") + arranged.parkedIn
-                        + QStringLiteral(": ") + arranged.parked.join(QStringLiteral(", "))));
-    if (arranged.parked.isEmpty()) {
-        run.report.failures << name + QStringLiteral(": ")
-                + ffmpeghandler::tr("could not be put in play order (%1)").arg(arranged.error.message);
-    } else {
-        const int parked = int(arranged.parked.size());
-        run.report.failures << name + QStringLiteral(": ")
-                + (parked == 1 ? ffmpeghandler::tr("1 file waits")
-                               : ffmpeghandler::tr("%1 files wait").arg(parked))
-                + ffmpeghandler::tr(
-                    " in the hidden folder “%1” on the drive (%2); the next transfer onto this "
-                    "drive puts them back")
-                      .arg(arranged.parkedIn, arranged.error.message);
-    }
-    // A stick pulled meanwhile ends the run as one pulled during a copy does.
-    if (platform::volumeIdOf(run.rootFolder()) == run.volume)
-        return;
-    run.stop.raise();
-    if (run.report.stop == TransferReport::Completed || run.report.stop == TransferReport::Cancelled) {
-        run.report.stop
-            = run.detail.ignoreSpaceLimit ? TransferReport::FolderGone : TransferReport::DriveRemoved;
-        run.report.stopReason = arranged.error.message;
-        run.report.stopPath = run.transferRoot;
-    }
-    emit handler->sgDriveRemoved();
-}
-
-bool targetGone(const TransferRun &run)
-{
-    return run.report.stop == TransferReport::DriveRemoved || run.report.stop == TransferReport::FolderGone;
-}
-
 }  // namespace
 
 TransferReport ffmpeghandler::transferTracks(
@@ -225,7 +173,7 @@ TransferReport ffmpeghandler::transferTracks(
         run.report.notices << recovered.notices;
         // Put back as they went out, into slots that may have been taken since.
         for (const FolderOrder &folder : recovered.restored)
-            arrangeFolder(this, run, folder);
+            arrangeFolder(run, folder);
         platform::removeStaleTemporaries(run.mediaRoot, platform::OwnTemporaries::Stale);
     }
     run.systemCodecs = loadSystemInfo(QString::fromStdString(system.name));
@@ -328,7 +276,7 @@ TransferReport ffmpeghandler::transferTracks(
         }
         // A folder is done once the walk leaves it.
         if (item.folder.toCaseFolded() != run.folderOrder.folder().toCaseFolded()) {
-            arrangeFolder(this, run, run.folderOrder);
+            arrangeFolder(run, run.folderOrder);
             run.folderOrder = FolderOrder(item.folder, item.order);
         }
         const QString playlistKey = item.playlistFile.toCaseFolded();
@@ -384,19 +332,10 @@ void ffmpeghandler::finishRun(TransferRun &run)
     const QString root = run.rootFolder();
     // A target that went away holds nothing more to write, nor does the disk now under its path;
     // one that went after the last file is told as gone, never as a transfer complete.
-    const auto gone = [this, &run, &root] {
-        if (targetGone(run))
-            return true;
-        if (platform::volumeIdOf(root) == run.volume)
-            return false;
-        endRun(run, run.detail.ignoreSpaceLimit ? TransferReport::FolderGone : TransferReport::DriveRemoved,
-            {}, tr("it is no longer there"));
-        return true;
-    };
-    if (run.volume == 0 || gone())
+    if (run.volume == 0 || targetLost(run))
         return;
-    arrangeFolder(this, run, run.folderOrder);
-    if (gone())
+    arrangeFolder(run, run.folderOrder);
+    if (targetLost(run))
         return;
     const QCollator collator = nameCollator();
     std::stable_sort(run.playlistsDone.begin(), run.playlistsDone.end(),
@@ -404,8 +343,8 @@ void ffmpeghandler::finishRun(TransferRun &run)
     for (const M3uFile &playlist : std::as_const(run.playlistsDone))
         writePlaylist(run, playlist);
     run.playlistsDone.clear();
-    arrangeFolder(this, run, run.rootOrder);
-    if (gone())
+    arrangeFolder(run, run.rootOrder);
+    if (targetLost(run))
         return;
 
     // What the run wrote is on the device before the run says it ended: a stick pulled at the
@@ -418,4 +357,50 @@ void ffmpeghandler::finishRun(TransferRun &run)
     writeLog(appLogFile(),
         QStringLiteral("Writing out to the drive failed: ") + where + QStringLiteral(": ") + flushed.message);
     writeFailed(run, flushed, false, run.mediaRoot, QFileInfo(where).fileName());
+}
+
+// The hidden folder an arrange goes through is made in the target's root, so no free slot is left
+// among the media folder's entries.
+void ffmpeghandler::arrangeFolder(TransferRun &run, const FolderOrder &layout)
+{
+    if (!run.keepsOrder || layout.folder().isEmpty())
+        return;
+    const QString name = QFileInfo(layout.folder()).fileName();
+    const FolderOrder::Outcome arranged
+        = layout.arrange(run.rootFolder(), [this, &name] { emit sgArranging(name); });
+    if (arranged.ok()) {
+        if (arranged.moved)
+            writeLog(appLogFile(), QStringLiteral("Put in play order: ") + layout.folder());
+        return;
+    }
+    writeLog(appLogFile(),
+        QStringLiteral("Folder not put in play order: ") + layout.folder() + QStringLiteral(": ")
+            + arranged.error.message
+            + (arranged.parked.isEmpty() ? QString()
+                                         : QStringLiteral("; still in ") + arranged.parkedIn
+                        + QStringLiteral(": ") + arranged.parked.join(QStringLiteral(", "))));
+    if (arranged.parked.isEmpty()) {
+        run.report.failures << name + QStringLiteral(": ")
+                + tr("could not be put in play order (%1)").arg(arranged.error.message);
+    } else {
+        const int parked = int(arranged.parked.size());
+        run.report.failures << name + QStringLiteral(": ")
+                + (parked == 1 ? tr("1 file waits") : tr("%1 files wait").arg(parked))
+                + tr(" in the hidden folder “%1” on the drive (%2); the next transfer onto this "
+                     "drive puts them back")
+                      .arg(arranged.parkedIn, arranged.error.message);
+    }
+    // A stick pulled meanwhile ends the run as one pulled during a copy does.
+    targetLost(run);
+}
+
+bool ffmpeghandler::targetLost(TransferRun &run)
+{
+    if (run.report.stop == TransferReport::DriveRemoved || run.report.stop == TransferReport::FolderGone)
+        return true;
+    if (platform::volumeIdOf(run.rootFolder()) == run.volume)
+        return false;
+    endRun(run, run.detail.ignoreSpaceLimit ? TransferReport::FolderGone : TransferReport::DriveRemoved, {},
+        tr("it is no longer there"));
+    return true;
 }

@@ -76,7 +76,7 @@ platform::CopyOutcome move(
     return outcome;
 }
 
-QString freeNameIn(const QString &folder, const QString &name)
+QString freeNameIn(const QString &folder, const QString &name, bool folderWelcome)
 {
     const QFileInfo info(name);
     const QString suffix = info.suffix().isEmpty() || info.completeBaseName().isEmpty()
@@ -84,10 +84,12 @@ QString freeNameIn(const QString &folder, const QString &name)
         : QLatin1Char('.') + info.suffix();
     const QString base = name.left(name.size() - suffix.size());
     QString candidate = name;
-    for (int n = 2;
-         platform::entryKindOf(folder + QLatin1Char('/') + candidate) != platform::EntryKind::Missing; ++n)
+    for (int n = 2;; ++n) {
+        const platform::EntryKind there = platform::entryKindOf(folder + QLatin1Char('/') + candidate);
+        if (there == platform::EntryKind::Missing || (folderWelcome && there == platform::EntryKind::Folder))
+            return candidate;
         candidate = QStringLiteral("%1 (%2)%3").arg(base).arg(n).arg(suffix);
-    return candidate;
+    }
 }
 
 void step(FolderOrder::Step at, int count)

@@ -32,8 +32,9 @@ QFileInfoList listing(const QString &folder);
 platform::CopyOutcome move(
     const QString &from, const QString &to, const QString &name, const QString &newName = {});
 
-// `name` with " (2)", " (3)", ... before its suffix until nothing in `folder` has it.
-QString freeNameIn(const QString &folder, const QString &name);
+// `name` with " (2)", " (3)", ... before its suffix until nothing in `folder` has it, or, with
+// `folderWelcome`, nothing but a folder.
+QString freeNameIn(const QString &folder, const QString &name, bool folderWelcome = false);
 
 void step(FolderOrder::Step at, int count = 0);
 

@@ -198,14 +198,7 @@ FolderOrder::Recovery FolderOrder::recover(
         // What cannot go where it belongs goes where a person sees it, never left unsaid.
         if (!left.isEmpty()) {
             // A file or link of the user's by that name is left alone.
-            QString shelterName = kRecoveredFolder;
-            for (int n = 2;; ++n) {
-                const platform::EntryKind there
-                    = platform::entryKindOf(base + QLatin1Char('/') + shelterName);
-                if (there == platform::EntryKind::Missing || there == platform::EntryKind::Folder)
-                    break;
-                shelterName = QStringLiteral("%1 (%2)").arg(kRecoveredFolder).arg(n);
-            }
+            const QString shelterName = freeNameIn(base, kRecoveredFolder, true);
             const QString shelter = base + QLatin1Char('/') + shelterName;
             QStringList sheltered, stayed;
             const bool open = platform::makeFolders(shelter).ok();

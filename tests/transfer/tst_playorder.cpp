@@ -372,14 +372,14 @@ private slots:
             QVERIFY2(message.contains("the next transfer onto this drive puts them back") == parked,
                 qPrintable(message));
         } else {
-            QFile spec(m_dir.filePath("spec"));
-            QVERIFY(spec.open(QIODevice::WriteOnly));
-            spec.write(QString("%1\n%2 %3\n").arg(mount).arg(int(fault.step)).arg(fault.count).toUtf8());
+            QFile orders(m_dir.filePath("orders"));
+            QVERIFY(orders.open(QIODevice::WriteOnly));
+            orders.write(QString("%1\n%2 %3\n").arg(mount).arg(int(fault.step)).arg(fault.count).toUtf8());
             for (const track &t : alpha({3, 5}))
-                spec.write((t.filepath + "\t" + t.cover + "\n").toUtf8());
-            spec.close();
+                orders.write((t.filepath + "\t" + t.cover + "\n").toUtf8());
+            orders.close();
             QProcess child;
-            child.start(QCoreApplication::applicationFilePath(), {"--arrange-child", spec.fileName()});
+            child.start(QCoreApplication::applicationFilePath(), {"--arrange-child", orders.fileName()});
             QVERIFY(child.waitForFinished(60000));
             QVERIFY2(child.exitStatus() == QProcess::CrashExit, "the run was not killed where it should be");
         }
@@ -484,17 +484,17 @@ private slots:
     }
 };
 
-// The arranging run of a killed trial, in a child process that dies at the step its spec names:
-// "--arrange-child <spec>", the spec holding the target, "<step> <count>", then "<song>\t<cover>".
+// The arranging run of a killed trial, in a child process that dies at the step it is told:
+// "--arrange-child <orders>", a file holding the target, "<step> <count>", then "<song>\t<cover>".
 static int arrangeChild(int argc, char *argv[])
 {
     TestEnv env;
     QCoreApplication app(argc, argv);
     initKivoResources();
-    QFile spec(QString::fromLocal8Bit(argv[2]));
-    if (!spec.open(QIODevice::ReadOnly))
+    QFile orders(QString::fromLocal8Bit(argv[2]));
+    if (!orders.open(QIODevice::ReadOnly))
         return 2;
-    const QStringList lines = QString::fromUtf8(spec.readAll()).split('\n', Qt::SkipEmptyParts);
+    const QStringList lines = QString::fromUtf8(orders.readAll()).split('\n', Qt::SkipEmptyParts);
     const auto step = FolderOrder::Step(lines.at(1).section(' ', 0, 0).toInt());
     const int count = lines.at(1).section(' ', 1, 1).toInt();
     TrackMap map;
