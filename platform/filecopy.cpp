@@ -8,9 +8,11 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <dirent.h>
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/stat.h>
+#include <sys/statvfs.h>
 #include <unistd.h>
 
 namespace platform {
@@ -301,6 +303,32 @@ EntryKind entryKindOf(const QString &path, CopyOutcome *why)
     if (S_ISDIR(info.st_mode))
         return EntryKind::Folder;
     return S_ISREG(info.st_mode) ? EntryKind::File : EntryKind::Other;
+}
+
+Room roomOn(const QString &folder)
+{
+    Room room;
+    struct statvfs info {
+    };
+    if (::statvfs(QFile::encodeName(folder).constData(), &info) != 0 || info.f_blocks == 0)
+        return room;
+    room.free = qint64(info.f_bavail) * qint64(info.f_frsize);
+    room.unit = std::max<qint64>(512, qint64(info.f_bsize));
+    return room;
+}
+
+QStringList entryNames(const QString &folder)
+{
+    QStringList names;
+    DIR *dir = ::opendir(QFile::encodeName(folder).constData());
+    if (!dir)
+        return names;
+    while (const dirent *entry = ::readdir(dir)) {
+        if (std::strcmp(entry->d_name, ".") != 0 && std::strcmp(entry->d_name, "..") != 0)
+            names << QFile::decodeName(entry->d_name);
+    }
+    ::closedir(dir);
+    return names;
 }
 
 bool keepsEntryOrder(const QString &folder)

@@ -3,6 +3,7 @@
 #include "tempfiles.h"
 
 #include <QString>
+#include <QStringList>
 
 #include <functional>
 
@@ -85,6 +86,19 @@ CopyOutcome writeDurably(const QString &path, const QByteArray &bytes);
 // What is at `path` itself, a link not followed. For Unreadable, `why` (when given) tells why.
 enum class EntryKind { Missing, Folder, File, Link, Other, Unreadable };
 EntryKind entryKindOf(const QString &path, CopyOutcome *why = nullptr);
+
+// The room left on the volume holding `folder` and the unit it is handed out in (a cluster on
+// FAT). `free` is -1 where the file system does not tell (fusefat reports no sizes); the unit is
+// then the largest a FAT drive commonly has.
+struct Room {
+    qint64 free = -1;
+    qint64 unit = 32 * 1024;
+};
+Room roomOn(const QString &folder);
+
+// The names in `folder` in the file system's own order, nothing looked at but the names: on a
+// slow driver a look at each entry costs more than the listing.
+QStringList entryNames(const QString &folder);
 
 // Whether the file system holding `folder` lists a folder's entries in the order of their
 // places in the folder (FAT and exFAT, which cars read), rather than sorted (NTFS) or hashed

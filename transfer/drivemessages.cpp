@@ -43,8 +43,11 @@ QString DriveMessages::endOfTransfer(const TransferReport &report, int total, co
             + arrived + QStringLiteral(" — ") + tally + QLatin1Char('.');
         break;
     }
-    for (const QString &notice : report.notices)
-        text += QStringLiteral("\n\n") + notice + QLatin1Char('.');
+    if (!report.notices.isEmpty()) {
+        text += QStringLiteral("\n\n") + aboutTheDrive;
+        for (const QString &notice : report.notices)
+            text += QLatin1Char('\n') + notice + QLatin1Char('.');
+    }
     if (failed > 0) {
         text += QStringLiteral("\n\n") + filesFailed + QLatin1Char('\n')
             + report.failures.mid(0, 10).join(QLatin1Char('\n'));

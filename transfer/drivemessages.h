@@ -23,6 +23,8 @@ struct DriveMessages {
     QString folderGone = QStringLiteral("The folder %1 disappeared; %2 of %3 files were written.");
     QString writeError = QStringLiteral("Transfer stopped: %1 could not be written to the drive (%2).");
     QString filesFailed = QStringLiteral("These files could not be transferred:");
+    // Above what became of folders and playlists on the drive, which are not counted as files.
+    QString aboutTheDrive = QStringLiteral("On the drive:");
     QString moreInLog = QStringLiteral("… %1 more. See the log: %2");
     QString seeLog = QStringLiteral("See the log: %1");
     QString formatRefused = QStringLiteral("Only a USB stick or SD card listed here can be formatted.");

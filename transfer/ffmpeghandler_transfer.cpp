@@ -126,6 +126,16 @@ QList<Planned> orderWalk(const QList<Planned> &items)
     return walk;
 }
 
+// A list of names short enough for a message: the rest are counted.
+QString namesShown(const QStringList &names)
+{
+    constexpr int kShown = 10;
+    QString text = names.mid(0, kShown).join(QStringLiteral(", "));
+    if (names.size() > kShown)
+        text += ffmpeghandler::tr(" and %1 more").arg(names.size() - kShown);
+    return text;
+}
+
 void writePlaylist(TransferRun &run, const M3uFile &playlist)
 {
     // None of its files reached the drive this time: what an earlier run wrote is kept.
@@ -137,7 +147,8 @@ void writePlaylist(TransferRun &run, const M3uFile &playlist)
     const QString name = QFileInfo(playlist.path()).fileName();
     writeLog(appLogFile(),
         QStringLiteral("Playlist not written: ") + playlist.path() + QStringLiteral(": ") + error);
-    run.report.failures << name + QStringLiteral(": ") + error;
+    run.report.notices << name + QStringLiteral(": ")
+            + ffmpeghandler::tr("the playlist could not be written (%1)").arg(error);
 }
 
 }  // namespace
@@ -376,20 +387,42 @@ void ffmpeghandler::arrangeFolder(TransferRun &run, const FolderOrder &layout)
     writeLog(appLogFile(),
         QStringLiteral("Folder not put in play order: ") + layout.folder() + QStringLiteral(": ")
             + arranged.error.message
-            + (arranged.parked.isEmpty() ? QString()
-                                         : QStringLiteral("; still in ") + arranged.parkedIn
-                        + QStringLiteral(": ") + arranged.parked.join(QStringLiteral(", "))));
-    if (arranged.parked.isEmpty()) {
-        run.report.failures << name + QStringLiteral(": ")
+            + (arranged.parkedIn.isEmpty()
+                    ? QString()
+                    : QStringLiteral("; still in ") + arranged.parkedIn + QStringLiteral(": ")
+                        + (arranged.parkedListed ? arranged.parked.join(QStringLiteral(", "))
+                                                 : QStringLiteral("(not listed, the drive is gone)")))
+            + (arranged.lost.isEmpty()
+                    ? QString()
+                    : QStringLiteral("; lost: ") + arranged.lost.join(QStringLiteral(", "))));
+    // What happened to a folder is no file that failed: it stands apart from the count.
+    QStringList &notices = run.report.notices;
+    if (arranged.tooFull) {
+        notices << name + QStringLiteral(": ")
+                + tr("not in play order, as the drive is too full to put it in order (%1); free some "
+                     "room on the drive and transfer again")
+                      .arg(arranged.error.message);
+    } else if (arranged.parkedIn.isEmpty()) {
+        notices << name + QStringLiteral(": ")
                 + tr("could not be put in play order (%1)").arg(arranged.error.message);
+    } else if (!arranged.parkedListed) {
+        notices << name + QStringLiteral(": ")
+                + tr("files moved aside to put it in play order wait in the hidden folder “%1” on the "
+                     "drive (%2); the next transfer onto this drive puts them back")
+                      .arg(arranged.parkedIn, arranged.error.message);
     } else {
         const int parked = int(arranged.parked.size());
-        run.report.failures << name + QStringLiteral(": ")
+        notices << name + QStringLiteral(": ")
                 + (parked == 1 ? tr("1 file waits") : tr("%1 files wait").arg(parked))
-                + tr(" in the hidden folder “%1” on the drive (%2); the next transfer onto this "
+                + tr(" in the hidden folder “%1” on the drive (%2): %3; the next transfer onto this "
                      "drive puts them back")
-                      .arg(arranged.parkedIn, arranged.error.message);
+                      .arg(arranged.parkedIn, arranged.error.message, namesShown(arranged.parked));
     }
+    if (!arranged.lost.isEmpty())
+        notices << name + QStringLiteral(": ")
+                + tr("these files could not be put back and are no longer on the drive: %1; transfer "
+                     "them again to bring them back")
+                      .arg(namesShown(arranged.lost));
     // A stick pulled meanwhile ends the run as one pulled during a copy does.
     targetLost(run);
 }

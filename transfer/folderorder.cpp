@@ -13,6 +13,15 @@ std::function<void(FolderOrder::Step, int)> FolderOrder::stepHook;
 
 namespace folderorder {
 
+namespace {
+
+// How many names are tried for one entry before it is left where it is and named.
+constexpr int kNameTries = 100;
+// The longest name a drive's file system takes, in bytes as Linux counts them.
+constexpr qsizetype kNameBytes = 255;
+
+}  // namespace
+
 QString kindName(FolderOrder::Kind kind)
 {
     switch (kind) {
@@ -83,13 +92,21 @@ QString freeNameIn(const QString &folder, const QString &name, bool folderWelcom
         ? QString()
         : QLatin1Char('.') + info.suffix();
     const QString base = name.left(name.size() - suffix.size());
-    QString candidate = name;
-    for (int n = 2;; ++n) {
+    for (int n = 1; n <= kNameTries; ++n) {
+        const QString tail = n == 1 ? suffix : QStringLiteral(" (%1)").arg(n) + suffix;
+        // Shortened where the number would make the name too long to exist anywhere.
+        QString stem = base;
+        while (!stem.isEmpty() && (stem + tail).toUtf8().size() > kNameBytes)
+            stem.chop(stem.size() > 1 && stem.back().isLowSurrogate() ? 2 : 1);
+        if (stem.isEmpty() && !base.isEmpty())
+            return {};
+        const QString candidate = stem + tail;
+        // Anything but "missing", a name that cannot be looked at included, is taken.
         const platform::EntryKind there = platform::entryKindOf(folder + QLatin1Char('/') + candidate);
         if (there == platform::EntryKind::Missing || (folderWelcome && there == platform::EntryKind::Folder))
             return candidate;
-        candidate = QStringLiteral("%1 (%2)%3").arg(base).arg(n).arg(suffix);
     }
+    return {};
 }
 
 void step(FolderOrder::Step at, int count)

@@ -52,19 +52,25 @@ public:
     struct Outcome {
         platform::CopyOutcome error;
         bool moved = false;  // entries were moved (the folder was out of order)
+        // Nothing was moved: the drive has too little room to finish the arrange.
+        bool tooFull = false;
         QString parkedIn;  // the hidden folder that still holds `parked`, when a failure left some
-        QStringList parked;
+        QStringList parked;  // what a listing of the hidden folder found there
+        bool parkedListed = true;  // false when the hidden folder could no longer be listed
+        QStringList lost;  // entries that went out and are neither there nor back in the folder
         bool ok() const { return error.ok(); }
     };
     // Puts what the car plays in play order when the listing shows it is not, through a hidden
     // folder in `stagingParent` (on the same volume, outside the folder); a folder in order is not
-    // touched. `moving` is called once before the first move. A failure puts back what it moved;
-    // what it cannot put back waits in the hidden folder for `recover`, and the outcome names it.
+    // touched, and so is one on a drive without room to finish (`tooFull`). `moving` is called once
+    // before the first move. A failure puts back what it moved; what it cannot put back waits in
+    // the hidden folder for `recover`, and the outcome names what a listing finds there.
     Outcome arrange(const QString &stagingParent, const std::function<void()> &moving = {}) const;
 
     struct Recovery {
         QList<FolderOrder> restored;  // folders entries went back to, to be put in order again
-        QStringList notices;  // what the user must be told: files that could not go back
+        // What the user must be told: files that could not go back, or that are gone.
+        QStringList notices;
         QStringList logLines;
     };
     // Puts back the entries that arranges cut short (a killed run, a pulled stick) left in hidden
@@ -82,8 +88,7 @@ public:
 private:
     bool played(const QFileInfo &entry) const;
     struct Relay;
-    Outcome relay(const QString &stagingParent, const QStringList &out, const QStringList &back,
-        const QStringList &taken) const;
+    Outcome relay(const QString &stagingParent, Relay &trip) const;
 
     QString m_folder;
     Kind m_kind = Album;

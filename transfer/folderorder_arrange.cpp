@@ -14,12 +14,37 @@ namespace {
 
 // More than a folder's free slots ever take; a folder that takes more is left as it is.
 constexpr int kMaxPlugs = 9999;
+// How often an entry that came back ahead of its turn is taken out again, its slot held, and
+// brought back, before the folder is left to the pass that holds every free slot.
+constexpr int kPlaceTries = 3;
+constexpr qint64 kSlotBytes = 32;
+// How deep folders moved anew are looked into to tell what they take.
+constexpr int kMaxDepth = 8;
 
 // The slots a name takes in a FAT folder: its short entry and a long-name entry per 13 units.
 // exFAT takes a few more; the plugs find out what is really free.
 int slotsOf(const QString &name)
 {
     return 1 + int((name.size() + 12) / 13);
+}
+
+qint64 unitsOf(qint64 bytes, qint64 unit)
+{
+    return (bytes + unit - 1) / unit;
+}
+
+// What a folder moved anew takes while it is made again: its own entries and the folders in it.
+qint64 folderUnits(const QString &folder, qint64 unit, int depth = 0)
+{
+    qint64 bytes = 2 * kSlotBytes, units = 0;
+    QDirIterator it(folder, QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot);
+    while (it.hasNext()) {
+        it.next();
+        bytes += slotsOf(it.fileName()) * kSlotBytes;
+        if (depth < kMaxDepth && it.fileInfo().isDir() && !it.fileInfo().isSymLink())
+            units += folderUnits(it.filePath(), unit, depth + 1);
+    }
+    return units + unitsOf(bytes, unit);
 }
 
 // A folder of the media root that holds nothing the car plays is the user's own: it stays.
@@ -36,35 +61,86 @@ bool holdsMedia(const QString &folder)
     return false;
 }
 
+qsizetype indexIn(const QStringList &names, const QString &name)
+{
+    for (qsizetype i = 0; i < names.size(); ++i) {
+        if (names.at(i).compare(name, Qt::CaseInsensitive) == 0)
+            return i;
+    }
+    return -1;
+}
+
 }  // namespace
 
 // One trip of entries through a hidden folder and back.
 struct FolderOrder::Relay {
     const FolderOrder &order;
+    QStringList out;  // as they stand
+    QStringList back;  // in play order
+    QStringList playOrder;  // all that is played, in play order
+    QSet<QString> taken;  // case-folded names of the plug pattern that are the user's
+    // The last played entry that stays: what comes back must follow it.
+    QString anchor;
+    // Every free slot among the entries that stay is held before anything comes back, rather
+    // than only those an entry came back to out of turn.
+    bool holdAll = false;
+
     QString staging, parked, record;
     QStringList plugs;
+    int next = 1;
+
+    QString in(const QString &folder, const QString &name) const { return folder + QLatin1Char('/') + name; }
+
+    // What the trip may write, in the drive's units: the parked folder's entries; as many again
+    // where the folder grows while entries come back after its plugs, and a unit to spare; the
+    // largest folder moved, made anew; the record.
+    qint64 needed(qint64 unit) const
+    {
+        qint64 entries = 0, largest = 0;
+        for (const QString &name : out) {
+            entries += slotsOf(name);
+            const QString path = in(order.m_folder, name);
+            if (platform::entryKindOf(path) == platform::EntryKind::Folder)
+                largest = std::max(largest, folderUnits(path, unit));
+        }
+        return unit
+            * (unitsOf((2 + entries) * kSlotBytes, unit) + unitsOf(entries * kSlotBytes, unit) + 1 + largest
+                + 1);
+    }
+
+    // An empty file of the plug pattern, `length` long, in the folder: false when none can be made.
+    bool plugOne(int length)
+    {
+        while (next <= kMaxPlugs) {
+            const QString name = ParkingRecord::plugName(next++, length);
+            if (taken.contains(name.toCaseFolded()))
+                continue;
+            const QString path = in(order.m_folder, name);
+            if (platform::makeEmptyFile(path).ok()) {
+                plugs << name;
+                return true;
+            }
+            if (platform::entryKindOf(path) == platform::EntryKind::Missing)
+                return false;
+        }
+        return false;
+    }
 
     // Holds the folder's free slots with empty files until one lands after everything that
     // stayed: what comes back then goes in turn at the end. `estimate` is how many free slots
-    // there are likely to be; names in `taken` are the user's.
-    void plug(int estimate, const QSet<QString> &taken)
+    // there are likely to be. One listing a batch.
+    void holdFreeSlots(int estimate)
     {
-        const QString &folder = order.m_folder;
-        int batch = std::max(1, estimate), next = 1;
+        int batch = std::max(1, estimate);
         while (next <= kMaxPlugs) {
-            for (int made = 0; made < batch && next <= kMaxPlugs;) {
-                const QString name = ParkingRecord::plugName(next++);
-                if (taken.contains(name.toCaseFolded()))
-                    continue;
-                if (!platform::makeEmptyFile(folder + QLatin1Char('/') + name).ok())
+            for (int made = 0; made < batch; ++made) {
+                if (!plugOne(0))
                     return;
-                plugs << name;
-                ++made;
             }
             const QSet<QString> ours(plugs.cbegin(), plugs.cend());
-            const QFileInfoList listed = listing(folder);
+            const QStringList listed = platform::entryNames(order.m_folder);
             qsizetype last = listed.size() - 1;
-            while (last >= 0 && ours.contains(listed.at(last).fileName()))
+            while (last >= 0 && ours.contains(listed.at(last)))
                 --last;
             if (last == listed.size() - 1) {
                 batch = std::max(1, batch / 4);
@@ -72,8 +148,8 @@ struct FolderOrder::Relay {
             }
             // Those after everything else hold no free slot among them.
             for (qsizetype i = last + 1; i < listed.size(); ++i) {
-                if (QFile::remove(listed.at(i).filePath()))
-                    plugs.removeOne(listed.at(i).fileName());
+                if (QFile::remove(in(order.m_folder, listed.at(i))))
+                    plugs.removeOne(listed.at(i));
             }
             return;
         }
@@ -82,8 +158,43 @@ struct FolderOrder::Relay {
     void unplug()
     {
         for (const QString &name : std::as_const(plugs))
-            QFile::remove(order.m_folder + QLatin1Char('/') + name);
+            QFile::remove(in(order.m_folder, name));
         plugs.clear();
+    }
+
+    // Whether `entry`, just back, stands after `after` (the entry it follows in play order).
+    bool inTurn(const QString &entry, const QString &after) const
+    {
+        if (after.isEmpty())
+            return true;
+        const QStringList listed = platform::entryNames(order.m_folder);
+        return indexIn(listed, entry) > indexIn(listed, after);
+    }
+
+    // An entry that came back ahead of its turn took a free slot among those before: that slot
+    // is held by a plug as long as its name, and the entry comes back again. Only where that
+    // happens is a plug made.
+    platform::CopyOutcome placeInTurn(const QString &entry, const QString &after)
+    {
+        for (int tries = 0; tries < kPlaceTries && !inTurn(entry, after); ++tries) {
+            if (!move(order.m_folder, parked, entry).ok())
+                break;
+            const bool held = plugOne(int(entry.size()));
+            if (held)
+                step(FolderOrder::Step::Plugged, int(plugs.size()));
+            const platform::CopyOutcome moved = move(parked, order.m_folder, entry);
+            if (!moved.ok() || !held)
+                return moved;
+        }
+        return {};
+    }
+
+    // Removes what the trip made before anything moved.
+    void abandon() const
+    {
+        QFile::remove(record);
+        QDir().rmdir(parked);
+        QDir().rmdir(staging);
     }
 };
 
@@ -93,8 +204,9 @@ FolderOrder::Outcome FolderOrder::arrange(
     Outcome outcome;
     QSet<QString> idle;  // folders of the media root that hold no media
     bool idleKnown = m_kind != MediaRoot;
-    // First only what follows the first entry out of place, then, should the driver have put
-    // some elsewhere, all that is played.
+    // First only what follows the first entry out of place, holding free slots only where an
+    // entry comes back out of turn; then, should the driver have put some elsewhere, all that is
+    // played, with every free slot among what stays held.
     for (int pass = 0;; ++pass) {
         const QFileInfoList listed = listing(m_folder);
         QStringList now, order = wanted(listed);
@@ -123,27 +235,25 @@ FolderOrder::Outcome FolderOrder::arrange(
         qsizetype same = 0;
         while (pass == 0 && same < now.size() && now.at(same) == order.at(same))
             ++same;
-        if (!outcome.moved && moving)
-            moving();
-        outcome.moved = true;
-        QStringList taken;
+        Relay trip{*this, now.mid(same), order.mid(same), order, {}, same > 0 ? now.at(same - 1) : QString(),
+            pass > 0, {}, {}, {}, {}, 1};
         for (const QFileInfo &entry : listed) {
             if (ParkingRecord::isPlugName(entry.fileName()))
-                taken << entry.fileName();
+                trip.taken.insert(entry.fileName().toCaseFolded());
         }
-        Outcome relayed = relay(stagingParent, now.mid(same), order.mid(same), taken);
-        if (!relayed.ok()) {
-            relayed.moved = true;
+        if (!outcome.moved && moving)
+            moving();
+        Outcome relayed = relay(stagingParent, trip);
+        relayed.moved = outcome.moved || !relayed.tooFull;
+        if (!relayed.ok())
             return relayed;
-        }
+        outcome.moved = true;
     }
 }
 
-FolderOrder::Outcome FolderOrder::relay(const QString &stagingParent, const QStringList &out,
-    const QStringList &back, const QStringList &taken) const
+FolderOrder::Outcome FolderOrder::relay(const QString &stagingParent, Relay &trip) const
 {
     Outcome outcome;
-    Relay trip{*this, {}, {}, {}, {}};
     step(Step::Staging);
     // A name that is taken (by a folder of an earlier process of the same id) is passed over.
     bool made = false;
@@ -151,19 +261,47 @@ FolderOrder::Outcome FolderOrder::relay(const QString &stagingParent, const QStr
         trip.staging = platform::temporaryPath(stagingParent, kStagingSuffix);
         outcome.error = platform::makeFolder(trip.staging, &made);
         if (!outcome.ok())
-            return outcome;
+            break;
     }
     if (!made) {
-        outcome.error = {platform::CopyOutcome::Other, QStringLiteral("no hidden folder can be made")};
+        if (outcome.ok())
+            outcome.error = {platform::CopyOutcome::Other, QStringLiteral("no hidden folder can be made")};
+        // A drive too full for a folder has no room for the rest either.
+        outcome.tooFull = outcome.error.error != platform::CopyOutcome::TargetGone
+            && outcome.error.error != platform::CopyOutcome::ReadOnly;
         return outcome;
     }
     trip.parked = trip.staging + QLatin1Char('/') + kParkedName;
     trip.record = trip.staging + QLatin1Char('/') + kRecordName;
+
+    // Room before anything moves: a move back that finds none loses the entry on some drivers.
+    const platform::Room room = platform::roomOn(trip.staging);
+    const qint64 needed = trip.needed(room.unit);
+    if (room.free >= 0 && room.free < needed) {
+        outcome.error = {platform::CopyOutcome::NoSpace,
+            QStringLiteral("%1 KB free, %2 KB needed").arg(room.free / 1024).arg((needed + 1023) / 1024)};
+    } else if (room.free < 0) {
+        // The drive does not say: what it takes is written once, then let go.
+        const QString probe = trip.staging + QStringLiteral("/room");
+        outcome.error = platform::makeEmptyFile(probe);
+        if (outcome.ok())
+            outcome.error = platform::writeDurably(probe, QByteArray(qsizetype(needed), '\0'));
+        QFile::remove(probe);
+    }
+    if (!outcome.ok()) {
+        outcome.tooFull = outcome.error.error != platform::CopyOutcome::TargetGone;
+        trip.abandon();
+        return outcome;
+    }
+
     ParkingRecord record;
     record.folder = QDir(stagingParent).relativeFilePath(m_folder);
     record.kind = kindName(m_kind);
-    record.back = back;
-    record.taken = taken;
+    record.back = trip.back;
+    for (const QString &name : std::as_const(trip.taken))
+        record.taken << name;
+    record.order = trip.playOrder;
+    record.plugs = true;
     // Where the entries belong, on the device before the first of them moves.
     outcome.error = platform::makeFolder(trip.parked);
     if (outcome.ok())
@@ -177,52 +315,79 @@ FolderOrder::Outcome FolderOrder::relay(const QString &stagingParent, const QStr
     if (outcome.ok())
         outcome.error = platform::flushFolder(stagingParent);
     if (!outcome.ok()) {
-        QFile::remove(trip.record);
-        QDir().rmdir(trip.parked);
-        QDir().rmdir(trip.staging);
+        trip.abandon();
         return outcome;
     }
     step(Step::Recorded);
 
     QSet<QString> gone;
     int freed = 0;
-    for (const QString &entry : out) {
+    for (const QString &entry : std::as_const(trip.out)) {
         outcome.error = move(m_folder, trip.parked, entry);
         // A folder may have gone in part.
         const platform::EntryKind there = platform::entryKindOf(trip.parked + QLatin1Char('/') + entry);
         if (outcome.ok() || there == platform::EntryKind::Folder || there == platform::EntryKind::File) {
             gone.insert(entry);
             freed += slotsOf(entry);
+        } else if (there == platform::EntryKind::Missing
+            && platform::entryKindOf(m_folder + QLatin1Char('/') + entry) == platform::EntryKind::Missing) {
+            outcome.lost << entry;
         }
         if (!outcome.ok())
             break;
         step(Step::MovedOut, int(gone.size()));
     }
-    if (outcome.ok()) {
+    if (outcome.ok() && trip.holdAll) {
         // Plugs take two slots on drivers that give every name a long entry (fusefat), one on
         // the others; any too many land at the end and go again at once.
-        QSet<QString> ours;
-        for (const QString &name : taken)
-            ours.insert(name.toCaseFolded());
-        trip.plug((freed + 1) / 2, ours);
+        trip.holdFreeSlots((freed + 1) / 2);
         step(Step::Plugged, int(trip.plugs.size()));
     }
     // Back in play order; after a failed move out, what went out goes back as it can.
     int returned = 0;
-    for (const QString &entry : back) {
+    QString after = trip.anchor;
+    for (const QString &entry : std::as_const(trip.back)) {
         if (!gone.contains(entry))
             continue;
-        const platform::CopyOutcome moved = move(trip.parked, m_folder, entry);
-        if (moved.ok()) {
-            gone.remove(entry);
-            step(Step::MovedBack, ++returned);
-        } else if (outcome.ok()) {
-            outcome.error = moved;
+        platform::CopyOutcome moved = move(trip.parked, m_folder, entry);
+        if (!moved.ok() && moved.error != platform::CopyOutcome::TargetGone && !trip.plugs.isEmpty()) {
+            // The slots the plugs hold are room the folder has without growing.
+            trip.unplug();
+            moved = move(trip.parked, m_folder, entry);
         }
+        if (moved.ok() && outcome.ok() && !trip.holdAll)
+            moved = trip.placeInTurn(entry, after);
+        // Where it is now, looked at: a driver may drop an entry whose move failed.
+        if (platform::entryKindOf(trip.parked + QLatin1Char('/') + entry) == platform::EntryKind::Missing) {
+            gone.remove(entry);
+            if (platform::entryKindOf(m_folder + QLatin1Char('/') + entry) == platform::EntryKind::Missing)
+                outcome.lost << entry;
+            else
+                step(Step::MovedBack, ++returned);
+        }
+        if (!moved.ok() && outcome.ok())
+            outcome.error = moved;
+        after = entry;
     }
     trip.unplug();
     step(Step::Unplugged);
-    if (gone.isEmpty()) {
+    // What waits is what a listing finds, never what was believed moved.
+    QStringList waiting;
+    outcome.parkedListed = platform::entryKindOf(trip.parked) == platform::EntryKind::Folder;
+    if (outcome.parkedListed) {
+        const QStringList there = platform::entryNames(trip.parked);
+        for (const QString &entry : std::as_const(trip.back)) {
+            if (indexIn(there, entry) >= 0)
+                waiting << entry;
+        }
+        for (const QString &name : there) {
+            if (indexIn(waiting, name) < 0)
+                waiting << name;
+        }
+    }
+    if (!outcome.parkedListed && gone.isEmpty())
+        return outcome;
+    if (outcome.parkedListed && waiting.isEmpty()) {
         QFile::remove(trip.record);
         step(Step::Unrecorded);
         QDir().rmdir(trip.parked);
@@ -230,9 +395,6 @@ FolderOrder::Outcome FolderOrder::relay(const QString &stagingParent, const QStr
         return outcome;
     }
     outcome.parkedIn = QFileInfo(trip.staging).fileName();
-    for (const QString &entry : back) {
-        if (gone.contains(entry))
-            outcome.parked << entry;
-    }
+    outcome.parked = waiting;
     return outcome;
 }

@@ -32,8 +32,9 @@ QFileInfoList listing(const QString &folder);
 platform::CopyOutcome move(
     const QString &from, const QString &to, const QString &name, const QString &newName = {});
 
-// `name` with " (2)", " (3)", ... before its suffix until nothing in `folder` has it, or, with
-// `folderWelcome`, nothing but a folder.
+// `name`, or it with " (2)", " (3)", ... before its suffix (its stem shortened so the whole
+// fits 255 bytes), that nothing in `folder` has, or, with `folderWelcome`, nothing but a folder.
+// Empty when a hundred tries find none.
 QString freeNameIn(const QString &folder, const QString &name, bool folderWelcome = false);
 
 void step(FolderOrder::Step at, int count = 0);

@@ -29,13 +29,18 @@ QString namesOf(const QStringList &names)
     return text;
 }
 
-// One hidden folder left by an earlier run: what it holds and where that belongs.
+// One hidden folder left by an earlier run: what it holds and where that belongs. Only what the
+// format marks is the program's: anything else found there is the user's and is never deleted.
 struct Parking {
     QString staging;  // the hidden folder
     QString parked;  // the folder holding the parked entries
-    QStringList entries;  // in the order they go back
+    QStringList entries;  // parked, in the order they go back
+    QStringList loose;  // found where no record puts anything: the user's, shown to them
     std::optional<ParkingRecord> record;
     QString unusable;  // why the record cannot be followed
+    QStringList ours;  // the record files of the program's own, removed once all is out
+    bool current = false;  // a whole record of the present format
+    QSet<QString> parkedNames;  // case-folded names found parked
 };
 
 QByteArray readBounded(const QString &path)
@@ -54,12 +59,24 @@ Parking inspect(const QString &root, const QString &staging)
     parking.staging = staging;
     const QString recordPath = staging + QLatin1Char('/') + kRecordName;
     const QString oldRecord = staging + QLatin1Char('/') + kOldRecordName;
-    QSet<QString> own{kRecordName, kParkedName};
-    if (platform::entryKindOf(recordPath) == platform::EntryKind::Missing
-        && platform::entryKindOf(oldRecord) == platform::EntryKind::File) {
-        // An earlier version kept the entries beside a record of one line, the folder.
+    const QString parkedPath = staging + QLatin1Char('/') + kParkedName;
+    const bool recordFile = platform::entryKindOf(recordPath) == platform::EntryKind::File;
+    const QByteArray recordBytes = recordFile ? readBounded(recordPath) : QByteArray();
+    const std::optional<ParkingRecord> whole = recordFile ? ParkingRecord::parse(recordBytes) : std::nullopt;
+    const platform::EntryKind parkedKind = platform::entryKindOf(parkedPath);
+    const bool parkedFolder = parkedKind == platform::EntryKind::Folder;
+    QSet<QString> own;  // names in the hidden folder that are the program's
+    if (whole) {
+        parking.record = whole;
+        parking.current = true;
+        parking.ours << recordPath;
+        own << kRecordName;
+    } else if (platform::entryKindOf(oldRecord) == platform::EntryKind::File) {
+        // An earlier version kept every entry beside a record of one line, the folder; whatever
+        // else is there, a "record" or "parked" of the user's included, is one of them.
         parking.parked = staging;
-        own = {kOldRecordName};
+        parking.ours << oldRecord;
+        own << kOldRecordName;
         const QString folder = QString::fromUtf8(readBounded(oldRecord)).trimmed();
         if (!folder.isEmpty()) {
             ParkingRecord record;
@@ -68,48 +85,44 @@ Parking inspect(const QString &root, const QString &staging)
                 = kindName(folder.contains(QLatin1Char('/')) ? FolderOrder::Album : FolderOrder::MediaRoot);
             parking.record = record;
         }
-    } else {
-        parking.parked = staging + QLatin1Char('/') + kParkedName;
-        parking.record = ParkingRecord::parse(readBounded(recordPath));
+    } else if (recordFile && ParkingRecord::isRecordBegun(recordBytes)) {
+        // Cut off while it was written, before anything moved.
+        parking.ours << recordPath;
+        own << kRecordName;
     }
-    QStringList found;
+    if (parking.parked.isEmpty() && parkedFolder) {
+        parking.parked = parkedPath;
+        own << kParkedName;
+    }
     for (const QFileInfo &entry : listing(staging)) {
         if (!own.contains(entry.fileName()))
-            found << staging + QLatin1Char('/') + entry.fileName();
+            (parking.parked == staging ? parking.entries : parking.loose) << entry.filePath();
     }
-    if (parking.parked != staging && platform::entryKindOf(parking.parked) == platform::EntryKind::Folder) {
-        for (const QFileInfo &entry : listing(parking.parked))
-            found << entry.filePath();
+    if (parking.parked == parkedPath) {
+        QStringList found;
+        for (const QFileInfo &entry : listing(parkedPath))
+            found << entry.fileName();
+        for (const QString &name : std::as_const(found))
+            parking.parkedNames.insert(name.toCaseFolded());
+        // In the order the record gives, then those it does not name, by name.
+        QSet<QString> left(found.cbegin(), found.cend());
+        if (parking.record) {
+            for (const QString &name : std::as_const(parking.record->back)) {
+                if (left.remove(name))
+                    parking.entries << parkedPath + QLatin1Char('/') + name;
+            }
+        }
+        QStringList rest(left.cbegin(), left.cend());
+        rest.sort();
+        for (const QString &name : std::as_const(rest))
+            parking.entries << parkedPath + QLatin1Char('/') + name;
     }
-    // Entries found beside the parked folder are not where a record would put them.
-    QStringList loose;
-    QSet<QString> parkedHere;
-    for (const QString &path : std::as_const(found)) {
-        if (QFileInfo(path).path() == parking.parked)
-            parkedHere.insert(QFileInfo(path).fileName());
-        else
-            loose << path;
-    }
-    if (!loose.isEmpty()
-        || (parking.parked != staging && platform::entryKindOf(parking.parked) == platform::EntryKind::Link))
-        parking.unusable = QStringLiteral("the hidden folder holds what no record names");
-    else if (!parking.record)
+    if (!parking.record)
         parking.unusable = QStringLiteral("its record is missing or damaged");
     else if (!kindNamed(parking.record->kind))
         parking.unusable = QStringLiteral("its record names no known order");
     else
         parking.unusable = ParkingRecord::refusal(root, parking.record->folder);
-    if (parking.record) {
-        for (const QString &name : std::as_const(parking.record->back)) {
-            if (parkedHere.remove(name))
-                parking.entries << parking.parked + QLatin1Char('/') + name;
-        }
-    }
-    QStringList rest(parkedHere.cbegin(), parkedHere.cend());
-    rest.sort();
-    for (const QString &name : std::as_const(rest))
-        parking.entries << parking.parked + QLatin1Char('/') + name;
-    parking.entries += loose;
     return parking;
 }
 
@@ -127,16 +140,24 @@ void unplug(const QString &folder, const ParkingRecord &record)
     }
 }
 
-// Removes the hidden folder once it holds nothing parked.
+// Removes the hidden folder once it holds nothing parked: only the program's own files in it.
 bool clear(const Parking &parking)
 {
-    QFile::remove(parking.staging + QLatin1Char('/') + kRecordName);
-    QFile::remove(parking.staging + QLatin1Char('/') + kOldRecordName);
-    if (parking.parked != parking.staging
-        && platform::entryKindOf(parking.parked) == platform::EntryKind::Link)
-        QFile::remove(parking.parked);
-    QDir().rmdir(parking.staging + QLatin1Char('/') + kParkedName);
+    for (const QString &path : parking.ours)
+        QFile::remove(path);
+    if (!parking.parked.isEmpty() && parking.parked != parking.staging)
+        QDir().rmdir(parking.parked);
     return QDir().rmdir(parking.staging);
+}
+
+// What the user can do about files of `kind` that are gone.
+QString againFor(const QString &kind)
+{
+    if (kind == kindName(FolderOrder::Playlist))
+        return QStringLiteral("transfer that playlist again to bring them back");
+    if (kind == kindName(FolderOrder::Album))
+        return QStringLiteral("transfer that album again to bring them back");
+    return QStringLiteral("transfer them again to bring them back");
 }
 
 }  // namespace
@@ -166,31 +187,59 @@ FolderOrder::Recovery FolderOrder::recover(
         if (kind != platform::EntryKind::Folder)
             continue;
         const Parking parking = inspect(base, staging);
-        QStringList left = parking.entries;
-        if (!parking.unusable.isEmpty() && !left.isEmpty()) {
-            recovery.logLines << QStringLiteral("Hidden folder not put back, ") + parking.unusable
-                    + QStringLiteral(": ") + staging;
-        } else if (parking.unusable.isEmpty()) {
+        QStringList left = parking.loose;
+        if (!parking.loose.isEmpty())
+            recovery.logLines << QStringLiteral("Not of the program's, shown to the user: ")
+                    + parking.loose.join(QStringLiteral(", "));
+        if (!parking.unusable.isEmpty()) {
+            left += parking.entries;
+            if (!parking.entries.isEmpty())
+                recovery.logLines << QStringLiteral("Hidden folder not put back, ") + parking.unusable
+                        + QStringLiteral(": ") + staging;
+        } else {
             const ParkingRecord &record = *parking.record;
             const QString folder = base + QLatin1Char('/') + record.folder;
-            if (!left.isEmpty() && moving)
+            QStringList parked = parking.entries;
+            if (!parked.isEmpty() && moving)
                 moving(QFileInfo(folder).fileName());
-            if (!left.isEmpty() && platform::makeFolders(folder).ok()) {
+            if (!parked.isEmpty() && platform::makeFolders(folder).ok()) {
                 QStringList stayed;
-                for (const QString &path : std::as_const(left)) {
+                for (const QString &path : std::as_const(parked)) {
                     if (!move(QFileInfo(path).path(), folder, QFileInfo(path).fileName()).ok())
                         stayed << path;
                 }
-                if (stayed.size() < left.size())
+                if (stayed.size() < parked.size())
                     recovery.logLines << QStringLiteral("Put back in its folder, %1 of %2 entries: ")
-                                             .arg(left.size() - stayed.size())
-                                             .arg(left.size())
+                                             .arg(parked.size() - stayed.size())
+                                             .arg(parked.size())
                             + folder;
-                left = stayed;
+                parked = stayed;
             }
-            unplug(folder, record);
+            left += parked;
+            // Only a run whose record says so held free slots with plugs: elsewhere a file of that
+            // pattern is the user's.
+            if (parking.current && record.plugs)
+                unplug(folder, record);
+            // A recorded entry found neither parked nor back in its folder is gone, and said so.
+            QStringList missing;
+            for (const QString &name : record.back) {
+                if (!parking.parkedNames.contains(name.toCaseFolded())
+                    && platform::entryKindOf(folder + QLatin1Char('/') + name)
+                        == platform::EntryKind::Missing)
+                    missing << name;
+            }
+            if (!missing.isEmpty()) {
+                recovery.notices << QStringLiteral(
+                    "Files an earlier transfer was putting in play order in “%1” are no longer on the "
+                    "drive: %2; %3")
+                                        .arg(QFileInfo(folder).fileName(), namesOf(missing),
+                                            againFor(record.kind));
+                recovery.logLines << QStringLiteral("Recorded but no longer on the drive, in %1: %2")
+                                         .arg(folder, missing.join(QStringLiteral(", ")));
+            }
             FolderOrder restored(folder, *kindNamed(record.kind));
-            for (const QString &entry : record.back)
+            // The whole order the cut-short arrange wanted, where its record has it.
+            for (const QString &entry : record.order.isEmpty() ? record.back : record.order)
                 restored.place({entry, 0, 0, false});
             if (QFileInfo(folder).isDir())
                 recovery.restored << restored;
@@ -201,10 +250,11 @@ FolderOrder::Recovery FolderOrder::recover(
             const QString shelterName = freeNameIn(base, kRecoveredFolder, true);
             const QString shelter = base + QLatin1Char('/') + shelterName;
             QStringList sheltered, stayed;
-            const bool open = platform::makeFolders(shelter).ok();
+            const bool open = !shelterName.isEmpty() && platform::makeFolders(shelter).ok();
             for (const QString &path : std::as_const(left)) {
                 const QString name = open ? freeNameIn(shelter, QFileInfo(path).fileName()) : QString();
-                if (open && move(QFileInfo(path).path(), shelter, QFileInfo(path).fileName(), name).ok())
+                if (!name.isEmpty()
+                    && move(QFileInfo(path).path(), shelter, QFileInfo(path).fileName(), name).ok())
                     sheltered << name;
                 else
                     stayed << QFileInfo(path).fileName();

@@ -5,6 +5,8 @@
 #include <QList>
 #include <QRegularExpression>
 
+#include <algorithm>
+
 namespace {
 
 const QByteArray kHeader = QByteArrayLiteral("KiVO parked entries 1");
@@ -34,19 +36,33 @@ QByteArray ParkingRecord::text() const
         bytes += line("back", name);
     for (const QString &name : taken)
         bytes += line("taken", name);
+    for (const QString &name : order)
+        bytes += line("order", name);
+    if (plugs)
+        bytes += line("plugs", QStringLiteral("yes"));
     return bytes + kEnd + '\n';
 }
 
-QString ParkingRecord::plugName(int n)
+QString ParkingRecord::plugName(int n, int length)
 {
-    return QStringLiteral("KIVO%1.TMP").arg(n, 4, 10, QLatin1Char('0'));
+    const QString stem = QStringLiteral("KIVO%1").arg(n, 4, 10, QLatin1Char('0'));
+    const QString suffix = QStringLiteral(".TMP");
+    // A name longer than 255 is refused everywhere.
+    const int dashes = std::clamp(length, 0, 255) - int(stem.size() + suffix.size());
+    return stem + QString(std::max(0, dashes), QLatin1Char('-')) + suffix;
+}
+
+bool ParkingRecord::isRecordBegun(const QByteArray &bytes)
+{
+    const QByteArray head = kHeader + '\n';
+    return bytes.size() < head.size() ? head.startsWith(bytes) : bytes.startsWith(head);
 }
 
 bool ParkingRecord::isPlugName(const QString &name)
 {
     // FAT tells no cases apart, and some drivers show short names in lower case.
     static const QRegularExpression pattern(
-        QStringLiteral("^KIVO\\d{4}\\.TMP$"), QRegularExpression::CaseInsensitiveOption);
+        QStringLiteral("^KIVO\\d{4}-*\\.TMP$"), QRegularExpression::CaseInsensitiveOption);
     return pattern.match(name).hasMatch();
 }
 
@@ -80,6 +96,10 @@ std::optional<ParkingRecord> ParkingRecord::parse(const QByteArray &bytes)
             record.back << value;
         } else if (key == "taken") {
             record.taken << value;
+        } else if (key == "order") {
+            record.order << value;
+        } else if (key == "plugs" && value == QLatin1String("yes")) {
+            record.plugs = true;
         } else {
             return std::nullopt;
         }
@@ -97,6 +117,9 @@ QString ParkingRecord::refusal(const QString &root, const QString &folder)
     for (const QString &part : parts) {
         if (part.isEmpty() || part == QLatin1String(".") || part == QLatin1String(".."))
             return QStringLiteral("a path that leaves the drive's folders");
+        // Another hidden folder of ours is no place for a parked entry.
+        if (part.startsWith(QLatin1String(".kivo-"), Qt::CaseInsensitive))
+            return QStringLiteral("a path into a hidden folder of the program's");
     }
     QString path = root;
     for (const QString &part : parts) {

@@ -18,18 +18,28 @@ struct ParkingRecord {
     QString kind;  // "album", "playlist", "names" or "root"
     QStringList back;  // the parked entries in the order they go back
     QStringList taken;  // names of the plug pattern in the folder before: the user's own
+    // Every entry the car plays in the folder, in the order the arrange wanted: a playlist's order
+    // is known nowhere else once the run that had it is gone.
+    QStringList order;
+    // The run may hold free slots with plugs: only then are empty files of their pattern its own.
+    bool plugs = false;
 
     QByteArray text() const;
     // The record in `bytes`; none when they are not a whole record of this kind.
     static std::optional<ParkingRecord> parse(const QByteArray &bytes);
 
     // The n-th name a plug may take: upper-case 8.3 ("KIVO0001.TMP"), a single slot where the
-    // driver can (vfat), so the plugs fill every free slot, however small.
-    static QString plugName(int n);
+    // driver can (vfat), so the plugs fill every free slot, however small; with `length`, dashes
+    // before the suffix make it that long ("KIVO0001---.TMP"), so it takes the slots of an entry of
+    // that length whatever the driver.
+    static QString plugName(int n, int length = 0);
     static bool isPlugName(const QString &name);
+    // Whether `bytes` are the beginning of a record (or nothing): what a run killed while writing
+    // its record leaves.
+    static bool isRecordBegun(const QByteArray &bytes);
 
     // Why `folder` cannot be taken as a folder below `root` without leaving it: an absolute path,
-    // an empty, "." or ".." part, or a part that is a link or not a folder. Parts not there yet
-    // are fine. Empty when it can.
+    // an empty, "." or ".." part, a part that is a link or not a folder, or one that is a hidden
+    // folder of the program's own (".kivo-"). Parts not there yet are fine. Empty when it can.
     static QString refusal(const QString &root, const QString &folder);
 };

@@ -4,6 +4,7 @@
 #include <QDirIterator>
 #include <QFile>
 #include <QProcess>
+#include <QRegularExpression>
 #include <QStandardPaths>
 #include <QThread>
 #include <QtEndian>
@@ -163,6 +164,33 @@ QList<Slot> slotsOf(const QString &image, const QString &folder)
             return {};
     }
     return entries(cluster);
+}
+
+QStringList namesIn(const QString &image, const QString &folder)
+{
+    QStringList names;
+    for (const Slot &slot : slotsOf(image, folder))
+        names << slot.name;
+    return names;
+}
+
+QString fsckProblems(const QString &image, bool pulled)
+{
+    QProcess fsck;
+    fsck.start("fsck.fat", {"-n", image});
+    fsck.waitForFinished();
+    const QString found = QString::fromLocal8Bit(fsck.readAllStandardOutput());
+    if (fsck.exitCode() == 0)
+        return {};
+    static const QRegularExpression hint("^Free cluster summary wrong \\(\\d+ vs\\. really \\d+\\)$");
+    QStringList problems;
+    for (const QString &line : found.split('\n', Qt::SkipEmptyParts)) {
+        if (!line.startsWith("fsck.fat ") && !line.startsWith("  Auto-correcting")
+            && !line.startsWith("Leaving ") && !line.contains(" files, ")
+            && !(pulled && hint.match(line).hasMatch()))
+            problems << line;
+    }
+    return problems.isEmpty() ? QString() : found;
 }
 
 }  // namespace fatimage

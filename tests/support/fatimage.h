@@ -32,4 +32,12 @@ struct Slot {
 // mounted, in slot order; empty when the image or folder cannot be read.
 QList<Slot> slotsOf(const QString &image, const QString &folder);
 
+// The names of `folder` of a FAT32 image in slot order, as the car reads them.
+QStringList namesIn(const QString &image, const QString &folder);
+
+// What fsck.fat finds wrong with the image; "" when nothing. A stick pulled mid-run never gets its
+// count of free clusters written, a hint that drivers recount and fsck corrects; with `pulled`
+// only that may be wrong.
+QString fsckProblems(const QString &image, bool pulled = false);
+
 }  // namespace fatimage

@@ -1,3 +1,4 @@
+#include "drivefixtures.h"
 #include "drivemessages.h"
 #include "fatimage.h"
 #include "ffmpeghandler.h"
@@ -18,67 +19,14 @@
 
 namespace {
 
-SystemInfo mp3System()
-{
-    SystemInfo system;
-    QFile xml(":resources/xml/systems.xml");
-    if (xml.open(QIODevice::ReadOnly))
-        readSystemInfo(&xml, "CMS-1100", &system);
-    system.vehicle = "Example";
-    return system;
-}
+using drivefixtures::bytesOf;
+using drivefixtures::put;
+using drivefixtures::requestFor;
+using fatimage::namesIn;
 
-transferDetail requestFor(const QString &target)
-{
-    transferDetail d;
-    d.destination = target;
-    d.availableSpace = 1LL << 40;
-    d.systemInfo = mp3System();
-    return d;
-}
-
-QByteArray bytesOf(const QString &path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<missing>");
-}
-
-bool put(const QString &path, const QByteArray &text)
-{
-    QDir().mkpath(QFileInfo(path).absolutePath());
-    QFile file(path);
-    return file.open(QIODevice::WriteOnly) && file.write(text) == text.size();
-}
-
-// The names of a folder of the image in slot order, as the car reads them.
-QStringList namesIn(const QString &image, const QString &folder)
-{
-    QStringList names;
-    for (const fatimage::Slot &slot : fatimage::slotsOf(image, folder))
-        names << slot.name;
-    return names;
-}
-
-// What fsck.fat finds wrong with the image; "" when nothing. A stick pulled mid-run never gets its
-// count of free clusters written, a hint that drivers recount and fsck corrects; with
-// `pulled` only that may be wrong.
 QString fsckOf(const QString &image, bool pulled = false)
 {
-    QProcess fsck;
-    fsck.start("fsck.fat", {"-n", image});
-    fsck.waitForFinished();
-    const QString found = QString::fromLocal8Bit(fsck.readAllStandardOutput());
-    if (fsck.exitCode() == 0)
-        return {};
-    static const QRegularExpression hint("^Free cluster summary wrong \\(\\d+ vs\\. really \\d+\\)$");
-    QStringList problems;
-    for (const QString &line : found.split('\n', Qt::SkipEmptyParts)) {
-        if (!line.startsWith("fsck.fat ") && !line.startsWith("  Auto-correcting")
-            && !line.startsWith("Leaving ") && !line.contains(" files, ")
-            && !(pulled && hint.match(line).hasMatch()))
-            problems << line;
-    }
-    return problems.isEmpty() ? QString() : found;
+    return fatimage::fsckProblems(image, pulled);
 }
 
 // The songs of the album the trials put in order. Names of other lengths take other numbers of

@@ -1,0 +1,46 @@
+#pragma once
+
+#include "systeminfo.h"
+#include "transferdetail.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+
+// What the transfer tests onto a drive share: the request, and files put and read back.
+namespace drivefixtures {
+
+// A car that plays mp3 as it is.
+inline SystemInfo mp3System()
+{
+    SystemInfo system;
+    QFile xml(":resources/xml/systems.xml");
+    if (xml.open(QIODevice::ReadOnly))
+        readSystemInfo(&xml, "CMS-1100", &system);
+    system.vehicle = "Example";
+    return system;
+}
+
+inline transferDetail requestFor(const QString &target)
+{
+    transferDetail d;
+    d.destination = target;
+    d.availableSpace = 1LL << 40;
+    d.systemInfo = mp3System();
+    return d;
+}
+
+inline QByteArray bytesOf(const QString &path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<missing>");
+}
+
+inline bool put(const QString &path, const QByteArray &text)
+{
+    QDir().mkpath(QFileInfo(path).absolutePath());
+    QFile file(path);
+    return file.open(QIODevice::WriteOnly) && file.write(text) == text.size();
+}
+
+}  // namespace drivefixtures
