@@ -2,8 +2,9 @@ import QtQuick
 import QtQuick.Controls
 import QtQuick.Layouts
 
-// Asks before something that cannot be undone; `accepted` carries what it is about.
-Popup {
+// Asks before something that cannot be undone; `accepted` carries what it is about. Return
+// answers with the highlighted button, as the box shows it; Escape is Cancel.
+ModalBox {
     id: box
     property alias text: question.text
     property string acceptText
@@ -11,7 +12,9 @@ Popup {
     signal accepted(var subject)
 
     width: Math.min(parent.width - 80, 520)
-    modal: true
+    closePolicy: Popup.CloseOnPressOutside
+    defaultButton: acceptButton
+    cancelButton: cancel
     padding: 20
     background: Rectangle { color: "#2f353e"; radius: 6; border.color: "#f0b400" }
     contentItem: ColumnLayout {
@@ -26,8 +29,9 @@ Popup {
         }
         RowLayout {
             Layout.alignment: Qt.AlignRight
-            Button { text: Common_txtcancel; onClicked: box.close() }
+            Button { id: cancel; objectName: "confirmCancel"; text: Common_txtcancel; onClicked: box.close() }
             Button {
+                id: acceptButton
                 objectName: "confirmButton"
                 text: box.acceptText
                 highlighted: true

@@ -3,8 +3,9 @@ import QtQuick.Controls
 import QtQuick.Layouts
 
 // The add in progress: the copy into the library, the audio converted for the car on the way,
-// and the video optimiser with its file, progress and time left. One Cancel stops them all.
-Popup {
+// and the video optimiser with its file, progress and time left. One Cancel stops them all;
+// Escape is that Cancel.
+ModalBox {
     id: box
     property int done: 0
     property int total: 0
@@ -18,8 +19,7 @@ Popup {
     readonly property bool optimising: !!video && video.running
 
     width: 420
-    modal: true
-    closePolicy: Popup.NoAutoClose
+    cancelButton: cancelCopy
     padding: 24
     background: Rectangle { color: "#2f353e"; radius: 6 }
     contentItem: ColumnLayout {
@@ -88,6 +88,7 @@ Popup {
                                    + ("0" + box.video.secondsLeft % 60).slice(-2) : ""
         }
         Button {
+            id: cancelCopy
             Layout.alignment: Qt.AlignHCenter
             text: Common_txtcancel
             onClicked: box.cancel()

@@ -46,17 +46,15 @@ RowLayout {
     }
 
     // The advanced settings: the library's tracks to repair. The run waits while it is open.
-    Popup {
+    // Esc closes it as Cancel does; a click beside it does not. No button is marked the default.
+    ModalBox {
         id: chooser
         objectName: "advancedSettings"
         parent: Overlay.overlay
         anchors.centerIn: parent
         width: Math.min(parent.width - 80, 640)
         height: Math.min(parent.height - 80, 560)
-        modal: true
-        // Esc closes it as Cancel does; a click beside it does not.
-        closePolicy: Popup.CloseOnEscape
-        focus: true
+        cancelButton: chooserCancel
         onClosed: if (!chooser.starting) panel.app.sgPauseRepair(panel.paused)
         property bool starting: false
         padding: 20
@@ -150,6 +148,7 @@ RowLayout {
                 // Closing without a choice lets the waiting run go on (or stay paused): it is not
                 // a stop.
                 Button {
+                    id: chooserCancel
                     objectName: "repairCancelButton"
                     text: Common_txtcancel
                     onClicked: chooser.close()

@@ -3,7 +3,8 @@ import QtQuick.Controls
 import QtQuick.Layouts
 
 // The transfer to the car: the drive or folder to write to, and how to treat what is there.
-Popup {
+// Return starts the transfer once a target is chosen; Escape is Cancel.
+ModalBox {
     id: dialog
     property var app
     // The targets listed so far while the dialog is open, to tell which one is new.
@@ -11,8 +12,8 @@ Popup {
 
     palette.windowText: "white"
     width: Math.min(parent.width - 80, 640)
-    modal: true
-    closePolicy: Popup.NoAutoClose
+    defaultButton: startButton
+    cancelButton: cancel
     padding: 24
     background: Rectangle { color: "#2f353e"; radius: 6 }
     onOpened: {
@@ -122,6 +123,8 @@ Popup {
         RowLayout {
             Layout.alignment: Qt.AlignRight
             Button {
+                id: cancel
+                objectName: "transferCancelButton"
                 text: Common_txtcancel
                 onClicked: {
                     dialog.close()
@@ -129,6 +132,7 @@ Popup {
                 }
             }
             Button {
+                id: startButton
                 objectName: "startTransferButton"
                 text: TransferandSync_continue
                 highlighted: enabled

@@ -2,14 +2,13 @@ import QtQuick
 import QtQuick.Controls
 import QtQuick.Layouts
 
-// The transfer under way: files done of all, the file in hand, and Stop.
-Popup {
+// The transfer under way: files done of all, the file in hand, and Stop. Only Stop itself stops
+// it; Escape does not.
+ModalBox {
     id: box
     property var app
 
     width: 460
-    modal: true
-    closePolicy: Popup.NoAutoClose
     padding: 24
     background: Rectangle { color: "#2f353e"; radius: 6 }
     contentItem: ColumnLayout {

@@ -216,12 +216,11 @@ Rectangle {
         }
     }
 
-    Popup {
+    ModalBox {
         id: busy
         objectName: "searchProgress"
         anchors.centerIn: parent
-        modal: true
-        closePolicy: Popup.NoAutoClose
+        cancelButton: searchCancel
         padding: 24
         background: Rectangle { color: "#2f353e"; radius: 6 }
         contentItem: ColumnLayout {
@@ -229,6 +228,7 @@ Rectangle {
             BusyIndicator { Layout.alignment: Qt.AlignHCenter; running: busy.opened; palette.text: "#f0b400" }
             Label { id: busyText; color: "white"; font.pixelSize: 16; Layout.alignment: Qt.AlignHCenter }
             Button {
+                id: searchCancel
                 Layout.alignment: Qt.AlignHCenter
                 text: Common_txtcancel
                 onClicked: root.sgCancelSearch()
@@ -247,12 +247,15 @@ Rectangle {
         onCancel: root.sgCancelCopy()
     }
 
-    Popup {
+    // Its one button is both what Return and what Escape press.
+    ModalBox {
         id: messageBox
         objectName: "messageBox"
         anchors.centerIn: parent
         width: Math.min(parent.width - 80, 520)
-        modal: true
+        closePolicy: Popup.CloseOnPressOutside
+        defaultButton: messageOk
+        cancelButton: messageOk
         padding: 20
         background: Rectangle { color: "#2f353e"; radius: 6; border.color: "#f0b400" }
         contentItem: ColumnLayout {
@@ -266,6 +269,8 @@ Rectangle {
                 wrapMode: Text.WordWrap
             }
             Button {
+                id: messageOk
+                objectName: "messageOk"
                 Layout.alignment: Qt.AlignRight
                 text: MessageBox_txtok
                 onClicked: messageBox.close()
@@ -288,12 +293,10 @@ Rectangle {
         app: root
     }
 
-    Popup {
+    ModalBox {
         id: formatWait
         objectName: "formatWait"
         anchors.centerIn: parent
-        modal: true
-        closePolicy: Popup.NoAutoClose
         padding: 24
         background: Rectangle { color: "#2f353e"; radius: 6 }
         contentItem: ColumnLayout {

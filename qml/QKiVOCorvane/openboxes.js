@@ -1,0 +1,34 @@
+.pragma library
+
+// The modal boxes up, oldest first. One box may open over another and either may close first:
+// whichever closes, the focus must end where it was before the first of them opened.
+var boxes = []
+
+function holds(box, item) {
+    for (var at = item; at; at = at.parent)
+        if (at === box.contentItem.parent)
+            return true
+    return false
+}
+
+function opened(box) {
+    if (boxes.indexOf(box) < 0)
+        boxes.push(box)
+}
+
+function closed(box) {
+    var at = boxes.indexOf(box)
+    if (at >= 0)
+        boxes.splice(at, 1)
+    for (var i = 0; i < boxes.length; ++i)
+        if (holds(box, boxes[i].focusBefore))
+            boxes[i].focusBefore = box.focusBefore
+    // The newest box still up took the keyboard when it opened and keeps it.
+    if (boxes.length > 0) {
+        boxes[boxes.length - 1].forceActiveFocus()
+        return
+    }
+    var back = box.focusBefore
+    if (back && back.visible && back.enabled)
+        back.forceActiveFocus()
+}
