@@ -1,7 +1,7 @@
 // The transfer run against plain work on the same files, in the same run.
 //
 //   bench_transfer copy [files] [runs]       (default 2000 files, 5 runs)
-//   bench_transfer arrange [files] [runs]    (default 2000 files, 5 runs)
+//   bench_transfer arrange [files] [runs] [big folder]  (default 2000 files, 5 runs, 1001 songs)
 //   bench_transfer transcode [files] [runs]  (default 200 files, 5 runs)
 //
 // copy: files of about 1 MB that the system plays, 20 per album folder with a 500 x 500 JPEG
@@ -17,7 +17,8 @@
 // album whose name sorts in its middle (every album rearranged), then a new album whose name sorts
 // before the others (the media folder rearranged). Each transfer is timed, and so is the time from
 // each sgArranging to the signal after it; the stick is unmounted between transfers, and the
-// image's own folder slots must show the files and album folders in play order.
+// image's own folder slots must show the files and album folders in play order. Then one big
+// album folder whose first song comes last, beside a file of the user's: see transfer_arrange.cpp.
 //
 // transcode: FLAC files that an mp3-only system cannot play, in four playlists whose entries
 // alternate in key order, transferred with one probe or transcode at a time against one per
@@ -25,14 +26,11 @@
 // progress signals and playlist files, in play order (one playlist after the other), and stop at
 // the same file when the drive fills up.
 
+#include "bench_transfer.h"
+
 #include "applog.h"
-#include "fatimage.h"
-#include "ffmpeghandler.h"
 #include "kivodb.h"
 #include "mediagen.h"
-#include "procstats.h"
-#include "testenv.h"
-#include "textorder.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -40,14 +38,12 @@
 #include <QImage>
 #include <QPainter>
 #include <QProcess>
-#include <QStandardPaths>
 #include <QThread>
 
 #include <algorithm>
 #include <cstdio>
-#include <functional>
 
-namespace {
+namespace transferbench {
 
 [[noreturn]] void fail(const QString &why)
 {
@@ -62,16 +58,8 @@ void settle(const QStringList &remove)
     QProcess::execute(QStringLiteral("sync"), {});
 }
 
-struct Outcome {
-    double ms = 0;
-    qint64 peakKb = 0;
-    TransferReport report;
-    QStringList progress;
-};
-
-// `watch` connects to the handler before the run starts.
-Outcome transfer(const TrackMap &tracks, const QString &target, SystemInfo *system, int jobs,
-    qint64 space = 1LL << 40, const std::function<void(ffmpeghandler &)> &watch = {})
+Outcome transfer(const TrackMap &tracks, const QString &target, SystemInfo *system, int jobs, qint64 space,
+    const std::function<void(ffmpeghandler &)> &watch)
 {
     QDir().mkpath(target);
     transferDetail detail;
@@ -94,7 +82,6 @@ Outcome transfer(const TrackMap &tracks, const QString &target, SystemInfo *syst
     return out;
 }
 
-// Runs a tool without its chatter; true when it succeeded.
 bool quietly(const QString &program, const QStringList &arguments)
 {
     QProcess process;
@@ -104,98 +91,6 @@ bool quietly(const QString &program, const QStringList &arguments)
     return process.waitForFinished(-1) && process.exitStatus() == QProcess::NormalExit
         && process.exitCode() == 0;
 }
-
-// The time of cp -r and of `sync -f` on the target's file system after it, and cp's peak RSS
-// when /usr/bin/time can tell it.
-double copyTree(const QString &from, const QString &to, qint64 *peakKb = nullptr)
-{
-    static const bool timed = QFileInfo(QStringLiteral("/usr/bin/time")).isExecutable();
-    QProcess cp;
-    if (timed)
-        cp.start(QStringLiteral("/usr/bin/time"),
-            {QStringLiteral("-f"), QStringLiteral("%M"), QStringLiteral("cp"), QStringLiteral("-r"), from,
-                to});
-    else
-        cp.start(QStringLiteral("cp"), {QStringLiteral("-r"), from, to});
-    QElapsedTimer timer;
-    timer.start();
-    if (!cp.waitForFinished(-1) || cp.exitCode() != 0)
-        fail(QStringLiteral("cp -r failed: ") + QString::fromLocal8Bit(cp.readAllStandardError()));
-    if (!quietly(QStringLiteral("sync"), {QStringLiteral("-f"), to}))
-        fail(QStringLiteral("sync -f failed on ") + to);
-    const double ms = timer.nsecsElapsed() / 1e6;
-    if (peakKb && timed)
-        *peakKb = QString::fromLocal8Bit(cp.readAllStandardError()).trimmed().section('\n', -1).toLongLong();
-    return ms;
-}
-
-// A FAT32 image mounted through FUSE, made afresh for each run.
-class FatTarget
-{
-public:
-    static QString unavailable()
-    {
-        if (!QFile::exists(QStringLiteral("/dev/fuse")))
-            return QStringLiteral("/dev/fuse is missing");
-        for (const char *tool : {"fusefat", "mkfs.vfat", "fusermount"}) {
-            if (QStandardPaths::findExecutable(QString::fromLatin1(tool)).isEmpty())
-                return QStringLiteral("%1 is not installed").arg(QString::fromLatin1(tool));
-        }
-        return {};
-    }
-
-    FatTarget(const QString &folder, qint64 bytes)
-        : m_image(folder + QStringLiteral("/fat.img"))
-        , m_mount(folder + QStringLiteral("/fat"))
-        , m_bytes(bytes)
-    { }
-    ~FatTarget() { release(); }
-
-    // A fresh, empty, mounted volume; its root.
-    QString fresh()
-    {
-        release();
-        QDir().mkpath(m_mount);
-        QFile::remove(m_image);
-        if (!quietly(QStringLiteral("truncate"), {QStringLiteral("-s"), QString::number(m_bytes), m_image})
-            || !quietly(QStringLiteral("mkfs.vfat"),
-                {QStringLiteral("-F"), QStringLiteral("32"), QStringLiteral("-n"), QStringLiteral("BENCH"),
-                    m_image}))
-            fail(QStringLiteral("the FAT image cannot be made or mounted"));
-        return mount();
-    }
-
-    // The same volume again, as when the stick is plugged in once more; its root.
-    QString mount()
-    {
-        if (!m_mounted
-            && !quietly(
-                QStringLiteral("fusefat"), {QStringLiteral("-o"), QStringLiteral("rw+"), m_image, m_mount}))
-            fail(QStringLiteral("the FAT image cannot be made or mounted"));
-        m_mounted = true;
-        return m_mount;
-    }
-
-    void unmount()
-    {
-        if (m_mounted)
-            quietly(QStringLiteral("fusermount"), {QStringLiteral("-u"), m_mount});
-        m_mounted = false;
-    }
-
-    void release()
-    {
-        unmount();
-        QFile::remove(m_image);
-    }
-
-    const QString &image() const { return m_image; }
-
-private:
-    QString m_image, m_mount;
-    qint64 m_bytes;
-    bool m_mounted = false;
-};
 
 SystemInfo mp3System()
 {
@@ -222,7 +117,6 @@ QString makeSource(const QString &path, double seconds, int kbps, int frequency)
     return path;
 }
 
-// A 500 x 500 JPEG cover of its own for each album; its path.
 QString makeCover(const QString &folder, int album)
 {
     const int i = album * 20;
@@ -243,7 +137,6 @@ QString makeCover(const QString &folder, int album)
     return path;
 }
 
-// A copy of `song` as the file `name` of an album folder made by makeCover.
 track albumTrack(
     qint64 id, const QString &song, const QString &folder, const QString &album, const QString &name)
 {
@@ -258,7 +151,6 @@ track albumTrack(
     return t;
 }
 
-// `files` copies of `song`, 20 to each album folder "Album NNN" of `source`, numbered from 1.
 TrackMap makeAlbums(const QString &source, const QString &song, int files)
 {
     TrackMap tracks;
@@ -277,6 +169,36 @@ TrackMap makeAlbums(const QString &source, const QString &song, int files)
 void print(const char *what, const RunFigures &f)
 {
     std::printf("  %-34s median %9.1f ms   min %9.1f   max %9.1f\n", what, f.median(), f.least(), f.most());
+}
+
+}  // namespace transferbench
+
+using namespace transferbench;
+
+namespace {
+
+// The time of cp -r and of `sync -f` on the target's file system after it, and cp's peak RSS
+// when /usr/bin/time can tell it.
+double copyTree(const QString &from, const QString &to, qint64 *peakKb = nullptr)
+{
+    static const bool timed = QFileInfo(QStringLiteral("/usr/bin/time")).isExecutable();
+    QProcess cp;
+    if (timed)
+        cp.start(QStringLiteral("/usr/bin/time"),
+            {QStringLiteral("-f"), QStringLiteral("%M"), QStringLiteral("cp"), QStringLiteral("-r"), from,
+                to});
+    else
+        cp.start(QStringLiteral("cp"), {QStringLiteral("-r"), from, to});
+    QElapsedTimer timer;
+    timer.start();
+    if (!cp.waitForFinished(-1) || cp.exitCode() != 0)
+        fail(QStringLiteral("cp -r failed: ") + QString::fromLocal8Bit(cp.readAllStandardError()));
+    if (!quietly(QStringLiteral("sync"), {QStringLiteral("-f"), to}))
+        fail(QStringLiteral("sync -f failed on ") + to);
+    const double ms = timer.nsecsElapsed() / 1e6;
+    if (peakKb && timed)
+        *peakKb = QString::fromLocal8Bit(cp.readAllStandardError()).trimmed().section('\n', -1).toLongLong();
+    return ms;
 }
 
 int benchCopy(const TestEnv &env, int files, int runs)
@@ -335,209 +257,6 @@ int benchCopy(const TestEnv &env, int files, int runs)
         std::printf("  ratio of medians %.2f (target 1.20 or less); peak RSS: transfer %lld MB, cp %lld MB\n",
             run.median() / cp.median(), run.peakMb(), cp.peakMb());
     }
-    return 0;
-}
-
-// Names as the run orders album files of equal numbers and the album folders.
-QStringList playOrder(QStringList names)
-{
-    const QCollator collator = nameCollator();
-    std::sort(names.begin(), names.end(), [&collator](const QString &a, const QString &b) {
-        const int c = collator.compare(a, b);
-        return c != 0 ? c < 0 : a < b;
-    });
-    return names;
-}
-
-// A folder of the image ("" for its root) in the order of its slots, which is the order the car
-// plays it in, read from the image file, not the mount.
-QStringList slotOrder(const QString &image, const QString &folder)
-{
-    QStringList names;
-    for (const fatimage::Slot &slot : fatimage::slotsOf(image, folder))
-        names << slot.name;
-    if (names.isEmpty())
-        fail(QStringLiteral("the image's folder /%1 cannot be read").arg(folder));
-    return names;
-}
-
-// Fails unless each album's songs stand by name, the album folders by the collator, and no hidden
-// folder of an arrange is left in the root. `albums`: the song names each album should hold.
-void checkOrder(const QString &image, const QMap<QString, QStringList> &albums, const QString &after)
-{
-    const QString media = QStringLiteral("Bench Media");
-    for (auto it = albums.cbegin(); it != albums.cend(); ++it) {
-        QStringList played;
-        for (const QString &name : slotOrder(image, media + QLatin1Char('/') + it.key())) {
-            if (name.endsWith(QLatin1String(".mp3"), Qt::CaseInsensitive))
-                played << name;
-        }
-        if (played != playOrder(it.value()))
-            fail(QStringLiteral("after the %1, %2 plays %3")
-                     .arg(after, it.key(), played.join(QStringLiteral(", "))));
-    }
-    QStringList folders;
-    for (const QString &name : slotOrder(image, media)) {
-        if (!name.startsWith(QLatin1Char('.')))
-            folders << name;
-    }
-    if (folders != playOrder(albums.keys()))
-        fail(QStringLiteral("after the %1, the media folder holds %2")
-                 .arg(after, folders.join(QStringLiteral(", "))));
-    for (const QString &name : slotOrder(image, {})) {
-        if (name.startsWith(QLatin1String(".kivo"), Qt::CaseInsensitive))
-            fail(QStringLiteral("after the %1, %2 is left in the root").arg(after, name));
-    }
-}
-
-// The time a run spends arranging: from each sgArranging to the signal after it. The run emits on
-// the calling thread, so the lambdas are called directly.
-struct ArrangeClock {
-    QElapsedTimer since;
-    bool arranging = false;
-    double ms = 0;
-    int folders = 0;
-
-    void end()
-    {
-        if (arranging)
-            ms += since.nsecsElapsed() / 1e6;
-        arranging = false;
-    }
-    void watch(ffmpeghandler &handler)
-    {
-        QObject::connect(&handler, &ffmpeghandler::sgArranging, [this](const QString &) {
-            end();
-            ++folders;
-            arranging = true;
-            since.start();
-        });
-        QObject::connect(&handler, &ffmpeghandler::incrementProgress, [this](const QString &) { end(); });
-        QObject::connect(&handler, &ffmpeghandler::sgWritingToDrive, [this] { end(); });
-        // Only a run that did not reach the flush ends here, and that fails the bench anyway.
-        QObject::connect(
-            &handler, &ffmpeghandler::sgTransferFinished, [this](const TransferReport &) { end(); });
-    }
-};
-
-int benchArrange(const TestEnv &env, int files, int runs)
-{
-    const QString noFat = FatTarget::unavailable();
-    if (!noFat.isEmpty()) {
-        std::printf("arrange: FAT image: skipped, %s\n", qPrintable(noFat));
-        return 0;
-    }
-    // Whole albums, so each has a middle.
-    const int albums = std::max(1, files / 20);
-    files = albums * 20;
-    const QString targets = qEnvironmentVariable("KIVO_BENCH_TARGET", env.root());
-    const QString source = env.makePath("source");
-    // Half the size of copy's songs: fusefat refuses to make entries in a folder whose cluster
-    // lies past 2 GiB into the image (EPERM), and the hidden folders of the arranges come last.
-    const QString song = makeSource(env.root() + "/song.mp3", 16.0, 256, 440);
-    const TrackMap whole = makeAlbums(source, song, files);
-    const QString middle = QStringLiteral("10b Track.mp3"), front = QStringLiteral("A First Album");
-    TrackMap added, newAlbum;
-    for (int a = 0; a < albums; ++a) {
-        const QString album = QStringLiteral("Album %1").arg(a, 3, 10, QLatin1Char('0'));
-        const qint64 id = files + a + 1;
-        added.insert(id, albumTrack(id, song, source + QLatin1Char('/') + album, album, middle));
-    }
-    makeCover(source + QLatin1Char('/') + front, albums);
-    for (int k = 0; k < 20; ++k) {
-        const qint64 id = files + albums + k + 1;
-        newAlbum.insert(id,
-            albumTrack(id, song, source + QLatin1Char('/') + front, front,
-                QStringLiteral("%1 Track.mp3").arg(k + 1, 2, 10, QLatin1Char('0'))));
-    }
-    // What the stick holds after each transfer.
-    QMap<QString, QStringList> afterWhole, afterAdded, afterNewAlbum;
-    for (const track &t : whole)
-        afterWhole[t.albumname] << QFileInfo(t.filepath).fileName();
-    afterAdded = afterWhole;
-    for (const track &t : added)
-        afterAdded[t.albumname] << middle;
-    afterNewAlbum = afterAdded;
-    for (const track &t : newAlbum)
-        afterNewAlbum[t.albumname] << QFileInfo(t.filepath).fileName();
-    // Neither would make the run move anything if the names did not sort where they are meant to.
-    if (playOrder(afterNewAlbum.keys()).constFirst() != front)
-        fail(QStringLiteral("the collator does not put “%1” before “Album 000”").arg(front));
-    if (playOrder(afterAdded.first()).indexOf(middle) != 10)
-        fail(QStringLiteral("the collator does not put “%1” after “10 Track.mp3”").arg(middle));
-
-    SystemInfo system = mp3System();
-    std::printf("arrange: %d files of %lld bytes in %d albums with covers, then 1 more in each album, then "
-                "an album of 20 before them; %d runs, FAT32 image through fusefat -o rw+ in %s\n",
-        files, QFileInfo(song).size(), albums, runs, qPrintable(targets));
-
-    // Warm the file cache.
-    TrackMap all = whole;
-    all.insert(added);
-    all.insert(newAlbum);
-    const QString warm = targets + QStringLiteral("/kivo-warm");
-    transfer(all, warm, &system, 0);
-    settle({warm});
-
-    const qint64 imageBytes = qint64(all.size()) * QFileInfo(song).size() * 5 / 4 + (256LL << 20);
-    FatTarget image(targets, imageBytes);
-    struct Figures {
-        RunFigures run, arranging;
-        QList<int> folders;
-    } first, more, before;
-    // One transfer onto the stick as the last left it: plugged in, timed, unplugged and checked.
-    const auto onto = [&](const TrackMap &tracks, const QMap<QString, QStringList> &after,
-                          const QString &what, Figures &figures) {
-        settle({});
-        const QString root = image.mount();
-        ArrangeClock clock;
-        trimHeap();
-        const Outcome o = transfer(
-            tracks, root, &system, 0, 1LL << 40, [&clock](ffmpeghandler &handler) { clock.watch(handler); });
-        image.unmount();
-        if (o.report.stop != TransferReport::Completed || o.report.copied != int(tracks.size())
-            || !o.report.failures.isEmpty())
-            fail(QStringLiteral("the %1 copied %2 of %3 files and ended with stop %4 (%5)%6")
-                     .arg(what)
-                     .arg(o.report.copied)
-                     .arg(tracks.size())
-                     .arg(int(o.report.stop))
-                     .arg(o.report.stopReason,
-                         o.report.failures.isEmpty()
-                             ? QString()
-                             : QStringLiteral("; ") + o.report.failures.join(QStringLiteral("; "))));
-        figures.run.values << o.ms;
-        figures.run.peakKb << o.peakKb;
-        figures.arranging.values << clock.ms;
-        figures.arranging.peakKb << o.peakKb;
-        figures.folders << clock.folders;
-        checkOrder(image.image(), after, what);
-    };
-    for (int r = 0; r < runs; ++r) {
-        image.fresh();
-        onto(whole, afterWhole, QStringLiteral("first whole transfer"), first);
-        onto(added, afterAdded, QStringLiteral("transfer of one more song to each album"), more);
-        onto(newAlbum, afterNewAlbum, QStringLiteral("transfer of an album before the others"), before);
-        image.release();
-    }
-
-    const auto folders = [](const QList<int> &counts) {
-        const auto [least, most] = std::minmax_element(counts.cbegin(), counts.cend());
-        return *least == *most ? QString::number(*least) : QStringLiteral("%1 to %2").arg(*least).arg(*most);
-    };
-    print("first whole transfer", first.run);
-    print("one more song in each album", more.run);
-    print("  of which arranging", more.arranging);
-    print("an album before the others", before.run);
-    print("  of which arranging", before.arranging);
-    std::printf(
-        "  folders arranged in a run: first %s, one more song %s (of %d albums), album before %s (the "
-        "media folder)\n",
-        qPrintable(folders(first.folders)), qPrintable(folders(more.folders)), albums,
-        qPrintable(folders(before.folders)));
-    std::printf("  peak RSS: first %lld MB, one more song %lld MB, album before %lld MB\n",
-        first.run.peakMb(), more.run.peakMb(), before.run.peakMb());
-    std::printf("  after every transfer each album's songs and the album folders stood in play order\n");
     return 0;
 }
 
@@ -646,8 +365,11 @@ int main(int argc, char *argv[])
     if (mode == QLatin1String("copy"))
         return benchCopy(env, std::max(1, args.value(2, QStringLiteral("2000")).toInt()), runs);
     if (mode == QLatin1String("arrange"))
-        return benchArrange(env, std::max(20, args.value(2, QStringLiteral("2000")).toInt()), runs);
+        return benchArrange(env, std::max(20, args.value(2, QStringLiteral("2000")).toInt()), runs,
+            std::clamp(args.value(4, QStringLiteral("1001")).toInt(), 2, 9999));
     if (mode == QLatin1String("transcode"))
         return benchTranscode(env, std::max(4, args.value(2, QStringLiteral("200")).toInt()), runs);
-    fail(QStringLiteral("usage: bench_transfer copy|arrange|transcode [files] [runs]"));
+    fail(QStringLiteral(
+        "usage: bench_transfer copy|arrange|transcode [files] [runs], or arrange [files] [runs] "
+        "[songs in the big folder]"));
 }
