@@ -23,6 +23,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <utility>
 
 using namespace transferbench;
 
@@ -343,13 +344,18 @@ int arrangeBigFolder(const TestEnv &env, int songs, int runs)
         settle({});
         root = image.mount();
         ArrangeClock clock;
-        int moves = 0, plugged = 0;
-        // The run arranges on the calling thread, as it emits.
-        FolderOrder::stepHook = [&moves, &plugged](FolderOrder::Step step, int count) {
+        int moves = 0, plugged = 0, trip = 0;
+        // The run arranges on the calling thread, as it emits. An entry that came back out of
+        // turn and went again is two renames more; a trip tells its plugs so far.
+        FolderOrder::stepHook = [&moves, &plugged, &trip](FolderOrder::Step step, int count) {
             if (step == FolderOrder::Step::MovedOut || step == FolderOrder::Step::MovedBack)
                 ++moves;
+            else if (step == FolderOrder::Step::Replaced)
+                moves += 2;
             else if (step == FolderOrder::Step::Plugged)
-                plugged += count;
+                trip = count;
+            else if (step == FolderOrder::Step::Unplugged)
+                plugged += std::exchange(trip, 0);
         };
         trimHeap();
         const Outcome o2 = transfer(

@@ -82,7 +82,19 @@ public:
 
     // Where tests stop an arrange, as a kill or a pulled stick would: called at each step with
     // the step and, for moves, how many entries have moved so far.
-    enum class Step { Staging, RecordOpened, Recorded, MovedOut, Plugged, MovedBack, Unplugged, Unrecorded };
+    // Replaced: an entry that came back out of turn went out and back again; Plugged gives the
+    // plugs of the trip so far.
+    enum class Step {
+        Staging,
+        RecordOpened,
+        Recorded,
+        MovedOut,
+        Plugged,
+        MovedBack,
+        Unplugged,
+        Unrecorded,
+        Replaced
+    };
     static std::function<void(Step, int)> stepHook;
 
 private:

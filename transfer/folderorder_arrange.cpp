@@ -99,8 +99,9 @@ struct FolderOrder::Relay {
         qint64 entries = 0, largest = 0;
         for (const QString &name : out) {
             entries += slotsOf(name);
+            // Only the media folder parks folders.
             const QString path = in(order.m_folder, name);
-            if (platform::entryKindOf(path) == platform::EntryKind::Folder)
+            if (order.m_kind == MediaRoot && platform::entryKindOf(path) == platform::EntryKind::Folder)
                 largest = std::max(largest, folderUnits(path, unit));
         }
         return unit
@@ -183,6 +184,7 @@ struct FolderOrder::Relay {
             if (held)
                 step(FolderOrder::Step::Plugged, int(plugs.size()));
             const platform::CopyOutcome moved = move(parked, order.m_folder, entry);
+            step(FolderOrder::Step::Replaced);
             if (!moved.ok() || !held)
                 return moved;
         }
@@ -325,8 +327,10 @@ FolderOrder::Outcome FolderOrder::relay(const QString &stagingParent, Relay &tri
     for (const QString &entry : std::as_const(trip.out)) {
         outcome.error = move(m_folder, trip.parked, entry);
         // A folder may have gone in part.
-        const platform::EntryKind there = platform::entryKindOf(trip.parked + QLatin1Char('/') + entry);
-        if (outcome.ok() || there == platform::EntryKind::Folder || there == platform::EntryKind::File) {
+        const platform::EntryKind there = outcome.ok()
+            ? platform::EntryKind::File
+            : platform::entryKindOf(trip.parked + QLatin1Char('/') + entry);
+        if (there == platform::EntryKind::Folder || there == platform::EntryKind::File) {
             gone.insert(entry);
             freed += slotsOf(entry);
         } else if (there == platform::EntryKind::Missing
@@ -357,10 +361,13 @@ FolderOrder::Outcome FolderOrder::relay(const QString &stagingParent, Relay &tri
         }
         if (moved.ok() && outcome.ok() && !trip.holdAll)
             moved = trip.placeInTurn(entry, after);
-        // Where it is now, looked at: a driver may drop an entry whose move failed.
-        if (platform::entryKindOf(trip.parked + QLatin1Char('/') + entry) == platform::EntryKind::Missing) {
+        // Where it is now, looked at after a failure: a driver may drop an entry whose move failed.
+        if (moved.ok()
+            || platform::entryKindOf(trip.parked + QLatin1Char('/') + entry)
+                == platform::EntryKind::Missing) {
             gone.remove(entry);
-            if (platform::entryKindOf(m_folder + QLatin1Char('/') + entry) == platform::EntryKind::Missing)
+            if (!moved.ok()
+                && platform::entryKindOf(m_folder + QLatin1Char('/') + entry) == platform::EntryKind::Missing)
                 outcome.lost << entry;
             else
                 step(Step::MovedBack, ++returned);

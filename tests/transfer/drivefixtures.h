@@ -1,5 +1,6 @@
 #pragma once
 
+#include "mediagen.h"
 #include "systeminfo.h"
 #include "transferdetail.h"
 
@@ -41,6 +42,21 @@ inline bool put(const QString &path, const QByteArray &text)
     QDir().mkpath(QFileInfo(path).absolutePath());
     QFile file(path);
     return file.open(QIODevice::WriteOnly) && file.write(text) == text.size();
+}
+
+// A short song at `path` with its track number, and a disc ("2" and "/2") where given.
+inline QString makeSong(const QString &path, int track, int disc = 0, const QString &total = {})
+{
+    MediaAudio audio;
+    audio.seconds = 0.3;
+    audio.sampleRate = 22050;
+    audio.tags.insert("track", QString::number(track));
+    if (disc > 0)
+        audio.tags.insert("disc", QString::number(disc) + total);
+    const QString error = MediaGen::makeAudio(path, audio);
+    if (!error.isEmpty())
+        qFatal("%s", qPrintable(error));
+    return path;
 }
 
 }  // namespace drivefixtures

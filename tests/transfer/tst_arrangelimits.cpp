@@ -12,6 +12,8 @@
 #include <QProcess>
 #include <QScopeGuard>
 
+#include <functional>
+
 using namespace drivefixtures;
 
 namespace {
@@ -79,16 +81,7 @@ class TestArrangeLimits : public QObject
     QString song(const QString &name, int track)
     {
         const QString path = m_media + "/" + name;
-        if (QFileInfo::exists(path))
-            return path;
-        MediaAudio audio;
-        audio.seconds = 0.3;
-        audio.sampleRate = 22050;
-        audio.tags.insert("track", QString::number(track));
-        const QString error = MediaGen::makeAudio(path, audio);
-        if (!error.isEmpty())
-            qFatal("%s", qPrintable(error));
-        return path;
+        return QFileInfo::exists(path) ? path : makeSong(path, track);
     }
 
     static track entry(qint64 id, const QString &path, const QString &album, const QString &playlist = {})
@@ -102,6 +95,31 @@ class TestArrangeLimits : public QObject
     }
 
     TrackMap beta() { return {{900, entry(900, song("beta.mp3", 1), "Beta")}}; }
+
+    // Each case on a plain folder and on a FAT32 image through fusefat (a real FAT driver).
+    void onBothTargets()
+    {
+        QTest::addColumn<bool>("fat");
+        QTest::newRow("folder") << false;
+        QTest::newRow("FAT32 image") << true;
+    }
+
+    // The target of the row: a folder, or an image mounted until `unmount` runs.
+    QString targetFor(const QString &name, bool fat, std::function<void()> *unmount)
+    {
+        const QString folder = m_dir.filePath(name + (fat ? "-fat" : ""));
+        if (!fat)
+            return folder;
+        const QString image = folder + ".img";
+        if (!fatimage::make(image, "64M", {"-F", "32", "-n", "CAR"}) || !fatimage::mount(image, folder))
+            return {};
+        *unmount = [folder, image] {
+            fatimage::unmount(folder);
+            const QString fsck = fatimage::fsckProblems(image);
+            QVERIFY2(fsck.isEmpty(), qPrintable(fsck));
+        };
+        return folder;
+    }
 
 private slots:
     void initTestCase()
@@ -237,12 +255,20 @@ private slots:
         QVERIFY2(fsck.isEmpty(), qPrintable(fsck));
     }
 
-    // A parked file of 251 characters whose name is taken in its folder and among the recovered
+    // A parked file of 252 characters whose name is taken in its folder and among the recovered
     // files: the run ends, and the file is shown under a shortened name and named.
+    void longNameTakenEverywhereEnds_data() { onBothTargets(); }
     void longNameTakenEverywhereEnds()
     {
-        const QString target = m_dir.filePath("long");
-        const QString name = QString(247, QChar('x')) + ".mp3";
+        QFETCH(bool, fat);
+        if (fat && !fatimage::canMount())
+            QSKIP(fatimage::kSkipReason);
+        std::function<void()> unmount = [] {};
+        const QString target = targetFor("long", fat, &unmount);
+        QVERIFY(!target.isEmpty());
+        const auto done = qScopeGuard([&] { unmount(); });
+        // With " (2)" no name fits.
+        const QString name = QString(248, QChar('x')) + ".mp3";
         QVERIFY(put(hidden(target, 1) + "/record", recordOf("Example Media/Al", {name}))
             && put(hidden(target, 1) + "/parked/" + name, "parked"));
         QVERIFY(put(target + "/Example Media/Al/" + name, "the user's"));
@@ -266,9 +292,16 @@ private slots:
     // a "record" that is a folder, a file named "parked", a record leading into another hidden
     // folder, a record naming a file that is gone, and the user's own empty KIVO0001.TMP beside
     // them. Nothing stays hidden without a word, and nothing of the user's is deleted.
+    void handMadeLeftOversAreTheUsers_data() { onBothTargets(); }
     void handMadeLeftOversAreTheUsers()
     {
-        const QString target = m_dir.filePath("handmade");
+        QFETCH(bool, fat);
+        if (fat && !fatimage::canMount())
+            QSKIP(fatimage::kSkipReason);
+        std::function<void()> unmount = [] {};
+        const QString target = targetFor("handmade", fat, &unmount);
+        QVERIFY(!target.isEmpty());
+        const auto done = qScopeGuard([&] { unmount(); });
         const QString album = target + "/Example Media/Al/";
         QVERIFY(put(album + "KIVO0001.TMP", "") && put(album + "kept.mp3", "kept"));
         QVERIFY(put(hidden(target, 1) + "/.kivo-origin", "Example Media/Al")

@@ -62,17 +62,7 @@ class TestPlayOrder : public QObject
 
     QString song(const QString &name, int track, int disc = 0, const QString &total = {})
     {
-        const QString path = m_media + "/" + name;
-        MediaAudio audio;
-        audio.seconds = 0.3;
-        audio.sampleRate = 22050;
-        audio.tags.insert("track", QString::number(track));
-        if (disc > 0)
-            audio.tags.insert("disc", QString::number(disc) + total);
-        const QString error = MediaGen::makeAudio(path, audio);
-        if (!error.isEmpty())
-            qFatal("%s", qPrintable(error));
-        return path;
+        return drivefixtures::makeSong(m_media + "/" + name, track, disc, total);
     }
 
     static track entry(qint64 id, const QString &path, const QString &album, const QString &title = {})
