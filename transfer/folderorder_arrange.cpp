@@ -18,6 +18,8 @@ constexpr int kMaxPlugs = 9999;
 // brought back, before the folder is left to the pass that holds every free slot.
 constexpr int kPlaceTries = 3;
 constexpr qint64 kSlotBytes = 32;
+// Entries a parked folder takes before the next is begun.
+constexpr int kBundleEntries = 64;
 // How deep folders moved anew are looked into to tell what they take.
 constexpr int kMaxDepth = 8;
 
@@ -74,6 +76,16 @@ qsizetype indexIn(const QStringList &names, const QString &name)
 
 // One trip of entries through a hidden folder and back.
 struct FolderOrder::Relay {
+    Relay(const FolderOrder &folder, const QStringList &from, const QStringList &to,
+        const QStringList &played, const QString &stays, bool all)
+        : order(folder)
+        , out(from)
+        , back(to)
+        , playOrder(played)
+        , anchor(stays)
+        , holdAll(all)
+    { }
+
     const FolderOrder &order;
     QStringList out;  // as they stand
     QStringList back;  // in play order
@@ -86,6 +98,8 @@ struct FolderOrder::Relay {
     bool holdAll = false;
 
     QString staging, parked, record;
+    int bundles = 1;  // parked folders: "parked", then "parked.2", ...
+    QHash<QString, QString> parkedAt;  // entry -> the parked folder it went to
     QStringList plugs;
     int next = 1;
 
@@ -178,12 +192,13 @@ struct FolderOrder::Relay {
     platform::CopyOutcome placeInTurn(const QString &entry, const QString &after)
     {
         for (int tries = 0; tries < kPlaceTries && !inTurn(entry, after); ++tries) {
-            if (!move(order.m_folder, parked, entry).ok())
+            const QString bundle = parkedAt.value(entry, parked);
+            if (!move(order.m_folder, bundle, entry).ok())
                 break;
             const bool held = plugOne(int(entry.size()));
             if (held)
                 step(FolderOrder::Step::Plugged, int(plugs.size()));
-            const platform::CopyOutcome moved = move(parked, order.m_folder, entry);
+            const platform::CopyOutcome moved = move(bundle, order.m_folder, entry);
             step(FolderOrder::Step::Replaced);
             if (!moved.ok() || !held)
                 return moved;
@@ -191,11 +206,24 @@ struct FolderOrder::Relay {
         return {};
     }
 
-    // Removes what the trip made before anything moved.
-    void abandon() const
+    // The parked folder of the n-th entry out. A driver that looks through a folder's every
+    // entry to make one more makes a few small folders faster than one large one.
+    QString bundleOf(int n) const { return bundlePath(parked, n / kBundleEntries); }
+
+    QStringList bundlePaths() const
+    {
+        QStringList paths;
+        for (int b = 0; b < bundles; ++b)
+            paths << bundlePath(parked, b);
+        return paths;
+    }
+
+    // Removes the hidden folder and the record, once nothing is parked.
+    void clear() const
     {
         QFile::remove(record);
-        QDir().rmdir(parked);
+        for (const QString &path : bundlePaths())
+            QDir().rmdir(path);
         QDir().rmdir(staging);
     }
 };
@@ -237,8 +265,8 @@ FolderOrder::Outcome FolderOrder::arrange(
         qsizetype same = 0;
         while (pass == 0 && same < now.size() && now.at(same) == order.at(same))
             ++same;
-        Relay trip{*this, now.mid(same), order.mid(same), order, {}, same > 0 ? now.at(same - 1) : QString(),
-            pass > 0, {}, {}, {}, {}, 1};
+        Relay trip(
+            *this, now.mid(same), order.mid(same), order, same > 0 ? now.at(same - 1) : QString(), pass > 0);
         for (const QFileInfo &entry : listed) {
             if (ParkingRecord::isPlugName(entry.fileName()))
                 trip.taken.insert(entry.fileName().toCaseFolded());
@@ -292,7 +320,7 @@ FolderOrder::Outcome FolderOrder::relay(const QString &stagingParent, Relay &tri
     }
     if (!outcome.ok()) {
         outcome.tooFull = outcome.error.error != platform::CopyOutcome::TargetGone;
-        trip.abandon();
+        trip.clear();
         return outcome;
     }
 
@@ -304,6 +332,8 @@ FolderOrder::Outcome FolderOrder::relay(const QString &stagingParent, Relay &tri
         record.taken << name;
     record.order = trip.playOrder;
     record.plugs = true;
+    trip.bundles = std::max(1, int((trip.out.size() + kBundleEntries - 1) / kBundleEntries));
+    record.bundles = trip.bundles;
     // Where the entries belong, on the device before the first of them moves.
     outcome.error = platform::makeFolder(trip.parked);
     if (outcome.ok())
@@ -317,7 +347,7 @@ FolderOrder::Outcome FolderOrder::relay(const QString &stagingParent, Relay &tri
     if (outcome.ok())
         outcome.error = platform::flushFolder(stagingParent);
     if (!outcome.ok()) {
-        trip.abandon();
+        trip.clear();
         return outcome;
     }
     step(Step::Recorded);
@@ -325,11 +355,15 @@ FolderOrder::Outcome FolderOrder::relay(const QString &stagingParent, Relay &tri
     QSet<QString> gone;
     int freed = 0;
     for (const QString &entry : std::as_const(trip.out)) {
-        outcome.error = move(m_folder, trip.parked, entry);
+        const QString bundle = trip.bundleOf(int(gone.size() + outcome.lost.size()));
+        trip.parkedAt.insert(entry, bundle);
+        outcome.error = platform::makeFolder(bundle);
+        if (outcome.ok())
+            outcome.error = move(m_folder, bundle, entry);
         // A folder may have gone in part.
         const platform::EntryKind there = outcome.ok()
             ? platform::EntryKind::File
-            : platform::entryKindOf(trip.parked + QLatin1Char('/') + entry);
+            : platform::entryKindOf(bundle + QLatin1Char('/') + entry);
         if (there == platform::EntryKind::Folder || there == platform::EntryKind::File) {
             gone.insert(entry);
             freed += slotsOf(entry);
@@ -353,18 +387,18 @@ FolderOrder::Outcome FolderOrder::relay(const QString &stagingParent, Relay &tri
     for (const QString &entry : std::as_const(trip.back)) {
         if (!gone.contains(entry))
             continue;
-        platform::CopyOutcome moved = move(trip.parked, m_folder, entry);
+        const QString bundle = trip.parkedAt.value(entry);
+        platform::CopyOutcome moved = move(bundle, m_folder, entry);
         if (!moved.ok() && moved.error != platform::CopyOutcome::TargetGone && !trip.plugs.isEmpty()) {
             // The slots the plugs hold are room the folder has without growing.
             trip.unplug();
-            moved = move(trip.parked, m_folder, entry);
+            moved = move(bundle, m_folder, entry);
         }
         if (moved.ok() && outcome.ok() && !trip.holdAll)
             moved = trip.placeInTurn(entry, after);
         // Where it is now, looked at after a failure: a driver may drop an entry whose move failed.
         if (moved.ok()
-            || platform::entryKindOf(trip.parked + QLatin1Char('/') + entry)
-                == platform::EntryKind::Missing) {
+            || platform::entryKindOf(bundle + QLatin1Char('/') + entry) == platform::EntryKind::Missing) {
             gone.remove(entry);
             if (!moved.ok()
                 && platform::entryKindOf(m_folder + QLatin1Char('/') + entry) == platform::EntryKind::Missing)
@@ -382,7 +416,9 @@ FolderOrder::Outcome FolderOrder::relay(const QString &stagingParent, Relay &tri
     QStringList waiting;
     outcome.parkedListed = platform::entryKindOf(trip.parked) == platform::EntryKind::Folder;
     if (outcome.parkedListed) {
-        const QStringList there = platform::entryNames(trip.parked);
+        QStringList there;
+        for (const QString &path : trip.bundlePaths())
+            there += platform::entryNames(path);
         for (const QString &entry : std::as_const(trip.back)) {
             if (indexIn(there, entry) >= 0)
                 waiting << entry;
@@ -397,8 +433,7 @@ FolderOrder::Outcome FolderOrder::relay(const QString &stagingParent, Relay &tri
     if (outcome.parkedListed && waiting.isEmpty()) {
         QFile::remove(trip.record);
         step(Step::Unrecorded);
-        QDir().rmdir(trip.parked);
-        QDir().rmdir(trip.staging);
+        trip.clear();
         return outcome;
     }
     outcome.parkedIn = QFileInfo(trip.staging).fileName();

@@ -19,6 +19,12 @@ inline const QString kParkedName = QStringLiteral("parked");
 // The record of the hidden folders of earlier versions, beside the entries.
 inline const QString kOldRecordName = QStringLiteral(".kivo-origin");
 
+// The b-th folder parked entries go to (from 0): `parked` itself, then "parked.2", ...
+inline QString bundlePath(const QString &parked, int b)
+{
+    return b == 0 ? parked : parked + QStringLiteral(".%1").arg(b + 1);
+}
+
 QString kindName(FolderOrder::Kind kind);
 std::optional<FolderOrder::Kind> kindNamed(const QString &name);
 

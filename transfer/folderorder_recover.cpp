@@ -7,6 +7,7 @@
 #include <QDir>
 #include <QDirIterator>
 #include <QFile>
+#include <QHash>
 #include <QSet>
 
 using namespace folderorder;
@@ -41,6 +42,7 @@ struct Parking {
     QStringList ours;  // the record files of the program's own, removed once all is out
     bool current = false;  // a whole record of the present format
     QSet<QString> parkedNames;  // case-folded names found parked
+    QStringList bundles;  // the folders of the program's that hold parked entries
 };
 
 QByteArray readBounded(const QString &path)
@@ -90,32 +92,44 @@ Parking inspect(const QString &root, const QString &staging)
         parking.ours << recordPath;
         own << kRecordName;
     }
+    QStringList &bundles = parking.bundles;
     if (parking.parked.isEmpty() && parkedFolder) {
         parking.parked = parkedPath;
         own << kParkedName;
+        bundles << parkedPath;
+        for (int b = 1; parking.record && b < parking.record->bundles; ++b) {
+            const QString path = bundlePath(parkedPath, b);
+            if (platform::entryKindOf(path) == platform::EntryKind::Folder) {
+                own << QFileInfo(path).fileName();
+                bundles << path;
+            }
+        }
     }
     for (const QFileInfo &entry : listing(staging)) {
         if (!own.contains(entry.fileName()))
             (parking.parked == staging ? parking.entries : parking.loose) << entry.filePath();
     }
-    if (parking.parked == parkedPath) {
-        QStringList found;
-        for (const QFileInfo &entry : listing(parkedPath))
-            found << entry.fileName();
-        for (const QString &name : std::as_const(found))
-            parking.parkedNames.insert(name.toCaseFolded());
-        // In the order the record gives, then those it does not name, by name.
-        QSet<QString> left(found.cbegin(), found.cend());
-        if (parking.record) {
-            for (const QString &name : std::as_const(parking.record->back)) {
-                if (left.remove(name))
-                    parking.entries << parkedPath + QLatin1Char('/') + name;
+    if (!bundles.isEmpty()) {
+        QHash<QString, QString> found;  // name -> path
+        for (const QString &bundle : std::as_const(bundles)) {
+            for (const QFileInfo &entry : listing(bundle)) {
+                found.insert(entry.fileName(), entry.filePath());
+                parking.parkedNames.insert(entry.fileName().toCaseFolded());
             }
         }
-        QStringList rest(left.cbegin(), left.cend());
+        // In the order the record gives, then those it does not name, by name.
+        if (parking.record) {
+            for (const QString &name : std::as_const(parking.record->back)) {
+                if (const auto it = found.constFind(name); it != found.constEnd()) {
+                    parking.entries << it.value();
+                    found.erase(it);
+                }
+            }
+        }
+        QStringList rest = found.keys();
         rest.sort();
         for (const QString &name : std::as_const(rest))
-            parking.entries << parkedPath + QLatin1Char('/') + name;
+            parking.entries << found.value(name);
     }
     if (!parking.record)
         parking.unusable = QStringLiteral("its record is missing or damaged");
@@ -145,8 +159,8 @@ bool clear(const Parking &parking)
 {
     for (const QString &path : parking.ours)
         QFile::remove(path);
-    if (!parking.parked.isEmpty() && parking.parked != parking.staging)
-        QDir().rmdir(parking.parked);
+    for (const QString &bundle : parking.bundles)
+        QDir().rmdir(bundle);
     return QDir().rmdir(parking.staging);
 }
 

@@ -13,6 +13,8 @@ const QByteArray kHeader = QByteArrayLiteral("KiVO parked entries 1");
 const QByteArray kEnd = QByteArrayLiteral("end");
 // No record of a folder's entries comes near this; a larger one is not read.
 constexpr qsizetype kMaxRecordBytes = 8 << 20;
+// Far more parked folders than any folder's entries fill.
+constexpr int kMaxBundles = 100000;
 
 // Names on a FAT drive hold neither line breaks nor "%", but a folder target may.
 QByteArray escaped(const QString &text)
@@ -40,6 +42,8 @@ QByteArray ParkingRecord::text() const
         bytes += line("order", name);
     if (plugs)
         bytes += line("plugs", QStringLiteral("yes"));
+    if (bundles > 1)
+        bytes += line("bundles", QString::number(bundles));
     return bytes + kEnd + '\n';
 }
 
@@ -100,6 +104,11 @@ std::optional<ParkingRecord> ParkingRecord::parse(const QByteArray &bytes)
             record.order << value;
         } else if (key == "plugs" && value == QLatin1String("yes")) {
             record.plugs = true;
+        } else if (key == "bundles") {
+            bool number = false;
+            record.bundles = value.toInt(&number);
+            if (!number || record.bundles < 1 || record.bundles > kMaxBundles)
+                return std::nullopt;
         } else {
             return std::nullopt;
         }

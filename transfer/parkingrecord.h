@@ -23,6 +23,8 @@ struct ParkingRecord {
     QStringList order;
     // The run may hold free slots with plugs: only then are empty files of their pattern its own.
     bool plugs = false;
+    // How many folders hold the parked entries: "parked", then "parked.2", ...
+    int bundles = 1;
 
     QByteArray text() const;
     // The record in `bytes`; none when they are not a whole record of this kind.

@@ -316,10 +316,24 @@ private slots:
         QVERIFY(put(hidden(target, 5) + "/record", recordOf("Example Media/Al", {"s5.mp3", "gone5.mp3"}))
             && put(hidden(target, 5) + "/parked/s5.mp3", "5"));
 
+        // Parked in two folders, as a large folder's entries are; a third is not the record's.
+        ParkingRecord two;
+        two.folder = "Example Media/Two";
+        two.kind = "names";
+        two.back = {"b1.mp4", "b2.mp4", "b3.mp4"};
+        two.bundles = 2;
+        QVERIFY(put(hidden(target, 6) + "/record", two.text())
+            && put(hidden(target, 6) + "/parked/b1.mp4", "b1")
+            && put(hidden(target, 6) + "/parked.2/b2.mp4", "b2")
+            && put(hidden(target, 6) + "/parked.2/b3.mp4", "b3")
+            && put(hidden(target, 6) + "/parked.3/mine.txt", "mine 6"));
+
         ffmpeghandler handler;
         const TransferReport report = handler.transferTracks(beta(), requestFor(target));
         QCOMPARE(report.stop, TransferReport::Completed);
         const QString notices = report.notices.join('\n');
+        for (const char *name : {"b1", "b2", "b3"})
+            QCOMPARE(bytesOf(target + "/Example Media/Two/" + name + ".mp4"), QByteArray(name));
         // The earlier version parked everything, the user's "record" too: all of it goes back.
         QCOMPARE(bytesOf(album + "s1.mp3"), QByteArray("1"));
         QCOMPARE(bytesOf(album + "record"), QByteArray("mine 1"));
@@ -330,6 +344,7 @@ private slots:
         QCOMPARE(bytesOf(shelter + "record/s2.mp3"), QByteArray("2"));
         QCOMPARE(bytesOf(shelter + "parked"), QByteArray("mine 3"));
         QCOMPARE(bytesOf(shelter + "s4.mp3"), QByteArray("4"));
+        QCOMPARE(bytesOf(shelter + "parked.3/mine.txt"), QByteArray("mine 6"));
         QVERIFY(!QFileInfo::exists(target + "/Example Media/.kivo-2147483600-9.order"));
         for (const char *named : {"record", "parked", "s4.mp3", "s3.mp3", "gone5.mp3"})
             QVERIFY2(notices.contains(named), qPrintable(QString("%1 in:\n%2").arg(named, notices)));
