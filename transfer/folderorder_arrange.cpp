@@ -105,9 +105,9 @@ struct FolderOrder::Relay {
 
     QString in(const QString &folder, const QString &name) const { return folder + QLatin1Char('/') + name; }
 
-    // What the trip may write, in the drive's units: the parked folder's entries; as many again
-    // where the folder grows while entries come back after its plugs, and a unit to spare; the
-    // largest folder moved, made anew; the record.
+    // What the trip may write, in the drive's units: the parked folders and their entries; as
+    // many entries again where the folder grows while they come back after its plugs, and a unit
+    // to spare; the largest folder moved, made anew; the record.
     qint64 needed(qint64 unit) const
     {
         qint64 entries = 0, largest = 0;
@@ -118,9 +118,10 @@ struct FolderOrder::Relay {
             if (order.m_kind == MediaRoot && platform::entryKindOf(path) == platform::EntryKind::Folder)
                 largest = std::max(largest, folderUnits(path, unit));
         }
+        const qint64 folders = (out.size() + kBundleEntries - 1) / kBundleEntries;
         return unit
-            * (unitsOf((2 + entries) * kSlotBytes, unit) + unitsOf(entries * kSlotBytes, unit) + 1 + largest
-                + 1);
+            * (folders + unitsOf((2 + entries) * kSlotBytes, unit) + unitsOf(entries * kSlotBytes, unit) + 1
+                + largest + 1);
     }
 
     // An empty file of the plug pattern, `length` long, in the folder: false when none can be made.
