@@ -126,16 +126,6 @@ QList<Planned> orderWalk(const QList<Planned> &items)
     return walk;
 }
 
-// A list of names short enough for a message: the rest are counted.
-QString namesShown(const QStringList &names)
-{
-    constexpr int kShown = 10;
-    QString text = names.mid(0, kShown).join(QStringLiteral(", "));
-    if (names.size() > kShown)
-        text += ffmpeghandler::tr(" and %1 more").arg(names.size() - kShown);
-    return text;
-}
-
 void writePlaylist(TransferRun &run, const M3uFile &playlist)
 {
     // None of its files reached the drive this time: what an earlier run wrote is kept.
@@ -416,13 +406,14 @@ void ffmpeghandler::arrangeFolder(TransferRun &run, const FolderOrder &layout)
                 + (parked == 1 ? tr("1 file waits") : tr("%1 files wait").arg(parked))
                 + tr(" in the hidden folder “%1” on the drive (%2): %3; the next transfer onto this "
                      "drive puts them back")
-                      .arg(arranged.parkedIn, arranged.error.message, namesShown(arranged.parked));
+                      .arg(arranged.parkedIn, arranged.error.message,
+                          FolderOrder::namesShown(arranged.parked));
     }
     if (!arranged.lost.isEmpty())
         notices << name + QStringLiteral(": ")
                 + tr("these files could not be put back and are no longer on the drive: %1; transfer "
                      "them again to bring them back")
-                      .arg(namesShown(arranged.lost));
+                      .arg(FolderOrder::namesShown(arranged.lost));
     // A stick pulled meanwhile ends the run as one pulled during a copy does.
     targetLost(run);
 }

@@ -80,6 +80,9 @@ public:
     static Recovery recover(const QString &root, const std::function<void(const QString &)> &moving = {});
     static const QString kRecoveredFolder;
 
+    // `names` short enough for a message: the first ten, then how many more there are.
+    static QString namesShown(const QStringList &names);
+
     // Where tests stop an arrange, as a kill or a pulled stick would: called at each step with
     // the step and, for moves, how many entries have moved so far.
     // Replaced: an entry that came back out of turn went out and back again; Plugged gives the

@@ -14,21 +14,19 @@ using namespace folderorder;
 
 const QString FolderOrder::kRecoveredFolder = QStringLiteral("KiVO recovered files");
 
+QString FolderOrder::namesShown(const QStringList &names)
+{
+    constexpr int kShown = 10;
+    QString text = names.mid(0, kShown).join(QStringLiteral(", "));
+    if (names.size() > kShown)
+        text += QStringLiteral(" and %1 more").arg(names.size() - kShown);
+    return text;
+}
+
 namespace {
 
 // A record is a few lines a parked entry; anything larger is not one of ours.
 constexpr qint64 kMaxRecordRead = 8 << 20;
-
-// How many names a message lists before it says how many more there are.
-constexpr int kNamesShown = 10;
-
-QString namesOf(const QStringList &names)
-{
-    QString text = names.mid(0, kNamesShown).join(QStringLiteral(", "));
-    if (names.size() > kNamesShown)
-        text += QStringLiteral(" and %1 more").arg(names.size() - kNamesShown);
-    return text;
-}
 
 // One hidden folder left by an earlier run: what it holds and where that belongs. Only what the
 // format marks is the program's: anything else found there is the user's and is never deleted.
@@ -246,7 +244,7 @@ FolderOrder::Recovery FolderOrder::recover(
                 recovery.notices << QStringLiteral(
                     "Files an earlier transfer was putting in play order in “%1” are no longer on the "
                     "drive: %2; %3")
-                                        .arg(QFileInfo(folder).fileName(), namesOf(missing),
+                                        .arg(QFileInfo(folder).fileName(), FolderOrder::namesShown(missing),
                                             againFor(record.kind));
                 recovery.logLines << QStringLiteral("Recorded but no longer on the drive, in %1: %2")
                                          .arg(folder, missing.join(QStringLiteral(", ")));
@@ -276,7 +274,7 @@ FolderOrder::Recovery FolderOrder::recover(
             if (!sheltered.isEmpty()) {
                 recovery.notices << QStringLiteral(
                     "Files an earlier transfer left hidden on the drive are now in the folder “%1”: %2")
-                                        .arg(shelterName, namesOf(sheltered));
+                                        .arg(shelterName, FolderOrder::namesShown(sheltered));
                 recovery.logLines << QStringLiteral("Moved to %1 from %2: %3")
                                          .arg(shelter, staging, sheltered.join(QStringLiteral(", ")));
             }
@@ -284,7 +282,7 @@ FolderOrder::Recovery FolderOrder::recover(
                 recovery.notices << QStringLiteral(
                     "Files an earlier transfer left on the drive in the hidden folder “%1” could not be "
                     "moved out of it: %2")
-                                        .arg(name, namesOf(stayed));
+                                        .arg(name, FolderOrder::namesShown(stayed));
                 recovery.logLines
                     << QStringLiteral("Still in %1: %2").arg(staging, stayed.join(QStringLiteral(", ")));
                 continue;
