@@ -87,9 +87,10 @@ CopyOutcome writeDurably(const QString &path, const QByteArray &bytes);
 enum class EntryKind { Missing, Folder, File, Link, Other, Unreadable };
 EntryKind entryKindOf(const QString &path, CopyOutcome *why = nullptr);
 
-// The room left on the volume holding `folder` and the unit it is handed out in (a cluster on
-// FAT). `free` is -1 where the file system does not tell (fusefat reports no sizes); the unit is
-// then the largest a FAT drive commonly has.
+// The room left on the volume holding `folder` and the block its driver counts in: a cluster on
+// FAT with the kernel's driver, but 1 KB whatever the cluster with fusefat, so a caller that needs
+// the cluster learns it from what a new folder takes. `free` is -1 where the file system does not
+// tell (fusefat on FAT32); the unit is then the largest a FAT drive commonly has.
 struct Room {
     qint64 free = -1;
     qint64 unit = 32 * 1024;

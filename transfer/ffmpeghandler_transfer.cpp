@@ -172,9 +172,16 @@ TransferReport ffmpeghandler::transferTracks(
         for (const QString &line : recovered.logLines)
             writeLog(appLogFile(), line);
         run.report.notices << recovered.notices;
-        // Put back as they went out, into slots that may have been taken since.
-        for (const FolderOrder &folder : recovered.restored)
-            arrangeFolder(run, folder);
+        // Put back as they went out, into slots that may have been taken since. A record goes
+        // only once its folder is in play order: a run killed before that leaves it to the next.
+        for (const FolderOrder::Recovery::Mend &mend : recovered.restored) {
+            if (run.report.stop != TransferReport::Completed)
+                break;
+            if (!arrangeFolder(run, mend.folder))
+                continue;
+            for (const QString &line : FolderOrder::release(mend.hidden))
+                writeLog(appLogFile(), line);
+        }
         platform::removeStaleTemporaries(run.mediaRoot, platform::OwnTemporaries::Stale);
     }
     run.systemCodecs = loadSystemInfo(QString::fromStdString(system.name));
@@ -278,6 +285,11 @@ TransferReport ffmpeghandler::transferTracks(
         // A folder is done once the walk leaves it.
         if (item.folder.toCaseFolded() != run.folderOrder.folder().toCaseFolded()) {
             arrangeFolder(run, run.folderOrder);
+            // A drive found gone meanwhile is tried no more: the files left are not failures.
+            if (run.report.stop != TransferReport::Completed) {
+                walked = false;
+                break;
+            }
             run.folderOrder = FolderOrder(item.folder, item.order);
         }
         const QString playlistKey = item.playlistFile.toCaseFolded();
@@ -362,17 +374,17 @@ void ffmpeghandler::finishRun(TransferRun &run)
 
 // The hidden folder an arrange goes through is made in the target's root, so no free slot is left
 // among the media folder's entries.
-void ffmpeghandler::arrangeFolder(TransferRun &run, const FolderOrder &layout)
+bool ffmpeghandler::arrangeFolder(TransferRun &run, const FolderOrder &layout)
 {
     if (!run.keepsOrder || layout.folder().isEmpty())
-        return;
+        return true;
     const QString name = QFileInfo(layout.folder()).fileName();
     const FolderOrder::Outcome arranged
         = layout.arrange(run.rootFolder(), [this, &name] { emit sgArranging(name); });
     if (arranged.ok()) {
         if (arranged.moved)
             writeLog(appLogFile(), QStringLiteral("Put in play order: ") + layout.folder());
-        return;
+        return true;
     }
     writeLog(appLogFile(),
         QStringLiteral("Folder not put in play order: ") + layout.folder() + QStringLiteral(": ")
@@ -387,7 +399,12 @@ void ffmpeghandler::arrangeFolder(TransferRun &run, const FolderOrder &layout)
                     : QStringLiteral("; lost: ") + arranged.lost.join(QStringLiteral(", "))));
     // What happened to a folder is no file that failed: it stands apart from the count.
     QStringList &notices = run.report.notices;
-    if (arranged.tooFull) {
+    if (arranged.topFolderFull) {
+        notices << name + QStringLiteral(": ")
+                + tr("not in play order, as the top folder of the drive takes no more files or folders "
+                     "(on a FAT16 drive it holds 512 entries at most, and a long name takes several); "
+                     "remove a file or folder from the top of the drive and transfer again");
+    } else if (arranged.tooFull) {
         notices << name + QStringLiteral(": ")
                 + tr("not in play order, as the drive is too full to put it in order (%1); free some "
                      "room on the drive and transfer again")
@@ -416,6 +433,7 @@ void ffmpeghandler::arrangeFolder(TransferRun &run, const FolderOrder &layout)
                       .arg(FolderOrder::namesShown(arranged.lost));
     // A stick pulled meanwhile ends the run as one pulled during a copy does.
     targetLost(run);
+    return false;
 }
 
 bool ffmpeghandler::targetLost(TransferRun &run)

@@ -54,6 +54,9 @@ public:
         bool moved = false;  // entries were moved (the folder was out of order)
         // Nothing was moved: the drive has too little room to finish the arrange.
         bool tooFull = false;
+        // Nothing was moved: the drive's top folder takes no more entries (the fixed top folder
+        // of FAT12 and FAT16), though there is room on the drive.
+        bool topFolderFull = false;
         QString parkedIn;  // the hidden folder that still holds `parked`, when a failure left some
         QStringList parked;  // what a listing of the hidden folder found there
         bool parkedListed = true;  // false when the hidden folder could no longer be listed
@@ -67,17 +70,16 @@ public:
     // the hidden folder for `recover`, and the outcome names what a listing finds there.
     Outcome arrange(const QString &stagingParent, const std::function<void()> &moving = {}) const;
 
-    struct Recovery {
-        QList<FolderOrder> restored;  // folders entries went back to, to be put in order again
-        // What the user must be told: files that could not go back, or that are gone.
-        QStringList notices;
-        QStringList logLines;
-    };
+    struct Recovery;
     // Puts back the entries that arranges cut short (a killed run, a pulled stick) left in hidden
-    // folders in `root`, in play order, and removes those folders. A record that names no folder
+    // folders in `root`, and hands back the folders to put in play order again; hidden folders
+    // whose records no folder needs any more are removed. A record that names no folder
     // below `root`, or cannot be read, sends its files to a folder a person can see instead
     // (kRecoveredFolder), never outside `root`. `moving` is called with each folder name first.
     static Recovery recover(const QString &root, const std::function<void(const QString &)> &moving = {});
+    // Removes hidden folders a recovery left for their records, once the folder they name is in
+    // play order; one that holds anything but the program's own stays. Returns the log lines.
+    static QStringList release(const QStringList &hidden);
     static const QString kRecoveredFolder;
 
     // `names` short enough for a message: the first ten, then how many more there are.
@@ -104,6 +106,8 @@ private:
     bool played(const QFileInfo &entry) const;
     struct Relay;
     Outcome relay(const QString &stagingParent, Relay &trip) const;
+    void noHiddenFolder(
+        const Relay &trip, const platform::Room &before, qint64 recordBytes, Outcome &outcome) const;
 
     QString m_folder;
     Kind m_kind = Album;
@@ -112,4 +116,17 @@ private:
     // The numbers read from files on the target, by case-folded name: moving a file does not
     // change them, and a read through a slow driver is worth doing once.
     mutable QHash<QString, TagLibBuilder::PlayNumbers> m_tagged;
+};
+
+struct FolderOrder::Recovery {
+    // A folder whose entries went back, to be put in play order again; the hidden folders whose
+    // records keep that order stay until it stands (release).
+    struct Mend {
+        FolderOrder folder;
+        QStringList hidden;
+    };
+    QList<Mend> restored;
+    // What the user must be told: files that could not go back, or that are gone.
+    QStringList notices;
+    QStringList logLines;
 };

@@ -8,6 +8,8 @@
 #include <QDirIterator>
 #include <QSet>
 
+#include <vector>
+
 using namespace folderorder;
 
 namespace {
@@ -63,6 +65,13 @@ bool holdsMedia(const QString &folder)
     return false;
 }
 
+// What the user is told of a drive too full to arrange a folder on: what it had free before the run
+// and what it must have, in the drive's units.
+QString roomWanted(qint64 free, qint64 needed)
+{
+    return QStringLiteral("%1 KB free, %2 KB needed").arg(free / 1024).arg((needed + 1023) / 1024);
+}
+
 qsizetype indexIn(const QStringList &names, const QString &name)
 {
     for (qsizetype i = 0; i < names.size(); ++i) {
@@ -105,23 +114,31 @@ struct FolderOrder::Relay {
 
     QString in(const QString &folder, const QString &name) const { return folder + QLatin1Char('/') + name; }
 
-    // What the trip may write, in the drive's units: the parked folders and their entries; as
-    // many entries again where the folder grows while they come back after its plugs, and a unit
-    // to spare; the largest folder moved, made anew; the record.
-    qint64 needed(qint64 unit) const
+    // What the trip may write, in the drive's units: the hidden folder and its record; each parked
+    // folder with its entries; as many entries again where the folder grows while they come back,
+    // and a unit to spare; the largest folder moved, made anew.
+    qint64 needed(qint64 unit, qint64 recordBytes) const
     {
-        qint64 entries = 0, largest = 0;
-        for (const QString &name : out) {
+        qint64 entries = 0, largest = 0, parkedUnits = 0, bundleSlots = 0;
+        for (qsizetype i = 0; i < out.size(); ++i) {
+            const QString &name = out.at(i);
             entries += slotsOf(name);
+            bundleSlots += slotsOf(name);
+            if ((i + 1) % kBundleEntries == 0 || i + 1 == out.size()) {
+                parkedUnits += unitsOf((2 + bundleSlots) * kSlotBytes, unit);
+                bundleSlots = 0;
+            }
             // Only the media folder parks folders.
             const QString path = in(order.m_folder, name);
             if (order.m_kind == MediaRoot && platform::entryKindOf(path) == platform::EntryKind::Folder)
                 largest = std::max(largest, folderUnits(path, unit));
         }
-        const qint64 folders = (out.size() + kBundleEntries - 1) / kBundleEntries;
+        const qint64 bundleCount = (out.size() + kBundleEntries - 1) / kBundleEntries;
+        // Its dot entries, the record, the room probe and the parked folders, each with a long name.
+        const qint64 hiddenFolder = unitsOf((2 + 2 * (2 + bundleCount)) * kSlotBytes, unit);
         return unit
-            * (folders + unitsOf((2 + entries) * kSlotBytes, unit) + unitsOf(entries * kSlotBytes, unit) + 1
-                + largest + 1);
+            * (hiddenFolder + unitsOf(recordBytes, unit) + parkedUnits + unitsOf(entries * kSlotBytes, unit)
+                + 1 + largest);
     }
 
     // An empty file of the plug pattern, `length` long, in the folder: false when none can be made.
@@ -219,12 +236,14 @@ struct FolderOrder::Relay {
         return paths;
     }
 
-    // Removes the hidden folder and the record, once nothing is parked.
+    // Once nothing is parked: the parked folders go, the record last of all, so a run killed
+    // meanwhile leaves a hidden folder whose every entry is still known as the program's.
     void clear() const
     {
-        QFile::remove(record);
         for (const QString &path : bundlePaths())
             QDir().rmdir(path);
+        if (QFile::remove(record))
+            step(FolderOrder::Step::Unrecorded);
         QDir().rmdir(staging);
     }
 };
@@ -235,6 +254,9 @@ FolderOrder::Outcome FolderOrder::arrange(
     Outcome outcome;
     QSet<QString> idle;  // folders of the media root that hold no media
     bool idleKnown = m_kind != MediaRoot;
+    // Trips whose entries are all back: their records stay until the listing shows the folder in
+    // play order, so a run killed before that is mended by the next.
+    std::vector<Relay> back;
     // First only what follows the first entry out of place, holding free slots only where an
     // entry comes back out of turn; then, should the driver have put some elsewhere, all that is
     // played, with every free slot among what stays held.
@@ -256,8 +278,11 @@ FolderOrder::Outcome FolderOrder::arrange(
             now.removeOne(name);
             order.removeOne(name);
         }
-        if (now == order)
+        if (now == order) {
+            for (const Relay &trip : back)
+                trip.clear();
             return outcome;
+        }
         if (pass == 2) {
             outcome.error = {platform::CopyOutcome::Other,
                 QStringLiteral("the drive does not keep the entries in the order they are written")};
@@ -275,17 +300,56 @@ FolderOrder::Outcome FolderOrder::arrange(
         if (!outcome.moved && moving)
             moving();
         Outcome relayed = relay(stagingParent, trip);
-        relayed.moved = outcome.moved || !relayed.tooFull;
+        relayed.moved = outcome.moved || !(relayed.tooFull || relayed.topFolderFull);
         if (!relayed.ok())
             return relayed;
+        back.push_back(trip);
         outcome.moved = true;
     }
+}
+
+// Why no hidden folder can be made in `stagingParent`, where the drive is there and writable.
+void FolderOrder::noHiddenFolder(
+    const Relay &trip, const platform::Room &before, qint64 recordBytes, Outcome &outcome) const
+{
+    // The top folder of a FAT12 or FAT16 drive has a fixed number of entries. Where a folder below
+    // it still takes an entry and a unit of room, that is what is full: room freed would not help.
+    const QString probe = platform::temporaryPath(m_folder, QStringLiteral("tmp"));
+    platform::CopyOutcome room = platform::makeEmptyFile(probe);
+    if (room.ok())
+        room = platform::writeDurably(probe, QByteArray(1, '\0'));
+    QFile::remove(probe);
+    if (room.ok()) {
+        outcome.topFolderFull = true;
+        return;
+    }
+    if (room.error == platform::CopyOutcome::TargetGone)
+        return;
+    outcome.tooFull = true;
+    if (before.free >= 0)
+        outcome.error = {
+            platform::CopyOutcome::NoSpace, roomWanted(before.free, trip.needed(before.unit, recordBytes))};
 }
 
 FolderOrder::Outcome FolderOrder::relay(const QString &stagingParent, Relay &trip) const
 {
     Outcome outcome;
     step(Step::Staging);
+    ParkingRecord record;
+    record.folder = QDir(stagingParent).relativeFilePath(m_folder);
+    record.kind = kindName(m_kind);
+    record.back = trip.back;
+    for (const QString &name : std::as_const(trip.taken))
+        record.taken << name;
+    record.order = trip.playOrder;
+    record.plugs = true;
+    trip.bundles = std::max(1, int((trip.out.size() + kBundleEntries - 1) / kBundleEntries));
+    record.bundles = trip.bundles;
+    const QByteArray recordText = record.text();
+
+    // What the drive has free before anything is written: what the need is measured against, and
+    // what the user is told.
+    const platform::Room before = platform::roomOn(stagingParent);
     // A name that is taken (by a folder of an earlier process of the same id) is passed over.
     bool made = false;
     for (int attempt = 0; attempt < 100 && !made; ++attempt) {
@@ -297,26 +361,35 @@ FolderOrder::Outcome FolderOrder::relay(const QString &stagingParent, Relay &tri
     if (!made) {
         if (outcome.ok())
             outcome.error = {platform::CopyOutcome::Other, QStringLiteral("no hidden folder can be made")};
-        // A drive too full for a folder has no room for the rest either.
-        outcome.tooFull = outcome.error.error != platform::CopyOutcome::TargetGone
-            && outcome.error.error != platform::CopyOutcome::ReadOnly;
+        if (outcome.error.error != platform::CopyOutcome::TargetGone
+            && outcome.error.error != platform::CopyOutcome::ReadOnly)
+            noHiddenFolder(trip, before, recordText.size(), outcome);
         return outcome;
     }
     trip.parked = trip.staging + QLatin1Char('/') + kParkedName;
     trip.record = trip.staging + QLatin1Char('/') + kRecordName;
 
-    // Room before anything moves: a move back that finds none loses the entry on some drivers.
-    const platform::Room room = platform::roomOn(trip.staging);
-    const qint64 needed = trip.needed(room.unit);
-    if (room.free >= 0 && room.free < needed) {
-        outcome.error = {platform::CopyOutcome::NoSpace,
-            QStringLiteral("%1 KB free, %2 KB needed").arg(room.free / 1024).arg((needed + 1023) / 1024)};
-    } else if (room.free < 0) {
-        // The drive does not say: what it takes is written once, then let go.
-        const QString probe = trip.staging + QStringLiteral("/room");
+    // Room before anything moves: a move back that finds none loses the entry on some drivers. A
+    // new folder takes one unit of the drive, whatever size its driver gives its blocks: what the
+    // parked folder took is the unit.
+    const platform::Room middle = platform::roomOn(trip.staging);
+    outcome.error = platform::makeFolder(trip.parked);
+    const platform::Room parkedMade = platform::roomOn(trip.staging);
+    qint64 unit = before.unit;
+    if (middle.free >= 0 && parkedMade.free >= 0 && middle.free > parkedMade.free)
+        unit = middle.free - parkedMade.free;
+    else if (before.free >= 0 && middle.free >= 0 && before.free > middle.free)
+        unit = before.free - middle.free;
+    const qint64 needed = trip.needed(unit, recordText.size());
+    if (outcome.ok() && before.free >= 0 && before.free < needed) {
+        outcome.error = {platform::CopyOutcome::NoSpace, roomWanted(before.free, needed)};
+    } else if (outcome.ok() && before.free < 0) {
+        // The drive does not say: what the rest of the trip takes is written once, then let go.
+        const QString probe = trip.staging + QLatin1Char('/') + kRoomProbeName;
         outcome.error = platform::makeEmptyFile(probe);
         if (outcome.ok())
-            outcome.error = platform::writeDurably(probe, QByteArray(qsizetype(needed), '\0'));
+            outcome.error = platform::writeDurably(
+                probe, QByteArray(qsizetype(std::max<qint64>(0, needed - 2 * unit)), '\0'));
         QFile::remove(probe);
     }
     if (!outcome.ok()) {
@@ -325,23 +398,11 @@ FolderOrder::Outcome FolderOrder::relay(const QString &stagingParent, Relay &tri
         return outcome;
     }
 
-    ParkingRecord record;
-    record.folder = QDir(stagingParent).relativeFilePath(m_folder);
-    record.kind = kindName(m_kind);
-    record.back = trip.back;
-    for (const QString &name : std::as_const(trip.taken))
-        record.taken << name;
-    record.order = trip.playOrder;
-    record.plugs = true;
-    trip.bundles = std::max(1, int((trip.out.size() + kBundleEntries - 1) / kBundleEntries));
-    record.bundles = trip.bundles;
     // Where the entries belong, on the device before the first of them moves.
-    outcome.error = platform::makeFolder(trip.parked);
-    if (outcome.ok())
-        outcome.error = platform::makeEmptyFile(trip.record);
+    outcome.error = platform::makeEmptyFile(trip.record);
     if (outcome.ok()) {
         step(Step::RecordOpened);
-        outcome.error = platform::writeDurably(trip.record, record.text());
+        outcome.error = platform::writeDurably(trip.record, recordText);
     }
     if (outcome.ok())
         outcome.error = platform::flushFolder(trip.staging);
@@ -432,9 +493,9 @@ FolderOrder::Outcome FolderOrder::relay(const QString &stagingParent, Relay &tri
     if (!outcome.parkedListed && gone.isEmpty())
         return outcome;
     if (outcome.parkedListed && waiting.isEmpty()) {
-        QFile::remove(trip.record);
-        step(Step::Unrecorded);
-        trip.clear();
+        // The record stays until the folder is seen in play order.
+        for (const QString &path : trip.bundlePaths())
+            QDir().rmdir(path);
         return outcome;
     }
     outcome.parkedIn = QFileInfo(trip.staging).fileName();

@@ -16,6 +16,8 @@ namespace folderorder {
 inline const QString kStagingSuffix = QStringLiteral("order");
 inline const QString kRecordName = QStringLiteral("record");
 inline const QString kParkedName = QStringLiteral("parked");
+// Written full of zeros and removed again, where a drive does not say how much room it has.
+inline const QString kRoomProbeName = QStringLiteral("room");
 // The record of the hidden folders of earlier versions, beside the entries.
 inline const QString kOldRecordName = QStringLiteral(".kivo-origin");
 

@@ -27,20 +27,23 @@ namespace {
 
 // A record is a few lines a parked entry; anything larger is not one of ours.
 constexpr qint64 kMaxRecordRead = 8 << 20;
+// The room probe is at most what an arrange of the largest folders takes.
+constexpr qint64 kMaxProbeRead = 64 << 20;
 
 // One hidden folder left by an earlier run: what it holds and where that belongs. Only what the
 // format marks is the program's: anything else found there is the user's and is never deleted.
 struct Parking {
     QString staging;  // the hidden folder
-    QString parked;  // the folder holding the parked entries
     QStringList entries;  // parked, in the order they go back
     QStringList loose;  // found where no record puts anything: the user's, shown to them
     std::optional<ParkingRecord> record;
     QString unusable;  // why the record cannot be followed
-    QStringList ours;  // the record files of the program's own, removed once all is out
+    QStringList ours;  // the record files of the program's own, removed last
+    QStringList probes;  // the room probe a killed run left
     bool current = false;  // a whole record of the present format
     QSet<QString> parkedNames;  // case-folded names found parked
     QStringList bundles;  // the folders of the program's that hold parked entries
+    QStringList left;  // what cannot go where it belongs: shown to the user
 };
 
 QByteArray readBounded(const QString &path)
@@ -53,6 +56,22 @@ QByteArray readBounded(const QString &path)
     return file.read(kMaxRecordRead + 1);
 }
 
+// What a run killed while it wrote its room probe leaves: a file that holds nothing but zeros.
+bool isRoomProbe(const QString &path)
+{
+    if (platform::entryKindOf(path) != platform::EntryKind::File)
+        return false;
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly) || file.size() > kMaxProbeRead)
+        return false;
+    while (!file.atEnd()) {
+        const QByteArray chunk = file.read(1 << 20);
+        if (chunk.isEmpty() || chunk.count('\0') != chunk.size())
+            return false;
+    }
+    return true;
+}
+
 Parking inspect(const QString &root, const QString &staging)
 {
     Parking parking;
@@ -63,9 +82,8 @@ Parking inspect(const QString &root, const QString &staging)
     const bool recordFile = platform::entryKindOf(recordPath) == platform::EntryKind::File;
     const QByteArray recordBytes = recordFile ? readBounded(recordPath) : QByteArray();
     const std::optional<ParkingRecord> whole = recordFile ? ParkingRecord::parse(recordBytes) : std::nullopt;
-    const platform::EntryKind parkedKind = platform::entryKindOf(parkedPath);
-    const bool parkedFolder = parkedKind == platform::EntryKind::Folder;
     QSet<QString> own;  // names in the hidden folder that are the program's
+    bool earlier = false;  // the format of earlier versions, entries beside the record
     if (whole) {
         parking.record = whole;
         parking.current = true;
@@ -74,7 +92,7 @@ Parking inspect(const QString &root, const QString &staging)
     } else if (platform::entryKindOf(oldRecord) == platform::EntryKind::File) {
         // An earlier version kept every entry beside a record of one line, the folder; whatever
         // else is there, a "record" or "parked" of the user's included, is one of them.
-        parking.parked = staging;
+        earlier = true;
         parking.ours << oldRecord;
         own << kOldRecordName;
         const QString folder = QString::fromUtf8(readBounded(oldRecord)).trimmed();
@@ -91,21 +109,25 @@ Parking inspect(const QString &root, const QString &staging)
         own << kRecordName;
     }
     QStringList &bundles = parking.bundles;
-    if (parking.parked.isEmpty() && parkedFolder) {
-        parking.parked = parkedPath;
-        own << kParkedName;
-        bundles << parkedPath;
-        for (int b = 1; parking.record && b < parking.record->bundles; ++b) {
+    if (!earlier) {
+        // Each parked folder the record names is known by it, whichever others are gone.
+        const int count = parking.record ? parking.record->bundles : 1;
+        for (int b = 0; b < count; ++b) {
             const QString path = bundlePath(parkedPath, b);
             if (platform::entryKindOf(path) == platform::EntryKind::Folder) {
                 own << QFileInfo(path).fileName();
                 bundles << path;
             }
         }
+        const QString probe = staging + QLatin1Char('/') + kRoomProbeName;
+        if (isRoomProbe(probe)) {
+            own << kRoomProbeName;
+            parking.probes << probe;
+        }
     }
     for (const QFileInfo &entry : listing(staging)) {
         if (!own.contains(entry.fileName()))
-            (parking.parked == staging ? parking.entries : parking.loose) << entry.filePath();
+            (earlier ? parking.entries : parking.loose) << entry.filePath();
     }
     if (!bundles.isEmpty()) {
         QHash<QString, QString> found;  // name -> path
@@ -152,13 +174,16 @@ void unplug(const QString &folder, const ParkingRecord &record)
     }
 }
 
-// Removes the hidden folder once it holds nothing parked: only the program's own files in it.
+// Removes the hidden folder once it holds nothing parked: only the program's own files in it, the
+// record last, so a run killed meanwhile leaves nothing it would take for the user's.
 bool clear(const Parking &parking)
 {
-    for (const QString &path : parking.ours)
+    for (const QString &path : parking.probes)
         QFile::remove(path);
     for (const QString &bundle : parking.bundles)
         QDir().rmdir(bundle);
+    for (const QString &path : parking.ours)
+        QFile::remove(path);
     return QDir().rmdir(parking.staging);
 }
 
@@ -170,6 +195,42 @@ QString againFor(const QString &kind)
     if (kind == kindName(FolderOrder::Album))
         return QStringLiteral("transfer that album again to bring them back");
     return QStringLiteral("transfer them again to bring them back");
+}
+
+// Moves what cannot go where it belongs to a folder a person sees, and says so. False when some
+// of it could not be moved out of the hidden folder, which then stays.
+bool shelter(const QString &base, const Parking &parking, FolderOrder::Recovery &recovery)
+{
+    if (parking.left.isEmpty())
+        return true;
+    // A file or link of the user's by that name is left alone.
+    const QString shelterName = freeNameIn(base, FolderOrder::kRecoveredFolder, true);
+    const QString shelter = base + QLatin1Char('/') + shelterName;
+    QStringList sheltered, stayed;
+    const bool open = !shelterName.isEmpty() && platform::makeFolders(shelter).ok();
+    for (const QString &path : parking.left) {
+        const QString name = open ? freeNameIn(shelter, QFileInfo(path).fileName()) : QString();
+        if (!name.isEmpty() && move(QFileInfo(path).path(), shelter, QFileInfo(path).fileName(), name).ok())
+            sheltered << name;
+        else
+            stayed << QFileInfo(path).fileName();
+    }
+    if (!sheltered.isEmpty()) {
+        recovery.notices << QStringLiteral(
+            "Files an earlier transfer left hidden on the drive are now in the folder “%1”: %2")
+                                .arg(shelterName, FolderOrder::namesShown(sheltered));
+        recovery.logLines << QStringLiteral("Moved to %1 from %2: %3")
+                                 .arg(shelter, parking.staging, sheltered.join(QStringLiteral(", ")));
+    }
+    if (stayed.isEmpty())
+        return true;
+    recovery.notices << QStringLiteral(
+        "Files an earlier transfer left on the drive in the hidden folder “%1” could not be moved out "
+        "of it: %2")
+                            .arg(QFileInfo(parking.staging).fileName(), FolderOrder::namesShown(stayed));
+    recovery.logLines
+        << QStringLiteral("Still in %1: %2").arg(parking.staging, stayed.join(QStringLiteral(", ")));
+    return false;
 }
 
 }  // namespace
@@ -189,107 +250,129 @@ FolderOrder::Recovery FolderOrder::recover(
             hidden << it.fileName();
     }
     hidden.sort();
+    QList<Parking> parkings;
     for (const QString &name : std::as_const(hidden)) {
         const QString staging = base + QLatin1Char('/') + name;
         const platform::EntryKind kind = platform::entryKindOf(staging);
-        if (kind == platform::EntryKind::Link) {
+        if (kind == platform::EntryKind::Link)
             recovery.logLines << QStringLiteral("Not followed, a link: ") + staging;
-            continue;
+        else if (kind == platform::EntryKind::Folder)
+            parkings << inspect(base, staging);
+    }
+
+    // Every parked entry goes back before any record is weighed: a mend that was cut short itself
+    // leaves a folder's entries under a second record, and the first must not take them for gone.
+    struct Folder {
+        QString path;
+        FolderOrder::Kind kind = FolderOrder::Album;
+        QStringList order;  // the longest play order any of its records keeps
+        QStringList hidden;  // the hidden folders whose records keep it
+        QSet<QString> parked;  // case-folded names found parked under any of them
+    };
+    QList<Folder> folders;
+    const auto folderOf = [&folders](const QString &path) -> Folder & {
+        for (Folder &folder : folders) {
+            if (folder.path.compare(path, Qt::CaseInsensitive) == 0)
+                return folder;
         }
-        if (kind != platform::EntryKind::Folder)
-            continue;
-        const Parking parking = inspect(base, staging);
-        QStringList left = parking.loose;
+        folders.append({path, FolderOrder::Album, {}, {}, {}});
+        return folders.last();
+    };
+    for (Parking &parking : parkings) {
+        parking.left = parking.loose;
         if (!parking.loose.isEmpty())
             recovery.logLines << QStringLiteral("Not of the program's, shown to the user: ")
                     + parking.loose.join(QStringLiteral(", "));
         if (!parking.unusable.isEmpty()) {
-            left += parking.entries;
+            parking.left += parking.entries;
             if (!parking.entries.isEmpty())
                 recovery.logLines << QStringLiteral("Hidden folder not put back, ") + parking.unusable
-                        + QStringLiteral(": ") + staging;
-        } else {
-            const ParkingRecord &record = *parking.record;
-            const QString folder = base + QLatin1Char('/') + record.folder;
-            QStringList parked = parking.entries;
-            if (!parked.isEmpty() && moving)
-                moving(QFileInfo(folder).fileName());
-            if (!parked.isEmpty() && platform::makeFolders(folder).ok()) {
-                QStringList stayed;
-                for (const QString &path : std::as_const(parked)) {
-                    if (!move(QFileInfo(path).path(), folder, QFileInfo(path).fileName()).ok())
-                        stayed << path;
-                }
-                if (stayed.size() < parked.size())
-                    recovery.logLines << QStringLiteral("Put back in its folder, %1 of %2 entries: ")
-                                             .arg(parked.size() - stayed.size())
-                                             .arg(parked.size())
-                            + folder;
-                parked = stayed;
+                        + QStringLiteral(": ") + parking.staging;
+            continue;
+        }
+        const ParkingRecord &record = *parking.record;
+        const QString path = base + QLatin1Char('/') + record.folder;
+        QStringList parked = parking.entries;
+        if (!parked.isEmpty() && moving)
+            moving(QFileInfo(path).fileName());
+        if (!parked.isEmpty() && platform::makeFolders(path).ok()) {
+            QStringList stayed;
+            for (const QString &entry : std::as_const(parked)) {
+                if (!move(QFileInfo(entry).path(), path, QFileInfo(entry).fileName()).ok())
+                    stayed << entry;
             }
-            left += parked;
-            // Only a run whose record says so held free slots with plugs: elsewhere a file of that
-            // pattern is the user's.
-            if (parking.current && record.plugs)
-                unplug(folder, record);
+            if (stayed.size() < parked.size())
+                recovery.logLines << QStringLiteral("Put back in its folder, %1 of %2 entries: ")
+                                         .arg(parked.size() - stayed.size())
+                                         .arg(parked.size())
+                        + path;
+            parked = stayed;
+        }
+        parking.left += parked;
+        // Only a run whose record says so held free slots with plugs: elsewhere a file of that
+        // pattern is the user's.
+        if (parking.current && record.plugs)
+            unplug(path, record);
+        Folder &folder = folderOf(path);
+        folder.parked.unite(parking.parkedNames);
+        const QStringList order = record.order.isEmpty() ? record.back : record.order;
+        if (folder.hidden.isEmpty() || order.size() > folder.order.size()) {
+            folder.kind = *kindNamed(record.kind);
+            folder.order = order;
+        }
+        folder.hidden << parking.staging;
+    }
+
+    QSet<QString> awaiting;  // hidden folders that stay until the folder they name is in order
+    for (const Folder &folder : std::as_const(folders)) {
+        if (!QFileInfo(folder.path).isDir())
+            continue;
+        FolderOrder restored(folder.path, folder.kind);
+        for (const QString &entry : folder.order)
+            restored.place({entry, 0, 0, false});
+        recovery.restored << Recovery::Mend{restored, folder.hidden};
+        for (const QString &staging : folder.hidden)
+            awaiting.insert(staging);
+    }
+    for (const Parking &parking : std::as_const(parkings)) {
+        if (parking.unusable.isEmpty()) {
             // A recorded entry found neither parked nor back in its folder is gone, and said so.
+            const ParkingRecord &record = *parking.record;
+            const QString path = base + QLatin1Char('/') + record.folder;
+            const Folder &folder = folderOf(path);
             QStringList missing;
             for (const QString &name : record.back) {
-                if (!parking.parkedNames.contains(name.toCaseFolded())
-                    && platform::entryKindOf(folder + QLatin1Char('/') + name)
-                        == platform::EntryKind::Missing)
+                if (!folder.parked.contains(name.toCaseFolded())
+                    && platform::entryKindOf(path + QLatin1Char('/') + name) == platform::EntryKind::Missing)
                     missing << name;
             }
             if (!missing.isEmpty()) {
                 recovery.notices << QStringLiteral(
                     "Files an earlier transfer was putting in play order in “%1” are no longer on the "
                     "drive: %2; %3")
-                                        .arg(QFileInfo(folder).fileName(), FolderOrder::namesShown(missing),
+                                        .arg(QFileInfo(path).fileName(), FolderOrder::namesShown(missing),
                                             againFor(record.kind));
                 recovery.logLines << QStringLiteral("Recorded but no longer on the drive, in %1: %2")
-                                         .arg(folder, missing.join(QStringLiteral(", ")));
+                                         .arg(path, missing.join(QStringLiteral(", ")));
             }
-            FolderOrder restored(folder, *kindNamed(record.kind));
-            // The whole order the cut-short arrange wanted, where its record has it.
-            for (const QString &entry : record.order.isEmpty() ? record.back : record.order)
-                restored.place({entry, 0, 0, false});
-            if (QFileInfo(folder).isDir())
-                recovery.restored << restored;
         }
         // What cannot go where it belongs goes where a person sees it, never left unsaid.
-        if (!left.isEmpty()) {
-            // A file or link of the user's by that name is left alone.
-            const QString shelterName = freeNameIn(base, kRecoveredFolder, true);
-            const QString shelter = base + QLatin1Char('/') + shelterName;
-            QStringList sheltered, stayed;
-            const bool open = !shelterName.isEmpty() && platform::makeFolders(shelter).ok();
-            for (const QString &path : std::as_const(left)) {
-                const QString name = open ? freeNameIn(shelter, QFileInfo(path).fileName()) : QString();
-                if (!name.isEmpty()
-                    && move(QFileInfo(path).path(), shelter, QFileInfo(path).fileName(), name).ok())
-                    sheltered << name;
-                else
-                    stayed << QFileInfo(path).fileName();
-            }
-            if (!sheltered.isEmpty()) {
-                recovery.notices << QStringLiteral(
-                    "Files an earlier transfer left hidden on the drive are now in the folder “%1”: %2")
-                                        .arg(shelterName, FolderOrder::namesShown(sheltered));
-                recovery.logLines << QStringLiteral("Moved to %1 from %2: %3")
-                                         .arg(shelter, staging, sheltered.join(QStringLiteral(", ")));
-            }
-            if (!stayed.isEmpty()) {
-                recovery.notices << QStringLiteral(
-                    "Files an earlier transfer left on the drive in the hidden folder “%1” could not be "
-                    "moved out of it: %2")
-                                        .arg(name, FolderOrder::namesShown(stayed));
-                recovery.logLines
-                    << QStringLiteral("Still in %1: %2").arg(staging, stayed.join(QStringLiteral(", ")));
-                continue;
-            }
-        }
-        if (clear(parking))
-            recovery.logLines << QStringLiteral("Hidden folder of an earlier transfer removed: ") + staging;
+        if (!shelter(base, parking, recovery))
+            continue;
+        if (!awaiting.contains(parking.staging) && clear(parking))
+            recovery.logLines << QStringLiteral("Hidden folder of an earlier transfer removed: ")
+                    + parking.staging;
     }
     return recovery;
+}
+
+QStringList FolderOrder::release(const QStringList &hidden)
+{
+    QStringList logLines;
+    for (const QString &staging : hidden) {
+        const Parking parking = inspect(QFileInfo(staging).path(), staging);
+        if (parking.entries.isEmpty() && parking.loose.isEmpty() && clear(parking))
+            logLines << QStringLiteral("Hidden folder of an earlier transfer removed: ") + staging;
+    }
+    return logLines;
 }

@@ -104,17 +104,25 @@ QList<Slot> slotsOf(const QString &image, const QString &folder)
     const auto u32 = [](const char *p) { return qFromLittleEndian<quint32>(p); };
     const quint32 bytesPerSector = u16(boot.constData() + 11), perCluster = quint8(boot[13]);
     const quint32 reserved = u16(boot.constData() + 14), fats = quint8(boot[16]);
-    const quint32 fatSectors = u32(boot.constData() + 36), rootCluster = u32(boot.constData() + 44);
+    // FAT16 gives the size of its FATs in the first place, and keeps its top folder in a fixed
+    // place of its own before the clusters.
+    const bool fat16 = u16(boot.constData() + 22) != 0;
+    const quint32 fatSectors = fat16 ? u16(boot.constData() + 22) : u32(boot.constData() + 36);
     const qint64 fatStart = qint64(reserved) * bytesPerSector;
-    const qint64 dataStart = (qint64(reserved) + qint64(fats) * fatSectors) * bytesPerSector;
+    const qint64 rootStart = (qint64(reserved) + qint64(fats) * fatSectors) * bytesPerSector;
+    const qint64 rootBytes = fat16 ? qint64(u16(boot.constData() + 17)) * 32 : 0;
+    const qint64 dataStart = rootStart + (rootBytes + bytesPerSector - 1) / bytesPerSector * bytesPerSector;
     const qint64 clusterBytes = qint64(perCluster) * bytesPerSector;
+    const quint32 rootCluster = fat16 ? 0 : u32(boot.constData() + 44);
+    const quint32 end = fat16 ? 0xFFF8 : 0x0FFFFFF8;
     const auto entries = [&](quint32 cluster) {
         QList<Slot> found;
         QString longName;
         int index = 0;
-        for (int guard = 0; cluster >= 2 && cluster < 0x0FFFFFF8 && guard < 65536; ++guard) {
-            file.seek(dataStart + (qint64(cluster) - 2) * clusterBytes);
-            const QByteArray data = file.read(clusterBytes);
+        const bool fixedRoot = fat16 && cluster == 0;
+        for (int guard = 0; (fixedRoot || (cluster >= 2 && cluster < end)) && guard < 65536; ++guard) {
+            file.seek(fixedRoot ? rootStart : dataStart + (qint64(cluster) - 2) * clusterBytes);
+            const QByteArray data = file.read(fixedRoot ? rootBytes : clusterBytes);
             for (qint64 at = 0; at + 32 <= data.size(); at += 32, ++index) {
                 const char *e = data.constData() + at;
                 if (quint8(e[0]) == 0)
@@ -141,26 +149,33 @@ QList<Slot> slotsOf(const QString &image, const QString &folder)
                                 : "." + QString::fromLatin1(e + 8, 3).trimmed())
                                                : longName;
                 slot.index = index;
-                slot.cluster = (quint32(u16(e + 20)) << 16) | u16(e + 26);
+                slot.cluster = (fat16 ? 0 : quint32(u16(e + 20)) << 16) | u16(e + 26);
                 slot.folder = (quint8(e[11]) & 0x10) != 0;
                 longName.clear();
                 if (slot.name != "." && slot.name != "..")
                     found << slot;
             }
-            file.seek(fatStart + qint64(cluster) * 4);
-            cluster = u32(file.read(4).constData()) & 0x0FFFFFFF;
+            if (fixedRoot)
+                return found;
+            if (fat16) {
+                file.seek(fatStart + qint64(cluster) * 2);
+                cluster = u16(file.read(2).constData());
+            } else {
+                file.seek(fatStart + qint64(cluster) * 4);
+                cluster = u32(file.read(4).constData()) & 0x0FFFFFFF;
+            }
         }
         return found;
     };
     quint32 cluster = rootCluster;
     for (const QString &part : folder.split('/', Qt::SkipEmptyParts)) {
         const QList<Slot> here = entries(cluster);
-        cluster = 0;
+        cluster = 1;
         for (const Slot &slot : here) {
             if (slot.folder && slot.name.compare(part, Qt::CaseInsensitive) == 0)
                 cluster = slot.cluster;
         }
-        if (cluster == 0)
+        if (cluster < 2)
             return {};
     }
     return entries(cluster);

@@ -28,11 +28,11 @@ struct Slot {
     quint32 cluster = 0;
     bool folder = false;
 };
-// The entries of `folder` ("Example Media/Album"; "" for the root) of a FAT32 image that is not
-// mounted, in slot order; empty when the image or folder cannot be read.
+// The entries of `folder` ("Example Media/Album"; "" for the root) of a FAT16 or FAT32 image that
+// is not mounted, in slot order; empty when the image or folder cannot be read.
 QList<Slot> slotsOf(const QString &image, const QString &folder);
 
-// The names of `folder` of a FAT32 image in slot order, as the car reads them.
+// The names of `folder` of a FAT16 or FAT32 image in slot order, as the car reads them.
 QStringList namesIn(const QString &image, const QString &folder);
 
 // What fsck.fat finds wrong with the image; "" when nothing. A stick pulled mid-run never gets its

@@ -1,0 +1,134 @@
+#include "opkiller.h"
+
+#include <QFile>
+
+#include <atomic>
+#include <cstring>
+#include <string>
+
+#include <dlfcn.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <sys/statvfs.h>
+
+namespace {
+
+struct Armed {
+    std::atomic<int> op{-1};
+    std::atomic<int> left{0};
+    std::string folder;
+    std::string tail;
+    std::string roomless;
+};
+
+Armed &armed()
+{
+    static Armed state;
+    return state;
+}
+
+bool below(const char *path, const std::string &folder)
+{
+    return !folder.empty() && path && std::strncmp(path, folder.c_str(), folder.size()) == 0
+        && (path[folder.size()] == '/' || path[folder.size()] == '\0');
+}
+
+bool endsWith(const char *path, const std::string &tail)
+{
+    const std::size_t length = std::strlen(path);
+    return length >= tail.size() && std::strcmp(path + length - tail.size(), tail.c_str()) == 0;
+}
+
+void strike(opkiller::Op op, const char *path)
+{
+    Armed &state = armed();
+    if (state.op.load() == int(op) && below(path, state.folder) && endsWith(path, state.tail)
+        && state.left.fetch_sub(1) == 1)
+        ::raise(SIGKILL);
+}
+
+template <typename F> F real(const char *name)
+{
+    return reinterpret_cast<F>(::dlsym(RTLD_NEXT, name));
+}
+
+}  // namespace
+
+namespace opkiller {
+
+void arm(Op op, int nth, const QString &folder, const QString &tail)
+{
+    Armed &state = armed();
+    state.folder = QFile::encodeName(folder).toStdString();
+    state.tail = QFile::encodeName(tail).toStdString();
+    state.left = nth;
+    state.op = int(op);
+}
+
+bool opNamed(const QString &name, Op *op)
+{
+    const QStringList names{"mkdir", "rmdir", "unlink", "rename"};
+    const qsizetype at = names.indexOf(name);
+    if (at < 0)
+        return false;
+    *op = Op(at);
+    return true;
+}
+
+void hideRoom(const QString &folder)
+{
+    armed().roomless = QFile::encodeName(folder).toStdString();
+}
+
+}  // namespace opkiller
+
+// Defined in the program itself, these come before the C library's for every caller, Qt included.
+extern "C" {
+
+int mkdir(const char *path, mode_t mode)
+{
+    static const auto next = real<int (*)(const char *, mode_t)>("mkdir");
+    strike(opkiller::Op::Mkdir, path);
+    return next(path, mode);
+}
+
+int rmdir(const char *path)
+{
+    static const auto next = real<int (*)(const char *)>("rmdir");
+    strike(opkiller::Op::Rmdir, path);
+    return next(path);
+}
+
+int unlink(const char *path)
+{
+    static const auto next = real<int (*)(const char *)>("unlink");
+    strike(opkiller::Op::Unlink, path);
+    return next(path);
+}
+
+int rename(const char *from, const char *to)
+{
+    static const auto next = real<int (*)(const char *, const char *)>("rename");
+    strike(opkiller::Op::Rename, from);
+    return next(from, to);
+}
+
+int statvfs(const char *path, struct statvfs *info)
+{
+    static const auto next = real<int (*)(const char *, struct statvfs *)>("statvfs");
+    const int result = next(path, info);
+    if (result == 0 && below(path, armed().roomless))
+        info->f_blocks = info->f_bfree = info->f_bavail = 0;
+    return result;
+}
+
+int statvfs64(const char *path, struct statvfs64 *info)
+{
+    static const auto next = real<int (*)(const char *, struct statvfs64 *)>("statvfs64");
+    const int result = next(path, info);
+    if (result == 0 && below(path, armed().roomless))
+        info->f_blocks = info->f_bfree = info->f_bavail = 0;
+    return result;
+}
+
+}  // extern "C"
