@@ -52,6 +52,15 @@ template <typename F> F real(const char *name)
     return reinterpret_cast<F>(::dlsym(RTLD_NEXT, name));
 }
 
+template <typename Info> int roomOf(const char *path, Info *info, const char *name)
+{
+    static const auto next = real<int (*)(const char *, Info *)>(name);
+    const int result = next(path, info);
+    if (result == 0 && below(path, armed().roomless))
+        info->f_blocks = info->f_bfree = info->f_bavail = 0;
+    return result;
+}
+
 }  // namespace
 
 namespace opkiller {
@@ -115,20 +124,12 @@ int rename(const char *from, const char *to)
 
 int statvfs(const char *path, struct statvfs *info)
 {
-    static const auto next = real<int (*)(const char *, struct statvfs *)>("statvfs");
-    const int result = next(path, info);
-    if (result == 0 && below(path, armed().roomless))
-        info->f_blocks = info->f_bfree = info->f_bavail = 0;
-    return result;
+    return roomOf(path, info, "statvfs");
 }
 
 int statvfs64(const char *path, struct statvfs64 *info)
 {
-    static const auto next = real<int (*)(const char *, struct statvfs64 *)>("statvfs64");
-    const int result = next(path, info);
-    if (result == 0 && below(path, armed().roomless))
-        info->f_blocks = info->f_bfree = info->f_bavail = 0;
-    return result;
+    return roomOf(path, info, "statvfs64");
 }
 
 }  // extern "C"

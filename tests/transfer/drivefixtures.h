@@ -2,6 +2,7 @@
 
 #include "mediagen.h"
 #include "systeminfo.h"
+#include "track.h"
 #include "transferdetail.h"
 
 #include <QDir>
@@ -57,6 +58,26 @@ inline QString makeSong(const QString &path, int track, int disc = 0, const QStr
     if (!error.isEmpty())
         qFatal("%s", qPrintable(error));
     return path;
+}
+
+// A song of `folder` by that name, made on its first use.
+inline QString songIn(const QString &folder, const QString &name, int track)
+{
+    const QString path = folder + "/" + name;
+    return QFileInfo::exists(path) ? path : makeSong(path, track);
+}
+
+// A track of the library as a transfer takes it.
+inline track trackOf(
+    qint64 id, const QString &path, const QString &album, const QString &playlist = {}, bool video = false)
+{
+    track t;
+    t.id = id;
+    t.filepath = path;
+    t.albumname = album;
+    t.playlist = playlist;
+    t.isVideo = video;
+    return t;
 }
 
 }  // namespace drivefixtures

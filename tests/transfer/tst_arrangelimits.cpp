@@ -78,20 +78,10 @@ class TestArrangeLimits : public QObject
     QTemporaryDir m_dir;
     QString m_media;
 
-    QString song(const QString &name, int track)
-    {
-        const QString path = m_media + "/" + name;
-        return QFileInfo::exists(path) ? path : makeSong(path, track);
-    }
-
+    QString song(const QString &name, int track) { return songIn(m_media, name, track); }
     static track entry(qint64 id, const QString &path, const QString &album, const QString &playlist = {})
     {
-        track t;
-        t.id = id;
-        t.filepath = path;
-        t.albumname = album;
-        t.playlist = playlist;
-        return t;
+        return trackOf(id, path, album, playlist);
     }
 
     TrackMap beta() { return {{900, entry(900, song("beta.mp3", 1), "Beta")}}; }

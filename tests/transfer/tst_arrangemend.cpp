@@ -15,19 +15,6 @@ using namespace drivefixtures;
 
 namespace {
 
-// One song or video a child transfers: "track\t<file>\t<album>\t<playlist>\t<video>".
-track entry(
-    qint64 id, const QString &path, const QString &album, const QString &playlist = {}, bool video = false)
-{
-    track t;
-    t.id = id;
-    t.filepath = path;
-    t.albumname = album;
-    t.playlist = playlist;
-    t.isVideo = video;
-    return t;
-}
-
 // Where a child run dies: at a step of the arrange, or before a file-system call ("rmdir 2
 // parked.2": the second rmdir of a path ending in "parked.2").
 struct Kill {
@@ -82,11 +69,7 @@ class TestArrangeMend : public QObject
     QString m_media;
     QHash<QString, QString> m_cut;  // a drive whose album or playlist an arrange left cut short
 
-    QString song(const QString &name, int track)
-    {
-        const QString path = m_media + "/" + name;
-        return QFileInfo::exists(path) ? path : makeSong(path, track);
-    }
+    QString song(const QString &name, int track) { return songIn(m_media, name, track); }
 
     QString alphaName(int n) const { return QString("%1 Song.mp3").arg(n, 2, 10, QChar('0')); }
 
@@ -94,7 +77,7 @@ class TestArrangeMend : public QObject
     {
         TrackMap map;
         for (const int n : numbers)
-            map.insert(n, entry(n, song("alpha/" + alphaName(n), n), "Alpha"));
+            map.insert(n, trackOf(n, song("alpha/" + alphaName(n), n), "Alpha"));
         return map;
     }
 
@@ -102,11 +85,11 @@ class TestArrangeMend : public QObject
     {
         TrackMap map;
         for (const QString &name : names)
-            map.insert(map.size() + 1, entry(map.size() + 1, song(name + ".mp3", 1), "Various", "Road"));
+            map.insert(map.size() + 1, trackOf(map.size() + 1, song(name + ".mp3", 1), "Various", "Road"));
         return map;
     }
 
-    TrackMap beta() { return {{900, entry(900, song("beta.mp3", 1), "Beta")}}; }
+    TrackMap beta() { return {{900, trackOf(900, song("beta.mp3", 1), "Beta")}}; }
 
     // Runs one transfer in a child process that dies where `kill` says; true when it died there.
     bool killedRun(const QString &target, const TrackMap &tracks, const Kill &kill)
@@ -263,7 +246,7 @@ private slots:
         QVERIFY(put(video, "v000"));
         QVERIFY(fatimage::mount(image, mount));
         auto unmount = qScopeGuard([&] { fatimage::unmount(mount); });
-        const TrackMap videos{{1, entry(1, video, "Unknown Album", {}, true)}};
+        const TrackMap videos{{1, trackOf(1, video, "Unknown Album", {}, true)}};
         QVERIFY2(killedRun(mount, videos, kill), "the run was not killed where it should be");
         fatimage::unmount(mount);
         QVERIFY(fatimage::mount(image, mount));
@@ -305,7 +288,7 @@ static int mendChild(int argc, char *argv[])
             roomless = true;
         else if (parts.first() == "track" && parts.size() == 5)
             map.insert(map.size() + 1,
-                entry(map.size() + 1, parts.at(1), parts.at(2), parts.at(3), parts.at(4) == "1"));
+                trackOf(map.size() + 1, parts.at(1), parts.at(2), parts.at(3), parts.at(4) == "1"));
     }
     opkiller::Op op;
     if (kill.size() >= 2 && opkiller::opNamed(kill.at(0), &op)) {

@@ -14,15 +14,6 @@ using namespace drivefixtures;
 
 namespace {
 
-track entry(qint64 id, const QString &path, const QString &album)
-{
-    track t;
-    t.id = id;
-    t.filepath = path;
-    t.albumname = album;
-    return t;
-}
-
 // What mdir says an image has free, in bytes.
 qint64 bytesFree(const QString &image)
 {
@@ -64,11 +55,7 @@ class TestArrangeWords : public QObject
     QTemporaryDir m_dir;
     QString m_media;
 
-    QString song(const QString &name, int track)
-    {
-        const QString path = m_media + "/" + name;
-        return QFileInfo::exists(path) ? path : makeSong(path, track);
-    }
+    QString song(const QString &name, int track) { return songIn(m_media, name, track); }
 
     static QString songName(int n) { return QString("0%1 Song.mp3").arg(n); }
 
@@ -76,7 +63,7 @@ class TestArrangeWords : public QObject
     {
         TrackMap map;
         for (const int n : numbers)
-            map.insert(n, entry(n, song(songName(n), n), "Alpha"));
+            map.insert(n, trackOf(n, song(songName(n), n), "Alpha"));
         return map;
     }
 
@@ -229,7 +216,7 @@ private slots:
         }
         TrackMap tracks = alpha({3});
         for (int n = 1; n <= 3; ++n)
-            tracks.insert(100 + n, entry(100 + n, song(QString("b%1.mp3").arg(n), n), "Beta"));
+            tracks.insert(100 + n, trackOf(100 + n, song(QString("b%1.mp3").arg(n), n), "Beta"));
         bool struck = false;
         FolderOrder::stepHook = [&](FolderOrder::Step at, int count) {
             if (!struck && at == FolderOrder::Step::MovedOut && count == 1)
