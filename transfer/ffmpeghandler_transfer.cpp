@@ -175,7 +175,7 @@ TransferReport ffmpeghandler::transferTracks(
         // Put back as they went out, into slots that may have been taken since. A record goes
         // only once its folder is in play order: a run killed before that leaves it to the next.
         for (const FolderOrder::Recovery::Mend &mend : recovered.restored) {
-            if (run.report.stop != TransferReport::Completed)
+            if (targetLost(run))
                 break;
             if (!arrangeFolder(run, mend.folder))
                 continue;
@@ -286,7 +286,7 @@ TransferReport ffmpeghandler::transferTracks(
         if (item.folder.toCaseFolded() != run.folderOrder.folder().toCaseFolded()) {
             arrangeFolder(run, run.folderOrder);
             // A drive found gone meanwhile is tried no more: the files left are not failures.
-            if (run.report.stop != TransferReport::Completed) {
+            if (targetLost(run)) {
                 walked = false;
                 break;
             }
