@@ -381,7 +381,8 @@ FolderOrder::Outcome FolderOrder::relay(const QString &stagingParent, Relay &tri
     else if (before.free >= 0 && middle.free >= 0 && before.free > middle.free)
         unit = before.free - middle.free;
     const qint64 needed = trip.needed(unit, recordText.size());
-    if (outcome.ok() && before.free >= 0 && before.free < needed) {
+    if (before.free >= 0 && before.free < needed
+        && outcome.error.error != platform::CopyOutcome::TargetGone) {
         outcome.error = {platform::CopyOutcome::NoSpace, roomWanted(before.free, needed)};
     } else if (outcome.ok() && before.free < 0) {
         // The drive does not say: what the rest of the trip takes is written once, then let go.
