@@ -9,6 +9,8 @@ ModalBox {
     property var app
     // The targets listed so far while the dialog is open, to tell which one is new.
     property var known: []
+    // The folder chooser has closed; the next listing shows whether it gave a folder.
+    property bool folderAsked: false
 
     palette.windowText: "white"
     width: Math.min(parent.width - 80, 640)
@@ -18,6 +20,7 @@ ModalBox {
     background: Rectangle { color: "#2f353e"; radius: 6 }
     onOpened: {
         known = []
+        folderAsked = false
         takeNewTargets()
     }
 
@@ -40,6 +43,7 @@ ModalBox {
             if (known.indexOf(entry.driveletter) < 0 && entry.isSystem === 1)
                 chosen = entry.driveletter
         }
+        var newFolder = chosen !== ""
         if (chosen === "" && drivedetails.length === 1 && known.indexOf(paths[0]) < 0)
             chosen = paths[0]
         if (chosen !== "")
@@ -47,6 +51,13 @@ ModalBox {
         else if (app.selectedDrive !== "" && paths.indexOf(app.selectedDrive) < 0)
             app.selectedDrive = ""
         known = paths
+        // A folder just chosen is what Return should now transfer to; after a cancel, the focus
+        // stays on Open Directory. Unless the person has moved it meanwhile.
+        if (folderAsked) {
+            folderAsked = false
+            if (newFolder && openDirectory.focus && startButton.enabled)
+                startButton.forceActiveFocus(Qt.TabFocusReason)
+        }
     }
     // The program sets the list anew at each poll.
     property var targets: drivedetails
@@ -83,9 +94,17 @@ ModalBox {
             }
         }
         Button {
+            id: openDirectory
             objectName: "openDirectoryButton"
             text: TransferandSync_opendirectory
-            onClicked: dialog.app.transferandSyncDialog()
+            // The chooser is a window of its own and returns only once it has closed. The focus
+            // comes back here with the window, without the mark a key gives, so it is marked again.
+            onClicked: {
+                dialog.app.transferandSyncDialog()
+                dialog.folderAsked = dialog.opened
+                openDirectory.focusReason = Qt.TabFocusReason
+                openDirectory.forceActiveFocus(Qt.TabFocusReason)
+            }
         }
         CheckBox {
             id: formatBox
