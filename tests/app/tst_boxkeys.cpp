@@ -8,7 +8,9 @@
 #include "testenv.h"
 
 #include <QDir>
+#include <QDirIterator>
 #include <QQuickItem>
+#include <QSGRendererInterface>
 #include <QSignalSpy>
 
 // The window's boxes driven as a person does: a click on a page button opens one, then only keys.
@@ -145,7 +147,55 @@ class TestBoxKeys : public QObject
         return state;
     }
 
+    // Tabs until the control showing `text` has the focus; false if it never does.
+    bool tabTo(const QString &text)
+    {
+        for (int i = 0; i < 60; ++i) {
+            press("Tab");
+            if (focused() && focused()->property("text").toString() == text)
+                return true;
+        }
+        return false;
+    }
+    bool tabTo(QQuickItem *control) { return control && tabTo(control->property("text").toString()); }
+
+    // Whether the window's one focus mark is shown on `control`.
+    bool marked(QQuickItem *control) const
+    {
+        const auto *mark = m_root->findChild<QQuickItem *>("focusMark");
+        return mark && control && mark->parentItem() == control && mark->isVisible();
+    }
+
+    // The control as the window shows it now.
+    QImage shot(QQuickItem *control) const
+    {
+        return m_window->grabWindow().copy(control->mapRectToScene(control->boundingRect()).toAlignedRect());
+    }
+    static int pixelsApart(const QImage &a, const QImage &b)
+    {
+        if (a.size() != b.size())
+            return a.width() * a.height();
+        int apart = 0;
+        for (int y = 0; y < a.height(); ++y)
+            for (int x = 0; x < a.width(); ++x)
+                apart += a.pixel(x, y) != b.pixel(x, y) ? 1 : 0;
+        return apart;
+    }
+
+    // The media files a transfer wrote below `folder`.
+    static int mediaFiles(const QString &folder)
+    {
+        int found = 0;
+        for (QDirIterator it(folder, {"*.mp3"}, QDir::Files, QDirIterator::Subdirectories); it.hasNext();
+             it.next())
+            ++found;
+        return found;
+    }
+
 private slots:
+    // Grabs of the window come out drawn on every platform, the offscreen one included.
+    void initTestCase() { QQuickWindow::setGraphicsApi(QSGRendererInterface::Software); }
+
     // Return and Escape close it, as OK does; Tab and space stay in it; the focus goes back to the
     // page button, whose own space opens the box again. A click beside it still closes it.
     void messageBoxTakesTheKeys()
@@ -301,6 +351,213 @@ private slots:
         QVERIFY(call("slHideSearchProgress"));
         QCOMPARE(focused(), item("libraryButton"));
         QCOMPARE(page(app.controller()), before);
+    }
+
+    // Tab to a push button and Return does what space does, in each box: the add's and the
+    // search's Cancel, OK, the repair chooser's three buttons, the removal's Cancel and Remove.
+    void returnPressesTheFocusedButton()
+    {
+        TestEnv env;
+        KivoApplication app;
+        start(env, app);
+        if (QTest::currentTestFailed())
+            return;
+        QSignalSpy cancelCopy(m_root, SIGNAL(sgCancelCopy()));
+        QSignalSpy cancelSearch(m_root, SIGNAL(sgCancelSearch()));
+        QSignalSpy repair(m_root, SIGNAL(sgCollectMediaToUpdate(QVariant)));
+        click(item("libraryButton"));
+
+        QVERIFY(call("slUpdateCopyProgress", 0, 3));
+        QVERIFY(tabTo("Cancel"));
+        press("Return");
+        QCOMPARE(cancelCopy.size(), 1);
+        QVERIFY(call("slCopyFinished", 0));
+        QVERIFY(call("slShowSearchProgress", "Searching"));
+        QVERIFY(tabTo("Cancel"));
+        press("Return");
+        QCOMPARE(cancelSearch.size(), 1);
+        QVERIFY(call("slHideSearchProgress"));
+        QVERIFY(call("showmessageBox", "A note"));
+        QVERIFY(tabTo("OK"));
+        press("Return");
+        QVERIFY(!opened("messageBox"));
+
+        click(item("advancedSettingsButton"));
+        QTRY_VERIFY(opened("advancedSettings"));
+        QVERIFY(tabTo("Cancel"));
+        press("Return");
+        QVERIFY(!opened("advancedSettings"));
+        click(item("advancedSettingsButton"));
+        QTRY_VERIFY(opened("advancedSettings"));
+        QVERIFY(tabTo("Select all"));
+        press("Return");
+        QVERIFY(item("repairChosenButton")->property("text").toString().endsWith("(4)"));
+        QVERIFY(tabTo(item("repairChosenButton")));
+        press("Return");
+        QCOMPARE(repair.size(), 1);
+        QCOMPARE(repair.first().first().value<QVariant>().toList().size(), 4);
+        QVERIFY(!opened("advancedSettings"));
+
+        QVERIFY(call("selectRows", true));
+        click(item("removeButton"));
+        QVERIFY(tabTo("Cancel"));
+        press("Return");
+        QVERIFY(!opened("removalBox"));
+        QCOMPARE(kivoDB().loadLibrary().size(), 4);
+        click(item("removeButton"));
+        QVERIFY(tabTo("Remove"));
+        press("Return");
+        QVERIFY(QTest::qWaitFor([&] { return kivoDB().loadLibrary().isEmpty(); }, 30000));
+    }
+
+    // Tab to Transfer and Return starts the transfer; the box that opens counts the files to come
+    // before the first has arrived, and Tab to its Stop and Return stops the transfer there.
+    void returnStopsTheTransfer()
+    {
+        TestEnv env;
+        KivoApplication app;
+        start(env, app);
+        if (QTest::currentTestFailed())
+            return;
+        QVERIFY(call("selectRows", true));
+        const QString target = env.makePath("stick");
+        QVERIFY(QDir().mkpath(target));
+        app.drive()->folderChooser = [target] { return target; };
+        QStringList counts;
+        const auto opening = connect(app.drive(), &Drive::sgShowTransferProgress, this, [&] {
+            counts << item("transferCount")->property("text").toString();
+            // The transfer starts only once this has returned: Stop comes before any file.
+            if (tabTo("Stop"))
+                press("Return");
+        });
+        click(item("transferButton"));
+        QVERIFY(call("transferandSyncDialog"));
+        QTRY_COMPARE(m_root->property("selectedDrive").toString(), target);
+        QSignalSpy ended(app.drive(), &Drive::sgTransferEnded);
+        QVERIFY(tabTo("Transfer"));
+        press("Return");
+        QVERIFY(ended.wait(30000));
+        disconnect(opening);
+        const auto report = ended.first().first().value<TransferReport>();
+        QCOMPARE(report.stop, TransferReport::Cancelled);
+        QCOMPARE(report.copied, 0);
+        QCOMPARE(mediaFiles(target), 0);
+        QCOMPARE(counts, QStringList{"Transferring: 0 / 4"});
+    }
+
+    // A folder chosen through Open Directory takes the focus to Transfer, marked, and Return
+    // transfers there; after a cancelled chooser the focus stays on Open Directory, marked.
+    void chosenFolderTakesReturn()
+    {
+        TestEnv env;
+        QString answer;
+        int asked = 0;
+        KivoApplication app;
+        start(env, app);
+        if (QTest::currentTestFailed())
+            return;
+        QVERIFY(call("selectRows", true));
+        const QString target = env.makePath("stick");
+        QVERIFY(QDir().mkpath(target));
+        app.drive()->folderChooser = [&] {
+            ++asked;
+            return answer;
+        };
+        click(item("transferButton"));
+        QVERIFY(tabTo("Open Directory"));
+        QSignalSpy polled(app.drive(), &Drive::drivesRead);
+        press("Return");
+        QCOMPARE(asked, 1);
+        QVERIFY(polled.wait(5000));
+        QCOMPARE(focused(), item("openDirectoryButton"));
+        QVERIFY(marked(item("openDirectoryButton")));
+
+        answer = target;
+        press("Return");
+        QCOMPARE(asked, 2);
+        QTRY_COMPARE(focused(), item("startTransferButton"));
+        QVERIFY(marked(item("startTransferButton")));
+        QCOMPARE(m_root->property("selectedDrive").toString(), target);
+        QSignalSpy ended(app.drive(), &Drive::sgTransferEnded);
+        press("Return");
+        QVERIFY(ended.wait(30000));
+        QCOMPARE(asked, 2);
+        QCOMPARE(ended.first().first().value<TransferReport>().stop, TransferReport::Completed);
+        QCOMPARE(mediaFiles(target), 4);
+    }
+
+    // Drawn: a highlighted button looks otherwise with the focus than without it, and while the
+    // button beside it has the focus, only that one looks focused. The mark goes with the focus
+    // to each control of a box.
+    void focusIsSeenOnHighlightedButtons()
+    {
+        TestEnv env;
+        KivoApplication app;
+        start(env, app);
+        if (QTest::currentTestFailed())
+            return;
+        m_window->requestActivate();
+        QVERIFY(QTest::qWaitForWindowActive(m_window));
+        const auto seenApart = [this](QQuickItem *control) {
+            QVERIFY(control && focused() != control);
+            const QImage before = shot(control);
+            QVERIFY(before.pixel(0, 0) != 0u);  // drawn, not blank
+            QVERIFY2(tabTo(control), qPrintable(control->objectName()));
+            QVERIFY(marked(control));
+            QVERIFY2(pixelsApart(before, shot(control)) > 100, qPrintable(control->objectName()));
+        };
+
+        QVERIFY(call("selectRows", true));
+        click(item("removeButton"));
+        QQuickItem *remove = item("confirmButton"), *cancel = item("confirmCancel");
+        const QImage removeAlone = shot(remove), cancelAlone = shot(cancel);
+        QVERIFY(tabTo("Cancel"));
+        QVERIFY(pixelsApart(cancelAlone, shot(cancel)) > 100);
+        QCOMPARE(pixelsApart(removeAlone, shot(remove)), 0);
+        QVERIFY(tabTo("Remove"));
+        QVERIFY(pixelsApart(removeAlone, shot(remove)) > 100);
+        QCOMPARE(pixelsApart(cancelAlone, shot(cancel)), 0);
+        press("Escape");
+        // Back on the page button as it was: unmarked after a click, marked after a key.
+        QCOMPARE(focused(), item("removeButton"));
+        QVERIFY(!marked(item("removeButton")));
+        QVERIFY(tabTo(item("removeButton")));
+        press("Space Escape");
+        QCOMPARE(focused(), item("removeButton"));
+        QVERIFY(marked(item("removeButton")));
+
+        const QString target = env.makePath("stick");
+        QVERIFY(QDir().mkpath(target));
+        app.drive()->folderChooser = [target] { return target; };
+        click(item("transferButton"));
+        QVERIFY(call("transferandSyncDialog"));
+        QTRY_COMPARE(m_root->property("selectedDrive").toString(), target);
+        seenApart(item("startTransferButton"));
+        QQuickItem *const first = focused();
+        for (int i = 0; i < 20 && (i == 0 || focused() != first); ++i) {
+            press("Tab");
+            QVERIFY2(marked(focused()), qPrintable(focused()->property("text").toString()));
+        }
+        press("Escape");
+
+        // A box over another gives the focus back to the control that had it, marked.
+        QVERIFY(call("slShowTransferProgress"));
+        QVERIFY(tabTo("Stop"));
+        QQuickItem *stop = focused();
+        QVERIFY(call("showmessageBox", "Over the transfer"));
+        QVERIFY(!marked(stop));
+        press("Return");
+        QCOMPARE(focused(), stop);
+        QVERIFY(marked(stop));
+        QVERIFY(call("slhideTransferProgress"));
+
+        seenApart(item("libraryButton"));  // the page in front
+        QVERIFY(call("slShowBrowser", 1));
+        QTRY_VERIFY(item("addAllButton")->isVisible() && item("addAllButton")->isEnabled());
+        seenApart(item("addAllButton"));
+        click(item("changeVehicleButton"));
+        QTRY_VERIFY(item("continueButton")->isVisible() && item("continueButton")->isEnabled());
+        seenApart(item("continueButton"));
     }
 
     // The tracks to repair: a Tab cycle stays in it, Escape closes it, the focus goes back.
