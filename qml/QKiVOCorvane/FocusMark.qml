@@ -6,11 +6,12 @@ import QtQuick
 // itself with the focus, could not be told apart. Where the mouse put the focus, no frame is drawn.
 Item {
     id: mark
-    // The control with the keyboard focus; none while the focus is on a box's content, a list or
-    // nothing, or came from a click.
+    // The control with the keyboard focus; none while the focus is on a box's content or frame, a
+    // list or nothing, or came from a click.
     readonly property Item control: {
         var item = Window.activeFocusItem
-        if (!item || item.focusReason === undefined || item.focusReason === Qt.MouseFocusReason)
+        if (!item || !item.activeFocusOnTab || item.focusReason === undefined
+                || item.focusReason === Qt.MouseFocusReason)
             return null
         return item
     }
