@@ -11,6 +11,9 @@ ModalBox {
     property var known: []
     // The folder chooser has closed; the next listing shows whether it gave a folder.
     property bool folderAsked: false
+    // The rows: changed only when the targets are. The program lists them anew at each poll, and
+    // rows made anew each second took the keyboard focus away from the one that had it.
+    property var targetPaths: []
 
     palette.windowText: "white"
     width: Math.min(parent.width - 80, 640)
@@ -20,6 +23,7 @@ ModalBox {
     background: Rectangle { color: "#2f353e"; radius: 6 }
     onOpened: {
         known = []
+        targetPaths = []
         folderAsked = false
         takeNewTargets()
     }
@@ -51,6 +55,8 @@ ModalBox {
         else if (app.selectedDrive !== "" && paths.indexOf(app.selectedDrive) < 0)
             app.selectedDrive = ""
         known = paths
+        if (paths.join("\n") !== targetPaths.join("\n"))
+            targetPaths = paths
         // A folder just chosen is what Return should now transfer to; after a cancel, the focus
         // stays on Open Directory. Unless the person has moved it meanwhile.
         if (folderAsked) {
@@ -80,17 +86,23 @@ ModalBox {
         ButtonGroup { id: driveGroup }
         Repeater {
             objectName: "driveRows"
-            model: drivedetails
+            model: dialog.targetPaths
             RadioButton {
+                // The target as the last poll saw it.
+                readonly property var entry: {
+                    drivedetails
+                    return dialog.entryOf(modelData)
+                }
                 Layout.fillWidth: true
                 ButtonGroup.group: driveGroup
                 font.pixelSize: 15
-                checked: dialog.app.selectedDrive === modelData.driveletter
-                onClicked: dialog.app.selectedDrive = modelData.driveletter
-                text: modelData.isSystem === 1
-                      ? TransferandSync_folder + ": " + modelData.driveletter
-                      : modelData.driveletter + "   " + modelData.filesystem + " (" + modelData.drivename + ")   "
-                        + modelData.freespace + " " + TransferandSync_free + " " + modelData.totalspace + " GB"
+                checked: dialog.app.selectedDrive === modelData
+                onClicked: dialog.app.selectedDrive = modelData
+                text: !entry ? modelData
+                      : entry.isSystem === 1
+                      ? TransferandSync_folder + ": " + entry.driveletter
+                      : entry.driveletter + "   " + entry.filesystem + " (" + entry.drivename + ")   "
+                        + entry.freespace + " " + TransferandSync_free + " " + entry.totalspace + " GB"
             }
         }
         Button {

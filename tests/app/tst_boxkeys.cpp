@@ -9,6 +9,7 @@
 
 #include <QDir>
 #include <QDirIterator>
+#include <QPointer>
 #include <QQuickItem>
 #include <QSGRendererInterface>
 #include <QSignalSpy>
@@ -446,7 +447,8 @@ private slots:
     }
 
     // A folder chosen through Open Directory takes the focus to Transfer, marked, and Return
-    // transfers there; after a cancelled chooser the focus stays on Open Directory, marked.
+    // transfers there; after a cancelled chooser the focus stays on Open Directory, marked. The
+    // focus stays on a target's row while the drives are polled.
     void chosenFolderTakesReturn()
     {
         TestEnv env;
@@ -478,6 +480,13 @@ private slots:
         QTRY_COMPARE(focused(), item("startTransferButton"));
         QVERIFY(marked(item("startTransferButton")));
         QCOMPARE(m_root->property("selectedDrive").toString(), target);
+        // The polls list the targets anew; the row with the focus keeps it.
+        QVERIFY(tabTo("Folder: " + target));
+        const QPointer<QQuickItem> row = focused();
+        QVERIFY(polled.wait(5000) && polled.wait(5000));
+        QVERIFY(row && focused() == row);
+        QVERIFY(marked(row));
+        QVERIFY(tabTo("Transfer"));
         QSignalSpy ended(app.drive(), &Drive::sgTransferEnded);
         press("Return");
         QVERIFY(ended.wait(30000));
