@@ -53,13 +53,20 @@ protected:
         mgr->searchInMediaSource("mymusic");
         QVERIFY(QTest::qWaitFor([mgr] { return !mgr->isSearching(); }, 30000));
         QSignalSpy repair(mgr, &manager::sgUpdateRepairProgress);
+        // The end of the repair reads the library's views once more, and makes their rows anew:
+        // the boxes are tried once that has been done, not while a list may change under the keys.
+        bool readAfterRepair = false;
+        const auto reading = connect(mgr, &manager::sgLibraryLoading, this, [&](const QVariant &busy) {
+            readAfterRepair = !busy.toBool() && !repair.isEmpty() && repair.last().value(1).toInt() == 0;
+        });
         mgr->slAddToLibrary(true);
         QVERIFY(QTest::qWaitFor(
             [&] {
                 return !mgr->isLoading() && !mgr->isCopying() && !repair.isEmpty()
-                    && repair.last().value(1).toInt() == 0;
+                    && repair.last().value(1).toInt() == 0 && readAfterRepair;
             },
             30000));
+        disconnect(reading);
         QCOMPARE(mgr->library().size(), 4);
         QVERIFY(QMetaObject::invokeMethod(m_root, "slShowLibraryTab", Q_ARG(QVariant, "tracks")));
         QTRY_COMPARE(m_root->property("currentPage").toString(), QStringLiteral("library"));

@@ -200,9 +200,13 @@ private slots:
         press("Return");
         QVERIFY(item("repairChosenButton")->property("text").toString().endsWith("(4)"));
         QVERIFY(tabTo(item("repairChosenButton")));
+        QSignalSpy progress(app.controller(), &manager::sgUpdateRepairProgress);
         press("Return");
         QCOMPARE(repair.size(), 1);
         QCOMPARE(repair.first().first().value<QVariant>().toList().size(), 4);
+        // The run ends before the tracks go, as it would in a person's hands.
+        QVERIFY(QTest::qWaitFor(
+            [&] { return !progress.isEmpty() && progress.last().value(1).toInt() == 0; }, 30000));
         QVERIFY(!opened("advancedSettings"));
 
         QVERIFY(call("selectRows", true));
