@@ -109,8 +109,9 @@ ModalBox {
             id: openDirectory
             objectName: "openDirectoryButton"
             text: TransferandSync_opendirectory
-            // The chooser is a window of its own and returns only once it has closed. The focus
-            // comes back here with the window, without the mark a key gives, so it is marked again.
+            // The chooser is a window of its own and returns only once it has closed. The focus is
+            // then shown here, as after a key, even where a click pressed the button: the person
+            // must see where Return goes now.
             onClicked: {
                 dialog.app.transferandSyncDialog()
                 dialog.folderAsked = dialog.opened
