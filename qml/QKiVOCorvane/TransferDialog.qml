@@ -41,13 +41,20 @@ ModalBox {
             return
         var paths = []
         var chosen = ""
+        // The chooser leaves a folder listed only when one was chosen, the one listed before
+        // included: a cancel takes it off the list.
+        var folder = ""
         for (var i = 0; i < drivedetails.length; ++i) {
             var entry = drivedetails[i]
             paths.push(entry.driveletter)
+            if (entry.isSystem === 1)
+                folder = entry.driveletter
             if (known.indexOf(entry.driveletter) < 0 && entry.isSystem === 1)
                 chosen = entry.driveletter
         }
-        var newFolder = chosen !== ""
+        if (folderAsked && folder !== "")
+            chosen = folder
+        var folderChosen = folderAsked && folder !== ""
         if (chosen === "" && drivedetails.length === 1 && known.indexOf(paths[0]) < 0)
             chosen = paths[0]
         if (chosen !== "")
@@ -61,7 +68,7 @@ ModalBox {
         // stays on Open Directory. Unless the person has moved it meanwhile.
         if (folderAsked) {
             folderAsked = false
-            if (newFolder && openDirectory.focus && startButton.enabled)
+            if (folderChosen && openDirectory.focus && startButton.enabled)
                 startButton.forceActiveFocus(Qt.TabFocusReason)
         }
     }
