@@ -208,6 +208,13 @@ void KivoApplication::connectRoot()
     join(drive, SIGNAL(sgShowFormatWait()), root, SLOT(slShowLoading()));
     join(drive, SIGNAL(sgHideFormatWait()), root, SLOT(slHideLoading()));
     join(drive, SIGNAL(sgShowTransferProgress()), root, SLOT(slShowTransferProgress()), Qt::DirectConnection);
+    // The drive tells the count only with the first file done, which may take seconds; the box
+    // shows how many are coming from the moment it opens. The transfer takes the whole selection.
+    QObject::connect(drive, &Drive::sgShowTransferProgress, root, [root] {
+        QMetaObject::invokeMethod(root, "slUpdateTransferProgress",
+            Q_ARG(QVariant, int(Drive::transferMap().size())), Q_ARG(QVariant, 0),
+            Q_ARG(QVariant, QString()));
+    });
     join(drive, SIGNAL(sgHideTransferProgress()), root, SLOT(slhideTransferProgress()), Qt::DirectConnection);
 }
 

@@ -163,8 +163,6 @@ ColumnLayout {
                 background: Rectangle {
                     implicitHeight: 34
                     color: tab.checked ? "#2f353e" : (tab.hovered ? "#2a2f37" : "transparent")
-                    border.width: tab.visualFocus ? 1 : 0
-                    border.color: "#f0b400"
                     Rectangle {
                         anchors.bottom: parent.bottom
                         width: parent.width

@@ -13,8 +13,10 @@ Popup {
     property T.AbstractButton defaultButton: null
     // What Escape presses; none where the box has no cancel (a running transfer keeps its Stop).
     property T.AbstractButton cancelButton: null
-    // Where the focus was when the box opened.
+    // Where the focus was when the box opened, and how it came there: it goes back the same way,
+    // so a mark that showed it shows it again.
     property Item focusBefore: null
+    property int focusBeforeReason: Qt.OtherFocusReason
 
     modal: true
     focus: true
@@ -35,14 +37,19 @@ Popup {
 
     onAboutToShow: {
         focusBefore = contentItem.Window.activeFocusItem
+        focusBeforeReason = focusBefore && focusBefore.focusReason !== undefined ? focusBefore.focusReason
+                                                                                 : Qt.OtherFocusReason
         // The box's own keys sit on its content: a fresh start there, not on the button last used.
         contentItem.focus = true
         OpenBoxes.opened(box)
     }
     onClosed: OpenBoxes.closed(box)
 
-    // Only keys the box's controls leave come here.
-    Connections {
+    // Only keys the box's controls leave come here. Held by a property, not declared as a child:
+    // a popup's children go into its content item, and while the box is being built that is a
+    // stand-in, which the box's own content then replaces. The handler stayed with the stand-in,
+    // on its keys or on none, and missed every key of some boxes.
+    readonly property Connections keyHandler: Connections {
         target: box.contentItem ? box.contentItem.Keys : null
         function onPressed(event) {
             if (event.key === Qt.Key_Return || event.key === Qt.Key_Enter)

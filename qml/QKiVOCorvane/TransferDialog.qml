@@ -9,6 +9,11 @@ ModalBox {
     property var app
     // The targets listed so far while the dialog is open, to tell which one is new.
     property var known: []
+    // The folder chooser has closed; the next listing shows whether it gave a folder.
+    property bool folderAsked: false
+    // The rows: changed only when the targets are. The program lists them anew at each poll, and
+    // rows made anew each second took the keyboard focus away from the one that had it.
+    property var targetPaths: []
 
     palette.windowText: "white"
     width: Math.min(parent.width - 80, 640)
@@ -18,6 +23,8 @@ ModalBox {
     background: Rectangle { color: "#2f353e"; radius: 6 }
     onOpened: {
         known = []
+        targetPaths = []
+        folderAsked = false
         takeNewTargets()
     }
 
@@ -34,12 +41,20 @@ ModalBox {
             return
         var paths = []
         var chosen = ""
+        // The chooser leaves a folder listed only when one was chosen, the one listed before
+        // included: a cancel takes it off the list.
+        var folder = ""
         for (var i = 0; i < drivedetails.length; ++i) {
             var entry = drivedetails[i]
             paths.push(entry.driveletter)
+            if (entry.isSystem === 1)
+                folder = entry.driveletter
             if (known.indexOf(entry.driveletter) < 0 && entry.isSystem === 1)
                 chosen = entry.driveletter
         }
+        if (folderAsked && folder !== "")
+            chosen = folder
+        var folderChosen = folderAsked && folder !== ""
         if (chosen === "" && drivedetails.length === 1 && known.indexOf(paths[0]) < 0)
             chosen = paths[0]
         if (chosen !== "")
@@ -47,6 +62,15 @@ ModalBox {
         else if (app.selectedDrive !== "" && paths.indexOf(app.selectedDrive) < 0)
             app.selectedDrive = ""
         known = paths
+        if (paths.join("\n") !== targetPaths.join("\n"))
+            targetPaths = paths
+        // A folder just chosen is what Return should now transfer to; after a cancel, the focus
+        // stays on Open Directory. Unless the person has moved it meanwhile.
+        if (folderAsked) {
+            folderAsked = false
+            if (folderChosen && openDirectory.focus && startButton.enabled)
+                startButton.forceActiveFocus(Qt.TabFocusReason)
+        }
     }
     // The program sets the list anew at each poll.
     property var targets: drivedetails
@@ -69,23 +93,38 @@ ModalBox {
         ButtonGroup { id: driveGroup }
         Repeater {
             objectName: "driveRows"
-            model: drivedetails
+            model: dialog.targetPaths
             RadioButton {
+                // The target as the last poll saw it.
+                readonly property var entry: {
+                    drivedetails
+                    return dialog.entryOf(modelData)
+                }
                 Layout.fillWidth: true
                 ButtonGroup.group: driveGroup
                 font.pixelSize: 15
-                checked: dialog.app.selectedDrive === modelData.driveletter
-                onClicked: dialog.app.selectedDrive = modelData.driveletter
-                text: modelData.isSystem === 1
-                      ? TransferandSync_folder + ": " + modelData.driveletter
-                      : modelData.driveletter + "   " + modelData.filesystem + " (" + modelData.drivename + ")   "
-                        + modelData.freespace + " " + TransferandSync_free + " " + modelData.totalspace + " GB"
+                checked: dialog.app.selectedDrive === modelData
+                onClicked: dialog.app.selectedDrive = modelData
+                text: !entry ? modelData
+                      : entry.isSystem === 1
+                      ? TransferandSync_folder + ": " + entry.driveletter
+                      : entry.driveletter + "   " + entry.filesystem + " (" + entry.drivename + ")   "
+                        + entry.freespace + " " + TransferandSync_free + " " + entry.totalspace + " GB"
             }
         }
         Button {
+            id: openDirectory
             objectName: "openDirectoryButton"
             text: TransferandSync_opendirectory
-            onClicked: dialog.app.transferandSyncDialog()
+            // The chooser is a window of its own and returns only once it has closed. The focus is
+            // then shown here, as after a key, even where a click pressed the button: the person
+            // must see where Return goes now.
+            onClicked: {
+                dialog.app.transferandSyncDialog()
+                dialog.folderAsked = dialog.opened
+                openDirectory.focusReason = Qt.TabFocusReason
+                openDirectory.forceActiveFocus(Qt.TabFocusReason)
+            }
         }
         CheckBox {
             id: formatBox

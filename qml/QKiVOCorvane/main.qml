@@ -312,4 +312,6 @@ Rectangle {
         anchors.centerIn: parent
         app: root
     }
+
+    FocusMark { }
 }

@@ -21,14 +21,21 @@ function closed(box) {
     if (at >= 0)
         boxes.splice(at, 1)
     for (var i = 0; i < boxes.length; ++i)
-        if (holds(box, boxes[i].focusBefore))
+        if (holds(box, boxes[i].focusBefore)) {
             boxes[i].focusBefore = box.focusBefore
-    // The newest box still up took the keyboard when it opened and keeps it.
+            boxes[i].focusBeforeReason = box.focusBeforeReason
+        }
+    var back = box.focusBefore
+    // The newest box still up took the keyboard when it opened and keeps it: on the control it
+    // had when this one opened over it, else where the box itself puts it.
     if (boxes.length > 0) {
-        boxes[boxes.length - 1].forceActiveFocus()
+        var top = boxes[boxes.length - 1]
+        if (back && holds(top, back) && back.visible && back.enabled)
+            back.forceActiveFocus(box.focusBeforeReason)
+        else
+            top.forceActiveFocus()
         return
     }
-    var back = box.focusBefore
     if (back && back.visible && back.enabled)
-        back.forceActiveFocus()
+        back.forceActiveFocus(box.focusBeforeReason)
 }

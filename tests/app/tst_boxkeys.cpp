@@ -1,149 +1,10 @@
-#include "combo.h"
-#include "drive.h"
-#include "kivodb.h"
-#include "manager.h"
-#include "mediagen.h"
-#include "qmain.h"
-#include "qmlapplicationviewer.h"
-#include "testenv.h"
-
-#include <QDir>
-#include <QQuickItem>
-#include <QSignalSpy>
+#include "boxdriver.h"
 
 // The window's boxes driven as a person does: a click on a page button opens one, then only keys.
 // Whatever the keys do, the page behind stays as it was.
-class TestBoxKeys : public QObject
+class TestBoxKeys : public BoxDriver
 {
     Q_OBJECT
-
-    QQuickWindow *m_window = nullptr;
-    QObject *m_root = nullptr;
-
-    // Four songs added, their repair over, the library's tracks in front.
-    void start(const TestEnv &env, KivoApplication &app)
-    {
-        for (int i = 1; i <= 4; ++i) {
-            MediaAudio media;
-            media.seconds = 8;
-            media.bitrateKbps = 128;
-            media.tags = {{"title", QString("Song %1").arg(i)}, {"artist", "The Band"},
-                {"album", QString("Album %1").arg((i + 1) / 2)}, {"track", QString::number(i)}};
-            const QString path = env.home() + QString("/Music/Band/%1.mp3").arg(i);
-            QDir().mkpath(QFileInfo(path).absolutePath());
-            QVERIFY(MediaGen::makeAudio(path, media).isEmpty());
-        }
-        StartOptions options;
-        options.qmlFile = QStringLiteral(KIVO_SOURCE_DIR "/qml/QKiVOCorvane/main.qml");
-        options.checkForUpdates = false;
-        options.askOpenAnother = [] { return true; };
-        QCOMPARE(app.start(options), KivoApplication::Result::Started);
-        m_window = app.viewer();
-        m_root = app.viewer()->rootObject();
-        m_window->resize(1280, 800);
-        const QVariantMap vehicle = Combo::vehicleList().value(0).toMap();
-        QVERIFY(QMetaObject::invokeMethod(m_root, "sgVehicleChosen", Q_ARG(QString, "0"),
-            Q_ARG(QString, vehicle.value("name").toString()),
-            Q_ARG(QString, vehicle.value("lastYear").toString()), Q_ARG(int, 0)));
-        QVERIFY(QMetaObject::invokeMethod(m_root, "sgCheckMediaLibrary", Q_ARG(int, 0)));
-        manager *mgr = app.controller();
-        mgr->searchInMediaSource("mymusic");
-        QVERIFY(QTest::qWaitFor([mgr] { return !mgr->isSearching(); }, 30000));
-        QSignalSpy repair(mgr, &manager::sgUpdateRepairProgress);
-        mgr->slAddToLibrary(true);
-        QVERIFY(QTest::qWaitFor(
-            [&] {
-                return !mgr->isLoading() && !mgr->isCopying() && !repair.isEmpty()
-                    && repair.last().value(1).toInt() == 0;
-            },
-            30000));
-        QCOMPARE(mgr->library().size(), 4);
-        QVERIFY(QMetaObject::invokeMethod(m_root, "slShowLibraryTab", Q_ARG(QVariant, "tracks")));
-        QTRY_COMPARE(m_root->property("currentPage").toString(), QStringLiteral("library"));
-    }
-
-    QQuickItem *item(const char *name) const { return m_root->findChild<QQuickItem *>(name); }
-    bool opened(const char *box) const
-    {
-        return m_root->findChild<QObject *>(box)->property("opened").toBool();
-    }
-    // One of the window's functions, as the program calls it.
-    bool call(const char *function, const QVariant &a = {}, const QVariant &b = {}) const
-    {
-        if (b.isValid())
-            return QMetaObject::invokeMethod(m_root, function, Q_ARG(QVariant, a), Q_ARG(QVariant, b));
-        if (a.isValid())
-            return QMetaObject::invokeMethod(m_root, function, Q_ARG(QVariant, a));
-        return QMetaObject::invokeMethod(m_root, function);
-    }
-
-    void click(QQuickItem *target)
-    {
-        QVERIFY(target && target->isVisible());
-        QTest::mouseClick(
-            m_window, Qt::LeftButton, {}, target->mapToScene(target->boundingRect().center()).toPoint());
-    }
-
-    // "Tab Backtab Space Return Escape", as the keyboard sends them.
-    void press(const QString &keys)
-    {
-        for (const QString &key : keys.split(' ', Qt::SkipEmptyParts)) {
-            if (key == "Backtab")
-                QTest::keyClick(m_window, Qt::Key_Backtab, Qt::ShiftModifier);
-            else
-                QTest::keyClick(m_window,
-                    key == "Tab"          ? Qt::Key_Tab
-                        : key == "Space"  ? Qt::Key_Space
-                        : key == "Return" ? Qt::Key_Return
-                                          : Qt::Key_Escape);
-        }
-    }
-
-    QQuickItem *focused() const { return m_window->activeFocusItem(); }
-    bool focusIn(const char *box) const
-    {
-        const auto *content
-            = m_root->findChild<QObject *>(box)->property("contentItem").value<QQuickItem *>();
-        for (const QQuickItem *at = focused(); at; at = at->parentItem())
-            if (at == content->parentItem())
-                return true;
-        return false;
-    }
-
-    // The texts of the controls one key visits until it comes round again; empty if the focus
-    // ever leaves the box.
-    QStringList cycle(const char *box, const QString &key)
-    {
-        QStringList seen;
-        for (QQuickItem *first = nullptr; seen.size() < 20;) {
-            press(key);
-            if (!focusIn(box))
-                return {};
-            if (focused() == first)
-                return seen;
-            first = first ? first : focused();
-            seen << focused()->property("text").toString();
-        }
-        return {};
-    }
-
-    // What a key reaching the page would change, and which boxes are up.
-    QStringList page(manager *mgr) const
-    {
-        QStringList state;
-        for (const char *name : {"currentPage", "libraryTab", "detailKind", "tickedText", "selectedDrive"})
-            state << m_root->property(name).toString();
-        for (const track &t : kivoDB().loadLibrary())
-            state << t.trackname + (QFile::exists(t.filepath) ? "" : " (file gone)");
-        for (QObject *row : mgr->trackModel())
-            state << row->property("trackname").toString()
-                    + (row->property("selected").toBool() ? " ticked" : "");
-        for (const char *box : {"messageBox", "removalBox", "transferDialog", "transferProgress",
-                 "formatWait", "copyProgress", "searchProgress", "advancedSettings"})
-            if (opened(box))
-                state << box;
-        return state;
-    }
 
 private slots:
     // Return and Escape close it, as OK does; Tab and space stay in it; the focus goes back to the
@@ -207,13 +68,9 @@ private slots:
     {
         TestEnv env;
         KivoApplication app;
-        start(env, app);
-        if (QTest::currentTestFailed())
+        const QString target = startOnStick(env, app);
+        if (target.isEmpty())
             return;
-        QVERIFY(call("selectRows", true));
-        const QString target = env.makePath("stick");
-        QVERIFY(QDir().mkpath(target));
-        app.drive()->folderChooser = [target] { return target; };
         QSignalSpy started(app.drive(), &Drive::sgShowTransferProgress);
 
         click(item("transferButton"));
@@ -301,6 +158,96 @@ private slots:
         QVERIFY(call("slHideSearchProgress"));
         QCOMPARE(focused(), item("libraryButton"));
         QCOMPARE(page(app.controller()), before);
+    }
+
+    // Tab to a push button and Return does what space does, in each box: the add's and the
+    // search's Cancel, OK, the repair chooser's three buttons, the removal's Cancel and Remove.
+    void returnPressesTheFocusedButton()
+    {
+        TestEnv env;
+        KivoApplication app;
+        start(env, app);
+        if (QTest::currentTestFailed())
+            return;
+        QSignalSpy cancelCopy(m_root, SIGNAL(sgCancelCopy()));
+        QSignalSpy cancelSearch(m_root, SIGNAL(sgCancelSearch()));
+        QSignalSpy repair(m_root, SIGNAL(sgCollectMediaToUpdate(QVariant)));
+        click(item("libraryButton"));
+
+        QVERIFY(call("slUpdateCopyProgress", 0, 3));
+        QVERIFY(tabTo("Cancel"));
+        press("Return");
+        QCOMPARE(cancelCopy.size(), 1);
+        QVERIFY(call("slCopyFinished", 0));
+        QVERIFY(call("slShowSearchProgress", "Searching"));
+        QVERIFY(tabTo("Cancel"));
+        press("Return");
+        QCOMPARE(cancelSearch.size(), 1);
+        QVERIFY(call("slHideSearchProgress"));
+        QVERIFY(call("showmessageBox", "A note"));
+        QVERIFY(tabTo("OK"));
+        press("Return");
+        QVERIFY(!opened("messageBox"));
+
+        click(item("advancedSettingsButton"));
+        QTRY_VERIFY(opened("advancedSettings"));
+        QVERIFY(tabTo("Cancel"));
+        press("Return");
+        QVERIFY(!opened("advancedSettings"));
+        click(item("advancedSettingsButton"));
+        QTRY_VERIFY(opened("advancedSettings"));
+        QVERIFY(tabTo("Select all"));
+        press("Return");
+        QVERIFY(item("repairChosenButton")->property("text").toString().endsWith("(4)"));
+        QVERIFY(tabTo(item("repairChosenButton")));
+        QSignalSpy progress(app.controller(), &manager::sgUpdateRepairProgress);
+        press("Return");
+        QCOMPARE(repair.size(), 1);
+        QCOMPARE(repair.first().first().value<QVariant>().toList().size(), 4);
+        // The run ends before the tracks go, as it would in a person's hands.
+        QVERIFY(QTest::qWaitFor(
+            [&] { return !progress.isEmpty() && progress.last().value(1).toInt() == 0; }, 30000));
+        QVERIFY(!opened("advancedSettings"));
+
+        QVERIFY(call("selectRows", true));
+        click(item("removeButton"));
+        QVERIFY(tabTo("Cancel"));
+        press("Return");
+        QVERIFY(!opened("removalBox"));
+        QCOMPARE(kivoDB().loadLibrary().size(), 4);
+        click(item("removeButton"));
+        QVERIFY(tabTo("Remove"));
+        press("Return");
+        QVERIFY(QTest::qWaitFor([&] { return kivoDB().loadLibrary().isEmpty(); }, 30000));
+    }
+
+    // Tab to Transfer and Return starts the transfer; the box that opens counts the files to come
+    // before the first has arrived, and Tab to its Stop and Return stops the transfer there.
+    void returnStopsTheTransfer()
+    {
+        TestEnv env;
+        KivoApplication app;
+        const QString target = startOnStick(env, app);
+        if (target.isEmpty())
+            return;
+        QStringList counts;
+        const auto opening = connect(app.drive(), &Drive::sgShowTransferProgress, this, [&] {
+            counts << item("transferCount")->property("text").toString();
+            // The transfer starts only once this has returned: Stop comes before any file.
+            if (tabTo("Stop"))
+                press("Return");
+        });
+        openOnFolder(target);
+        QSignalSpy ended(app.drive(), &Drive::sgTransferEnded);
+        QVERIFY(tabTo("Transfer"));
+        press("Return");
+        QVERIFY(ended.wait(30000));
+        disconnect(opening);
+        const auto report = ended.first().first().value<TransferReport>();
+        QCOMPARE(report.stop, TransferReport::Cancelled);
+        QCOMPARE(report.copied, 0);
+        QCOMPARE(mediaFiles(target), 0);
+        QCOMPARE(counts, QStringList{"Transferring: 0 / 4"});
     }
 
     // The tracks to repair: a Tab cycle stays in it, Escape closes it, the focus goes back.
