@@ -205,6 +205,7 @@ void KivoApplication::connectRoot()
     join(drive, SIGNAL(showMessageBox(QVariant)), root, SLOT(showmessageBox(QVariant)));
     join(drive, SIGNAL(sgUpdateTransferProgress(QVariant, QVariant, QVariant)), root,
         SLOT(slUpdateTransferProgress(QVariant, QVariant, QVariant)));
+    join(drive, SIGNAL(sgFolderChosen(QVariant)), root, SLOT(slFolderChosen(QVariant)));
     join(drive, SIGNAL(sgShowFormatWait()), root, SLOT(slShowLoading()));
     join(drive, SIGNAL(sgHideFormatWait()), root, SLOT(slHideLoading()));
     join(drive, SIGNAL(sgShowTransferProgress()), root, SLOT(slShowTransferProgress()), Qt::DirectConnection);

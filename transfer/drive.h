@@ -104,6 +104,9 @@ signals:
     void sgTransferEnded(TransferReport report);
     // A poll's reading has been taken into the lists.
     void drivesRead();
+    // The folder chooser has closed with this folder, or with none when it was cancelled: a folder
+    // listed already looks the same in the lists either way.
+    void sgFolderChosen(QVariant folder);
 
 public slots:
     // 1 starts polling with empty lists, 0 stops it and publishes the emptied lists.

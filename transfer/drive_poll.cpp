@@ -162,6 +162,7 @@ void Drive::openDialog()
     offerFolder(chosen);
     if (!chosen.isEmpty())
         m_lastFolder = chosen;
+    emit sgFolderChosen(chosen);
 }
 
 void Drive::offerFolder(const QString &folder)

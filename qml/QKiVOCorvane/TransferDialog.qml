@@ -9,8 +9,10 @@ ModalBox {
     property var app
     // The targets listed so far while the dialog is open, to tell which one is new.
     property var known: []
-    // The folder chooser has closed; the next listing shows whether it gave a folder.
+    // The folder chooser has closed; the next listing that holds what it gave takes it.
     property bool folderAsked: false
+    // What the chooser gave, as the program tells it: a folder, or "" when it was cancelled.
+    property string folderAnswer: ""
     // The rows: changed only when the targets are. The program lists them anew at each poll, and
     // rows made anew each second took the keyboard focus away from the one that had it.
     property var targetPaths: []
@@ -41,20 +43,16 @@ ModalBox {
             return
         var paths = []
         var chosen = ""
-        // The chooser leaves a folder listed only when one was chosen, the one listed before
-        // included: a cancel takes it off the list.
-        var folder = ""
         for (var i = 0; i < drivedetails.length; ++i) {
             var entry = drivedetails[i]
             paths.push(entry.driveletter)
-            if (entry.isSystem === 1)
-                folder = entry.driveletter
             if (known.indexOf(entry.driveletter) < 0 && entry.isSystem === 1)
                 chosen = entry.driveletter
         }
-        if (folderAsked && folder !== "")
-            chosen = folder
-        var folderChosen = folderAsked && folder !== ""
+        // A folder chosen again, listed already, is chosen all the same.
+        var folderChosen = folderAsked && folderAnswer !== "" && paths.indexOf(folderAnswer) >= 0
+        if (folderChosen)
+            chosen = folderAnswer
         if (chosen === "" && drivedetails.length === 1 && known.indexOf(paths[0]) < 0)
             chosen = paths[0]
         if (chosen !== "")
@@ -66,7 +64,7 @@ ModalBox {
             targetPaths = paths
         // A folder just chosen is what Return should now transfer to; after a cancel, the focus
         // stays on Open Directory. Unless the person has moved it meanwhile.
-        if (folderAsked) {
+        if (folderAsked && (folderAnswer === "" || folderChosen)) {
             folderAsked = false
             if (folderChosen && openDirectory.focus && startButton.enabled)
                 startButton.forceActiveFocus(Qt.TabFocusReason)
@@ -120,6 +118,7 @@ ModalBox {
             // then shown here, as after a key, even where a click pressed the button: the person
             // must see where Return goes now.
             onClicked: {
+                dialog.folderAnswer = ""
                 dialog.app.transferandSyncDialog()
                 dialog.folderAsked = dialog.opened
                 openDirectory.focusReason = Qt.TabFocusReason

@@ -128,6 +128,7 @@ Rectangle {
         transferTomedia(1)
     }
     function updateDrivesData(data) { }
+    function slFolderChosen(folder) { transferDialog.folderAnswer = folder }
     function slShowLoading() { formatWait.open() }
     function slHideLoading() { formatWait.close() }
     function slShowTransferProgress() {

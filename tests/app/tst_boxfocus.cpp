@@ -50,16 +50,26 @@ private slots:
         QVERIFY(polled.wait(5000) && polled.wait(5000));
         QVERIFY(row && focused() == row);
         QVERIFY(marked(row));
-        // The same folder chosen again is a folder chosen all the same.
+        // The same folder chosen again is a folder chosen all the same; a cancel once a folder is
+        // listed leaves the focus where it was.
         QVERIFY(tabTo("Open Directory"));
         press("Return");
         QCOMPARE(asked, 3);
         QTRY_COMPARE(focused(), item("startTransferButton"));
         QVERIFY(marked(item("startTransferButton")));
+        answer.clear();
+        QVERIFY(tabTo("Open Directory"));
+        press("Return");
+        QCOMPARE(asked, 4);
+        QVERIFY(polled.wait(5000) && polled.wait(5000));
+        QCOMPARE(focused(), item("openDirectoryButton"));
+        QVERIFY(marked(item("openDirectoryButton")));
+        QCOMPARE(m_root->property("selectedDrive").toString(), target);
+        QVERIFY(tabTo("Transfer"));
         QSignalSpy ended(app.drive(), &Drive::sgTransferEnded);
         press("Return");
         QVERIFY(ended.wait(30000));
-        QCOMPARE(asked, 3);
+        QCOMPARE(asked, 4);
         QCOMPARE(ended.first().first().value<TransferReport>().stop, TransferReport::Completed);
         QCOMPARE(mediaFiles(target), 4);
     }
