@@ -175,12 +175,12 @@ TransferReport ffmpeghandler::transferTracks(
         // Put back as they went out, into slots that may have been taken since. A record goes
         // only once its folder is in play order: a run killed before that leaves it to the next.
         for (const FolderOrder::Recovery::Mend &mend : recovered.restored) {
-            if (targetLost(run))
+            if (arrangeFolder(run, mend.folder)) {
+                for (const QString &line : FolderOrder::release(mend.hidden))
+                    writeLog(appLogFile(), line);
+            }
+            if (run.report.stop != TransferReport::Completed)
                 break;
-            if (!arrangeFolder(run, mend.folder))
-                continue;
-            for (const QString &line : FolderOrder::release(mend.hidden))
-                writeLog(appLogFile(), line);
         }
         platform::removeStaleTemporaries(run.mediaRoot, platform::OwnTemporaries::Stale);
     }
@@ -286,7 +286,7 @@ TransferReport ffmpeghandler::transferTracks(
         if (item.folder.toCaseFolded() != run.folderOrder.folder().toCaseFolded()) {
             arrangeFolder(run, run.folderOrder);
             // A drive found gone meanwhile is tried no more: the files left are not failures.
-            if (targetLost(run)) {
+            if (run.report.stop != TransferReport::Completed) {
                 walked = false;
                 break;
             }
@@ -384,7 +384,8 @@ bool ffmpeghandler::arrangeFolder(TransferRun &run, const FolderOrder &layout)
     if (arranged.ok()) {
         if (arranged.moved)
             writeLog(appLogFile(), QStringLiteral("Put in play order: ") + layout.folder());
-        return true;
+        // A stick pulled just after the arrange ends the run as one pulled during a copy does.
+        return !targetLost(run);
     }
     writeLog(appLogFile(),
         QStringLiteral("Folder not put in play order: ") + layout.folder() + QStringLiteral(": ")

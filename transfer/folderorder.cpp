@@ -5,7 +5,9 @@
 #include "textorder.h"
 #include "track_data.h"
 
+#include <QDir>
 #include <QDirIterator>
+#include <QFile>
 
 #include <algorithm>
 
@@ -107,6 +109,20 @@ QString freeNameIn(const QString &folder, const QString &name, bool folderWelcom
             return candidate;
     }
     return {};
+}
+
+bool removeHidden(
+    const QString &staging, const QStringList &bundles, const QStringList &records, const QStringList &others)
+{
+    for (const QString &path : others)
+        QFile::remove(path);
+    for (const QString &path : bundles)
+        QDir().rmdir(path);
+    for (const QString &path : records) {
+        if (QFile::remove(path))
+            step(FolderOrder::Step::Unrecorded);
+    }
+    return QDir().rmdir(staging);
 }
 
 void step(FolderOrder::Step at, int count)

@@ -236,16 +236,8 @@ struct FolderOrder::Relay {
         return paths;
     }
 
-    // Once nothing is parked: the parked folders go, the record last of all, so a run killed
-    // meanwhile leaves a hidden folder whose every entry is still known as the program's.
-    void clear() const
-    {
-        for (const QString &path : bundlePaths())
-            QDir().rmdir(path);
-        if (QFile::remove(record))
-            step(FolderOrder::Step::Unrecorded);
-        QDir().rmdir(staging);
-    }
+    // Once nothing is parked.
+    void clear() const { removeHidden(staging, bundlePaths(), {record}); }
 };
 
 FolderOrder::Outcome FolderOrder::arrange(

@@ -45,6 +45,12 @@ platform::CopyOutcome move(
 // Empty when a hundred tries find none.
 QString freeNameIn(const QString &folder, const QString &name, bool folderWelcome = false);
 
+// Removes a hidden folder once nothing is parked in it: the program's `others`, then its parked
+// folders, then its record files last of all, so a run killed meanwhile leaves a hidden folder whose
+// every entry is still known as the program's. True when the hidden folder itself went.
+bool removeHidden(const QString &staging, const QStringList &bundles, const QStringList &records,
+    const QStringList &others = {});
+
 void step(FolderOrder::Step at, int count = 0);
 
 }  // namespace folderorder

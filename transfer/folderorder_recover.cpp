@@ -38,7 +38,7 @@ struct Parking {
     QStringList loose;  // found where no record puts anything: the user's, shown to them
     std::optional<ParkingRecord> record;
     QString unusable;  // why the record cannot be followed
-    QStringList ours;  // the record files of the program's own, removed last
+    QStringList ours;  // the record files of the program's own
     QStringList probes;  // the room probe a killed run left
     bool current = false;  // a whole record of the present format
     QSet<QString> parkedNames;  // case-folded names found parked
@@ -174,17 +174,10 @@ void unplug(const QString &folder, const ParkingRecord &record)
     }
 }
 
-// Removes the hidden folder once it holds nothing parked: only the program's own files in it, the
-// record last, so a run killed meanwhile leaves nothing it would take for the user's.
+// Removes the hidden folder once it holds nothing parked: only the program's own files in it.
 bool clear(const Parking &parking)
 {
-    for (const QString &path : parking.probes)
-        QFile::remove(path);
-    for (const QString &bundle : parking.bundles)
-        QDir().rmdir(bundle);
-    for (const QString &path : parking.ours)
-        QFile::remove(path);
-    return QDir().rmdir(parking.staging);
+    return removeHidden(parking.staging, parking.bundles, parking.ours, parking.probes);
 }
 
 // What the user can do about files of `kind` that are gone.

@@ -7,14 +7,13 @@ import QtQuick.Layouts
 ModalBox {
     id: dialog
     property var app
-    // The targets listed so far while the dialog is open, to tell which one is new.
-    property var known: []
     // The folder chooser has closed; the next listing that holds what it gave takes it.
     property bool folderAsked: false
     // What the chooser gave, as the program tells it: a folder, or "" when it was cancelled.
     property string folderAnswer: ""
-    // The rows: changed only when the targets are. The program lists them anew at each poll, and
-    // rows made anew each second took the keyboard focus away from the one that had it.
+    // The targets listed so far while the dialog is open, to tell which one is new; the rows. Changed
+    // only when the targets are: the program lists them anew at each poll, and rows made anew each
+    // second took the keyboard focus away from the one that had it.
     property var targetPaths: []
 
     palette.windowText: "white"
@@ -24,7 +23,6 @@ ModalBox {
     padding: 24
     background: Rectangle { color: "#2f353e"; radius: 6 }
     onOpened: {
-        known = []
         targetPaths = []
         folderAsked = false
         takeNewTargets()
@@ -46,20 +44,19 @@ ModalBox {
         for (var i = 0; i < drivedetails.length; ++i) {
             var entry = drivedetails[i]
             paths.push(entry.driveletter)
-            if (known.indexOf(entry.driveletter) < 0 && entry.isSystem === 1)
+            if (targetPaths.indexOf(entry.driveletter) < 0 && entry.isSystem === 1)
                 chosen = entry.driveletter
         }
         // A folder chosen again, listed already, is chosen all the same.
         var folderChosen = folderAsked && folderAnswer !== "" && paths.indexOf(folderAnswer) >= 0
         if (folderChosen)
             chosen = folderAnswer
-        if (chosen === "" && drivedetails.length === 1 && known.indexOf(paths[0]) < 0)
+        if (chosen === "" && drivedetails.length === 1 && targetPaths.indexOf(paths[0]) < 0)
             chosen = paths[0]
         if (chosen !== "")
             app.selectedDrive = chosen
         else if (app.selectedDrive !== "" && paths.indexOf(app.selectedDrive) < 0)
             app.selectedDrive = ""
-        known = paths
         if (paths.join("\n") !== targetPaths.join("\n"))
             targetPaths = paths
         // A folder just chosen is what Return should now transfer to; after a cancel, the focus
