@@ -19,6 +19,9 @@ namespace platform {
 
 namespace {
 
+// exFAT's largest cluster.
+constexpr qint64 kMaxCluster = 32 << 20;
+
 CopyOutcome failure(CopyOutcome::Error error, int code)
 {
     return {error, QString::fromLocal8Bit(std::strerror(code))};
@@ -287,6 +290,28 @@ CopyOutcome writeDurably(const QString &path, const QByteArray &bytes)
     return outcome;
 }
 
+CopyOutcome tryRoom(const QString &path, qint64 bytes)
+{
+    const int fd = ::open(QFile::encodeName(path).constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
+    if (fd < 0)
+        return errno == EEXIST ? failure(CopyOutcome::BadName, EEXIST) : targetFailure(errno, true);
+    constexpr qint64 kChunk = 1 << 20;
+    const QByteArray zeros(qsizetype(std::min(kChunk, std::max<qint64>(bytes, 1))), '\0');
+    CopyOutcome outcome;
+    for (qint64 left = bytes; left > 0 && outcome.ok(); left -= kChunk) {
+        if (!writeAll(fd, zeros.constData(), ssize_t(std::min(left, kChunk))))
+            outcome = targetFailure(errno, false);
+    }
+    if (outcome.ok())
+        outcome = flushFile(fd);
+    // Given back whatever happened, so the room is the drive's again before the file is closed.
+    if (::ftruncate(fd, 0) != 0 && outcome.ok())
+        outcome = targetFailure(errno, false);
+    if (::close(fd) != 0 && outcome.ok())
+        outcome = targetFailure(errno, false);
+    return outcome;
+}
+
 EntryKind entryKindOf(const QString &path, CopyOutcome *why)
 {
     struct stat info {
@@ -314,6 +339,16 @@ Room roomOn(const QString &folder)
         return room;
     room.free = qint64(info.f_bavail) * qint64(info.f_frsize);
     room.unit = std::max<qint64>(512, qint64(info.f_bsize));
+    // A FAT drive has no inodes; a FUSE driver (fusefat) counts in 1 KB blocks whatever the cluster
+    // and gives the drive's clusters as its files instead: the cluster is what each of them holds.
+    const qint64 bytes = qint64(info.f_blocks) * qint64(info.f_frsize);
+    if (info.f_files > 0 && bytes % qint64(info.f_files) == 0) {
+        const qint64 cluster = bytes / qint64(info.f_files);
+        if (cluster > room.unit && cluster <= kMaxCluster && (cluster & (cluster - 1)) == 0
+            && QString::fromLatin1(QStorageInfo(folder).fileSystemType())
+                   .contains(QLatin1String("fat"), Qt::CaseInsensitive))
+            room.unit = cluster;
+    }
     return room;
 }
 

@@ -83,14 +83,20 @@ CopyOutcome makeEmptyFile(const QString &path);
 // returning.
 CopyOutcome writeDurably(const QString &path, const QByteArray &bytes);
 
+// Writes `bytes` zeros into the new file `path` and out to its device, then empties it while it is
+// still open: on a drive that does not say how much room it has, whether that much is there. The
+// empty file stays for the caller to remove later: a FUSE driver keeps a file removed just after it
+// was closed under a name of its own, which a stick pulled then keeps.
+CopyOutcome tryRoom(const QString &path, qint64 bytes);
+
 // What is at `path` itself, a link not followed. For Unreadable, `why` (when given) tells why.
 enum class EntryKind { Missing, Folder, File, Link, Other, Unreadable };
 EntryKind entryKindOf(const QString &path, CopyOutcome *why = nullptr);
 
-// The room left on the volume holding `folder` and the block its driver counts in: a cluster on
-// FAT with the kernel's driver, but 1 KB whatever the cluster with fusefat, so a caller that needs
-// the cluster learns it from what a new folder takes. `free` is -1 where the file system does not
-// tell (fusefat on FAT32); the unit is then the largest a FAT drive commonly has.
+// The room left on the volume holding `folder` and its cluster, the least a new file or folder
+// takes: the block the kernel's FAT drivers count in, and what fusefat's 1 KB blocks and its count
+// of clusters tell. `free` is -1 where the file system does not tell (fusefat on FAT32); the unit
+// is then the largest a FAT drive commonly has.
 struct Room {
     qint64 free = -1;
     qint64 unit = 32 * 1024;

@@ -5,8 +5,10 @@
 class QFile;
 
 // The one naming scheme for files the program writes under a temporary name before putting them
-// in place: ".kivo-<pid>-<n>.<suffix>", hidden, unique within the process and telling which
-// process wrote it, so what a killed or unplugged run left behind can be recognised and cleared.
+// in place: ".kivo-<pid>.<start>-<n>.<suffix>", hidden, unique within the process and telling which
+// process wrote it (its id and when it started, as ids are given out again), so what a killed or
+// unplugged run left behind can be recognised and cleared. Names of earlier builds,
+// ".kivo-<pid>-<n>.<suffix>", are still recognised.
 namespace platform {
 
 // A fresh temporary name in `folder`. The suffix is kept, so tools that pick a format by it
@@ -18,7 +20,11 @@ QString temporaryPath(const QString &folder, const QString &suffix);
 bool openTemporaryFile(QFile &file, const QString &folder, const QString &suffix);
 
 // The writer's process id when `fileName` (a name, no folder) is one of the scheme's; 0 otherwise.
-qint64 temporaryWriter(const QString &fileName);
+// `started`, when given, is set to the writer's start time, or -1 where the name does not carry one.
+qint64 temporaryWriter(const QString &fileName, qint64 *started = nullptr);
+
+// When the process with this id started, in clock ticks since the boot; -1 when it cannot be told.
+qint64 processStartTime(qint64 pid);
 
 // Removes a temporary file when it goes out of scope, unless `keep` was called after the file
 // was put in place under its real name.

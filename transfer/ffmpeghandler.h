@@ -160,7 +160,7 @@ private:
     // Puts a folder the run wrote to in play order, where the target keeps entries in order and
     // they are not; what went wrong is told under the drive's notices, and a drive found gone ends
     // the run. True once the folder stands in play order (or the target keeps no order).
-    bool arrangeFolder(TransferRun &run, const FolderOrder &layout);
+    bool arrangeFolder(TransferRun &run, const FolderOrder &order);
     // Whether the target has gone; the first look that finds it gone ends the run as a drive
     // removed (a folder gone), however far it got.
     bool targetLost(TransferRun &run);

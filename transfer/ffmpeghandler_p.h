@@ -52,6 +52,11 @@ struct TransferRun {
     bool keepsOrder = false;
     FolderOrder folderOrder;
     FolderOrder rootOrder;
+    // Mends of cut-short arranges this run could not finish, by case-folded folder: a later arrange
+    // of the same folder goes on in their hidden folder, and removes them once it is in order.
+    QHash<QString, FolderOrder::Recovery::Mend> unmended;
+    // What the end message says of each folder's order, by case-folded folder: once a folder.
+    QHash<QString, QStringList> orderNotices;
     QHash<QString, QString> written;  // case-folded target path -> the source this run put there
     QSet<QString> artDone;  // folders whose album art is settled
     QSet<QString> foldersMade;  // folders this run made or found, taken as there from then on

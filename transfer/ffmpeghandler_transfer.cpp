@@ -175,10 +175,8 @@ TransferReport ffmpeghandler::transferTracks(
         // Put back as they went out, into slots that may have been taken since. A record goes
         // only once its folder is in play order: a run killed before that leaves it to the next.
         for (const FolderOrder::Recovery::Mend &mend : recovered.restored) {
-            if (arrangeFolder(run, mend.folder)) {
-                for (const QString &line : FolderOrder::release(mend.hidden))
-                    writeLog(appLogFile(), line);
-            }
+            run.unmended.insert(QDir::cleanPath(mend.folder.folder()).toCaseFolded(), mend);
+            arrangeFolder(run, mend.folder);
             if (run.report.stop != TransferReport::Completed)
                 break;
         }
@@ -374,16 +372,40 @@ void ffmpeghandler::finishRun(TransferRun &run)
 
 // The hidden folder an arrange goes through is made in the target's root, so no free slot is left
 // among the media folder's entries.
-bool ffmpeghandler::arrangeFolder(TransferRun &run, const FolderOrder &layout)
+bool ffmpeghandler::arrangeFolder(TransferRun &run, const FolderOrder &order)
 {
-    if (!run.keepsOrder || layout.folder().isEmpty())
+    if (order.folder().isEmpty())
         return true;
+    const QString key = QDir::cleanPath(order.folder()).toCaseFolded();
+    // The records of a cut-short arrange go once the folder they name is in order.
+    const auto release = [&run, &key] {
+        const auto unmended = run.unmended.constFind(key);
+        if (unmended == run.unmended.constEnd())
+            return;
+        for (const QString &line : FolderOrder::release(unmended->hidden))
+            writeLog(appLogFile(), line);
+        run.unmended.remove(key);
+    };
+    if (!run.keepsOrder) {
+        release();
+        return true;
+    }
+    FolderOrder layout = order;
+    // A mend this run could not finish left its hidden folder, with the record that keeps the
+    // folder's order: the arrange goes on in it rather than asking for another.
+    if (const auto unmended = run.unmended.constFind(key);
+        unmended != run.unmended.constEnd() && layout.goingOnIn().isEmpty())
+        layout.goOnIn(unmended->folder.goingOnIn());
     const QString name = QFileInfo(layout.folder()).fileName();
     const FolderOrder::Outcome arranged
         = layout.arrange(run.rootFolder(), [this, &name] { emit sgArranging(name); });
     if (arranged.ok()) {
         if (arranged.moved)
             writeLog(appLogFile(), QStringLiteral("Put in play order: ") + layout.folder());
+        release();
+        // What an earlier try of this run said of the folder no longer holds.
+        for (const QString &notice : run.orderNotices.take(key))
+            run.report.notices.removeOne(notice);
         // A stick pulled just after the arrange ends the run as one pulled during a copy does.
         return !targetLost(run);
     }
@@ -398,8 +420,11 @@ bool ffmpeghandler::arrangeFolder(TransferRun &run, const FolderOrder &layout)
             + (arranged.lost.isEmpty()
                     ? QString()
                     : QStringLiteral("; lost: ") + arranged.lost.join(QStringLiteral(", "))));
-    // What happened to a folder is no file that failed: it stands apart from the count.
-    QStringList &notices = run.report.notices;
+    // What happened to a folder is no file that failed: it stands apart from the count, and is
+    // said once, however often the run came to the folder: as it stands last.
+    for (const QString &notice : run.orderNotices.take(key))
+        run.report.notices.removeOne(notice);
+    QStringList notices;
     if (arranged.topFolderFull) {
         notices << name + QStringLiteral(": ")
                 + tr("not in play order, as the top folder of the drive takes no more files or folders "
@@ -409,6 +434,10 @@ bool ffmpeghandler::arrangeFolder(TransferRun &run, const FolderOrder &layout)
         notices << name + QStringLiteral(": ")
                 + tr("not in play order, as the drive is too full to put it in order (%1); free some "
                      "room on the drive and transfer again")
+                      .arg(arranged.error.message);
+    } else if (arranged.parkedIn.isEmpty() && arranged.recordKept) {
+        notices << name + QStringLiteral(": ")
+                + tr("could not be put in play order (%1); the next transfer onto this drive tries again")
                       .arg(arranged.error.message);
     } else if (arranged.parkedIn.isEmpty()) {
         notices << name + QStringLiteral(": ")
@@ -427,8 +456,10 @@ bool ffmpeghandler::arrangeFolder(TransferRun &run, const FolderOrder &layout)
                       .arg(arranged.parkedIn, arranged.error.message,
                           FolderOrder::namesShown(arranged.parked));
     }
+    run.report.notices << notices;
+    run.orderNotices.insert(key, notices);
     if (!arranged.lost.isEmpty())
-        notices << name + QStringLiteral(": ")
+        run.report.notices << name + QStringLiteral(": ")
                 + tr("these files could not be put back and are no longer on the drive: %1; transfer "
                      "them again to bring them back")
                       .arg(FolderOrder::namesShown(arranged.lost));

@@ -1,6 +1,8 @@
 #include "folderorder.h"
 #include "folderorder_p.h"
 
+#include "parkingrecord.h"
+
 #include "taglibbuilder.h"
 #include "textorder.h"
 #include "track_data.h"
@@ -8,6 +10,7 @@
 #include <QDir>
 #include <QDirIterator>
 #include <QFile>
+#include <QSet>
 
 #include <algorithm>
 
@@ -21,6 +24,10 @@ namespace {
 constexpr int kNameTries = 100;
 // The longest name a drive's file system takes, in bytes as Linux counts them.
 constexpr qsizetype kNameBytes = 255;
+// A record is a few lines a parked entry; anything larger is not one of ours.
+constexpr qint64 kMaxRecordRead = 8 << 20;
+// The room probe is at most what an arrange of the largest folders takes.
+constexpr qint64 kMaxProbeRead = 64 << 20;
 
 }  // namespace
 
@@ -118,11 +125,51 @@ bool removeHidden(
         QFile::remove(path);
     for (const QString &path : bundles)
         QDir().rmdir(path);
+    // Whatever is left but the records (a parked folder that is not empty, a name the driver could
+    // not remove) still needs them to be known as the program's.
+    QSet<QString> recordNames;
+    for (const QString &path : records)
+        recordNames.insert(QFileInfo(path).fileName());
+    for (const QString &name : platform::entryNames(staging)) {
+        if (!recordNames.contains(name))
+            return false;
+    }
     for (const QString &path : records) {
         if (QFile::remove(path))
             step(FolderOrder::Step::Unrecorded);
     }
     return QDir().rmdir(staging);
+}
+
+QByteArray readBounded(const QString &path)
+{
+    if (platform::entryKindOf(path) != platform::EntryKind::File)
+        return {};
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return {};
+    return file.read(kMaxRecordRead + 1);
+}
+
+bool isRoomProbe(const QString &path)
+{
+    if (platform::entryKindOf(path) != platform::EntryKind::File)
+        return false;
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly) || file.size() > kMaxProbeRead)
+        return false;
+    while (!file.atEnd()) {
+        const QByteArray chunk = file.read(1 << 20);
+        if (chunk.isEmpty() || chunk.count('\0') != chunk.size())
+            return false;
+    }
+    return true;
+}
+
+bool isFuseKept(const QFileInfo &entry)
+{
+    return entry.fileName().startsWith(kFuseHiddenPrefix) && entry.isFile() && !entry.isSymLink()
+        && (isRoomProbe(entry.filePath()) || ParkingRecord::isRecordBegun(readBounded(entry.filePath())));
 }
 
 void step(FolderOrder::Step at, int count)

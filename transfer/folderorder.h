@@ -11,6 +11,11 @@
 
 #include <functional>
 
+struct ParkingRecord;
+namespace folderorder {
+struct Hidden;
+}
+
 // One file a run put in a folder, or found there and kept, with its place in an album.
 struct PlacedEntry {
     QString name;
@@ -61,14 +66,23 @@ public:
         QStringList parked;  // what a listing of the hidden folder found there
         bool parkedListed = true;  // false when the hidden folder could no longer be listed
         QStringList lost;  // entries that went out and are neither there nor back in the folder
+        // Not in play order, with every entry back in it, but the hidden folder's record kept:
+        // the next transfer puts it in order.
+        bool recordKept = false;
         bool ok() const { return error.ok(); }
     };
     // Puts what the car plays in play order when the listing shows it is not, through a hidden
     // folder in `stagingParent` (on the same volume, outside the folder); a folder in order is not
-    // touched, and so is one on a drive without room to finish (`tooFull`). `moving` is called once
-    // before the first move. A failure puts back what it moved; what it cannot put back waits in
-    // the hidden folder for `recover`, and the outcome names what a listing finds there.
+    // touched, and so is one on a drive without room to finish (`tooFull`), counted before anything
+    // is made. `moving` is called once before the first move. A failure puts back what it moved;
+    // what it cannot put back waits in the hidden folder for `recover`, and the outcome names what a
+    // listing finds there.
     Outcome arrange(const QString &stagingParent, const std::function<void()> &moving = {}) const;
+
+    // The hidden folder a cut-short arrange of this folder left, all its entries put back: the
+    // arrange goes on in it, so it takes no more room or top-folder entries than that one did.
+    void goOnIn(const QString &hidden) { m_staging = hidden; }
+    const QString &goingOnIn() const { return m_staging; }
 
     struct Recovery;
     // Puts back the entries that arranges cut short (a killed run, a pulled stick) left in hidden
@@ -105,12 +119,16 @@ public:
 private:
     bool played(const QFileInfo &entry) const;
     struct Relay;
-    Outcome relay(const QString &stagingParent, Relay &trip) const;
-    void noHiddenFolder(
-        const Relay &trip, const platform::Room &before, qint64 recordBytes, Outcome &outcome) const;
+    ParkingRecord recordOf(const folderorder::Hidden &hidden, const Relay &trip) const;
+    // Settles whether the whole arrange fits and makes or takes on its hidden folder; false, with
+    // the outcome saying why, when it will not go ahead. Nothing moved then, and nothing is left
+    // of the program's but a record it found.
+    bool takeHidden(folderorder::Hidden &hidden, const Relay &first, Outcome &outcome) const;
+    Outcome relay(folderorder::Hidden &hidden, Relay &trip) const;
 
     QString m_folder;
     Kind m_kind = Album;
+    QString m_staging;
     QList<PlacedEntry> m_placed;
     QHash<QString, int> m_placedAt;  // case-folded name -> index in m_placed
     // The numbers read from files on the target, by case-folded name: moving a file does not

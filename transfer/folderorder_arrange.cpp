@@ -6,9 +6,11 @@
 
 #include <QDir>
 #include <QDirIterator>
+#include <QFile>
+#include <QRegularExpression>
 #include <QSet>
 
-#include <vector>
+#include <algorithm>
 
 using namespace folderorder;
 
@@ -19,37 +21,6 @@ constexpr int kMaxPlugs = 9999;
 // How often an entry that came back ahead of its turn is taken out again, its slot held, and
 // brought back, before the folder is left to the pass that holds every free slot.
 constexpr int kPlaceTries = 3;
-constexpr qint64 kSlotBytes = 32;
-// Entries a parked folder takes before the next is begun.
-constexpr int kBundleEntries = 64;
-// How deep folders moved anew are looked into to tell what they take.
-constexpr int kMaxDepth = 8;
-
-// The slots a name takes in a FAT folder: its short entry and a long-name entry per 13 units.
-// exFAT takes a few more; the plugs find out what is really free.
-int slotsOf(const QString &name)
-{
-    return 1 + int((name.size() + 12) / 13);
-}
-
-qint64 unitsOf(qint64 bytes, qint64 unit)
-{
-    return (bytes + unit - 1) / unit;
-}
-
-// What a folder moved anew takes while it is made again: its own entries and the folders in it.
-qint64 folderUnits(const QString &folder, qint64 unit, int depth = 0)
-{
-    qint64 bytes = 2 * kSlotBytes, units = 0;
-    QDirIterator it(folder, QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot);
-    while (it.hasNext()) {
-        it.next();
-        bytes += slotsOf(it.fileName()) * kSlotBytes;
-        if (depth < kMaxDepth && it.fileInfo().isDir() && !it.fileInfo().isSymLink())
-            units += folderUnits(it.filePath(), unit, depth + 1);
-    }
-    return units + unitsOf(bytes, unit);
-}
 
 // A folder of the media root that holds nothing the car plays is the user's own: it stays.
 bool holdsMedia(const QString &folder)
@@ -113,33 +84,6 @@ struct FolderOrder::Relay {
     int next = 1;
 
     QString in(const QString &folder, const QString &name) const { return folder + QLatin1Char('/') + name; }
-
-    // What the trip may write, in the drive's units: the hidden folder and its record; each parked
-    // folder with its entries; as many entries again where the folder grows while they come back,
-    // and a unit to spare; the largest folder moved, made anew.
-    qint64 needed(qint64 unit, qint64 recordBytes) const
-    {
-        qint64 entries = 0, largest = 0, parkedUnits = 0, bundleSlots = 0;
-        for (qsizetype i = 0; i < out.size(); ++i) {
-            const QString &name = out.at(i);
-            entries += slotsOf(name);
-            bundleSlots += slotsOf(name);
-            if ((i + 1) % kBundleEntries == 0 || i + 1 == out.size()) {
-                parkedUnits += unitsOf((2 + bundleSlots) * kSlotBytes, unit);
-                bundleSlots = 0;
-            }
-            // Only the media folder parks folders.
-            const QString path = in(order.m_folder, name);
-            if (order.m_kind == MediaRoot && platform::entryKindOf(path) == platform::EntryKind::Folder)
-                largest = std::max(largest, folderUnits(path, unit));
-        }
-        const qint64 bundleCount = (out.size() + kBundleEntries - 1) / kBundleEntries;
-        // Its dot entries, the record, the room probe and the parked folders, each with a long name.
-        const qint64 hiddenFolder = unitsOf((2 + 2 * (2 + bundleCount)) * kSlotBytes, unit);
-        return unit
-            * (hiddenFolder + unitsOf(recordBytes, unit) + parkedUnits + unitsOf(entries * kSlotBytes, unit)
-                + 1 + largest);
-    }
 
     // An empty file of the plug pattern, `length` long, in the folder: false when none can be made.
     bool plugOne(int length)
@@ -235,23 +179,107 @@ struct FolderOrder::Relay {
             paths << bundlePath(parked, b);
         return paths;
     }
-
-    // Once nothing is parked.
-    void clear() const { removeHidden(staging, bundlePaths(), {record}); }
 };
+
+namespace {
+
+bool isBundleName(const QString &name)
+{
+    static const QRegularExpression pattern(QStringLiteral("^parked(\\.\\d{1,6})?$"));
+    return pattern.match(name).hasMatch();
+}
+
+// Removes the hidden folder once the folder is in play order: what is in it is all the program's
+// own while an arrange goes through it; anything else keeps it, and its records, there.
+void clearHidden(const Hidden &hidden)
+{
+    QStringList bundles, records, others;
+    for (const QFileInfo &entry : listing(hidden.path)) {
+        const QString name = entry.fileName();
+        if (name == kRecordName || name == kSecondRecordName)
+            records << entry.filePath();
+        else if (name == kRoomProbeName && entry.isFile() && !entry.isSymLink() && entry.size() == 0)
+            others << entry.filePath();
+        else if (isBundleName(name) && entry.isDir() && !entry.isSymLink())
+            bundles << entry.filePath();
+        else if (isFuseKept(entry))
+            others << entry.filePath();
+    }
+    removeHidden(hidden.path, bundles, records, others);
+}
+
+// Frees what the hidden folder of a cut-short arrange holds beyond the record that keeps the
+// order, before its mend asks for room: its room probe, its parked folders (empty, all put back),
+// a record cut off while it was written, and the shorter of two whole ones. False when no whole
+// record is there to go on from.
+bool tidyHidden(Hidden &hidden)
+{
+    // Anything else there (an entry that could not go back) leaves it to the recovery.
+    for (const QFileInfo &entry : listing(hidden.path)) {
+        const QString name = entry.fileName();
+        const bool ours = name == kRecordName || name == kSecondRecordName
+            || (name == kRoomProbeName && isRoomProbe(entry.filePath())) || isFuseKept(entry)
+            || (isBundleName(name) && entry.isDir() && !entry.isSymLink()
+                && platform::entryNames(entry.filePath()).isEmpty());
+        if (!ours)
+            return false;
+    }
+    QString kept;
+    qsizetype keptOrder = -1;
+    QStringList begun;
+    for (const QString &name : {kRecordName, kSecondRecordName}) {
+        const QString path = hidden.path + QLatin1Char('/') + name;
+        if (platform::entryKindOf(path) != platform::EntryKind::File)
+            continue;
+        const QByteArray bytes = readBounded(path);
+        const std::optional<ParkingRecord> record = ParkingRecord::parse(bytes);
+        if (!record) {
+            if (ParkingRecord::isRecordBegun(bytes))
+                begun << path;
+            continue;
+        }
+        const qsizetype order = std::max(record->order.size(), record->back.size());
+        if (order > keptOrder) {
+            if (!kept.isEmpty())
+                begun << hidden.path + QLatin1Char('/') + kept;
+            kept = name;
+            keptOrder = order;
+        } else {
+            begun << path;
+        }
+    }
+    if (kept.isEmpty())
+        return false;
+    for (const QString &path : std::as_const(begun)) {
+        if (QFile::remove(path))
+            step(FolderOrder::Step::Unrecorded);
+    }
+    for (const QFileInfo &entry : listing(hidden.path)) {
+        if (isBundleName(entry.fileName()))
+            QDir().rmdir(entry.filePath());
+        else if (entry.fileName() == kRoomProbeName || isFuseKept(entry))
+            QFile::remove(entry.filePath());
+    }
+    hidden.record = kept;
+    return true;
+}
+
+}  // namespace
 
 FolderOrder::Outcome FolderOrder::arrange(
     const QString &stagingParent, const std::function<void()> &moving) const
 {
     Outcome outcome;
+    Hidden hidden;
+    hidden.parent = stagingParent;
+    hidden.path = m_staging;
     QSet<QString> idle;  // folders of the media root that hold no media
     bool idleKnown = m_kind != MediaRoot;
-    // Trips whose entries are all back: their records stay until the listing shows the folder in
-    // play order, so a run killed before that is mended by the next.
-    std::vector<Relay> back;
     // First only what follows the first entry out of place, holding free slots only where an
     // entry comes back out of turn; then, should the driver have put some elsewhere, all that is
-    // played, with every free slot among what stays held.
+    // played, with every free slot among what stays held. Both go through one hidden folder, whose
+    // record stays until the listing shows the folder in play order, so a run killed before that
+    // is mended by the next.
     for (int pass = 0;; ++pass) {
         const QFileInfoList listed = listing(m_folder);
         QStringList now, order = wanted(listed);
@@ -271,13 +299,14 @@ FolderOrder::Outcome FolderOrder::arrange(
             order.removeOne(name);
         }
         if (now == order) {
-            for (const Relay &trip : back)
-                trip.clear();
+            if (!hidden.path.isEmpty() && platform::entryKindOf(hidden.path) == platform::EntryKind::Folder)
+                clearHidden(hidden);
             return outcome;
         }
         if (pass == 2) {
             outcome.error = {platform::CopyOutcome::Other,
                 QStringLiteral("the drive does not keep the entries in the order they are written")};
+            outcome.recordKept = !hidden.record.isEmpty();
             return outcome;
         }
         qsizetype same = 0;
@@ -289,122 +318,145 @@ FolderOrder::Outcome FolderOrder::arrange(
             if (ParkingRecord::isPlugName(entry.fileName()))
                 trip.taken.insert(entry.fileName().toCaseFolded());
         }
+        // Whether the whole arrange fits is settled here, before anything moves.
+        if (pass == 0 && !takeHidden(hidden, trip, outcome))
+            return outcome;
         if (!outcome.moved && moving)
             moving();
-        Outcome relayed = relay(stagingParent, trip);
-        relayed.moved = outcome.moved || !(relayed.tooFull || relayed.topFolderFull);
+        Outcome relayed = relay(hidden, trip);
+        relayed.moved = true;
         if (!relayed.ok())
             return relayed;
-        back.push_back(trip);
         outcome.moved = true;
     }
 }
 
-// Why no hidden folder can be made in `stagingParent`, where the drive is there and writable.
-void FolderOrder::noHiddenFolder(
-    const Relay &trip, const platform::Room &before, qint64 recordBytes, Outcome &outcome) const
+// The record of a trip through `hidden`.
+ParkingRecord FolderOrder::recordOf(const Hidden &hidden, const Relay &trip) const
 {
-    // The top folder of a FAT12 or FAT16 drive has a fixed number of entries. Where a folder below
-    // it still takes an entry and a unit of room, that is what is full: room freed would not help.
-    const QString probe = platform::temporaryPath(m_folder, QStringLiteral("tmp"));
-    platform::CopyOutcome room = platform::makeEmptyFile(probe);
-    if (room.ok())
-        room = platform::writeDurably(probe, QByteArray(1, '\0'));
-    QFile::remove(probe);
-    if (room.ok()) {
-        outcome.topFolderFull = true;
-        return;
-    }
-    if (room.error == platform::CopyOutcome::TargetGone)
-        return;
-    outcome.tooFull = true;
-    if (before.free >= 0)
-        outcome.error = {
-            platform::CopyOutcome::NoSpace, roomWanted(before.free, trip.needed(before.unit, recordBytes))};
-}
-
-FolderOrder::Outcome FolderOrder::relay(const QString &stagingParent, Relay &trip) const
-{
-    Outcome outcome;
-    step(Step::Staging);
     ParkingRecord record;
-    record.folder = QDir(stagingParent).relativeFilePath(m_folder);
+    record.folder = QDir(hidden.parent).relativeFilePath(m_folder);
     record.kind = kindName(m_kind);
     record.back = trip.back;
     for (const QString &name : std::as_const(trip.taken))
         record.taken << name;
     record.order = trip.playOrder;
     record.plugs = true;
-    trip.bundles = std::max(1, int((trip.out.size() + kBundleEntries - 1) / kBundleEntries));
-    record.bundles = trip.bundles;
-    const QByteArray recordText = record.text();
+    record.bundles = std::max(1, int((trip.back.size() + kBundleEntries - 1) / kBundleEntries));
+    return record;
+}
 
-    // What the drive has free before anything is written: what the need is measured against, and
-    // what the user is told.
-    const platform::Room before = platform::roomOn(stagingParent);
-    // A name that is taken (by a folder of an earlier process of the same id) is passed over.
-    bool made = false;
-    for (int attempt = 0; attempt < 100 && !made; ++attempt) {
-        trip.staging = platform::temporaryPath(stagingParent, kStagingSuffix);
-        outcome.error = platform::makeFolder(trip.staging, &made);
-        if (!outcome.ok())
-            break;
+bool FolderOrder::takeHidden(Hidden &hidden, const Relay &first, Outcome &outcome) const
+{
+    // What is taken on is the hidden folder of a cut-short arrange of this folder: its room goes
+    // to the mend first.
+    bool goingOn
+        = !hidden.path.isEmpty() && platform::entryKindOf(hidden.path) == platform::EntryKind::Folder;
+    if (goingOn && !tidyHidden(hidden))
+        goingOn = false;
+    if (!goingOn) {
+        hidden.path.clear();
+        hidden.record.clear();
     }
-    if (!made) {
-        if (outcome.ok())
-            outcome.error = {platform::CopyOutcome::Other, QStringLiteral("no hidden folder can be made")};
-        if (outcome.error.error != platform::CopyOutcome::TargetGone
-            && outcome.error.error != platform::CopyOutcome::ReadOnly)
-            noHiddenFolder(trip, before, recordText.size(), outcome);
-        return outcome;
-    }
-    trip.parked = trip.staging + QLatin1Char('/') + kParkedName;
-    trip.record = trip.staging + QLatin1Char('/') + kRecordName;
-
-    // Room before anything moves: a move back that finds none loses the entry on some drivers. A
-    // new folder takes one unit of the drive, whatever size its driver gives its blocks: what the
-    // parked folder took is the unit.
-    const platform::Room middle = platform::roomOn(trip.staging);
-    outcome.error = platform::makeFolder(trip.parked);
-    const platform::Room parkedMade = platform::roomOn(trip.staging);
-    qint64 unit = before.unit;
-    if (middle.free >= 0 && parkedMade.free >= 0 && middle.free > parkedMade.free)
-        unit = middle.free - parkedMade.free;
-    else if (before.free >= 0 && middle.free >= 0 && before.free > middle.free)
-        unit = before.free - middle.free;
-    const qint64 needed = trip.needed(unit, recordText.size());
-    if (before.free >= 0 && before.free < needed
-        && outcome.error.error != platform::CopyOutcome::TargetGone) {
+    // The largest record is that of a pass that moves every played entry.
+    Relay every(*this, first.playOrder, first.playOrder, first.playOrder, QString(), true);
+    every.taken = first.taken;
+    const qint64 recordBytes = recordOf(hidden, every).text().size();
+    const platform::Room before = platform::roomOn(goingOn ? hidden.path : hidden.parent);
+    const RoomAccount room
+        = countRoom(m_folder, m_kind, first.playOrder, first.out, recordBytes, before.unit);
+    const qint64 needed = goingOn ? room.goingOn() : room.fresh();
+    if (before.free >= 0 && before.free < needed) {
+        outcome.tooFull = true;
+        outcome.recordKept = goingOn;
         outcome.error = {platform::CopyOutcome::NoSpace, roomWanted(before.free, needed)};
-    } else if (outcome.ok() && before.free < 0) {
-        // The drive does not say: what the rest of the trip takes is written once, then let go.
-        const QString probe = trip.staging + QLatin1Char('/') + kRoomProbeName;
-        outcome.error = platform::makeEmptyFile(probe);
-        if (outcome.ok())
-            outcome.error = platform::writeDurably(
-                probe, QByteArray(qsizetype(std::max<qint64>(0, needed - 2 * unit)), '\0'));
-        QFile::remove(probe);
+        return false;
     }
-    if (!outcome.ok()) {
-        outcome.tooFull = outcome.error.error != platform::CopyOutcome::TargetGone;
-        trip.clear();
-        return outcome;
+    if (!goingOn) {
+        step(Step::Staging);
+        // A name that is taken (by a folder of an earlier process) is passed over.
+        bool made = false;
+        for (int attempt = 0; attempt < 100 && !made; ++attempt) {
+            hidden.path = platform::temporaryPath(hidden.parent, kStagingSuffix);
+            outcome.error = platform::makeFolder(hidden.path, &made);
+            if (!outcome.ok())
+                break;
+        }
+        if (!made) {
+            if (outcome.ok())
+                outcome.error
+                    = {platform::CopyOutcome::Other, QStringLiteral("no hidden folder can be made")};
+            const platform::CopyOutcome::Error error = outcome.error.error;
+            // With the room there, what is full is the top folder (the fixed one of FAT12 and
+            // FAT16): a file or folder taken out of it makes room for the hidden folder.
+            if (error != platform::CopyOutcome::TargetGone && error != platform::CopyOutcome::ReadOnly) {
+                if (before.free >= 0)
+                    outcome.topFolderFull = true;
+                else
+                    outcome.tooFull = true;
+            }
+            hidden.path.clear();
+            return false;
+        }
+        hidden.made = true;
     }
+    if (before.free >= 0)
+        return true;
+    // The drive does not say: what the rest of the arrange takes is written once, then let go.
+    const qint64 probe = needed - (goingOn ? 0 : room.unit * room.hidden);
+    outcome.error = platform::tryRoom(hidden.path + QLatin1Char('/') + kRoomProbeName, probe);
+    if (outcome.ok())
+        return true;
+    outcome.tooFull = outcome.error.error != platform::CopyOutcome::TargetGone;
+    outcome.recordKept = goingOn;
+    if (!goingOn)
+        clearHidden(hidden);
+    return false;
+}
 
-    // Where the entries belong, on the device before the first of them moves.
-    outcome.error = platform::makeEmptyFile(trip.record);
+FolderOrder::Outcome FolderOrder::relay(Hidden &hidden, Relay &trip) const
+{
+    Outcome outcome;
+    trip.staging = hidden.path;
+    trip.parked = trip.staging + QLatin1Char('/') + kParkedName;
+    const ParkingRecord record = recordOf(hidden, trip);
+    trip.bundles = record.bundles;
+    hidden.bundles = std::max(hidden.bundles, trip.bundles);
+
+    // Where the entries belong, on the device before the first of them moves; the record that kept
+    // the order until now goes only after.
+    const QString name = hidden.record == kRecordName ? kSecondRecordName : kRecordName;
+    trip.record = trip.staging + QLatin1Char('/') + name;
+    // The first parked folder is made before the record is written: some drivers (fusefat) bring
+    // their count of free clusters up to date on a file's write, not on a new folder.
+    outcome.error = platform::makeFolder(trip.parked);
+    if (outcome.ok())
+        outcome.error = platform::makeEmptyFile(trip.record);
     if (outcome.ok()) {
         step(Step::RecordOpened);
-        outcome.error = platform::writeDurably(trip.record, recordText);
+        outcome.error = platform::writeDurably(trip.record, record.text());
     }
     if (outcome.ok())
         outcome.error = platform::flushFolder(trip.staging);
-    if (outcome.ok())
-        outcome.error = platform::flushFolder(stagingParent);
+    if (outcome.ok() && hidden.made && hidden.record.isEmpty())
+        outcome.error = platform::flushFolder(hidden.parent);
     if (!outcome.ok()) {
-        trip.clear();
+        if (hidden.record.isEmpty()) {
+            // Nothing moved and nothing keeps an order: the folder stands as it did.
+            clearHidden(hidden);
+        } else {
+            QFile::remove(trip.record);
+            QDir().rmdir(trip.parked);
+            outcome.recordKept = true;
+        }
         return outcome;
     }
+    if (!hidden.record.isEmpty()) {
+        if (QFile::remove(trip.staging + QLatin1Char('/') + hidden.record))
+            step(Step::Unrecorded);
+        platform::flushFolder(trip.staging);
+    }
+    hidden.record = name;
     step(Step::Recorded);
 
     QSet<QString> gone;
@@ -483,14 +535,16 @@ FolderOrder::Outcome FolderOrder::relay(const QString &stagingParent, Relay &tri
                 waiting << name;
         }
     }
-    if (!outcome.parkedListed && gone.isEmpty())
-        return outcome;
-    if (outcome.parkedListed && waiting.isEmpty()) {
+    if ((!outcome.parkedListed && gone.isEmpty()) || (outcome.parkedListed && waiting.isEmpty())) {
         // The record stays until the folder is seen in play order.
         for (const QString &path : trip.bundlePaths())
             QDir().rmdir(path);
+        outcome.recordKept = !outcome.ok();
         return outcome;
     }
+    // What still waits is told in this run, even where every move said it went well.
+    if (outcome.ok())
+        outcome.error = {platform::CopyOutcome::Other, QStringLiteral("not every file came back")};
     outcome.parkedIn = QFileInfo(trip.staging).fileName();
     outcome.parked = waiting;
     return outcome;

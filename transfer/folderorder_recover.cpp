@@ -25,11 +25,6 @@ QString FolderOrder::namesShown(const QStringList &names)
 
 namespace {
 
-// A record is a few lines a parked entry; anything larger is not one of ours.
-constexpr qint64 kMaxRecordRead = 8 << 20;
-// The room probe is at most what an arrange of the largest folders takes.
-constexpr qint64 kMaxProbeRead = 64 << 20;
-
 // One hidden folder left by an earlier run: what it holds and where that belongs. Only what the
 // format marks is the program's: anything else found there is the user's and is never deleted.
 struct Parking {
@@ -46,49 +41,58 @@ struct Parking {
     QStringList left;  // what cannot go where it belongs: shown to the user
 };
 
-QByteArray readBounded(const QString &path)
+// Two whole records of one hidden folder: the one that keeps the longer order, with what the other
+// knows of parked entries, the user's names and parked folders.
+ParkingRecord merged(const QList<ParkingRecord> &records)
 {
-    if (platform::entryKindOf(path) != platform::EntryKind::File)
-        return {};
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        return {};
-    return file.read(kMaxRecordRead + 1);
-}
-
-// What a run killed while it wrote its room probe leaves: a file that holds nothing but zeros.
-bool isRoomProbe(const QString &path)
-{
-    if (platform::entryKindOf(path) != platform::EntryKind::File)
-        return false;
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly) || file.size() > kMaxProbeRead)
-        return false;
-    while (!file.atEnd()) {
-        const QByteArray chunk = file.read(1 << 20);
-        if (chunk.isEmpty() || chunk.count('\0') != chunk.size())
-            return false;
+    ParkingRecord whole = records.first();
+    for (qsizetype i = 1; i < records.size(); ++i) {
+        const ParkingRecord &other = records.at(i);
+        ParkingRecord first = other.order.size() > whole.order.size() ? other : whole;
+        const ParkingRecord &second = other.order.size() > whole.order.size() ? whole : other;
+        for (const QString &name : second.back) {
+            if (!first.back.contains(name))
+                first.back << name;
+        }
+        for (const QString &name : second.taken) {
+            if (!first.taken.contains(name, Qt::CaseInsensitive))
+                first.taken << name;
+        }
+        first.plugs = first.plugs || second.plugs;
+        first.bundles = std::max(first.bundles, second.bundles);
+        whole = first;
     }
-    return true;
+    return whole;
 }
 
 Parking inspect(const QString &root, const QString &staging)
 {
     Parking parking;
     parking.staging = staging;
-    const QString recordPath = staging + QLatin1Char('/') + kRecordName;
     const QString oldRecord = staging + QLatin1Char('/') + kOldRecordName;
     const QString parkedPath = staging + QLatin1Char('/') + kParkedName;
-    const bool recordFile = platform::entryKindOf(recordPath) == platform::EntryKind::File;
-    const QByteArray recordBytes = recordFile ? readBounded(recordPath) : QByteArray();
-    const std::optional<ParkingRecord> whole = recordFile ? ParkingRecord::parse(recordBytes) : std::nullopt;
+    // A pass or a mend killed between writing its record and removing the one before leaves two.
+    QList<ParkingRecord> wholes;
+    QStringList begun;
+    for (const QString &name : {kRecordName, kSecondRecordName}) {
+        const QString path = staging + QLatin1Char('/') + name;
+        if (platform::entryKindOf(path) != platform::EntryKind::File)
+            continue;
+        const QByteArray bytes = readBounded(path);
+        if (const std::optional<ParkingRecord> record = ParkingRecord::parse(bytes)) {
+            wholes << *record;
+            parking.ours << path;
+        } else if (ParkingRecord::isRecordBegun(bytes)) {
+            begun << path;
+        }
+    }
     QSet<QString> own;  // names in the hidden folder that are the program's
+    for (const QString &path : std::as_const(parking.ours))
+        own << QFileInfo(path).fileName();
     bool earlier = false;  // the format of earlier versions, entries beside the record
-    if (whole) {
-        parking.record = whole;
+    if (!wholes.isEmpty()) {
+        parking.record = merged(wholes);
         parking.current = true;
-        parking.ours << recordPath;
-        own << kRecordName;
     } else if (platform::entryKindOf(oldRecord) == platform::EntryKind::File) {
         // An earlier version kept every entry beside a record of one line, the folder; whatever
         // else is there, a "record" or "parked" of the user's included, is one of them.
@@ -103,10 +107,13 @@ Parking inspect(const QString &root, const QString &staging)
                 = kindName(folder.contains(QLatin1Char('/')) ? FolderOrder::Album : FolderOrder::MediaRoot);
             parking.record = record;
         }
-    } else if (recordFile && ParkingRecord::isRecordBegun(recordBytes)) {
-        // Cut off while it was written, before anything moved.
-        parking.ours << recordPath;
-        own << kRecordName;
+    }
+    if (!earlier) {
+        // Cut off while it was written, before anything moved under it.
+        for (const QString &path : std::as_const(begun)) {
+            parking.ours << path;
+            own << QFileInfo(path).fileName();
+        }
     }
     QStringList &bundles = parking.bundles;
     if (!earlier) {
@@ -123,6 +130,14 @@ Parking inspect(const QString &root, const QString &staging)
         if (isRoomProbe(probe)) {
             own << kRoomProbeName;
             parking.probes << probe;
+        }
+        // A probe or record of the program's that a FUSE driver kept under a name of its own, as
+        // it was removed just after it was closed.
+        for (const QFileInfo &entry : listing(staging)) {
+            if (isFuseKept(entry)) {
+                own << entry.fileName();
+                parking.probes << entry.filePath();
+            }
         }
     }
     for (const QFileInfo &entry : listing(staging)) {
@@ -261,6 +276,8 @@ FolderOrder::Recovery FolderOrder::recover(
         QStringList order;  // the longest play order any of its records keeps
         QStringList hidden;  // the hidden folders whose records keep it
         QSet<QString> parked;  // case-folded names found parked under any of them
+        // One of them that holds only the program's own, all its entries back: the mend goes on in it.
+        QString goOnIn;
     };
     QList<Folder> folders;
     const auto folderOf = [&folders](const QString &path) -> Folder & {
@@ -268,7 +285,7 @@ FolderOrder::Recovery FolderOrder::recover(
             if (folder.path.compare(path, Qt::CaseInsensitive) == 0)
                 return folder;
         }
-        folders.append({path, FolderOrder::Album, {}, {}, {}});
+        folders.append({path, FolderOrder::Album, {}, {}, {}, {}});
         return folders.last();
     };
     for (Parking &parking : parkings) {
@@ -314,6 +331,8 @@ FolderOrder::Recovery FolderOrder::recover(
             folder.order = order;
         }
         folder.hidden << parking.staging;
+        if (folder.goOnIn.isEmpty() && parking.current && parking.left.isEmpty())
+            folder.goOnIn = parking.staging;
     }
 
     QSet<QString> awaiting;  // hidden folders that stay until the folder they name is in order
@@ -323,6 +342,7 @@ FolderOrder::Recovery FolderOrder::recover(
         FolderOrder restored(folder.path, folder.kind);
         for (const QString &entry : folder.order)
             restored.place({entry, 0, 0, false});
+        restored.goOnIn(folder.goOnIn);
         recovery.restored << Recovery::Mend{restored, folder.hidden};
         for (const QString &staging : folder.hidden)
             awaiting.insert(staging);

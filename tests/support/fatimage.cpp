@@ -62,10 +62,11 @@ qint64 fusefatOf(const QString &path)
     return 0;
 }
 
-// Waits until the process is gone from /proc, at most 2 s.
+// Waits until the process is gone from /proc: on a busy machine that may take a while, and a
+// mount meanwhile would have two writers. Bounded, for a process that never ends.
 void awaitEnd(qint64 pid)
 {
-    for (int i = 0; pid > 0 && i < 200 && QFileInfo::exists(QString("/proc/%1").arg(pid)); ++i)
+    for (int i = 0; pid > 0 && i < 6000 && QFileInfo::exists(QString("/proc/%1").arg(pid)); ++i)
         QThread::msleep(10);
 }
 
@@ -187,6 +188,61 @@ QStringList namesIn(const QString &image, const QString &folder)
     for (const Slot &slot : slotsOf(image, folder))
         names << slot.name;
     return names;
+}
+
+QString leftOvers(const QString &image)
+{
+    QProcess tree;
+    tree.start("mdir", {"-i", image, "-/", "-a", "-b", "::"});
+    tree.waitForFinished(-1);
+    QStringList found;
+    for (const QString &line :
+        QString::fromUtf8(tree.readAllStandardOutput()).split('\n', Qt::SkipEmptyParts)) {
+        if (line.contains(".kivo-") || line.contains("KIVO0", Qt::CaseInsensitive)
+            || line.contains("recovered"))
+            found << line;
+    }
+    return found.join('\n');
+}
+
+QStringList playedIn(const QString &image, const QString &folder)
+{
+    QStringList names;
+    for (const QString &name : namesIn(image, folder)) {
+        if (name.endsWith(".mp3") || name.endsWith(".mp4", Qt::CaseInsensitive))
+            names << (name.endsWith(".mp3") ? name : name.toLower());
+    }
+    return names;
+}
+
+bool mtool(const QString &tool, const QStringList &arguments)
+{
+    QProcess run;
+    run.start(tool, arguments);
+    return run.waitForFinished(-1) && run.exitStatus() == QProcess::NormalExit && run.exitCode() == 0;
+}
+
+qint64 bytesFree(const QString &image)
+{
+    QProcess info;
+    info.start("mdir", {"-i", image, "::"});
+    info.waitForFinished(-1);
+    static const QRegularExpression freeLine("([\\d ]+) bytes free");
+    const QRegularExpressionMatch match = freeLine.match(QString::fromUtf8(info.readAllStandardOutput()));
+    return match.hasMatch() ? match.captured(1).remove(' ').toLongLong() : -1;
+}
+
+bool leaveFree(const QString &image, qint64 free)
+{
+    mtool("mdel", {"-i", image, "::/FILLER"});
+    const qint64 size = bytesFree(image) - free;
+    QFile filler(image + ".FILLER");
+    if (size < 0 || !filler.open(QIODevice::WriteOnly) || !filler.resize(size))
+        return false;
+    filler.close();
+    const bool copied = mtool("mcopy", {"-i", image, filler.fileName(), "::/FILLER"});
+    filler.remove();
+    return copied && bytesFree(image) == free;
 }
 
 QString fsckProblems(const QString &image, bool pulled)

@@ -35,6 +35,21 @@ QList<Slot> slotsOf(const QString &image, const QString &folder);
 // The names of `folder` of a FAT16 or FAT32 image in slot order, as the car reads them.
 QStringList namesIn(const QString &image, const QString &folder);
 
+// All a person or the car sees of an image that the program may have left there: its hidden
+// folders, its plugs and the folder it shows the user's left-overs in; "" when none.
+QString leftOvers(const QString &image);
+// The names of the songs and videos of `folder` in slot order; those mtools wrote are 8.3 names,
+// whose case the drivers show otherwise.
+QStringList playedIn(const QString &image, const QString &folder);
+
+// Runs an mtools command (mcopy, mmd, mdel, ...); true when it ended well.
+bool mtool(const QString &tool, const QStringList &arguments);
+// What mdir says an image that is not mounted has free, in bytes; -1 when it cannot tell.
+qint64 bytesFree(const QString &image);
+// Leaves exactly `free` bytes free on an image that is not mounted, with a file of the user's,
+// "FILLER", in its top folder (made anew each time).
+bool leaveFree(const QString &image, qint64 free);
+
 // What fsck.fat finds wrong with the image; "" when nothing. A stick pulled mid-run never gets its
 // count of free clusters written, a hint that drivers recount and fsck corrects; with `pulled`
 // only that may be wrong.

@@ -345,6 +345,48 @@ private slots:
             qPrintable(message));
     }
 
+    // A run cut short between writing a new record and removing the one before leaves two in one
+    // hidden folder, beside a probe a FUSE driver kept under a name of its own: all of it is the
+    // program's, the entries of both go back, and nothing is shown to the user as theirs.
+    void twoRecordsAreTheProgramsOwn_data() { onBothTargets(); }
+    void twoRecordsAreTheProgramsOwn()
+    {
+        QFETCH(bool, fat);
+        if (fat && !fatimage::canMount())
+            QSKIP(fatimage::kSkipReason);
+        std::function<void()> unmount = [] {};
+        const QString target = targetFor("tworecords", fat, &unmount);
+        QVERIFY(!target.isEmpty());
+        const auto done = qScopeGuard([&] { unmount(); });
+        const QString album = target + "/Example Media/Al/";
+        QVERIFY(put(album + "a.mp3", "a"));
+        ParkingRecord first;
+        first.folder = "Example Media/Al";
+        first.kind = "names";
+        first.back = {"b.mp3"};
+        first.order = {"a.mp3", "b.mp3"};
+        first.plugs = true;
+        ParkingRecord second = first;
+        second.back = {"b.mp3", "c.mp3"};
+        second.order = {"a.mp3", "b.mp3", "c.mp3"};
+        QVERIFY(put(hidden(target, 1) + "/record", first.text())
+            && put(hidden(target, 1) + "/record.2", second.text())
+            && put(hidden(target, 1) + "/parked/b.mp3", "b") && put(hidden(target, 1) + "/parked/c.mp3", "c")
+            && put(hidden(target, 1) + "/.fuse_hidden0000000100000001", QByteArray(4096, '\0')));
+        // Cut off while it wrote its second record, before anything moved under it.
+        QVERIFY(put(hidden(target, 2) + "/record", first.text())
+            && put(hidden(target, 2) + "/record.2", second.text().left(30)));
+
+        ffmpeghandler handler;
+        const TransferReport report = handler.transferTracks(beta(), requestFor(target));
+        QCOMPARE(report.stop, TransferReport::Completed);
+        QVERIFY2(report.notices.isEmpty(), qPrintable(report.notices.join('\n')));
+        for (const char *name : {"a", "b", "c"})
+            QCOMPARE(bytesOf(album + name + ".mp3"), QByteArray(name));
+        QVERIFY2(hiddenBelow(target).isEmpty(), qPrintable(hiddenBelow(target).join('\n')));
+        QVERIFY(!QFileInfo::exists(target + "/" + FolderOrder::kRecoveredFolder));
+    }
+
     // Names the program gives its plugs, and the names it looks for once a name is taken, bounded.
     void namesStayBounded()
     {

@@ -2,14 +2,12 @@
 #include "fatimage.h"
 #include "ffmpeghandler.h"
 #include "folderorder.h"
-#include "opkiller.h"
+#include "killedrun.h"
 #include "testenv.h"
 
 #include <QDir>
 #include <QProcess>
 #include <QScopeGuard>
-
-#include <signal.h>
 
 using namespace drivefixtures;
 
@@ -24,35 +22,6 @@ struct Kill {
     // order: the next run of that folder mends it.
     bool unrecorded = false;
 };
-
-// All a person or the car sees of the drive that the program may have left: its hidden folders,
-// its plugs and the folder it shows the user's left-overs in.
-QString leftOvers(const QString &image)
-{
-    QProcess tree;
-    tree.start("mdir", {"-i", image, "-/", "-a", "-b", "::"});
-    tree.waitForFinished();
-    QStringList found;
-    for (const QString &line :
-        QString::fromUtf8(tree.readAllStandardOutput()).split('\n', Qt::SkipEmptyParts)) {
-        if (line.contains(".kivo-") || line.contains("KIVO0", Qt::CaseInsensitive)
-            || line.contains("recovered"))
-            found << line;
-    }
-    return found.join('\n');
-}
-
-// The names of the songs and videos of `folder` in slot order; those mtools wrote are 8.3 names,
-// whose case the drivers show otherwise.
-QStringList played(const QString &image, const QString &folder)
-{
-    QStringList names;
-    for (const QString &name : fatimage::namesIn(image, folder)) {
-        if (name.endsWith(".mp3") || name.endsWith(".mp4", Qt::CaseInsensitive))
-            names << (name.endsWith(".mp3") ? name : name.toLower());
-    }
-    return names;
-}
 
 }  // namespace
 
@@ -94,25 +63,7 @@ class TestArrangeMend : public QObject
     // Runs one transfer in a child process that dies where `kill` says; true when it died there.
     bool killedRun(const QString &target, const TrackMap &tracks, const Kill &kill)
     {
-        QFile orders(m_dir.filePath("orders"));
-        if (!orders.open(QIODevice::WriteOnly))
-            return false;
-        orders.write(("target\t" + target + "\nkill\t" + kill.at + "\n").toUtf8());
-        if (kill.roomless)
-            orders.write("roomless\n");
-        for (const track &t : tracks)
-            orders.write(QString("track\t%1\t%2\t%3\t%4\n")
-                             .arg(t.filepath, t.albumname, t.playlist)
-                             .arg(t.isVideo ? 1 : 0)
-                             .toUtf8());
-        orders.close();
-        QProcess child;
-        child.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-        child.start(QCoreApplication::applicationFilePath(), {"--mend-child", orders.fileName()});
-        const bool ended = child.waitForFinished(120000);
-        if (child.exitStatus() != QProcess::CrashExit)
-            qWarning("the child ended with %d", child.exitCode());
-        return ended && child.exitStatus() == QProcess::CrashExit;
+        return killedrun::run(m_dir.path(), target, tracks, kill.at, kill.roomless);
     }
 
     // A copy of the drive `base` names, mounted at `mount`.
@@ -152,8 +103,7 @@ private slots:
             QCOMPARE(handler.transferTracks(alpha({1, 2, 4, 6, 7, 8, 9, 10}), requestFor(mount)).stop,
                 TransferReport::Completed);
         }
-        QVERIFY(
-            killedRun(mount, alpha({3, 5}), {QString("step %1 4").arg(int(FolderOrder::Step::MovedOut))}));
+        QVERIFY(killedRun(mount, alpha({3, 5}), {killedrun::atStep(int(FolderOrder::Step::MovedOut), 4)}));
         fatimage::unmount(mount);
         m_cut.insert("album", album);
         // The playlist Road A B C, then a run that puts D before C killed with two entries parked.
@@ -166,7 +116,7 @@ private slots:
                 TransferReport::Completed);
         }
         QVERIFY(killedRun(
-            mount, road({"A", "B", "D", "C"}), {QString("step %1 2").arg(int(FolderOrder::Step::MovedOut))}));
+            mount, road({"A", "B", "D", "C"}), {killedrun::atStep(int(FolderOrder::Step::MovedOut), 2)}));
         fatimage::unmount(mount);
         m_cut.insert("playlist", playlist);
     }
@@ -204,11 +154,12 @@ private slots:
             QStringList wanted;
             for (int n = 1; n <= 10; ++n)
                 wanted << alphaName(n);
-            QCOMPARE(played(image, "Example Media/Alpha"), wanted);
+            QCOMPARE(fatimage::playedIn(image, "Example Media/Alpha"), wanted);
         } else {
-            QCOMPARE(played(image, "Example Media/Road"), QStringList({"A.mp3", "B.mp3", "D.mp3", "C.mp3"}));
+            QCOMPARE(fatimage::playedIn(image, "Example Media/Road"),
+                QStringList({"A.mp3", "B.mp3", "D.mp3", "C.mp3"}));
         }
-        QVERIFY2(leftOvers(image).isEmpty(), qPrintable(leftOvers(image)));
+        QVERIFY2(fatimage::leftOvers(image).isEmpty(), qPrintable(fatimage::leftOvers(image)));
         const QString fsck = fatimage::fsckProblems(image);
         QVERIFY2(fsck.isEmpty(), qPrintable(fsck));
     }
@@ -256,59 +207,12 @@ private slots:
         QStringList wanted;
         for (int n = 0; n <= 71; ++n)
             wanted << QString("v%1.mp4").arg(n, 3, 10, QChar('0'));
-        QCOMPARE(played(image, "Example Media/Videos"), wanted);
-        QVERIFY2(leftOvers(image).isEmpty(), qPrintable(leftOvers(image)));
+        QCOMPARE(fatimage::playedIn(image, "Example Media/Videos"), wanted);
+        QVERIFY2(fatimage::leftOvers(image).isEmpty(), qPrintable(fatimage::leftOvers(image)));
         const QString fsck = fatimage::fsckProblems(image);
         QVERIFY2(fsck.isEmpty(), qPrintable(fsck));
     }
 };
 
-// A transfer in a child process that dies where it is told: "--mend-child <orders>", a file of
-// lines "target\t<folder>", "kill\tstep <step> <count>" or "kill\t<op> <n> [<tail>]", "roomless", and
-// "track\t<file>\t<album>\t<playlist>\t<video>".
-static int mendChild(int argc, char *argv[])
-{
-    TestEnv env;
-    QCoreApplication app(argc, argv);
-    initKivoResources();
-    QFile orders(QString::fromLocal8Bit(argv[2]));
-    if (!orders.open(QIODevice::ReadOnly))
-        return 2;
-    QString target;
-    QStringList kill;
-    bool roomless = false;
-    TrackMap map;
-    for (const QString &line : QString::fromUtf8(orders.readAll()).split('\n', Qt::SkipEmptyParts)) {
-        const QStringList parts = line.split('\t');
-        if (parts.first() == "target")
-            target = parts.value(1);
-        else if (parts.first() == "kill")
-            kill = parts.value(1).split(' ');
-        else if (parts.first() == "roomless")
-            roomless = true;
-        else if (parts.first() == "track" && parts.size() == 5)
-            map.insert(map.size() + 1,
-                trackOf(map.size() + 1, parts.at(1), parts.at(2), parts.at(3), parts.at(4) == "1"));
-    }
-    opkiller::Op op;
-    if (kill.size() >= 2 && opkiller::opNamed(kill.at(0), &op)) {
-        opkiller::arm(op, kill.at(1).toInt(), target, kill.value(2));
-    } else if (kill.size() == 3 && kill.at(0) == "step") {
-        const auto step = FolderOrder::Step(kill.at(1).toInt());
-        const int count = kill.at(2).toInt();
-        FolderOrder::stepHook = [step, count](FolderOrder::Step at, int n) {
-            if (at == step && (count < 0 || n == count))
-                ::raise(SIGKILL);
-        };
-    }
-    if (roomless)
-        opkiller::hideRoom(target);
-    ffmpeghandler handler;
-    const TransferReport report = handler.transferTracks(map, requestFor(target));
-    qWarning("child: stop %d, copied %d, kept %d, %s", int(report.stop), report.copied, report.kept,
-        qPrintable((report.failures + report.notices).join("; ")));
-    return 0;
-}
-
-KIVO_TEST_MAIN_WITH_CHILD(TestArrangeMend, "--mend-child", mendChild)
+KIVO_TEST_MAIN_WITH_CHILD(TestArrangeMend, killedrun::kChildFlag, killedrun::child)
 #include "tst_arrangemend.moc"

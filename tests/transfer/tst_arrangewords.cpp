@@ -14,26 +14,6 @@ using namespace drivefixtures;
 
 namespace {
 
-// What mdir says an image has free, in bytes.
-qint64 bytesFree(const QString &image)
-{
-    QProcess info;
-    info.start("mdir", {"-i", image, "::"});
-    info.waitForFinished();
-    static const QRegularExpression freeLine("([\\d ]+) bytes free");
-    return freeLine.match(QString::fromUtf8(info.readAllStandardOutput()))
-        .captured(1)
-        .remove(' ')
-        .toLongLong();
-}
-
-bool mtool(const QString &tool, const QStringList &arguments)
-{
-    QProcess run;
-    run.start(tool, arguments);
-    return run.waitForFinished() && run.exitStatus() == QProcess::NormalExit && run.exitCode() == 0;
-}
-
 QStringList songsIn(const QString &image, const QString &folder)
 {
     QStringList names;
@@ -71,7 +51,7 @@ class TestArrangeWords : public QObject
     bool imageWithAlpha(const QString &image, const QString &size, int perCluster, int songs)
     {
         if (!fatimage::make(image, size, {"-F", "16", "-s", QString::number(perCluster), "-n", "CAR"})
-            || !mtool("mmd", {"-i", image, "::/Example Media", "::/Example Media/Alpha"}))
+            || !fatimage::mtool("mmd", {"-i", image, "::/Example Media", "::/Example Media/Alpha"}))
             return false;
         QStringList order{songName(2), songName(1)};
         for (int n = 3; n <= songs; ++n)
@@ -79,19 +59,8 @@ class TestArrangeWords : public QObject
         QStringList paths;
         for (int i = 0; i < order.size(); ++i)
             paths << song(order.at(i), order.at(i).left(2).toInt());
-        return mtool("mcopy", QStringList{"-i", image} + paths + QStringList{"::/Example Media/Alpha/"});
-    }
-
-    // Leaves exactly `free` bytes free on the image with a file of the user's in its top folder.
-    bool leaveFree(const QString &image, qint64 free)
-    {
-        mtool("mdel", {"-i", image, "::/FILLER"});
-        QFile filler(m_dir.filePath("FILLER"));
-        const qint64 size = bytesFree(image) - free;
-        if (size < 0 || !filler.open(QIODevice::WriteOnly) || !filler.resize(size))
-            return false;
-        filler.close();
-        return mtool("mcopy", {"-i", image, filler.fileName(), "::/"}) && bytesFree(image) == free;
+        return fatimage::mtool(
+            "mcopy", QStringList{"-i", image} + paths + QStringList{"::/Example Media/Alpha/"});
     }
 
     TransferReport transfer(const QString &image, const TrackMap &tracks)
@@ -133,7 +102,7 @@ private slots:
         const QString image = m_dir.filePath("room.img");
         QVERIFY(imageWithAlpha(image, size, perCluster, 6));
         const qint64 cluster = perCluster * 512;
-        QVERIFY(leaveFree(image, clustersFree * cluster));
+        QVERIFY(fatimage::leaveFree(image, clustersFree * cluster));
 
         const TransferReport refused = transfer(image, alpha({1, 2, 3, 4, 5, 6}));
         QCOMPARE(refused.stop, TransferReport::Completed);
@@ -148,7 +117,7 @@ private slots:
         QVERIFY2(needed % cluster == 0 && needed > clustersFree * cluster, qPrintable(notices));
         QCOMPARE(songsIn(image, "Example Media/Alpha").first(), songName(2));
 
-        QVERIFY(leaveFree(image, needed));
+        QVERIFY(fatimage::leaveFree(image, needed));
         const TransferReport arranged = transfer(image, alpha({1, 2, 3, 4, 5, 6}));
         QCOMPARE(arranged.stop, TransferReport::Completed);
         QVERIFY2(arranged.notices.isEmpty(), qPrintable(arranged.notices.join('\n')));
@@ -172,11 +141,11 @@ private slots:
             QVERIFY(put(fillers.last(), ""));
         }
         // Refused once the top folder is full; the two taken out leave too few for a long name.
-        mtool("mcopy", QStringList{"-i", image} + fillers + QStringList{"::/"});
+        fatimage::mtool("mcopy", QStringList{"-i", image} + fillers + QStringList{"::/"});
         QVERIFY(fatimage::namesIn(image, "").size() > 500);
-        QVERIFY(mtool("mdel", {"-i", image, "::/F0001.TXT", "::/F0002.TXT"}));
-        QVERIFY(!mtool("mmd", {"-i", image, "::/.kivo-2147483600-1.order"}));
-        QVERIFY(bytesFree(image) > 8 << 20);
+        QVERIFY(fatimage::mtool("mdel", {"-i", image, "::/F0001.TXT", "::/F0002.TXT"}));
+        QVERIFY(!fatimage::mtool("mmd", {"-i", image, "::/.kivo-2147483600-1.order"}));
+        QVERIFY(fatimage::bytesFree(image) > 8 << 20);
 
         const TransferReport report = transfer(image, alpha({1, 2, 3, 4}));
         QCOMPARE(report.stop, TransferReport::Completed);
@@ -192,7 +161,7 @@ private slots:
         QCOMPARE(fatimage::namesIn(image, "Example Media/Alpha").size(), 4);
         QVERIFY(!fatimage::namesIn(image, "").join(' ').contains(".kivo-", Qt::CaseInsensitive));
 
-        QVERIFY(mtool("mdel", {"-i", image, "::/F0003.TXT", "::/F0004.TXT"}));
+        QVERIFY(fatimage::mtool("mdel", {"-i", image, "::/F0003.TXT", "::/F0004.TXT"}));
         const TransferReport again = transfer(image, alpha({1, 2, 3, 4}));
         QVERIFY2(again.notices.isEmpty(), qPrintable(again.notices.join('\n')));
         QCOMPARE(songsIn(image, "Example Media/Alpha"),
