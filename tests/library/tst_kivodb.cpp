@@ -332,9 +332,9 @@ private slots:
     {
         QProcess gone;
         gone.start("true");
-        QVERIFY(gone.waitForStarted());
+        QVERIFY(gone.waitForStarted(-1));
         const QString dead = QString::number(gone.processId());
-        QVERIFY(gone.waitForFinished());
+        QVERIFY(gone.waitForFinished(-1));
         const QString artwork = AppPaths::dataLocation() + AppPaths().artworkDir;
         // A killed tag write, one of an older build, a killed add, a killed cover download, and
         // one whose id now names another program (the id came back after a reboot).
@@ -429,7 +429,7 @@ private slots:
         release.setSingleShot(true);
         connect(&release, &QTimer::timeout, this, [&other] { QSqlQuery(other).exec("COMMIT"); });
         release.start(1000);
-        QTRY_COMPARE_WITH_TIMEOUT(outcomes.size(), 1, 10000);
+        QTRY_COMPARE_WITH_TIMEOUT(outcomes.size(), 1, 30000);
         QVERIFY(outcomes[0]);
         QVERIFY2(clock.elapsed() >= 900, qPrintable(QString::number(clock.elapsed())));
         QCOMPARE(counts("tracks"), "1");
@@ -437,7 +437,7 @@ private slots:
         QVERIFY(QSqlQuery(other).exec("BEGIN IMMEDIATE"));
         clock.restart();
         submit(lib("B/held.mp3"));
-        QTRY_COMPARE_WITH_TIMEOUT(outcomes.size(), 2, 10000);
+        QTRY_COMPARE_WITH_TIMEOUT(outcomes.size(), 2, 30000);
         QVERIFY(!outcomes[1]);
         const qint64 bound = StoreWriter::kBusyTimeoutsPerWrite * 400;
         QVERIFY2(clock.elapsed() >= bound - 100 && clock.elapsed() < bound + 2000,

@@ -216,7 +216,7 @@ private slots:
         helperEnv.insert("KIVO_CHILD_TOOL", pidFile);
         helper.setProcessEnvironment(helperEnv);
         helper.start(QCoreApplication::applicationFilePath(), {"childHoldsTool"});
-        QVERIFY(helper.waitForStarted());
+        QVERIFY(helper.waitForStarted(-1));
         qint64 pid = 0;
         QTRY_VERIFY_WITH_TIMEOUT(
             [&] {
@@ -227,8 +227,8 @@ private slots:
             20000);
         QVERIFY(!isGone(pid));
         ::kill(pid_t(helper.processId()), SIGKILL);
-        QVERIFY(helper.waitForFinished());
-        QTRY_VERIFY_WITH_TIMEOUT(isGone(pid), 10000);
+        QVERIFY(helper.waitForFinished(-1));
+        QTRY_VERIFY_WITH_TIMEOUT(isGone(pid), 60000);
     }
 
     void realToolsAreFoundOnThisMachine()

@@ -337,7 +337,7 @@ private slots:
         run.setRequestTimeout(50);
         const QString path = makeFile("alone/Song.mp3", {{"title", "Song"}});
         run.startOptimisation({{1, fileTrack(1, path, "Song", "Some Album")}});
-        QTRY_COMPARE_WITH_TIMEOUT(sent.markers, 1, 10000);
+        QTRY_COMPARE_WITH_TIMEOUT(sent.markers, 1, 30000);
         QCOMPARE(gate.starts.load(), 1);
         QCOMPARE(gate.cancels.load(), 1);
     }
@@ -355,7 +355,7 @@ private slots:
         run.startOptimisationSelected(chosen);
         QTest::qWait(50);
         gate.release = true;
-        QTRY_COMPARE_WITH_TIMEOUT(sent.markers, 1, 10000);
+        QTRY_COMPARE_WITH_TIMEOUT(sent.markers, 1, 30000);
         QList<qint64> ids;
         for (const track &t : std::as_const(sent.tracks))
             ids << t.id;

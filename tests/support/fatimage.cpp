@@ -249,7 +249,7 @@ QString fsckProblems(const QString &image, bool pulled)
 {
     QProcess fsck;
     fsck.start("fsck.fat", {"-n", image});
-    fsck.waitForFinished();
+    fsck.waitForFinished(-1);
     const QString found = QString::fromLocal8Bit(fsck.readAllStandardOutput());
     if (fsck.exitCode() == 0)
         return {};

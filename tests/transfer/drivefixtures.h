@@ -1,5 +1,7 @@
 #pragma once
 
+#include "fatimage.h"
+#include "ffmpeghandler.h"
 #include "mediagen.h"
 #include "systeminfo.h"
 #include "track.h"
@@ -65,6 +67,18 @@ inline QString songIn(const QString &folder, const QString &name, int track)
 {
     const QString path = folder + "/" + name;
     return QFileInfo::exists(path) ? path : makeSong(path, track);
+}
+
+// One run of `tracks` onto the FAT image, mounted at `mount` meanwhile; an empty report when it
+// cannot be mounted.
+inline TransferReport transferOnto(const QString &image, const QString &mount, const TrackMap &tracks)
+{
+    if (!fatimage::mount(image, mount))
+        return {};
+    ffmpeghandler handler;
+    const TransferReport report = handler.transferTracks(tracks, requestFor(mount));
+    fatimage::unmount(mount);
+    return report;
 }
 
 // A track of the library as a transfer takes it.

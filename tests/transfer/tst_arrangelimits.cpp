@@ -23,7 +23,7 @@ QByteArray typed(const QString &image, const QString &path)
 {
     QProcess type;
     type.start("mtype", {"-i", image, "::/" + path});
-    type.waitForFinished();
+    type.waitForFinished(-1);
     return type.exitCode() == 0 ? type.readAllStandardOutput() : QByteArray("<missing>");
 }
 
@@ -31,7 +31,7 @@ QStringList listed(const QString &image, const QString &folder)
 {
     QProcess dir;
     dir.start("mdir", {"-i", image, "-b", "-a", "::/" + folder});
-    dir.waitForFinished();
+    dir.waitForFinished(-1);
     QStringList names;
     for (const QString &line : QString::fromUtf8(dir.readAllStandardOutput()).split('\n', Qt::SkipEmptyParts))
         names << line.section('/', -1);
@@ -147,7 +147,7 @@ private slots:
             == 0);
         QProcess info;
         info.start("mdir", {"-i", image, "::"});
-        info.waitForFinished();
+        info.waitForFinished(-1);
         const QRegularExpression freeLine("([\\d ]+) bytes free");
         const qint64 free = freeLine.match(QString::fromUtf8(info.readAllStandardOutput()))
                                 .captured(1)

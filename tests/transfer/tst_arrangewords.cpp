@@ -65,13 +65,7 @@ class TestArrangeWords : public QObject
 
     TransferReport transfer(const QString &image, const TrackMap &tracks)
     {
-        const QString mount = m_dir.filePath("drive");
-        if (!fatimage::mount(image, mount))
-            return {};
-        ffmpeghandler handler;
-        const TransferReport report = handler.transferTracks(tracks, requestFor(mount));
-        fatimage::unmount(mount);
-        return report;
+        return transferOnto(image, m_dir.filePath("drive"), tracks);
     }
 
 private slots:

@@ -53,7 +53,7 @@ class TestConversion : public QObject
         p.start(platform::locateTool(platform::Tool::Ffprobe).path,
             {"-v", "error", "-select_streams", stream, "-show_entries", "stream=" + entries, "-of", "csv=p=0",
                 path});
-        p.waitForFinished();
+        p.waitForFinished(-1);
         return QString::fromUtf8(p.readAllStandardOutput()).trimmed();
     }
 

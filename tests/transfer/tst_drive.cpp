@@ -309,7 +309,7 @@ private slots:
         QVERIFY2(result.ok, qPrintable(result.error));
         QProcess info;
         info.start("minfo", {"-i", image, "::"});
-        QVERIFY(info.waitForFinished());
+        QVERIFY(info.waitForFinished(-1));
         const QString text = QString::fromUtf8(info.readAllStandardOutput());
         QVERIFY2(text.contains("FAT32") && text.contains("ROAD TRIP"), qPrintable(text));
         QCOMPARE(QProcess::execute("fsck.fat", {"-n", image}), 0);

@@ -93,7 +93,7 @@ class TestPlayOrder : public QObject
     {
         QProcess tree;
         tree.start("mdir", {"-i", image, "-/", "-a", "-b", "::"});
-        QVERIFY(tree.waitForFinished());
+        QVERIFY(tree.waitForFinished(-1));
         const QString all = QString::fromUtf8(tree.readAllStandardOutput());
         // The user's ".kivo-origin" and "KIVO0002.TMP" are theirs.
         QVERIFY2(!all.contains(QRegularExpression("\\.kivo-\\d")) && all.count("KIVO0") == 1
@@ -112,7 +112,7 @@ class TestPlayOrder : public QObject
         for (const QString &name : std::as_const(wanted)) {
             QProcess type;
             type.start("mtype", {"-i", image, "::/Example Media/Alpha/" + name});
-            QVERIFY(type.waitForFinished());
+            QVERIFY(type.waitForFinished(-1));
             QVERIFY2(type.readAllStandardOutput() == m_alpha.value(name), qPrintable(name));
         }
         for (const fatimage::Slot &mine : userSlots) {
@@ -318,7 +318,7 @@ private slots:
             orders.close();
             QProcess child;
             child.start(QCoreApplication::applicationFilePath(), {"--arrange-child", orders.fileName()});
-            QVERIFY(child.waitForFinished(60000));
+            QVERIFY(child.waitForFinished(-1));
             QVERIFY2(child.exitStatus() == QProcess::CrashExit, "the run was not killed where it should be");
         }
         fatimage::unmount(mount);

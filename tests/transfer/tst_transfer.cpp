@@ -395,7 +395,7 @@ private slots:
         QProcess probe;
         probe.start(platform::locateTool(platform::Tool::Ffprobe).path,
             {"-v", "error", "-show_entries", "format_tags=artist", "-of", "csv=p=0", root + "Same.m4a"});
-        QVERIFY(probe.waitForFinished());
+        QVERIFY(probe.waitForFinished(-1));
         QCOMPARE(probe.readAllStandardOutput().trimmed(), QString("Ärtist").toUtf8());
 
         // A source newer than its transcode is converted again; aac fails, so mp3 follows.
@@ -603,7 +603,7 @@ private slots:
             QCOMPARE(o.failures, QStringList{"é.mp3"});
             QProcess dir;
             dir.start("mdir", {"-i", image, "-/", "-a", "-b", "::"});
-            QVERIFY(dir.waitForFinished());
+            QVERIFY(dir.waitForFinished(-1));
             const QStringList entries
                 = QString::fromUtf8(dir.readAllStandardOutput()).split('\n', Qt::SkipEmptyParts);
             QVERIFY2(entries.filter(".kivo").isEmpty(), qPrintable(entries.join(' ')));
@@ -611,7 +611,7 @@ private slots:
             QVERIFY2(entries.contains(m3u), qPrintable(entries.join(' ')));
             QProcess type;
             type.start("mtype", {"-i", image, m3u});
-            QVERIFY(type.waitForFinished());
+            QVERIFY(type.waitForFinished(-1));
             const QByteArray text = type.readAllStandardOutput();
             QCOMPARE(QString::fromUtf8(text), expected);
             for (const QByteArray &line : text.split('\n')) {
@@ -657,12 +657,12 @@ private slots:
             qPrintable(o.report.failures.join('\n')));
         QProcess fsck;
         fsck.start("fsck.fat", {"-n", image});
-        QVERIFY(fsck.waitForFinished());
+        QVERIFY(fsck.waitForFinished(-1));
         QVERIFY2(fsck.exitCode() == 0, fsck.readAllStandardOutput().constData());
         // Every file on the image is complete and none is left under a temporary name.
         QProcess dir;
         dir.start("mdir", {"-i", image, "-/", "-a", "-b", "::"});
-        QVERIFY(dir.waitForFinished());
+        QVERIFY(dir.waitForFinished(-1));
         const QStringList entries
             = QString::fromUtf8(dir.readAllStandardOutput()).split('\n', Qt::SkipEmptyParts);
         QVERIFY2(entries.filter(".kivo").isEmpty(), qPrintable(entries.join(' ')));
@@ -675,7 +675,7 @@ private slots:
         for (const QString &file : entries.filter(".mp3")) {
             QProcess type;
             type.start("mtype", {"-i", image, file});
-            QVERIFY(type.waitForFinished());
+            QVERIFY(type.waitForFinished(-1));
             QVERIFY(type.readAllStandardOutput() == bytes(a));
         }
     }
@@ -712,7 +712,7 @@ private slots:
         const auto listed = [&](const QString &folder) {
             QProcess dir;
             dir.start("mdir", {"-i", image, "-a", "-b", "::/Example Media" + folder});
-            dir.waitForFinished();
+            dir.waitForFinished(-1);
             QStringList names;
             for (const QString &line :
                 QString::fromUtf8(dir.readAllStandardOutput()).split('\n', Qt::SkipEmptyParts))
@@ -746,7 +746,7 @@ private slots:
             QCOMPARE(numbers("/Album 10"), ten);
             QProcess fsck;
             fsck.start("fsck.fat", {"-n", image});
-            QVERIFY(fsck.waitForFinished());
+            QVERIFY(fsck.waitForFinished(-1));
             QVERIFY2(fsck.exitCode() == 0, fsck.readAllStandardOutput().constData());
         };
 
@@ -885,7 +885,7 @@ private slots:
 
         QProcess child;
         child.start(QCoreApplication::applicationFilePath(), QStringList{"--transfer-child", mount} + videos);
-        QVERIFY(child.waitForStarted());
+        QVERIFY(child.waitForStarted(-1));
         const QDir folder(mount + "/Example Media/Videos");
         const bool caught = QTest::qWaitFor(
             [&] {
@@ -894,7 +894,7 @@ private slots:
             },
             60000);
         ::kill(pid_t(child.processId()), SIGKILL);
-        QVERIFY(child.waitForFinished());
+        QVERIFY(child.waitForFinished(-1));
         QVERIFY2(caught && child.exitStatus() == QProcess::CrashExit, "the child was not caught mid-copy");
         QVERIFY(!folder.entryList({".kivo-*"}, QDir::Files | QDir::Hidden).isEmpty());
 
@@ -904,14 +904,14 @@ private slots:
         QCOMPARE(o.report.stop, TransferReport::Completed);
         QProcess dir;
         dir.start("mdir", {"-i", image, "-/", "-a", "-b", "::"});
-        QVERIFY(dir.waitForFinished());
+        QVERIFY(dir.waitForFinished(-1));
         const QStringList entries
             = QString::fromUtf8(dir.readAllStandardOutput()).split('\n', Qt::SkipEmptyParts);
         QVERIFY2(entries.filter(".kivo").isEmpty(), qPrintable(entries.join(' ')));
         for (int i = 1; i <= 3; ++i) {
             QProcess type;
             type.start("mtype", {"-i", image, QString("::/Example Media/Videos/clip%1.mp4").arg(i)});
-            QVERIFY(type.waitForFinished());
+            QVERIFY(type.waitForFinished(-1));
             QVERIFY(type.readAllStandardOutput() == bytes(videos.at(i - 1)));
         }
     }

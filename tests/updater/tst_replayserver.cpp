@@ -26,7 +26,7 @@ private:
         std::unique_ptr<QNetworkReply> reply(m_network.sendCustomRequest(request, method, body));
         QSignalSpy finished(reply.get(), &QNetworkReply::finished);
         if (!reply->isFinished())
-            finished.wait(5000);
+            finished.wait(30000);
         return reply;
     }
 

@@ -86,7 +86,7 @@ private:
         SwUpdater *u = updater();
         u->setFeedURL(m_server->url(path));
         QSignalSpy done(u, &SwUpdater::checkFinished);
-        return u->CheckForUpdates(silent) && done.wait(5000) && done.size() == 1;
+        return u->CheckForUpdates(silent) && done.wait(30000) && done.size() == 1;
     }
 
     // Loads `target` (a path on the server or a whole address); true when the page arrived.
@@ -96,7 +96,7 @@ private:
         view.setMaxBytes(100000);
         QSignalSpy done(&view, &SwReleaseNotesBrowser::loadFinished);
         view.load(target.startsWith(QLatin1Char('/')) ? m_server->url(target) : QUrl(target));
-        return (!done.isEmpty() || done.wait(5000)) && done.size() == 1 && done.first().first().toBool();
+        return (!done.isEmpty() || done.wait(30000)) && done.size() == 1 && done.first().first().toBool();
     }
 
     SwUpdateWindow *offer(const QByteArray &version)
@@ -282,7 +282,7 @@ private slots:
         QVERIFY(updater()->updateWindow());
         QCOMPARE(updater()->feedURL(), m_server->url("/r6").toString());
         QSignalSpy done(updater(), &SwUpdater::checkFinished);
-        QVERIFY(updater()->CheckForUpdatesSilent() && done.wait(5000));
+        QVERIFY(updater()->CheckForUpdatesSilent() && done.wait(30000));
         QCOMPARE(
             QList<int>({m_server->requestCount("/r1"), m_server->requestCount("/r6")}), QList<int>({1, 2}));
         SwReleaseNotesBrowser view;
@@ -295,7 +295,7 @@ private slots:
         QVERIFY(!updater()->CheckForUpdatesSilent() && !updater()->isChecking());
         qputenv("KIVO_UPDATE_FEED", m_server->url("/r6").toEncoded());
         QSignalSpy started(updater(), &SwUpdater::checkFinished);
-        QVERIFY(SwUpdater::startupCheck() && started.wait(5000));
+        QVERIFY(SwUpdater::startupCheck() && started.wait(30000));
         qunsetenv("KIVO_UPDATE_FEED");
         QVERIFY(updater()->updateWindow());
         settings()->setValue("SWUpdateFeedURL", "http://feeds.invalid/u.xml");
@@ -317,7 +317,7 @@ private slots:
         QVERIFY(u->CheckForUpdatesNotSilent());
         QTRY_COMPARE(m_server->requestCount("/silent"), 1);
         u->setFeedURL(m_server->url("/r6"));
-        QVERIFY(u->CheckForUpdatesNotSilent() && done.wait(5000));
+        QVERIFY(u->CheckForUpdatesNotSilent() && done.wait(30000));
         QTest::qWait(400);
         QCOMPARE(done.size(), 1);
         QVERIFY(m_messages.isEmpty());
