@@ -534,6 +534,15 @@ FolderOrder::Outcome FolderOrder::relay(Hidden &hidden, Relay &trip) const
             if (indexIn(waiting, name) < 0)
                 waiting << name;
         }
+        // Nor what a driver said came back: an entry it dropped on a failed move is gone.
+        const QStringList listed = platform::entryNames(m_folder);
+        const bool folderListed = platform::entryKindOf(m_folder) == platform::EntryKind::Folder;
+        for (const QString &entry : folderListed ? trip.out : QStringList()) {
+            if (indexIn(listed, entry) < 0 && indexIn(waiting, entry) < 0 && indexIn(outcome.lost, entry) < 0)
+                outcome.lost << entry;
+        }
+        if (!outcome.lost.isEmpty() && outcome.ok())
+            outcome.error = {platform::CopyOutcome::Other, QStringLiteral("the drive lost files it moved")};
     }
     if ((!outcome.parkedListed && gone.isEmpty()) || (outcome.parkedListed && waiting.isEmpty())) {
         // The record stays until the folder is seen in play order.

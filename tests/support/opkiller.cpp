@@ -3,6 +3,7 @@
 #include <QFile>
 
 #include <atomic>
+#include <cerrno>
 #include <cstring>
 #include <string>
 
@@ -19,6 +20,7 @@ struct Armed {
     std::string folder;
     std::string tail;
     std::string roomless;
+    std::atomic<int> error{0};  // 0: the call kills; else it fails with this
 };
 
 Armed &armed()
@@ -39,12 +41,18 @@ bool endsWith(const char *path, const std::string &tail)
     return length >= tail.size() && std::strcmp(path + length - tail.size(), tail.c_str()) == 0;
 }
 
-void strike(opkiller::Op op, const char *path)
+// True when the call is to fail; a call armed to kill never returns.
+bool strike(opkiller::Op op, const char *path)
 {
     Armed &state = armed();
-    if (state.op.load() == int(op) && below(path, state.folder) && endsWith(path, state.tail)
-        && state.left.fetch_sub(1) == 1)
+    if (state.op.load() != int(op) || !below(path, state.folder) || !endsWith(path, state.tail)
+        || state.left.fetch_sub(1) != 1)
+        return false;
+    if (state.error.load() == 0)
         ::raise(SIGKILL);
+    state.op = -1;
+    errno = state.error.load();
+    return true;
 }
 
 template <typename F> F real(const char *name)
@@ -67,7 +75,13 @@ namespace opkiller {
 
 void arm(Op op, int nth, const QString &folder, const QString &tail)
 {
+    fail(op, nth, folder, 0, tail);
+}
+
+void fail(Op op, int nth, const QString &folder, int error, const QString &tail)
+{
     Armed &state = armed();
+    state.error = error;
     state.folder = QFile::encodeName(folder).toStdString();
     state.tail = QFile::encodeName(tail).toStdString();
     state.left = nth;
@@ -97,29 +111,25 @@ extern "C" {
 int mkdir(const char *path, mode_t mode)
 {
     static const auto next = real<int (*)(const char *, mode_t)>("mkdir");
-    strike(opkiller::Op::Mkdir, path);
-    return next(path, mode);
+    return strike(opkiller::Op::Mkdir, path) ? -1 : next(path, mode);
 }
 
 int rmdir(const char *path)
 {
     static const auto next = real<int (*)(const char *)>("rmdir");
-    strike(opkiller::Op::Rmdir, path);
-    return next(path);
+    return strike(opkiller::Op::Rmdir, path) ? -1 : next(path);
 }
 
 int unlink(const char *path)
 {
     static const auto next = real<int (*)(const char *)>("unlink");
-    strike(opkiller::Op::Unlink, path);
-    return next(path);
+    return strike(opkiller::Op::Unlink, path) ? -1 : next(path);
 }
 
 int rename(const char *from, const char *to)
 {
     static const auto next = real<int (*)(const char *, const char *)>("rename");
-    strike(opkiller::Op::Rename, from);
-    return next(from, to);
+    return strike(opkiller::Op::Rename, from) ? -1 : next(from, to);
 }
 
 int statvfs(const char *path, struct statvfs *info)

@@ -13,6 +13,10 @@ enum class Op { Mkdir, Rmdir, Unlink, Rename };
 // the process before it is made.
 void arm(Op op, int nth, const QString &folder, const QString &tail = {});
 
+// The same call fails with `error` instead, as a driver that finds no room after all would, and the
+// process goes on; the calls after it pass through again.
+void fail(Op op, int nth, const QString &folder, int error, const QString &tail = {});
+
 // Op by its name: "mkdir", "rmdir", "unlink" or "rename"; false for another.
 bool opNamed(const QString &name, Op *op);
 

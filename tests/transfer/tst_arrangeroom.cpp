@@ -3,11 +3,14 @@
 #include "ffmpeghandler.h"
 #include "folderorder.h"
 #include "killedrun.h"
+#include "opkiller.h"
 #include "testenv.h"
 
 #include <QDir>
 #include <QRegularExpression>
 #include <QScopeGuard>
+
+#include <cerrno>
 
 using namespace drivefixtures;
 
@@ -307,6 +310,35 @@ private slots:
         nextRunMends(image, 10, false);
         qInfo("mend, 2 KB clusters: %lld KB free, %lld KB needed, mended with that free", said.free / 1024,
             said.needed / 1024);
+    }
+
+    // The drive finds no room after all for the third move out (another writer, a driver that
+    // misjudged): what went out comes back, the record stays, and the run says the next one tries
+    // again; it does. fusefat itself drops an entry whose move fails for want of room, so the
+    // refusal is the driver's word alone here.
+    void roomGoneMidwayIsSaid()
+    {
+        const QString image = m_dir.filePath("midway.img"), mount = m_dir.filePath("midway");
+        QFile::remove(image);
+        QVERIFY(QFile::copy(m_exact, image));
+        QVERIFY(fatimage::mount(image, mount));
+        auto unmount = qScopeGuard([&] { fatimage::unmount(mount); });
+        opkiller::fail(opkiller::Op::Rename, 3, mount, ENOSPC, ".mp3");
+        {
+            ffmpeghandler handler;
+            const TransferReport report = handler.transferTracks(alpha(10), requestFor(mount));
+            opkiller::fail(opkiller::Op::Rename, 0, {}, 0);
+            QCOMPARE(report.stop, TransferReport::Completed);
+            const QString notices = report.notices.join('\n');
+            QVERIFY2(report.notices.size() == 1 && notices.startsWith("Alpha: could not be put in play order")
+                    && notices.contains("the next transfer onto this drive tries again"),
+                qPrintable(notices));
+        }
+        QCOMPARE(QDir(mount + "/Example Media/Alpha").entryList(QDir::Files).size(), 10);
+        unmount.dismiss();
+        fatimage::unmount(mount);
+        QVERIFY(!fatimage::leftOvers(image).isEmpty());
+        nextRunMends(image, 10, false);
     }
 
     // A top folder with room for one hidden folder, the stick pulled with two songs parked: the
