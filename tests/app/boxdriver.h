@@ -7,19 +7,25 @@
 #include "mediagen.h"
 #include "qmain.h"
 #include "qmlapplicationviewer.h"
+#include "repairread.h"
 #include "testenv.h"
 
 #include <QDir>
 #include <QDirIterator>
 #include <QQuickItem>
 #include <QSignalSpy>
+#include <QtQuickTest/quicktest.h>
 
 // The window driven as a person does, through its objects: the program started on a library,
 // the boxes opened by a click or by the program, then keys. For the tests of the boxes' keys and
-// of the focus.
+// of the focus. A check waits for the state it checks, whatever the machine is busy with: a box
+// up and laid out before its keys, the window laid out before a click.
 class BoxDriver : public QObject
 {
 protected:
+    // As long as a test waits for the window or the program, on a machine busy with other tests.
+    static constexpr int kWait = 20000;
+
     QQuickWindow *m_window = nullptr;
     QObject *m_root = nullptr;
 
@@ -51,25 +57,24 @@ protected:
         QVERIFY(QMetaObject::invokeMethod(m_root, "sgCheckMediaLibrary", Q_ARG(int, 0)));
         manager *mgr = app.controller();
         mgr->searchInMediaSource("mymusic");
-        QVERIFY(QTest::qWaitFor([mgr] { return !mgr->isSearching(); }, 30000));
-        QSignalSpy repair(mgr, &manager::sgUpdateRepairProgress);
-        // The end of the repair reads the library's views once more, and makes their rows anew:
-        // the boxes are tried once that has been done, not while a list may change under the keys.
-        bool readAfterRepair = false;
-        const auto reading = connect(mgr, &manager::sgLibraryLoading, this, [&](const QVariant &busy) {
-            readAfterRepair = !busy.toBool() && !repair.isEmpty() && repair.last().value(1).toInt() == 0;
-        });
-        mgr->slAddToLibrary(true);
-        QVERIFY(QTest::qWaitFor(
-            [&] {
-                return !mgr->isLoading() && !mgr->isCopying() && !repair.isEmpty()
-                    && repair.last().value(1).toInt() == 0 && readAfterRepair;
-            },
-            30000));
-        disconnect(reading);
+        QVERIFY(QTest::qWaitFor([mgr] { return !mgr->isSearching() && !mgr->isLoading(); }, 30000));
+        // The end of the repair after the add reads the library's views once more, and makes their
+        // rows anew: the boxes are tried once that read is shown, not while a list may change
+        // under the keys. The build of the views at the add's end may be shown after the run has
+        // ended and before that read has begun, so its end tells nothing.
+        {
+            RepairRead reread(mgr);
+            mgr->slAddToLibrary(true);
+            QVERIFY(reread.wait());
+        }
+        QVERIFY(!mgr->isCopying());
         QCOMPARE(mgr->library().size(), 4);
         QVERIFY(QMetaObject::invokeMethod(m_root, "slShowLibraryTab", Q_ARG(QVariant, "tracks")));
-        QTRY_COMPARE(m_root->property("currentPage").toString(), QStringLiteral("library"));
+        QTRY_COMPARE_WITH_TIMEOUT(
+            m_root->property("currentPage").toString(), QStringLiteral("library"), kWait);
+        QTRY_COMPARE_WITH_TIMEOUT(m_window->size(), QSize(1280, 800), kWait);
+        QVERIFY(QTest::qWaitForWindowExposed(m_window, kWait));
+        QVERIFY(QQuickTest::qWaitForPolish(m_window, kWait));
     }
 
     QQuickItem *item(const char *name) const { return m_root->findChild<QQuickItem *>(name); }
@@ -87,14 +92,19 @@ protected:
         return QMetaObject::invokeMethod(m_root, function);
     }
 
+    // Where the control stands once the window is laid out: a click at a place the layout has not
+    // yet settled would miss it, and one on a grey control does nothing.
     void click(QQuickItem *target)
     {
-        QVERIFY(target && target->isVisible());
+        QVERIFY(target);
+        QTRY_VERIFY_WITH_TIMEOUT(target->isVisible() && target->isEnabled(), kWait);
+        QVERIFY(QQuickTest::qWaitForPolish(m_window, kWait));
         QTest::mouseClick(
             m_window, Qt::LeftButton, {}, target->mapToScene(target->boundingRect().center()).toPoint());
     }
 
-    // "Tab Backtab Space Return Escape", as the keyboard sends them.
+    // "Tab Backtab Space Return Escape", as the keyboard sends them. The window takes each key as
+    // it is sent: the focus has moved by the time the next one goes.
     void press(const QString &keys)
     {
         for (const QString &key : keys.split(' ', Qt::SkipEmptyParts)) {
@@ -120,10 +130,29 @@ protected:
         return false;
     }
 
-    // The texts of the controls one key visits until it comes round again; empty if the focus
-    // ever leaves the box.
+    // The box is up with the keyboard in it, and laid out as it now stands: its rows made, its
+    // controls in place. Keys sent before would reach the page, or miss controls still to come.
+    bool ready(const char *box)
+    {
+        return QTest::qWaitFor([&] { return opened(box) && focusIn(box); }, kWait)
+            && QQuickTest::qWaitForPolish(m_window, kWait);
+    }
+    bool closed(const char *box)
+    {
+        return QTest::qWaitFor([&] { return !opened(box); }, kWait);
+    }
+    // The focus is on `control`, as a box's closing or the program puts it there.
+    bool focusOn(QQuickItem *control)
+    {
+        return control && QTest::qWaitFor([&] { return focused() == control; }, kWait);
+    }
+
+    // The texts of the controls one key visits until it comes round again, once the box is ready;
+    // empty if the focus ever leaves the box.
     QStringList cycle(const char *box, const QString &key)
     {
+        if (!ready(box))
+            return {};
         QStringList seen;
         for (QQuickItem *first = nullptr; seen.size() < 20;) {
             press(key);
@@ -202,11 +231,14 @@ protected:
         return target;
     }
     // The transfer dialog opened with the page's button, the chosen folder its target.
+    // The folder is listed, and so taken, at the next poll of the drives.
     void openOnFolder(const QString &target)
     {
         click(item("transferButton"));
+        QVERIFY(ready("transferDialog"));
         QVERIFY(call("transferandSyncDialog"));
-        QTRY_COMPARE(m_root->property("selectedDrive").toString(), target);
+        QTRY_COMPARE_WITH_TIMEOUT(m_root->property("selectedDrive").toString(), target, kWait);
+        QVERIFY(ready("transferDialog"));
     }
 
     // The media files a transfer wrote below `folder`.
