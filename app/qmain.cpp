@@ -20,6 +20,16 @@
 #include <QIcon>
 #include <QMessageBox>
 #include <QQuickItem>
+#include <QThreadPool>
+
+#include <algorithm>
+
+namespace {
+
+// Enough for the deepest work that waits on work of its own in the shared pool.
+constexpr int kLeastPoolThreads = 4;
+
+}  // namespace
 
 KivoApplication::KivoApplication()
 {
@@ -62,6 +72,11 @@ KivoApplication::Result KivoApplication::start(const StartOptions &options)
     const auto showError = options.showError ? options.showError : [](const QString &text) {
         QMessageBox::critical(nullptr, QStringLiteral("KiVO"), text);
     };
+
+    // Work on the shared pool waits for work it hands the same pool (an add's scan for its reads
+    // and covers): on a machine of one core the pool's one thread would wait for itself.
+    QThreadPool *const pool = QThreadPool::globalInstance();
+    pool->setMaxThreadCount(std::max(kLeastPoolThreads, pool->maxThreadCount()));
 
     // The instance test comes before the logs are touched: a second instance must not wipe the
     // logs of the one already running.

@@ -5,6 +5,7 @@
 #include "datamodels.h"
 #include "kivodb.h"
 #include "manager.h"
+#include "mediagen.h"
 #include "messagehandler.h"
 #include "qmain.h"
 #include "qmlapplicationviewer.h"
@@ -14,6 +15,7 @@
 #include <QApplication>
 #include <QCryptographicHash>
 #include <QDir>
+#include <QProcess>
 #include <QQmlContext>
 #include <QQuickItem>
 #include <QSemaphore>
@@ -21,6 +23,8 @@
 #include <QSignalSpy>
 #include <QSqlQuery>
 #include <QtQuickTest/quicktest.h>
+
+#include <sched.h>
 
 namespace {
 
@@ -495,7 +499,61 @@ private slots:
         QDir::setCurrent(before);
         QCOMPARE(result, KivoApplication::Result::Started);
     }
+
+    // On a machine of one core, an add ends: its scan and the views it builds wait, on the shared
+    // pool, for work of their own there.
+    void addEndsOnOneCore()
+    {
+        QProcess child;
+        child.setProcessChannelMode(QProcess::ForwardedChannels);
+        child.start(QCoreApplication::applicationFilePath(), {"--one-core"});
+        // An add that waits for itself never ends: the bound is only there to say so.
+        QVERIFY(child.waitForFinished(300000));
+        QCOMPARE(child.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(child.exitCode(), 0);
+    }
 };
 
-KIVO_TEST_MAIN(TestStartup)
+// The program on one core, adding two songs of the music folder: 0 once they are in the library.
+static int oneCoreChild(int argc, char *argv[])
+{
+    cpu_set_t one;
+    CPU_ZERO(&one);
+    CPU_SET(0, &one);
+    if (::sched_setaffinity(0, sizeof(one), &one) != 0)
+        return 3;
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+    TestEnv env;
+    QApplication qt(argc, argv);
+    for (const char *name : {"a", "b"}) {
+        MediaAudio song;
+        song.seconds = 8;
+        song.bitrateKbps = 128;
+        song.tags = {{"title", name}, {"album", "One Core"}};
+        const QString path = env.home() + "/Music/Band/" + name + ".mp3";
+        QDir().mkpath(QFileInfo(path).absolutePath());
+        if (!MediaGen::makeAudio(path, song).isEmpty())
+            return 4;
+    }
+    KivoApplication app;
+    if (app.start(testOptions()) != KivoApplication::Result::Started)
+        return 2;
+    QObject *root = app.viewer()->rootObject();
+    const QVariantMap vehicle = Combo::vehicleList().value(0).toMap();
+    QMetaObject::invokeMethod(root, "sgVehicleChosen", Q_ARG(QString, "0"),
+        Q_ARG(QString, vehicle.value("name").toString()),
+        Q_ARG(QString, vehicle.value("lastYear").toString()), Q_ARG(int, 0));
+    QMetaObject::invokeMethod(root, "sgCheckMediaLibrary", Q_ARG(int, 0));
+    manager *mgr = app.controller();
+    mgr->searchInMediaSource("mymusic");
+    if (!QTest::qWaitFor([mgr] { return !mgr->isSearching() && !mgr->isLoading(); }, 120000))
+        return 1;
+    mgr->slAddToLibrary(true);
+    const bool added
+        = QTest::qWaitFor([mgr] { return mgr->library().size() == 2 && !mgr->isLoading(); }, 120000);
+    app.shutdown();
+    return added ? 0 : 1;
+}
+
+KIVO_TEST_MAIN_WITH_CHILD(TestStartup, "--one-core", oneCoreChild)
 #include "tst_startup.moc"
