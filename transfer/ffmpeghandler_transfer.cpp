@@ -399,13 +399,14 @@ bool ffmpeghandler::arrangeFolder(TransferRun &run, const FolderOrder &order)
     const QString name = QFileInfo(layout.folder()).fileName();
     const FolderOrder::Outcome arranged
         = layout.arrange(run.rootFolder(), [this, &name] { emit sgArranging(name); });
+    // What an earlier try of this run said of the folder's order no longer holds: the end message
+    // says it once, as it stands last.
+    for (const QString &notice : run.orderNotices.take(key))
+        run.report.notices.removeOne(notice);
     if (arranged.ok()) {
         if (arranged.moved)
             writeLog(appLogFile(), QStringLiteral("Put in play order: ") + layout.folder());
         release();
-        // What an earlier try of this run said of the folder no longer holds.
-        for (const QString &notice : run.orderNotices.take(key))
-            run.report.notices.removeOne(notice);
         // A stick pulled just after the arrange ends the run as one pulled during a copy does.
         return !targetLost(run);
     }
@@ -420,10 +421,7 @@ bool ffmpeghandler::arrangeFolder(TransferRun &run, const FolderOrder &order)
             + (arranged.lost.isEmpty()
                     ? QString()
                     : QStringLiteral("; lost: ") + arranged.lost.join(QStringLiteral(", "))));
-    // What happened to a folder is no file that failed: it stands apart from the count, and is
-    // said once, however often the run came to the folder: as it stands last.
-    for (const QString &notice : run.orderNotices.take(key))
-        run.report.notices.removeOne(notice);
+    // What happened to a folder is no file that failed: it stands apart from the count.
     QStringList notices;
     if (arranged.topFolderFull) {
         notices << name + QStringLiteral(": ")

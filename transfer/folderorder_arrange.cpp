@@ -189,78 +189,84 @@ bool isBundleName(const QString &name)
     return pattern.match(name).hasMatch();
 }
 
+// What an arrange's hidden folder holds, by one listing: the program's records, parked folders and
+// other files of its own (a room probe, what a FUSE driver kept of one), and whether anything else.
+struct HiddenEntries {
+    QStringList records, bundles, others;
+    bool foreign = false;
+};
+
+HiddenEntries entriesOf(const QString &hidden)
+{
+    HiddenEntries found;
+    for (const QFileInfo &entry : listing(hidden)) {
+        const QString name = entry.fileName();
+        if ((name == kRecordName || name == kSecondRecordName) && entry.isFile() && !entry.isSymLink())
+            found.records << entry.filePath();
+        else if (isBundleName(name) && entry.isDir() && !entry.isSymLink())
+            found.bundles << entry.filePath();
+        else if ((name == kRoomProbeName && isRoomProbe(entry.filePath())) || isFuseKept(entry))
+            found.others << entry.filePath();
+        else
+            found.foreign = true;
+    }
+    return found;
+}
+
 // Removes the hidden folder once the folder is in play order: what is in it is all the program's
 // own while an arrange goes through it; anything else keeps it, and its records, there.
 void clearHidden(const Hidden &hidden)
 {
-    QStringList bundles, records, others;
-    for (const QFileInfo &entry : listing(hidden.path)) {
-        const QString name = entry.fileName();
-        if (name == kRecordName || name == kSecondRecordName)
-            records << entry.filePath();
-        else if (name == kRoomProbeName && entry.isFile() && !entry.isSymLink() && entry.size() == 0)
-            others << entry.filePath();
-        else if (isBundleName(name) && entry.isDir() && !entry.isSymLink())
-            bundles << entry.filePath();
-        else if (isFuseKept(entry))
-            others << entry.filePath();
-    }
-    removeHidden(hidden.path, bundles, records, others);
+    const HiddenEntries found = entriesOf(hidden.path);
+    removeHidden(hidden.path, found.bundles, found.records, found.others);
 }
 
 // Frees what the hidden folder of a cut-short arrange holds beyond the record that keeps the
 // order, before its mend asks for room: its room probe, its parked folders (empty, all put back),
 // a record cut off while it was written, and the shorter of two whole ones. False when no whole
-// record is there to go on from.
+// record is there to go on from, or it holds anything else (an entry that could not go back),
+// which is left to the recovery.
 bool tidyHidden(Hidden &hidden)
 {
-    // Anything else there (an entry that could not go back) leaves it to the recovery.
-    for (const QFileInfo &entry : listing(hidden.path)) {
-        const QString name = entry.fileName();
-        const bool ours = name == kRecordName || name == kSecondRecordName
-            || (name == kRoomProbeName && isRoomProbe(entry.filePath())) || isFuseKept(entry)
-            || (isBundleName(name) && entry.isDir() && !entry.isSymLink()
-                && platform::entryNames(entry.filePath()).isEmpty());
-        if (!ours)
+    const HiddenEntries found = entriesOf(hidden.path);
+    if (found.foreign)
+        return false;
+    for (const QString &bundle : found.bundles) {
+        if (!platform::entryNames(bundle).isEmpty())
             return false;
     }
     QString kept;
     qsizetype keptOrder = -1;
-    QStringList begun;
-    for (const QString &name : {kRecordName, kSecondRecordName}) {
-        const QString path = hidden.path + QLatin1Char('/') + name;
-        if (platform::entryKindOf(path) != platform::EntryKind::File)
-            continue;
+    QStringList spare;  // begun, or whole but keeping less of the order
+    for (const QString &path : found.records) {
         const QByteArray bytes = readBounded(path);
         const std::optional<ParkingRecord> record = ParkingRecord::parse(bytes);
         if (!record) {
             if (ParkingRecord::isRecordBegun(bytes))
-                begun << path;
+                spare << path;
             continue;
         }
         const qsizetype order = std::max(record->order.size(), record->back.size());
         if (order > keptOrder) {
             if (!kept.isEmpty())
-                begun << hidden.path + QLatin1Char('/') + kept;
-            kept = name;
+                spare << kept;
+            kept = path;
             keptOrder = order;
         } else {
-            begun << path;
+            spare << path;
         }
     }
     if (kept.isEmpty())
         return false;
-    for (const QString &path : std::as_const(begun)) {
+    for (const QString &path : std::as_const(spare)) {
         if (QFile::remove(path))
             step(FolderOrder::Step::Unrecorded);
     }
-    for (const QFileInfo &entry : listing(hidden.path)) {
-        if (isBundleName(entry.fileName()))
-            QDir().rmdir(entry.filePath());
-        else if (entry.fileName() == kRoomProbeName || isFuseKept(entry))
-            QFile::remove(entry.filePath());
-    }
-    hidden.record = kept;
+    for (const QString &path : found.others)
+        QFile::remove(path);
+    for (const QString &path : found.bundles)
+        QDir().rmdir(path);
+    hidden.record = QFileInfo(kept).fileName();
     return true;
 }
 
@@ -421,7 +427,6 @@ FolderOrder::Outcome FolderOrder::relay(Hidden &hidden, Relay &trip) const
     trip.parked = trip.staging + QLatin1Char('/') + kParkedName;
     const ParkingRecord record = recordOf(hidden, trip);
     trip.bundles = record.bundles;
-    hidden.bundles = std::max(hidden.bundles, trip.bundles);
 
     // Where the entries belong, on the device before the first of them moves; the record that kept
     // the order until now goes only after.

@@ -66,7 +66,6 @@ struct Hidden {
     QString parent;  // the folder that holds it: the target's root
     QString path;  // empty until made or taken on
     QString record;  // the name of the record that keeps the order now; empty for none
-    int bundles = 0;  // the parked folders any pass had
     bool made = false;  // made by this arrange
 };
 
