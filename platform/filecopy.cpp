@@ -1,5 +1,7 @@
 #include "filecopy.h"
 
+#include "removal.h"
+
 #include <QFile>
 #include <QStorageInfo>
 
@@ -141,7 +143,8 @@ CopyOutcome copyFile(const QString &source, const QString &target, const std::fu
     ::close(in);
     if (copied == 0 && complete && closed)
         return {};
-    ::unlink(to.constData());
+    // Gone before the failure is told, what a driver keeps of it included.
+    removeFile(target);
     if (copied == -3)
         return {CopyOutcome::Cancelled, QStringLiteral("the copy was stopped")};
     if (copied == -2)

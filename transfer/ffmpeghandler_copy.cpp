@@ -5,6 +5,7 @@
 #include "ffmpeghandler_p.h"
 #include "filecopy.h"
 #include "m3ufile.h"
+#include "removal.h"
 #include "taglibbuilder.h"
 
 #include <QDebug>
@@ -61,7 +62,7 @@ bool nameRefusedIn(const QString &folder)
     if (!file.open(QIODevice::WriteOnly))
         return false;
     file.close();
-    file.remove();
+    platform::removeFile(probe);
     return true;
 }
 
@@ -96,7 +97,7 @@ bool ffmpeghandler::writeAlbumArt(const QByteArray &png, const QString &targetIm
     const bool written = file.open(QIODevice::WriteOnly) && file.write(png) == png.size() && file.flush();
     file.close();
     if (!written || !platform::replaceFile(temporary, targetImage).ok()) {
-        QFile::remove(temporary);
+        platform::removeFile(temporary);
         return false;
     }
     return true;
@@ -159,7 +160,7 @@ bool ffmpeghandler::copyToUsb(
             outcome = platform::replaceFile(temporary, target);
             creating = true;
             if (!outcome.ok())
-                QFile::remove(temporary);
+                platform::removeFile(temporary);
         }
         if (outcome.error == platform::CopyOutcome::Cancelled) {
             // Stopped inside the file: nothing of it is left, and the walk ends at its next look.

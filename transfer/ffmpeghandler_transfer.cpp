@@ -403,6 +403,10 @@ bool ffmpeghandler::arrangeFolder(TransferRun &run, const FolderOrder &order)
     // says it once, as it stands last.
     for (const QString &notice : run.orderNotices.take(key))
         run.report.notices.removeOne(notice);
+    if (!arranged.hiddenKept.isEmpty())
+        writeLog(appLogFile(),
+            QStringLiteral("Hidden folder not removed, the next transfer tries again: ")
+                + arranged.hiddenKept);
     if (arranged.ok()) {
         if (arranged.moved)
             writeLog(appLogFile(), QStringLiteral("Put in play order: ") + layout.folder());

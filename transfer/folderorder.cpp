@@ -2,6 +2,7 @@
 #include "folderorder_p.h"
 
 #include "parkingrecord.h"
+#include "removal.h"
 
 #include "taglibbuilder.h"
 #include "textorder.h"
@@ -118,27 +119,38 @@ QString freeNameIn(const QString &folder, const QString &name, bool folderWelcom
     return {};
 }
 
-bool removeHidden(
+QString removeHidden(
     const QString &staging, const QStringList &bundles, const QStringList &records, const QStringList &others)
 {
-    for (const QString &path : others)
-        QFile::remove(path);
+    platform::removeFiles(others);
     for (const QString &path : bundles)
-        QDir().rmdir(path);
+        platform::removeFolder(path);
     // Whatever is left but the records (a parked folder that is not empty, a name the driver could
     // not remove) still needs them to be known as the program's.
     QSet<QString> recordNames;
     for (const QString &path : records)
         recordNames.insert(QFileInfo(path).fileName());
+    QStringList left;
     for (const QString &name : platform::entryNames(staging)) {
-        if (!recordNames.contains(name))
-            return false;
+        if (!recordNames.contains(name) && !platform::isDriverKept(name))
+            left << name;
     }
+    if (!left.isEmpty())
+        return QStringLiteral("it holds %1").arg(left.join(QStringLiteral(", ")));
+    // What a driver still keeps of files removed just now is the program's: it goes by itself.
+    const QStringList kept = platform::awaitLetGo(staging);
+    if (!kept.isEmpty())
+        return QStringLiteral("the drive still keeps %1 of files removed from it, %2 ms on")
+            .arg(kept.join(QStringLiteral(", ")))
+            .arg(platform::letGoBound());
     for (const QString &path : records) {
-        if (QFile::remove(path))
-            step(FolderOrder::Step::Unrecorded);
+        const platform::CopyOutcome removed = platform::removeFile(path);
+        if (!removed.ok())
+            return removed.message;
+        step(FolderOrder::Step::Unrecorded);
     }
-    return QDir().rmdir(staging);
+    const platform::CopyOutcome gone = platform::removeFolder(staging);
+    return gone.ok() ? QString() : gone.message;
 }
 
 QByteArray readBounded(const QString &path)
@@ -153,8 +165,11 @@ QByteArray readBounded(const QString &path)
 
 bool isRoomProbe(const QString &path)
 {
-    if (platform::entryKindOf(path) != platform::EntryKind::File)
+    const QFileInfo info(path);
+    if (!info.isFile() || info.isSymLink())
         return false;
+    if (info.size() == 0)
+        return true;
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly) || file.size() > kMaxProbeRead)
         return false;
@@ -168,7 +183,7 @@ bool isRoomProbe(const QString &path)
 
 bool isFuseKept(const QFileInfo &entry)
 {
-    return entry.fileName().startsWith(kFuseHiddenPrefix) && entry.isFile() && !entry.isSymLink()
+    return platform::isDriverKept(entry.fileName()) && entry.isFile() && !entry.isSymLink()
         && (isRoomProbe(entry.filePath()) || ParkingRecord::isRecordBegun(readBounded(entry.filePath())));
 }
 

@@ -69,6 +69,9 @@ public:
         // Not in play order, with every entry back in it, but the hidden folder's record kept:
         // the next transfer puts it in order.
         bool recordKept = false;
+        // The hidden folder its clean-up could not remove, and why ("<path>: <why>"): the next
+        // transfer removes it.
+        QString hiddenKept;
         bool ok() const { return error.ok(); }
     };
     // Puts what the car plays in play order when the listing shows it is not, through a hidden
@@ -92,7 +95,7 @@ public:
     // (kRecoveredFolder), never outside `root`. `moving` is called with each folder name first.
     static Recovery recover(const QString &root, const std::function<void(const QString &)> &moving = {});
     // Removes hidden folders a recovery left for their records, once the folder they name is in
-    // play order; one that holds anything but the program's own stays. Returns the log lines.
+    // play order; one that holds anything but the program's own stays, and the log lines say why.
     static QStringList release(const QStringList &hidden);
     static const QString kRecoveredFolder;
 

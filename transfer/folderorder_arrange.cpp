@@ -2,6 +2,7 @@
 #include "folderorder_p.h"
 
 #include "parkingrecord.h"
+#include "removal.h"
 #include "track_data.h"
 
 #include <QDir>
@@ -123,9 +124,15 @@ struct FolderOrder::Relay {
                 batch = std::max(1, batch / 4);
                 continue;
             }
-            // Those after everything else hold no free slot among them.
+            // Those after everything else hold no free slot among them. They are gone, what the
+            // driver kept of them included, before anything comes back in their place.
+            QStringList after;
+            for (qsizetype i = last + 1; i < listed.size(); ++i)
+                after << in(order.m_folder, listed.at(i));
+            platform::removeFiles(after);
+            const QStringList left = platform::entryNames(order.m_folder);
             for (qsizetype i = last + 1; i < listed.size(); ++i) {
-                if (QFile::remove(in(order.m_folder, listed.at(i))))
+                if (indexIn(left, listed.at(i)) < 0)
                     plugs.removeOne(listed.at(i));
             }
             return;
@@ -134,8 +141,10 @@ struct FolderOrder::Relay {
 
     void unplug()
     {
+        QStringList paths;
         for (const QString &name : std::as_const(plugs))
-            QFile::remove(in(order.m_folder, name));
+            paths << in(order.m_folder, name);
+        platform::removeFiles(paths);
         plugs.clear();
     }
 
@@ -190,7 +199,9 @@ bool isBundleName(const QString &name)
 }
 
 // What an arrange's hidden folder holds, by one listing: the program's records, parked folders and
-// other files of its own (a room probe, what a FUSE driver kept of one), and whether anything else.
+// other files of its own (a room probe, what a FUSE driver kept of a file removed), and whether
+// anything else. Only the program writes there while an arrange goes through it: nothing is opened
+// to be told, as it is removed next.
 struct HiddenEntries {
     QStringList records, bundles, others;
     bool foreign = false;
@@ -205,7 +216,8 @@ HiddenEntries entriesOf(const QString &hidden)
             found.records << entry.filePath();
         else if (isBundleName(name) && entry.isDir() && !entry.isSymLink())
             found.bundles << entry.filePath();
-        else if ((name == kRoomProbeName && isRoomProbe(entry.filePath())) || isFuseKept(entry))
+        else if ((name == kRoomProbeName && isRoomProbe(entry.filePath()))
+            || (platform::isDriverKept(name) && entry.isFile() && !entry.isSymLink()))
             found.others << entry.filePath();
         else
             found.foreign = true;
@@ -214,11 +226,13 @@ HiddenEntries entriesOf(const QString &hidden)
 }
 
 // Removes the hidden folder once the folder is in play order: what is in it is all the program's
-// own while an arrange goes through it; anything else keeps it, and its records, there.
-void clearHidden(const Hidden &hidden)
+// own while an arrange goes through it; anything else keeps it, and its records, there. Empty when
+// it went; else the folder and why it stays.
+QString clearHidden(const Hidden &hidden)
 {
     const HiddenEntries found = entriesOf(hidden.path);
-    removeHidden(hidden.path, found.bundles, found.records, found.others);
+    const QString why = removeHidden(hidden.path, found.bundles, found.records, found.others);
+    return why.isEmpty() ? why : hidden.path + QStringLiteral(": ") + why;
 }
 
 // Frees what the hidden folder of a cut-short arrange holds beyond the record that keeps the
@@ -259,13 +273,12 @@ bool tidyHidden(Hidden &hidden)
     if (kept.isEmpty())
         return false;
     for (const QString &path : std::as_const(spare)) {
-        if (QFile::remove(path))
+        if (platform::removeFile(path).ok())
             step(FolderOrder::Step::Unrecorded);
     }
-    for (const QString &path : found.others)
-        QFile::remove(path);
+    platform::removeFiles(found.others);
     for (const QString &path : found.bundles)
-        QDir().rmdir(path);
+        platform::removeFolder(path);
     hidden.record = QFileInfo(kept).fileName();
     return true;
 }
@@ -306,7 +319,7 @@ FolderOrder::Outcome FolderOrder::arrange(
         }
         if (now == order) {
             if (!hidden.path.isEmpty() && platform::entryKindOf(hidden.path) == platform::EntryKind::Folder)
-                clearHidden(hidden);
+                outcome.hiddenKept = clearHidden(hidden);
             return outcome;
         }
         if (pass == 2) {
@@ -416,7 +429,7 @@ bool FolderOrder::takeHidden(Hidden &hidden, const Relay &first, Outcome &outcom
     outcome.tooFull = outcome.error.error != platform::CopyOutcome::TargetGone;
     outcome.recordKept = goingOn;
     if (!goingOn)
-        clearHidden(hidden);
+        outcome.hiddenKept = clearHidden(hidden);
     return false;
 }
 
@@ -448,16 +461,16 @@ FolderOrder::Outcome FolderOrder::relay(Hidden &hidden, Relay &trip) const
     if (!outcome.ok()) {
         if (hidden.record.isEmpty()) {
             // Nothing moved and nothing keeps an order: the folder stands as it did.
-            clearHidden(hidden);
+            outcome.hiddenKept = clearHidden(hidden);
         } else {
-            QFile::remove(trip.record);
-            QDir().rmdir(trip.parked);
+            platform::removeFile(trip.record);
+            platform::removeFolder(trip.parked);
             outcome.recordKept = true;
         }
         return outcome;
     }
     if (!hidden.record.isEmpty()) {
-        if (QFile::remove(trip.staging + QLatin1Char('/') + hidden.record))
+        if (platform::removeFile(trip.staging + QLatin1Char('/') + hidden.record).ok())
             step(Step::Unrecorded);
         platform::flushFolder(trip.staging);
     }
@@ -552,7 +565,7 @@ FolderOrder::Outcome FolderOrder::relay(Hidden &hidden, Relay &trip) const
     if ((!outcome.parkedListed && gone.isEmpty()) || (outcome.parkedListed && waiting.isEmpty())) {
         // The record stays until the folder is seen in play order.
         for (const QString &path : trip.bundlePaths())
-            QDir().rmdir(path);
+            platform::removeFolder(path);
         outcome.recordKept = !outcome.ok();
         return outcome;
     }

@@ -22,8 +22,6 @@ inline const QString kParkedName = QStringLiteral("parked");
 // Written full of zeros and emptied again, where a drive does not say how much room it has; it goes
 // with the hidden folder, long after it was closed.
 inline const QString kRoomProbeName = QStringLiteral("room");
-// What a FUSE driver leaves of a file removed while the driver still had it open.
-inline const QString kFuseHiddenPrefix = QStringLiteral(".fuse_hidden");
 // Entries a parked folder takes before the next is begun.
 inline constexpr int kBundleEntries = 64;
 // The record of the hidden folders of earlier versions, beside the entries.
@@ -55,9 +53,10 @@ QString freeNameIn(const QString &folder, const QString &name, bool folderWelcom
 
 // Removes a hidden folder once nothing is parked in it: the program's `others`, then its parked
 // folders, then its record files last of all, so a run killed meanwhile leaves a hidden folder whose
-// every entry is still known as the program's. The records stay while anything else is left in it.
-// True when the hidden folder itself went.
-bool removeHidden(const QString &staging, const QStringList &bundles, const QStringList &records,
+// every entry is still known as the program's. The records stay while anything else is left in it,
+// what a driver keeps of removed files included once the wait for it is over. Empty when the hidden
+// folder itself went; else why it stays.
+QString removeHidden(const QString &staging, const QStringList &bundles, const QStringList &records,
     const QStringList &others = {});
 
 // The hidden folder an arrange goes through: made by its first pass, or left by an arrange that was
@@ -105,10 +104,11 @@ void step(FolderOrder::Step at, int count = 0);
 
 // The first bytes of a file, as many as a record may have and one more.
 QByteArray readBounded(const QString &path);
-// What a run killed while it wrote its room probe leaves: a file that holds nothing but zeros.
+// The room probe: emptied by the run that wrote it, or, where that run was killed while it wrote
+// it, a file that holds nothing but zeros. An empty one is not opened, as it is removed next.
 bool isRoomProbe(const QString &path);
 // A probe or record of the program's in a hidden folder that a FUSE driver kept under a name of its
-// own, as it was removed just after it was closed.
+// own, as it was removed just after it was closed, and still holds, the stick pulled meanwhile.
 bool isFuseKept(const QFileInfo &entry);
 
 }  // namespace folderorder

@@ -2,6 +2,7 @@
 #include "folderorder_p.h"
 
 #include "parkingrecord.h"
+#include "removal.h"
 #include "tempfiles.h"
 
 #include <QDir>
@@ -182,17 +183,28 @@ void unplug(const QString &folder, const ParkingRecord &record)
     QSet<QString> theirs;
     for (const QString &name : record.taken)
         theirs.insert(name.toCaseFolded());
+    QStringList plugs;
     for (const QFileInfo &entry : listing(folder)) {
         if (ParkingRecord::isPlugName(entry.fileName()) && !theirs.contains(entry.fileName().toCaseFolded())
             && !entry.isSymLink() && entry.isFile() && entry.size() == 0)
-            QFile::remove(entry.filePath());
+            plugs << entry.filePath();
     }
+    platform::removeFiles(plugs);
 }
 
-// Removes the hidden folder once it holds nothing parked: only the program's own files in it.
-bool clear(const Parking &parking)
+// Removes the hidden folder once it holds nothing parked: only the program's own files in it. The
+// log says which one stays, and why.
+bool clear(const Parking &parking, QStringList &logLines)
 {
-    return removeHidden(parking.staging, parking.bundles, parking.ours, parking.probes);
+    const QString why = removeHidden(parking.staging, parking.bundles, parking.ours, parking.probes);
+    if (why.isEmpty()) {
+        logLines << QStringLiteral("Hidden folder of an earlier transfer removed: ") + parking.staging;
+        return true;
+    }
+    logLines << QStringLiteral(
+                    "Hidden folder of an earlier transfer not removed, the next transfer tries again: ")
+            + parking.staging + QStringLiteral(": ") + why;
+    return false;
 }
 
 // What the user can do about files of `kind` that are gone.
@@ -372,9 +384,8 @@ FolderOrder::Recovery FolderOrder::recover(
         // What cannot go where it belongs goes where a person sees it, never left unsaid.
         if (!shelter(base, parking, recovery))
             continue;
-        if (!awaiting.contains(parking.staging) && clear(parking))
-            recovery.logLines << QStringLiteral("Hidden folder of an earlier transfer removed: ")
-                    + parking.staging;
+        if (!awaiting.contains(parking.staging))
+            clear(parking, recovery.logLines);
     }
     return recovery;
 }
@@ -383,9 +394,15 @@ QStringList FolderOrder::release(const QStringList &hidden)
 {
     QStringList logLines;
     for (const QString &staging : hidden) {
+        // The mend that went on in it removed it already.
+        if (platform::entryKindOf(staging) == platform::EntryKind::Missing)
+            continue;
         const Parking parking = inspect(QFileInfo(staging).path(), staging);
-        if (parking.entries.isEmpty() && parking.loose.isEmpty() && clear(parking))
-            logLines << QStringLiteral("Hidden folder of an earlier transfer removed: ") + staging;
+        if (parking.entries.isEmpty() && parking.loose.isEmpty())
+            clear(parking, logLines);
+        else
+            logLines << QStringLiteral("Hidden folder of an earlier transfer kept, as it holds files: ")
+                    + staging;
     }
     return logLines;
 }

@@ -1,6 +1,7 @@
 #include "m3ufile.h"
 
 #include "filecopy.h"
+#include "removal.h"
 
 #include <QFile>
 #include <QFileInfo>
@@ -37,7 +38,7 @@ bool M3uFile::write(QString *error) const
         reason = placed.message;
     }
     if (!written) {
-        QFile::remove(temporary);
+        platform::removeFile(temporary);
         if (error)
             *error = reason;
     }

@@ -1,15 +1,19 @@
 #include "killedrun.h"
 
+#include "applog.h"
 #include "ffmpeghandler.h"
 #include "folderorder.h"
 #include "opkiller.h"
+#include "removal.h"
 #include "systeminfo.h"
 #include "testenv.h"
 #include "transferdetail.h"
 
 #include <QCoreApplication>
+#include <QDirIterator>
 #include <QFile>
 #include <QProcess>
+#include <QTextStream>
 
 #include <signal.h>
 
@@ -29,6 +33,24 @@ transferDetail requestFor(const QString &target)
     return d;
 }
 
+// Starts the child on orders of `lines` and the tracks, and waits until it ends, however busy the
+// machine: killed where told, or by the end of its run.
+bool runChild(const QString &scratch, const QString &lines, const TrackMap &tracks, QProcess &child)
+{
+    QFile orders(scratch + "/killed-run-orders");
+    if (!orders.open(QIODevice::WriteOnly))
+        return false;
+    orders.write(lines.toUtf8());
+    for (const track &t : tracks)
+        orders.write(QString("track\t%1\t%2\t%3\t%4\n")
+                         .arg(t.filepath, t.albumname, t.playlist)
+                         .arg(t.isVideo ? 1 : 0)
+                         .toUtf8());
+    orders.close();
+    child.start(QCoreApplication::applicationFilePath(), {kChildFlag, orders.fileName()});
+    return child.waitForFinished(-1);
+}
+
 }  // namespace
 
 QString atStep(int step, int count)
@@ -39,26 +61,32 @@ QString atStep(int step, int count)
 bool run(
     const QString &scratch, const QString &target, const TrackMap &tracks, const QString &at, bool roomless)
 {
-    QFile orders(scratch + "/killed-run-orders");
-    if (!orders.open(QIODevice::WriteOnly))
-        return false;
-    orders.write(("target\t" + target + "\nkill\t" + at + "\n").toUtf8());
-    if (roomless)
-        orders.write("roomless\n");
-    for (const track &t : tracks)
-        orders.write(QString("track\t%1\t%2\t%3\t%4\n")
-                         .arg(t.filepath, t.albumname, t.playlist)
-                         .arg(t.isVideo ? 1 : 0)
-                         .toUtf8());
-    orders.close();
     QProcess child;
     child.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-    child.start(QCoreApplication::applicationFilePath(), {kChildFlag, orders.fileName()});
-    // However busy the machine, the child ends: killed where told, or by the end of its run.
-    const bool ended = child.waitForFinished(-1);
+    const bool ended = runChild(scratch,
+        "target\t" + target + "\nkill\t" + at + "\n" + (roomless ? "roomless\n" : ""), tracks, child);
     if (child.exitStatus() != QProcess::CrashExit)
         qWarning("the child ended with %d", child.exitCode());
     return ended && child.exitStatus() == QProcess::CrashExit;
+}
+
+bool runToEnd(const QString &scratch, const QString &target, const TrackMap &tracks, const Keeping &keeping,
+    const QString &log, QString *said)
+{
+    QProcess child;
+    const bool ended = runChild(scratch,
+        QString("target\t%1\nlog\t%2\nkeep\t%3 %4 %5\n")
+            .arg(target, log)
+            .arg(keeping.windowMs)
+            .arg(keeping.lingerMs)
+            .arg(keeping.boundMs),
+        tracks, child);
+    const QString told = QString::fromUtf8(child.readAllStandardOutput()).trimmed();
+    if (said)
+        *said = told;
+    if (!told.isEmpty())
+        qWarning("the child told: %s", qPrintable(told));
+    return ended && child.exitStatus() == QProcess::NormalExit && child.exitCode() == 0;
 }
 
 int child(int argc, char *argv[])
@@ -70,7 +98,7 @@ int child(int argc, char *argv[])
     if (!orders.open(QIODevice::ReadOnly))
         return 2;
     QString target;
-    QStringList kill;
+    QStringList kill, keep;
     bool roomless = false;
     TrackMap map;
     for (const QString &line : QString::fromUtf8(orders.readAll()).split('\n', Qt::SkipEmptyParts)) {
@@ -81,6 +109,10 @@ int child(int argc, char *argv[])
             kill = parts.value(1).split(' ');
         else if (parts.first() == "roomless")
             roomless = true;
+        else if (parts.first() == "keep")
+            keep = parts.value(1).split(' ');
+        else if (parts.first() == "log")
+            setLogFile(appLogFile(), parts.value(1));
         else if (parts.first() == "track" && parts.size() == 5) {
             track t;
             t.id = map.size() + 1;
@@ -104,11 +136,25 @@ int child(int argc, char *argv[])
     }
     if (roomless)
         opkiller::hideRoom(target);
+    if (keep.size() == 3) {
+        opkiller::keepRemoved(target, keep.at(0).toInt(), keep.at(1).toInt());
+        platform::setLetGoBound(keep.at(2).toInt());
+    }
     ffmpeghandler handler;
     const TransferReport report = handler.transferTracks(map, requestFor(target));
     qWarning("child: stop %d, copied %d, kept %d, %s", int(report.stop), report.copied, report.kept,
         qPrintable((report.failures + report.notices).join("; ")));
-    return 0;
+    const QStringList told = report.failures + report.notices;
+    QStringList said = told;
+    // What the drive keeps of removed files as the run says it ended.
+    QDirIterator kept(target, QDir::Files | QDir::Hidden | QDir::System, QDirIterator::Subdirectories);
+    while (kept.hasNext()) {
+        kept.next();
+        if (platform::isDriverKept(kept.fileName()))
+            said << "still kept by the drive at the end of the run: " + kept.filePath();
+    }
+    QTextStream(stdout) << said.join('\n');
+    return report.stop == TransferReport::Completed && told.isEmpty() ? 0 : 1;
 }
 
 }  // namespace killedrun

@@ -17,6 +17,20 @@ inline constexpr char kChildFlag[] = "--killed-run";
 bool run(const QString &scratch, const QString &target, const TrackMap &tracks, const QString &at,
     bool roomless = false);
 
+// How the child's drive keeps files removed just after their close (opkiller::keepRemoved), and how
+// long the program waits for them (0: its own bound).
+struct Keeping {
+    int windowMs = 0;
+    int lingerMs = 0;
+    int boundMs = 0;
+};
+
+// Runs `tracks` onto `target` in the child to its end, its drive keeping removed files as `keeping`
+// says, its log written to `log`. True when the run ended complete and told nothing, no failure and
+// no notice; `said` (when given) gets what it told, and what the drive still kept as it ended.
+bool runToEnd(const QString &scratch, const QString &target, const TrackMap &tracks, const Keeping &keeping,
+    const QString &log, QString *said = nullptr);
+
 // "step <step> <count>" for `run`.
 QString atStep(int step, int count);
 

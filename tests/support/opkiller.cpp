@@ -4,13 +4,21 @@
 
 #include <atomic>
 #include <cerrno>
+#include <chrono>
+#include <climits>
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
+#include <map>
+#include <mutex>
 #include <string>
+#include <thread>
 
 #include <dlfcn.h>
 #include <signal.h>
 #include <sys/stat.h>
 #include <sys/statvfs.h>
+#include <unistd.h>
 
 namespace {
 
@@ -60,6 +68,71 @@ template <typename F> F real(const char *name)
     return reinterpret_cast<F>(::dlsym(RTLD_NEXT, name));
 }
 
+using Clock = std::chrono::steady_clock;
+
+// The driver that keeps removed files a moment: when each file below `folder` was last closed.
+struct Keeper {
+    std::atomic<bool> on{false};
+    std::string folder;
+    Clock::duration window{}, linger{};
+    std::mutex lock;
+    std::map<std::string, Clock::time_point> closed;
+    std::atomic<int> kept{0};
+};
+
+// Never destroyed: close() is called until the very end of the process.
+Keeper &keeper()
+{
+    static Keeper *const state = new Keeper;
+    return *state;
+}
+
+std::string pathOf(int fd)
+{
+    char link[64], path[PATH_MAX];
+    std::snprintf(link, sizeof link, "/proc/self/fd/%d", fd);
+    const ssize_t n = ::readlink(link, path, sizeof path - 1);
+    return n > 0 ? std::string(path, std::size_t(n)) : std::string();
+}
+
+// True when `path`, closed within the window, was kept under another name instead of being
+// removed; the name goes `linger` later, as the driver removes it on the release.
+bool keep(const char *path)
+{
+    static const auto renameNext = real<int (*)(const char *, const char *)>("rename");
+    static const auto unlinkNext = real<int (*)(const char *)>("unlink");
+    Keeper &k = keeper();
+    if (!k.on.load() || !below(path, k.folder))
+        return false;
+    std::lock_guard<std::mutex> guard(k.lock);
+    const auto closed = k.closed.find(path);
+    struct stat info {
+    };
+    if (closed == k.closed.end() || Clock::now() - closed->second >= k.window || ::lstat(path, &info) != 0)
+        return false;
+    static unsigned count = 0;
+    char hidden[64];
+    std::snprintf(hidden, sizeof hidden, "/.fuse_hidden%08x%08x", unsigned(info.st_ino), ++count);
+    const std::string kept = closed->first.substr(0, closed->first.rfind('/')) + hidden;
+    if (renameNext(path, kept.c_str()) != 0)
+        return false;
+    k.closed.erase(closed);
+    ++k.kept;
+    std::thread([kept, linger = k.linger] {
+        std::this_thread::sleep_for(linger);
+        unlinkNext(kept.c_str());
+        --keeper().kept;
+    }).detach();
+    return true;
+}
+
+// The driver outlives the process: what it keeps still goes.
+void awaitKept()
+{
+    while (keeper().kept.load() > 0)
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+}
+
 template <typename Info> int roomOf(const char *path, Info *info, const char *name)
 {
     static const auto next = real<int (*)(const char *, Info *)>(name);
@@ -103,6 +176,17 @@ void hideRoom(const QString &folder)
     armed().roomless = QFile::encodeName(folder).toStdString();
 }
 
+void keepRemoved(const QString &folder, int windowMs, int lingerMs)
+{
+    Keeper &k = keeper();
+    std::lock_guard<std::mutex> guard(k.lock);
+    k.folder = QFile::encodeName(folder).toStdString();
+    k.window = std::chrono::milliseconds(windowMs);
+    k.linger = std::chrono::milliseconds(lingerMs);
+    if (!k.on.exchange(true))
+        std::atexit(awaitKept);
+}
+
 }  // namespace opkiller
 
 // Defined in the program itself, these come before the C library's for every caller, Qt included.
@@ -123,7 +207,23 @@ int rmdir(const char *path)
 int unlink(const char *path)
 {
     static const auto next = real<int (*)(const char *)>("unlink");
-    return strike(opkiller::Op::Unlink, path) ? -1 : next(path);
+    if (strike(opkiller::Op::Unlink, path))
+        return -1;
+    return keep(path) ? 0 : next(path);
+}
+
+int close(int fd)
+{
+    static const auto next = real<int (*)(int)>("close");
+    Keeper &k = keeper();
+    if (k.on.load()) {
+        const std::string path = pathOf(fd);
+        if (below(path.c_str(), k.folder)) {
+            std::lock_guard<std::mutex> guard(k.lock);
+            k.closed[path] = Clock::now();
+        }
+    }
+    return next(fd);
 }
 
 int rename(const char *from, const char *to)

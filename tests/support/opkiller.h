@@ -23,4 +23,9 @@ bool opNamed(const QString &name, Op *op);
 // statvfs below `folder` reports no sizes from now on.
 void hideRoom(const QString &folder);
 
+// From now on, a file below `folder` removed within `windowMs` of its close is kept as FUSE drivers of
+// libfuse's path interface keep one whose release they have not handled yet: renamed
+// ".fuse_hidden<n>" in its folder, and removed `lingerMs` later, the process's end waiting for it.
+void keepRemoved(const QString &folder, int windowMs, int lingerMs);
+
 }  // namespace opkiller

@@ -127,10 +127,14 @@ private slots:
     {
         QTest::addColumn<QString>("base");
         QTest::addColumn<QString>("at");
-        const QList<QPair<const char *, QList<int>>> ops{{"mkdir", {1, 2, 3, 5}}, {"rmdir", {1, 2, 3, 4}},
-            {"unlink", {1, 2, 3}}, {"rename", {1, 3, 5, 9}}};
+        // The album's mend makes three rmdir calls, the last its hidden folder's; the unlink before
+        // that removes its last record.
+        const QList<QPair<const char *, QList<int>>> album{{"mkdir", {1, 2, 3, 5}}, {"rmdir", {1, 2, 3}},
+            {"unlink", {1, 2, 3, 4}}, {"rename", {1, 3, 5, 9}}};
+        const QList<QPair<const char *, QList<int>>> playlist{{"mkdir", {1, 2, 3, 5}},
+            {"rmdir", {1, 2, 3, 4}}, {"unlink", {1, 2, 3}}, {"rename", {1, 3, 5, 9}}};
         for (const char *base : {"album", "playlist"}) {
-            for (const auto &[op, counts] : ops) {
+            for (const auto &[op, counts] : QString(base) == "album" ? album : playlist) {
                 for (const int n : counts)
                     QTest::newRow(qPrintable(QString("%1, %2 %3").arg(base, op).arg(n)))
                         << QString(base) << QString("%1 %2").arg(op).arg(n);
