@@ -42,6 +42,8 @@ qint64 toMsRoundedUp(qint64 us)
 
 }  // namespace
 
+std::function<void(const QString &, qint64, bool)> RequestPacer::sentHook;
+
 qint64 RequestPacer::reserve(const QString &key, qint64 intervalMs)
 {
     Bookings &b = bookings();
@@ -73,6 +75,8 @@ qint64 RequestPacer::claim(const QString &key, qint64 intervalMs)
     host.sent = true;
     host.lastSentUs = current;
     host.lastTurnUs = qMax(host.lastTurnUs, current);
+    if (sentHook)
+        sentHook(key, current, true);
     return 0;
 }
 
@@ -85,6 +89,8 @@ void RequestPacer::markSent(const QString &key)
     host.sent = true;
     host.lastSentUs = qMax(host.lastSentUs, current);
     host.lastTurnUs = qMax(host.lastTurnUs, current);
+    if (sentHook)
+        sentHook(key, current, false);
 }
 
 void RequestPacer::holdOff(const QString &key, qint64 ms)

@@ -3,6 +3,8 @@
 #include <QString>
 #include <QtGlobal>
 
+#include <functional>
+
 // Spaces the requests to one host, whichever source or thread sends them, so all clients of a
 // service together keep to its limit. A request books a turn when it is made (turns follow each
 // other at least the gap apart, in the order they were booked) and claims it when it is about to
@@ -29,4 +31,10 @@ public:
     static QString keyFor(const QString &scheme, const QString &host, int port);
     // Forgets every booking.
     static void reset();
+
+    // Where tests read the gaps off the pacer's own clock: called with each time (microseconds,
+    // steady clock) recorded for a request to `key` going out, `claimed` when claim() lets it go,
+    // not when markSent() moves it to when it really left. Called under the pacer's lock, so it
+    // must not call back into the pacer.
+    static std::function<void(const QString &key, qint64 us, bool claimed)> sentHook;
 };

@@ -307,7 +307,7 @@ private slots:
         QTest::qWait(100);
         QCOMPARE(sent.markers, 0);
         run.setDoUpdate(true);
-        QTRY_COMPARE(sent.markers, 1);
+        QTRY_COMPARE_WITH_TIMEOUT(sent.markers, 1, 30000);
         QVERIFY(sent.tracks.isEmpty());
         // Closing while paused still returns.
         run.setDoUpdate(false);
@@ -321,9 +321,9 @@ private slots:
         auto &[gate, run, sent] = gated;
         TrackMap tracks = twoFolders();
         run.startOptimisation(tracks);
-        QTRY_COMPARE(gate.starts.load(), 1);
+        QTRY_COMPARE_WITH_TIMEOUT(gate.starts.load(), 1, 30000);
         run.cancelOptimization();
-        QTRY_COMPARE(sent.markers, 1);
+        QTRY_COMPARE_WITH_TIMEOUT(sent.markers, 1, 30000);
         QCOMPARE(gate.starts.load(), 1);  // nothing more was asked
         QCOMPARE(gate.cancels.load(), 1);
         QCOMPARE(sent.tracks.size(), 2);
@@ -348,7 +348,7 @@ private slots:
         auto &[gate, run, sent] = gated;
         const TrackMap tracks = twoFolders(true);
         run.startOptimisation(tracks);
-        QTRY_COMPARE(gate.starts.load(), 1);  // track 1 waits for its answer
+        QTRY_COMPARE_WITH_TIMEOUT(gate.starts.load(), 1, 30000);  // track 1 waits for its answer
 
         TrackMap chosen;
         chosen.insert(3, tracks[3]);

@@ -288,15 +288,17 @@ private slots:
         queue.insert(1, entry(1, path, true));
         queue.insert(2, entry(2, path, true));
         VideoEncoding encoder;
+        // Counted from the cancel: how long ffmpeg takes to begin is no part of it.
         QElapsedTimer clock;
-        clock.start();
         const QString folder = kivoDB::libraryRoot() + "/Transcoded Media/Videos";
         const Run run = optimise(encoder, queue, [&] {
             QTRY_VERIFY_WITH_TIMEOUT(
-                !QDir(folder).entryList({".kivo-*"}, QDir::Files | QDir::Hidden).isEmpty(), 20000);
+                !QDir(folder).entryList({".kivo-*"}, QDir::Files | QDir::Hidden).isEmpty(), 60000);
+            clock.start();
             encoder.onCanclePressed();
         });
-        QVERIFY(clock.elapsed() < 20000);
+        QVERIFY(clock.isValid());
+        QVERIFY2(clock.elapsed() < 10000, qPrintable(QString::number(clock.elapsed())));
         QCOMPARE(run.finished, 1);
         QCOMPARE(run.complete.size(), 0);
         QVERIFY(run.progress.contains(-1));

@@ -2,6 +2,7 @@
 #include "testenv.h"
 
 #include <QApplication>
+#include <QElapsedTimer>
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
 #include <QSignalSpy>
@@ -56,16 +57,27 @@ private slots:
         QCOMPARE(m_server.requestCount("/a"), 3);
     }
 
-    // A delayed reply lets a later request overtake it.
+    // A delayed reply lets a later request overtake it, and a delayed reply still arrives whole.
     void delay()
     {
-        m_server.get("/slow", ReplayReply::ok("late").withDelay(800));
+        // Twice as long as send() waits for the fast reply, so the slow one cannot come first; it
+        // is never waited for.
+        m_server.get("/slow", ReplayReply::ok("late").withDelay(60000));
         m_server.get("/fast", ReplayReply::ok("soon"));
         std::unique_ptr<QNetworkReply> slow(m_network.get(QNetworkRequest(m_server.url("/slow"))));
+        // The slow request is held by the server before the fast one is even sent.
+        QTRY_COMPARE_WITH_TIMEOUT(m_server.requestCount("/slow"), 1, 30000);
         QCOMPARE(send("GET", "/fast")->readAll(), QByteArray("soon"));
         QVERIFY(!slow->isFinished());
-        QTRY_VERIFY(slow->isFinished());
-        QCOMPARE(slow->readAll(), QByteArray("late"));
+        QCOMPARE(m_server.requestCount("/fast"), 1);
+
+        m_server.get("/late", ReplayReply::ok("late").withDelay(300));
+        QElapsedTimer clock;
+        clock.start();
+        const auto late = send("GET", "/late");
+        QVERIFY(late->isFinished());
+        QCOMPARE(late->readAll(), QByteArray("late"));
+        QVERIFY(clock.elapsed() >= 300);
     }
 };
 
