@@ -925,11 +925,13 @@ private slots:
         if (!fatimage::canMount())
             QSKIP(fatimage::kSkipReason);
         const QString image = m_dir.filePath("slow.img"), mount = m_dir.filePath("slow");
-        QVERIFY(fatimage::make(image, "160M", {"-F", "32", "-n", "SLOW"}));
+        // Both sparse: only what is written takes room.
+        QVERIFY(fatimage::make(image, "4500M", {"-F", "32", "-n", "SLOW"}));
         QVERIFY(fatimage::mount(image, mount));
         const auto unmount = qScopeGuard([mount] { fatimage::unmount(mount); });
-        // Far longer to write through fusefat than it takes to notice its part file.
-        const qint64 size = 120LL << 20;
+        // Minutes to write through fusefat, against the moment it takes to notice its part file,
+        // however busy the machine; still within FAT's largest file.
+        const qint64 size = 3900LL << 20;
         const QString big = m_media + "/large.mp4";
         QFile sparse(big);
         QVERIFY(sparse.open(QIODevice::WriteOnly) && sparse.resize(size));
