@@ -1,4 +1,5 @@
 #include "filecopy.h"
+#include "filecopy_p.h"
 
 #include "removal.h"
 
@@ -29,7 +30,8 @@ CopyOutcome failure(CopyOutcome::Error error, int code)
     return {error, QString::fromLocal8Bit(std::strerror(code))};
 }
 
-// What a failed write or create on the target says about the target.
+}  // namespace
+
 CopyOutcome targetFailure(int code, bool creating)
 {
     switch (code) {
@@ -61,6 +63,8 @@ CopyOutcome targetFailure(int code, bool creating)
     }
     return failure(CopyOutcome::Other, code);
 }
+
+namespace {
 
 bool writeAll(int fd, const char *data, ssize_t size)
 {

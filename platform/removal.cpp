@@ -1,5 +1,7 @@
 #include "removal.h"
 
+#include "filecopy_p.h"
+
 #include <QFile>
 #include <QFileInfo>
 #include <QSet>
@@ -8,7 +10,6 @@
 #include <atomic>
 #include <cerrno>
 #include <chrono>
-#include <cstring>
 #include <functional>
 #include <thread>
 
@@ -24,10 +25,9 @@ std::atomic<int> letGoMs{kDefaultLetGoMs};
 
 CopyOutcome failed(const QString &what, int code)
 {
-    const CopyOutcome::Error error = code == EROFS || code == EACCES || code == EPERM ? CopyOutcome::ReadOnly
-        : code == ENOTCONN || code == EIO || code == ENODEV ? CopyOutcome::TargetGone
-                                                            : CopyOutcome::Other;
-    return {error, what + QStringLiteral(": ") + QString::fromLocal8Bit(std::strerror(code))};
+    CopyOutcome outcome = targetFailure(code, false);
+    outcome.message = what + QStringLiteral(": ") + outcome.message;
+    return outcome;
 }
 
 // Asks `done` until it says yes or the bound passes: often at first, as a release mostly comes within
@@ -124,15 +124,13 @@ CopyOutcome removeFiles(const QStringList &paths)
         return outcome;
     // The driver removes each by itself once it lets go of it.
     const bool gone = waitUntil([&kept] {
-        QHash<QString, QStringList> listed;
-        kept.erase(std::remove_if(kept.begin(), kept.end(),
-                       [&listed](const Kept &k) {
-                           auto it = listed.find(k.folder);
-                           if (it == listed.end())
-                               it = listed.insert(k.folder, driverKeptIn(k.folder));
-                           return !it->contains(k.name);
-                       }),
-            kept.end());
+        QHash<QString, QStringList> listed;  // one listing a folder a look
+        kept.removeIf([&listed](const Kept &k) {
+            auto it = listed.find(k.folder);
+            if (it == listed.end())
+                it = listed.insert(k.folder, driverKeptIn(k.folder));
+            return !it->contains(k.name);
+        });
         return kept.isEmpty();
     });
     if (!gone && outcome.ok()) {
